@@ -1,0 +1,124 @@
+#include "app/startup.h"
+
+#include "app/appstate.h"
+#include "app/i18n.h"
+#include "defish/dewraparea.h"
+#include "defish/utils.h"
+#include "es/eventserver.h"
+#include "repo/localdatabase.h"
+#include "repo/object.h"
+#include "repo/objview.h"
+#include "repo/repobjviews.h"
+#include "repo/repoobjects.h"
+#include "video/consumer.h"
+#include "video/processmanager.h"
+#include "video/producer.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <gst/gst.h>
+#include <memory>
+
+namespace {
+const char *const kModule = "korvu.converter";
+} // namespace
+
+void Startup::initGStreamer(int *argc, char ***argv)
+{
+    gst_init(argc, argv);
+}
+
+GstElement *Startup::loadGlVideoItem()
+{
+    GstElement *sink = gst_element_factory_make("qmlglsink", nullptr);
+    if (sink)
+        gst_object_ref_sink(sink);
+    return sink;
+}
+
+void Startup::releaseGlVideoItem(GstElement *sink)
+{
+    if (sink)
+        gst_object_unref(sink);
+}
+
+void Startup::createSingletons()
+{
+    I18n::create();
+    AppState::create();
+    Utils::create();
+    EventServer::create();
+    RepoObjects::create();
+    RepoObjViews::create();
+    LocalDatabase::create();
+}
+
+void Startup::registerTypes()
+{
+    qmlRegisterType<Object>(kModule, 1, 0, "Object");
+    qmlRegisterType<Producer>(kModule, 1, 0, "Producer");
+    qmlRegisterType<Consumer>(kModule, 1, 0, "Consumer");
+    qmlRegisterType<DewrapArea>(kModule, 1, 0, "DewrapArea");
+    qmlRegisterType<ObjView>(kModule, 1, 0, "ObjView");
+    qmlRegisterType<ProcessManager>(kModule, 1, 0, "ProcessManager");
+}
+
+void Startup::registerSingletons()
+{
+    qmlRegisterSingletonType<I18n>(kModule, 1, 0, "I18n", &I18n::provider);
+    qmlRegisterSingletonType<AppState>(kModule, 1, 0, "AppState", &AppState::provider);
+    qmlRegisterSingletonType<Utils>(kModule, 1, 0, "Utils", &Utils::provider);
+    qmlRegisterSingletonType<EventServer>(kModule, 1, 0, "EventServer", &EventServer::provider);
+    qmlRegisterSingletonType<RepoObjects>(kModule, 1, 0, "RepoObjects", &RepoObjects::provider);
+    qmlRegisterSingletonType<RepoObjViews>(kModule, 1, 0, "RepoObjViews", &RepoObjViews::provider);
+    qmlRegisterSingletonType<LocalDatabase>(kModule, 1, 0, "LocalDatabase", &LocalDatabase::provider);
+}
+
+void Startup::destroySingletons()
+{
+    LocalDatabase::destroy();
+    RepoObjViews::destroy();
+    RepoObjects::destroy();
+    EventServer::destroy();
+    Utils::destroy();
+    AppState::destroy();
+    I18n::destroy();
+}
+
+int Startup::run(int argc, char **argv, const QUrl &mainUrl)
+{
+    initGStreamer(&argc, &argv);
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+
+    int exitCode = 0;
+    {
+        auto app = std::make_unique<QGuiApplication>(argc, argv);
+        GstElement *glSink = loadGlVideoItem();
+
+        createSingletons();
+        registerTypes();
+        registerSingletons();
+
+        auto engine = std::make_unique<QQmlApplicationEngine>();
+        engine->rootContext()->setContextProperty(QStringLiteral("isDebug"), true);
+        QObject::connect(
+            engine.get(), &QQmlApplicationEngine::objectCreated, app.get(),
+            [mainUrl](QObject *object, const QUrl &url) {
+                if (!object && url == mainUrl)
+                    QCoreApplication::exit(-1);
+            },
+            Qt::QueuedConnection);
+        engine->load(mainUrl);
+
+        exitCode = QGuiApplication::exec();
+
+        destroySingletons();
+        releaseGlVideoItem(glSink);
+        engine.reset();
+        app.reset();
+    }
+    gst_deinit();
+    return exitCode;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "app/singleton.h"
+
+#include <QObject>
+#include <QString>
+
+// Stateless helpers for QML: the defish fragment shader and the prefix tests with
+// which the defish window picks a producer source form.
+class Utils : public QObject, public Singleton<Utils>
+{
+    Q_OBJECT
+
+public:
+    explicit Utils(QObject *parent = nullptr);
+    ~Utils() override;
+
+    Q_INVOKABLE QString defishShader() const;
+    // True for an absolute path: a leading "/" or a drive letter ("C:/video/a.mp4").
+    Q_INVOKABLE bool isFileUrl(const QString &url) const;
+    Q_INVOKABLE bool isZmqUrl(const QString &url) const;
+    Q_INVOKABLE bool isRtspUrl(const QString &url) const;
+};

@@ -1,0 +1,7 @@
+#include <cstdio>
+
+int main()
+{
+    std::fprintf(stderr, "ostrevan: not implemented yet\n");
+    return 1;
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// One gateway (an event-server device) or one video stream of a gateway.
+//
+// Always created with std::make_shared and marked CppOwnership right away, so QML
+// may read it through the model roles but only the last shared pointer deletes it.
+// Setters notify only on a change, except setFov, which notifies on every write.
+class Object : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString id READ id WRITE setId NOTIFY idChanged)
+    Q_PROPERTY(QString idParent READ idParent WRITE setIdParent NOTIFY idParentChanged)
+    Q_PROPERTY(QString name READ name WRITE setName NOTIFY nameChanged)
+    Q_PROPERTY(QString serial READ serial WRITE setSerial NOTIFY serialChanged)
+    Q_PROPERTY(QString url READ url WRITE setUrl NOTIFY urlChanged)
+    Q_PROPERTY(QString sourceUrl READ sourceUrl WRITE setSourceUrl NOTIFY sourceUrlChanged)
+    Q_PROPERTY(bool isFisheye READ isFisheye WRITE setIsFisheye NOTIFY isFisheyeChanged)
+    Q_PROPERTY(bool isActive READ isActive WRITE setIsActive NOTIFY isActiveChanged)
+    Q_PROPERTY(ObjectType type READ type WRITE setType NOTIFY typeChanged)
+    Q_PROPERTY(QString host READ host WRITE setHost NOTIFY hostChanged)
+    Q_PROPERTY(int port READ port WRITE setPort NOTIFY portChanged)
+    Q_PROPERTY(int zmqPort READ zmqPort WRITE setZmqPort NOTIFY zmqPortChanged)
+    Q_PROPERTY(int centerX READ centerX WRITE setCenterX NOTIFY centerXChanged)
+    Q_PROPERTY(int centerY READ centerY WRITE setCenterY NOTIFY centerYChanged)
+    Q_PROPERTY(int radius READ radius WRITE setRadius NOTIFY radiusChanged)
+    Q_PROPERTY(float fov READ fov WRITE setFov NOTIFY fovChanged)
+
+public:
+    enum ObjectType { UnknowType = 0, Device = 1, Stream = 2 };
+    Q_ENUM(ObjectType)
+
+    explicit Object(QObject *parent = nullptr);
+    ~Object() override;
+
+    QString id() const;
+    void setId(const QString &id);
+    QString idParent() const;
+    void setIdParent(const QString &idParent);
+    QString name() const;
+    void setName(const QString &name);
+    QString serial() const;
+    void setSerial(const QString &serial);
+    QString url() const;
+    void setUrl(const QString &url);
+    QString sourceUrl() const;
+    void setSourceUrl(const QString &sourceUrl);
+    bool isFisheye() const;
+    void setIsFisheye(bool isFisheye);
+    bool isActive() const;
+    void setIsActive(bool isActive);
+    ObjectType type() const;
+    void setType(ObjectType type);
+    QString host() const;
+    void setHost(const QString &host);
+    int port() const;
+    void setPort(int port);
+    int zmqPort() const;
+    void setZmqPort(int zmqPort);
+    int centerX() const;
+    void setCenterX(int centerX);
+    int centerY() const;
+    void setCenterY(int centerY);
+    int radius() const;
+    void setRadius(int radius);
+    float fov() const;
+    void setFov(float fov);
+
+signals:
+    void isActiveChanged();
+    void idChanged();
+    void idParentChanged();
+    void nameChanged();
+    void serialChanged();
+    void urlChanged();
+    void sourceUrlChanged();
+    void isFisheyeChanged();
+    void typeChanged();
+    void hostChanged();
+    void portChanged();
+    void zmqPortChanged();
+    void centerXChanged();
+    void centerYChanged();
+    void radiusChanged();
+    void fovChanged();
+
+private:
+    QString m_id;
+    QString m_idParent;
+    QString m_name;
+    QString m_serial;
+    QString m_url;
+    QString m_sourceUrl;
+    bool m_isFisheye = false;
+    bool m_isActive = true;
+    ObjectType m_type = UnknowType;
+    QString m_host;
+    int m_port = 0;
+    int m_zmqPort = 0;
+    int m_centerX = 0;
+    int m_centerY = 0;
+    int m_radius = 0;
+    float m_fov = 0.0f;
+};

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// One row of the streams table of objects.data, as last loaded.
+struct StreamInfo
+{
+    QString serialGateway;
+    QString serial;
+    QString url;
+    bool isFisheye = false;
+    int centerX = 0;
+    int centerY = 0;
+    int radius = 0;
+    float fov = 0.0f;
+    bool isActive = false;
+};

@@ -1,0 +1,5 @@
+#include "video/consumer.h"
+
+Consumer::Consumer(QObject *parent) : QObject(parent) {}
+
+Consumer::~Consumer() = default;

@@ -1,0 +1,5 @@
+#include "video/processmanager.h"
+
+ProcessManager::ProcessManager(QObject *parent) : QObject(parent) {}
+
+ProcessManager::~ProcessManager() = default;
