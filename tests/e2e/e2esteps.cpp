@@ -8,8 +8,8 @@ namespace E2e {
 
 bool fillLogin(QQuickWindow *login, const QString &host, int port, const QString &user, const QString &password)
 {
-    return typeInto(item(login, "txtHost"), host) && typeInto(item(login, "txtPort"), QString::number(port))
-           && typeInto(item(login, "txtUsername"), user) && typeInto(item(login, "txtPassword"), password);
+    return typeInto(item(login, "txtHost"), host) && typeInto(item(login, "txtPort"), QString::number(port)) &&
+           typeInto(item(login, "txtUsername"), user) && typeInto(item(login, "txtPassword"), password);
 }
 
 bool signIn(AppRun &app, const SiteSim &sim)
@@ -93,7 +93,7 @@ void closeMenu(QQuickItem *row)
     QObject *menu = row->findChild<QObject *>(QStringLiteral("streamCtxMenu"));
     QTest::keyClick(row->window(), Qt::Key_Escape);
     if (menu)
-        QTest::qWaitFor([menu] { return !menu->property("visible").toBool(); }, 3000);
+        (void)QTest::qWaitFor([menu] { return !menu->property("visible").toBool(); }, 3000);
 }
 
 bool openDefish(AppRun &app, const QString &streamName)
@@ -105,8 +105,8 @@ bool openDefish(AppRun &app, const QString &streamName)
     if (!click(addView))
         return false;
     QQuickWindow *defish = app.defishWindow();
-    return defish && QTest::qWaitFor([defish] { return defish->isExposed(); }, 5000)
-           && QTest::qWaitFor([&app] { return defishContent(app) != nullptr; }, 5000);
+    return defish && QTest::qWaitFor([defish] { return defish->isExposed(); }, 5000) &&
+           QTest::qWaitFor([&app] { return defishContent(app) != nullptr; }, 5000);
 }
 
 QQuickItem *defishContent(AppRun &app)
@@ -126,8 +126,8 @@ bool waitForLiveVideo(AppRun &app, int timeoutMs)
             QObject *source = content->findChild<QObject *>(QStringLiteral("consSource"));
             QObject *defished = content->findChild<QObject *>(QStringLiteral("consDefished"));
             // Consumer.Playing is 2.
-            return source && defished && source->property("state").toInt() == 2
-                   && defished->property("state").toInt() == 2;
+            return source && defished && source->property("state").toInt() == 2 &&
+                   defished->property("state").toInt() == 2;
         },
         timeoutMs);
 }

@@ -85,8 +85,8 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QTest::qWait(500);
         const qint64 after = ProcessInfo::residentKiB();
-        qInfo("Resident memory after %d rounds: %lld KiB; after %d more rounds: %lld KiB (%+lld KiB)", warmUp,
-              before, rounds - warmUp, after, after - before);
+        qInfo("Resident memory after %d rounds: %lld KiB; after %d more rounds: %lld KiB (%+lld KiB)", warmUp, before,
+              rounds - warmUp, after, after - before);
         QVERIFY(before > 0 && after > 0);
     }
 

@@ -162,8 +162,7 @@ bool SiteSim::start(const QString &templatePath, const QString &dir)
     env.insert(QStringLiteral("QUILLON_BUILD_DIR"), QStringLiteral(QUILLON_BUILD_DIR));
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::ForwardedChannels);
-    m_process.start(QStringLiteral("bash"),
-                    {QStringLiteral(QUILLON_SOURCE_DIR "/scripts/site-sim.sh"), m_sitePath});
+    m_process.start(QStringLiteral("bash"), {QStringLiteral(QUILLON_SOURCE_DIR "/scripts/site-sim.sh"), m_sitePath});
     if (!m_process.waitForStarted(5000)) {
         m_error = QStringLiteral("site-sim.sh did not start");
         return false;
