@@ -6,7 +6,8 @@
 #
 #   scripts/run-demo.sh [Quillon arguments]
 #
-# QUILLON_DEMO_SITE names another site file (default platform/sites/demo.json).
+# QUILLON_DEMO_SITE names another site file (default platform/sites/demo.json),
+# QUILLON_DEMO_ES_PORT the event server's port (default 17000).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -22,8 +23,14 @@ case "$site" in /*) ;; *) site=$root/$site ;; esac
 demo=$build/demo
 mkdir -p "$demo"
 
-# The login form of the demo site: the event server's address and its first user.
-read -r es_host es_port es_user es_password < <(python3 scripts/demo-login.py "$site")
+# The login form of the demo site: the simulated event server and the site's
+# first user.
+es_host=127.0.0.1
+es_port=${QUILLON_DEMO_ES_PORT:-17000}
+read -r es_user es_password < <(python3 -c '
+import json, sys
+user = json.load(open(sys.argv[1]))["users"][0]
+print(user["name"], user["password"])' "$site")
 
 # settings.ini may hold a password: private to its owner. The language chosen
 # in an earlier run is kept.
@@ -44,7 +51,7 @@ os.chmod(path, 0o600)
 PY
 umask 022
 
-QUILLON_BUILD_DIR=$build bash scripts/site-sim.sh "$site" &
+QUILLON_BUILD_DIR=$build bash scripts/site-sim.sh --es-port "$es_port" "$site" &
 sim=$!
 stop_sim() {
   kill -TERM "$sim" 2>/dev/null || true

@@ -4,20 +4,27 @@
 # All three read the same site file. When any of them ends, or when this script is
 # interrupted or terminated, the others are stopped too.
 #
-#   scripts/site-sim.sh [SITE.json]        default: platform/sites/demo.json
+#   scripts/site-sim.sh [--es-port PORT] [SITE.json]
 #
-# QUILLON_BUILD_DIR names the build folder (default build/).
+# The event server listens on 127.0.0.1, port 17000 unless --es-port says
+# otherwise; the gateways and the video streams use the ports of the site file.
+# The default site is platform/sites/demo.json. QUILLON_BUILD_DIR names the build
+# folder (default build/).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUILLON_BUILD_DIR:-$root/build}
 case "$build" in /*) ;; *) build=$root/$build ;; esac
+es_port=17000
+if [ "${1:-}" = "--es-port" ]; then
+  es_port=${2:?--es-port needs a port}
+  shift 2
+fi
 site=${1:-$root/platform/sites/demo.json}
 
-programs=(
-  "$build/platform/es/quillon-es-sim"
-  "$build/platform/gateway/quillon-gateway-sim"
-  "$build/platform/fisheye/quillon-fisheye-pub"
-)
+es_sim=$build/platform/es/quillon-es-sim
+gateway_sim=$build/platform/gateway/quillon-gateway-sim
+fisheye_pub=$build/platform/fisheye/quillon-fisheye-pub
+programs=("$es_sim" "$gateway_sim" "$fisheye_pub")
 
 if [ ! -r "$site" ]; then
   echo "site-sim: cannot read site file $site" >&2
@@ -48,11 +55,13 @@ trap stop_all EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-for p in "${programs[@]}"; do
-  "$p" "$site" &
-  pids+=($!)
-done
-echo "site-sim: running $(basename -a "${programs[@]}" | tr '\n' ' ')with $site" >&2
+"$es_sim" --site "$site" --listen 127.0.0.1 --port "$es_port" &
+pids+=($!)
+"$gateway_sim" "$site" &
+pids+=($!)
+"$fisheye_pub" "$site" &
+pids+=($!)
+echo "site-sim: event server on 127.0.0.1:$es_port, gateways and video of $site" >&2
 
 wait -n
 status=$?

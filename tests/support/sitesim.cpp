@@ -135,8 +135,7 @@ bool SiteSim::start(const QString &templatePath, const QString &dir)
     if (!rewritePorts())
         return false;
 
-    const QJsonObject server = m_site.value(QStringLiteral("eventServer")).toObject();
-    m_esPort = server.value(QStringLiteral("port")).toInt();
+    m_esPort = freePort();
     const QJsonObject user = m_site.value(QStringLiteral("users")).toArray().at(0).toObject();
     m_username = user.value(QStringLiteral("name")).toString();
     m_password = user.value(QStringLiteral("password")).toString();
@@ -162,7 +161,8 @@ bool SiteSim::start(const QString &templatePath, const QString &dir)
     env.insert(QStringLiteral("QUILLON_BUILD_DIR"), QStringLiteral(QUILLON_BUILD_DIR));
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::ForwardedChannels);
-    m_process.start(QStringLiteral("bash"), {QStringLiteral(QUILLON_SOURCE_DIR "/scripts/site-sim.sh"), m_sitePath});
+    m_process.start(QStringLiteral("bash"), {QStringLiteral(QUILLON_SOURCE_DIR "/scripts/site-sim.sh"),
+                                             QStringLiteral("--es-port"), QString::number(m_esPort), m_sitePath});
     if (!m_process.waitForStarted(5000)) {
         m_error = QStringLiteral("site-sim.sh did not start");
         return false;
