@@ -33,6 +33,9 @@ const char *const kInsertView = "INSERT INTO views( serialStream,  name,  roll, 
 
 const char *const kDriver = "QSQLITE";
 const char *const kFileName = "/objects.data";
+// SQLite result codes of a lock held by another connection.
+const char *const kSqliteBusy = "5";
+const char *const kSqliteLocked = "6";
 
 // Reads result columns by name; a column missing from an older or foreign file
 // reads as an invalid value instead of a warning per row.
@@ -125,11 +128,15 @@ bool LocalDatabase::open()
     }
 
     // SQLite opens any file lazily; a file that is not a database (or a schema
-    // that cannot be created) shows only here. Leave such a file untouched and
-    // keep the connection closed so that no later save writes into it.
+    // that cannot be created) shows only here. Such a file is left untouched and
+    // the record sets keep what they hold.
     if (!createTables()) {
         qDebug("Can't open database");
-        closeDatabase();
+        // A lock held by another process passes; anything else means the file
+        // is no database of ours, and the connection is dropped.
+        const QString code = m_lastError.nativeErrorCode();
+        if (code != QLatin1String(kSqliteBusy) && code != QLatin1String(kSqliteLocked))
+            closeDatabase();
         return false;
     }
     loadAll();
@@ -143,6 +150,7 @@ bool LocalDatabase::executeNonReturn(const QString &statement)
         qWarning("At: %s", "bool LocalDatabase::executeNonReturn(const QString&)");
         qWarning("  SQL: %s", qPrintable(statement));
         qWarning("  Error: %s", qPrintable(query.lastError().text()));
+        m_lastError = query.lastError();
         return false;
     }
     return true;

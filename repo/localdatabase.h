@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QPair>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QString>
 
 #include <memory>
@@ -69,6 +70,7 @@ private:
     void closeDatabase();
 
     QSqlDatabase m_database;
+    QSqlError m_lastError; // of the last failed statement
     GatewayInfos m_gatewayInfos;
     StreamInfos m_streamInfos;
     ViewInfos m_viewInfos;
