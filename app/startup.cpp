@@ -5,6 +5,7 @@
 #include "defish/dewraparea.h"
 #include "defish/utils.h"
 #include "es/eventserver.h"
+#include "platform/zmq/zmqelements.h"
 #include "repo/localdatabase.h"
 #include "repo/object.h"
 #include "repo/objview.h"
@@ -28,6 +29,9 @@ const char *const kModule = "korvu.converter";
 void Startup::initGStreamer(int *argc, char ***argv)
 {
     gst_init(argc, argv);
+    // zmqsrc and zmqsink are built into the program: no plug-in path needed.
+    if (!quillon_zmq_register_static())
+        qWarning("Could not register the ZeroMQ GStreamer elements");
 }
 
 GstElement *Startup::loadGlVideoItem()

@@ -105,6 +105,21 @@ const char *const kDefishShader = R"(
     }
 )";
 
+// glshader's default vertex stage (same attribute and varying names, which glshader looks up by
+// name), declared as GLSL 1.20 to link with the fragment shader above.
+const char *const kDefishVertexShader = R"(
+    #version 120
+    attribute vec4 a_position;
+    attribute vec2 a_texcoord;
+    varying vec2 v_texcoord;
+
+    void main()
+    {
+        gl_Position = a_position;
+        v_texcoord = a_texcoord;
+    }
+)";
+
 } // namespace
 
 Utils::Utils(QObject *parent) : QObject(parent), Singleton<Utils>(this) {}
@@ -114,6 +129,11 @@ Utils::~Utils() = default;
 QString Utils::defishShader() const
 {
     return QString::fromLatin1(kDefishShader);
+}
+
+QString Utils::defishVertexShader() const
+{
+    return QString::fromLatin1(kDefishVertexShader);
 }
 
 bool Utils::isFileUrl(const QString &url) const
