@@ -2,6 +2,7 @@
 // serves every active view of every active fisheye stream of every active gateway.
 
 #include "platform/ostrevan/ostrevanserver.h"
+#include "platform/zmq/zmqelements.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -66,6 +67,9 @@ bool positiveOption(const QCommandLineParser &parser, const QCommandLineOption &
 int main(int argc, char *argv[])
 {
     gst_init(&argc, &argv);
+    // zmqsrc is built in, for the "zmq:tcp://host:port" sources.
+    if (!quillon_zmq_register_static())
+        std::fprintf(stderr, "ostrevan: the ZeroMQ elements could not be registered\n");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ostrevan"));
 

@@ -17,16 +17,26 @@ Q_LOGGING_CATEGORY(lcServer, "quillon.ostrevan")
 
 namespace {
 
-// The defish shader as the application draws it, loaded once.
-const QByteArray &fragmentShader()
+// The defish shader as the application draws it, with its matching vertex stage; loaded once.
+struct ShaderTexts
 {
-    static const QByteArray text = Utils().defishShader().toUtf8();
-    return text;
+    QByteArray vertex;
+    QByteArray fragment;
+};
+
+const ShaderTexts &shaderTexts()
+{
+    static const ShaderTexts texts = [] {
+        const Utils utils;
+        return ShaderTexts{utils.defishVertexShader().toUtf8(), utils.defishShader().toUtf8()};
+    }();
+    return texts;
 }
 
 void setShaders(GstElement *shader)
 {
-    g_object_set(shader, "vertex", ViewChannel::vertexShader(), "fragment", fragmentShader().constData(), nullptr);
+    g_object_set(shader, "vertex", shaderTexts().vertex.constData(), "fragment", shaderTexts().fragment.constData(),
+                 nullptr);
 }
 
 // What the media callbacks of one view reach: the view while it exists.
@@ -178,6 +188,7 @@ bool OstrevanServer::start(QString *error)
     qInfo("Read %s: %d gateways, %d streams, %d views", qUtf8Printable(m_options.databasePath), config.gatewayRows(),
           config.streamRows(), config.viewRows());
 
+    shaderTexts(); // read here, on the main thread, before any RTSP thread needs them
     if (m_options.dewarp == ServerOptions::Dewarp::Cpu) {
         m_mode = DewarpMode::Cpu;
     } else {

@@ -31,10 +31,16 @@ struct MutablePlanarImage
 class RemapTable
 {
 public:
-    // The missing colour (opaque red) in limited-range BT.601 YCbCr.
+    // The missing colour (opaque red) in limited-range BT.601 YCbCr, until setMissingColour().
     static constexpr uint8_t kMissingY = 81;
     static constexpr uint8_t kMissingU = 90;
     static constexpr uint8_t kMissingV = 240;
+
+    // Opaque red in the frames' YCbCr: luma weights kr and kb of red and blue, full or limited range.
+    void setMissingColour(double kr, double kb, bool fullRange);
+    uint8_t missingY() const { return m_missing[0]; }
+    uint8_t missingU() const { return m_missing[1]; }
+    uint8_t missingV() const { return m_missing[2]; }
 
     // Builds the tables for frames of inWidth x inHeight and output of outWidth x outHeight (both
     // even). projection's lens must describe frames of inWidth x inHeight; its view ratio is
@@ -51,19 +57,22 @@ public:
     void apply(const PlanarImage &in, const MutablePlanarImage &out) const;
 
 private:
-    // Top-left source pixel and the weights of its right and lower neighbours in 1/256.
-    // x == kMissing marks a pixel of the missing colour.
+    // Top-left source pixel and the weights of its right and lower neighbours in 1/128, and how
+    // many of the four luma pixels that a chroma sample covers have the missing colour (luma: 0 or 4).
     struct Tap
     {
         uint16_t x;
         uint16_t y;
-        uint16_t fx;
-        uint16_t fy;
+        uint8_t fx;
+        uint8_t fy;
+        uint8_t missing;
+        uint8_t unused;
     };
-    static constexpr uint16_t kMissing = 0xFFFF;
-
-    static void buildPlane(const FisheyeProjection &projection, int inW, int inH, int outW, int outH,
-                           std::vector<Tap> *taps);
+    static void buildLuma(const FisheyeProjection &projection, int inW, int inH, int outW, int outH,
+                          std::vector<Tap> *taps);
+    static void buildChroma(const FisheyeProjection &projection, int inW, int inH, int outW, int outH,
+                            std::vector<Tap> *taps);
+    static Tap tapAt(float x, float y, int inW, int inH);
     static void applyPlane(const std::vector<Tap> &taps, const uint8_t *in, int inStride, uint8_t *out, int outStride,
                            int outW, int outH, uint8_t missing);
 
@@ -73,4 +82,5 @@ private:
     int m_outHeight = 0;
     std::vector<Tap> m_luma;
     std::vector<Tap> m_chroma;
+    uint8_t m_missing[3] = {kMissingY, kMissingU, kMissingV};
 };

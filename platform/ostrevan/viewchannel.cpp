@@ -14,18 +14,6 @@ namespace {
 // Silence after which the last frame is sent again, so that the clients' sessions stay alive.
 constexpr auto kRepeatAfter = std::chrono::milliseconds(500);
 
-const char *const kVertexShader = R"(
-    #version 120
-    attribute vec4 a_position;
-    attribute vec2 a_texcoord;
-    varying vec2 v_texcoord;
-    void main()
-    {
-        gl_Position = a_position;
-        v_texcoord = a_texcoord;
-    }
-)";
-
 } // namespace
 
 ViewChannel::ViewChannel(const QString &label, DewarpMode mode, const OutputOptions &output)
@@ -52,11 +40,6 @@ ViewChannel::~ViewChannel()
         gst_object_unref(m_shader);
     if (m_pushedCaps)
         gst_caps_unref(m_pushedCaps);
-}
-
-const char *ViewChannel::vertexShader()
-{
-    return kVertexShader;
 }
 
 void ViewChannel::setGeometry(int centerX, int centerY, int radius, float lensFov, float roll, float tilt, float pan,
@@ -225,6 +208,8 @@ GstBuffer *ViewChannel::missingFrame(GstCaps **caps) const
     gst_video_info_set_format(&info, GST_VIDEO_FORMAT_I420, guint(m_output.width), guint(m_output.height));
     GST_VIDEO_INFO_FPS_N(&info) = m_output.fps;
     GST_VIDEO_INFO_FPS_D(&info) = 1;
+    // The constants are limited-range BT.601.
+    gst_video_colorimetry_from_string(&info.colorimetry, GST_VIDEO_COLORIMETRY_BT601);
     GstBuffer *buffer = gst_buffer_new_allocate(nullptr, info.size, nullptr);
     GstVideoFrame frame;
     if (gst_video_frame_map(&frame, &info, buffer, GST_MAP_WRITE)) {
@@ -241,7 +226,7 @@ GstBuffer *ViewChannel::missingFrame(GstCaps **caps) const
     return buffer;
 }
 
-GstBuffer *ViewChannel::dewarpCpu(GstSample *sample)
+GstBuffer *ViewChannel::dewarpCpu(GstSample *sample, GstVideoInfo *outInfo)
 {
     GstVideoInfo inInfo;
     GstCaps *caps = gst_sample_get_caps(sample);
@@ -271,20 +256,28 @@ GstBuffer *ViewChannel::dewarpCpu(GstSample *sample)
             m_tableVersion = m_geometryVersion;
             const FisheyeProjection projection(lens, view);
             m_table.build(projection, inWidth, inHeight, m_output.width, m_output.height);
+            gdouble kr = 0.299;
+            gdouble kb = 0.114;
+            gst_video_color_matrix_get_Kr_Kb(inInfo.colorimetry.matrix, &kr, &kb);
+            m_table.setMissingColour(kr, kb, inInfo.colorimetry.range == GST_VIDEO_COLOR_RANGE_0_255);
             qCDebug(lcView, "%s: remap table for %dx%d frames built", qUtf8Printable(m_label), inWidth, inHeight);
         }
     }
 
-    GstVideoInfo outInfo;
-    gst_video_info_set_format(&outInfo, GST_VIDEO_FORMAT_I420, guint(m_output.width), guint(m_output.height));
-    GstBuffer *outBuffer = gst_buffer_new_allocate(nullptr, outInfo.size, nullptr);
+    // The output keeps the frames' colorimetry: the samples are copied, not converted.
+    gst_video_info_set_format(outInfo, GST_VIDEO_FORMAT_I420, guint(m_output.width), guint(m_output.height));
+    GST_VIDEO_INFO_FPS_N(outInfo) = m_output.fps;
+    GST_VIDEO_INFO_FPS_D(outInfo) = 1;
+    outInfo->colorimetry = inInfo.colorimetry;
+    outInfo->chroma_site = inInfo.chroma_site;
+    GstBuffer *outBuffer = gst_buffer_new_allocate(nullptr, outInfo->size, nullptr);
     GstVideoFrame in;
     GstVideoFrame out;
     if (!gst_video_frame_map(&in, &inInfo, inBuffer, GST_MAP_READ)) {
         gst_buffer_unref(outBuffer);
         return nullptr;
     }
-    if (!gst_video_frame_map(&out, &outInfo, outBuffer, GST_MAP_WRITE)) {
+    if (!gst_video_frame_map(&out, outInfo, outBuffer, GST_MAP_WRITE)) {
         gst_video_frame_unmap(&in);
         gst_buffer_unref(outBuffer);
         return nullptr;
@@ -337,13 +330,10 @@ void ViewChannel::produce(GstSample *sample, GstElement *appsrc, GstElement *sha
         if (shader)
             updateUniforms(shader, m_output.width, m_output.height);
     } else if (m_mode == DewarpMode::Cpu) {
-        buffer = dewarpCpu(sample);
+        GstVideoInfo info;
+        buffer = dewarpCpu(sample, &info);
         if (!buffer)
             return;
-        GstVideoInfo info;
-        gst_video_info_set_format(&info, GST_VIDEO_FORMAT_I420, guint(m_output.width), guint(m_output.height));
-        GST_VIDEO_INFO_FPS_N(&info) = m_output.fps;
-        GST_VIDEO_INFO_FPS_D(&info) = 1;
         caps = gst_video_info_to_caps(&info);
     } else {
         GstVideoInfo info;

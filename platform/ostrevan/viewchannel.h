@@ -4,6 +4,7 @@
 #include "platform/ostrevan/remaptable.h"
 
 #include <gst/gst.h>
+#include <gst/video/video.h>
 
 #include <QString>
 
@@ -72,13 +73,10 @@ public:
     quint64 framesServed() const { return m_served.load(); }
     quint64 framesOffered() const { return m_accepted.load(); }
 
-    // GL-side text of the vertex stage matching the defish shader's GLSL version.
-    static const char *vertexShader();
-
 private:
     void run();
     void produce(GstSample *sample, GstElement *appsrc, GstElement *shader);
-    GstBuffer *dewarpCpu(GstSample *sample);
+    GstBuffer *dewarpCpu(GstSample *sample, GstVideoInfo *outInfo);
     GstBuffer *missingFrame(GstCaps **caps) const;
     void updateUniforms(GstElement *shader, int frameWidth, int frameHeight);
 
