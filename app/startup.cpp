@@ -2,6 +2,7 @@
 
 #include "app/appstate.h"
 #include "app/i18n.h"
+#include "app/settingsstore.h"
 #include "defish/dewraparea.h"
 #include "defish/utils.h"
 #include "es/eventserver.h"
@@ -91,6 +92,14 @@ void Startup::destroySingletons()
     I18n::destroy();
 }
 
+void Startup::setContextProperties(QQmlEngine *engine)
+{
+    QQmlContext *context = engine->rootContext();
+    context->setContextProperty(QStringLiteral("isDebug"), true);
+    context->setContextProperty(QStringLiteral("debugServerProgram"), QStringLiteral(QUILLON_STANDIN_SERVER));
+    context->setContextProperty(QStringLiteral("settingsStore"), new SettingsStore(engine));
+}
+
 int Startup::run(int argc, char **argv, const QUrl &mainUrl)
 {
     initGStreamer(&argc, &argv);
@@ -106,7 +115,7 @@ int Startup::run(int argc, char **argv, const QUrl &mainUrl)
         registerSingletons();
 
         auto engine = std::make_unique<QQmlApplicationEngine>();
-        engine->rootContext()->setContextProperty(QStringLiteral("isDebug"), true);
+        setContextProperties(engine.get());
         QObject::connect(
             engine.get(), &QQmlApplicationEngine::objectCreated, app.get(),
             [mainUrl](QObject *object, const QUrl &url) {
