@@ -243,6 +243,8 @@ Window {
     WinMessage {
         id: messager
         objectName: "messager"
+        // A fixed width lets long messages wrap inside the dialog.
+        width: control.width - 2 * Config.theme.defaultMargin
         x: (control.width - width) / 2
         y: (control.height - height) / 2
     }
