@@ -166,7 +166,7 @@ private slots:
         manager.start();
         QTRY_COMPARE_WITH_TIMEOUT(started.count(), 2, kWaitMs);
         QCOMPARE(stopped.count(), 1);
-        QCOMPARE(startLines(m_log).size(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(startLines(m_log).size(), 2, kWaitMs);
         manager.stop();
         QTRY_COMPARE_WITH_TIMEOUT(stopped.count(), 2, kWaitMs);
     }
