@@ -61,6 +61,15 @@ QString EventServer::errorText(const korvu::es::Error &error)
     return text + QStringLiteral("Code: ") + QString::number(error.code());
 }
 
+QHash<qint64, korvu::es::Object> EventServer::objectsById(const std::vector<korvu::es::Object> &objects)
+{
+    QHash<qint64, korvu::es::Object> byId;
+    byId.reserve(int(objects.size()));
+    for (const korvu::es::Object &object : objects)
+        byId.insert(object.id(), object);
+    return byId;
+}
+
 void EventServer::logMessage(const std::string &message, korvu::es::LogLevel level)
 {
     Q_UNUSED(level)
@@ -121,10 +130,7 @@ void EventServer::fetchObjects()
     m_d->client.getObjects(
         [this](const std::vector<korvu::es::Object> &objects, long long rootId) {
             // Copied here, on the library's thread; the GUI thread gets the map by value.
-            QHash<qint64, korvu::es::Object> byId;
-            byId.reserve(int(objects.size()));
-            for (const korvu::es::Object &object : objects)
-                byId.insert(object.id(), object);
+            const QHash<qint64, korvu::es::Object> byId = objectsById(objects);
             QPointer<EventServer> self(this);
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),

@@ -3,8 +3,11 @@
 #include "app/singleton.h"
 #include "es/korvues.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
+
+#include <vector>
 
 class EventServerPriv;
 
@@ -32,6 +35,9 @@ public:
     // The text a failure signal carries: the message, a line break when the
     // message is not empty, then "Code: " and the code.
     static QString errorText(const korvu::es::Error &error);
+
+    // The fetched set keyed by object id; of objects sharing an id the later one stays.
+    static QHash<qint64, korvu::es::Object> objectsById(const std::vector<korvu::es::Object> &objects);
 
 signals:
     void isConnectedChanged();
