@@ -11,8 +11,7 @@ class QJSEngine;
 // (never by the QML engine), and deleted by destroy() at shutdown. The constructor
 // records the instance and the destructor clears it, so instance() is null both
 // before create() and after destroy().
-template<typename T>
-class Singleton
+template<typename T> class Singleton
 {
 public:
     static T *create()

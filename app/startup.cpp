@@ -2,9 +2,11 @@
 
 #include "app/appstate.h"
 #include "app/i18n.h"
+#include "app/settingsstore.h"
 #include "defish/dewraparea.h"
 #include "defish/utils.h"
 #include "es/eventserver.h"
+#include "platform/zmq/zmqelements.h"
 #include "repo/localdatabase.h"
 #include "repo/object.h"
 #include "repo/objview.h"
@@ -28,6 +30,9 @@ const char *const kModule = "korvu.converter";
 void Startup::initGStreamer(int *argc, char ***argv)
 {
     gst_init(argc, argv);
+    // zmqsrc and zmqsink are built into the program: no plug-in path needed.
+    if (!quillon_zmq_register_static())
+        qWarning("Could not register the ZeroMQ GStreamer elements");
 }
 
 GstElement *Startup::loadGlVideoItem()
@@ -87,6 +92,14 @@ void Startup::destroySingletons()
     I18n::destroy();
 }
 
+void Startup::setContextProperties(QQmlEngine *engine)
+{
+    QQmlContext *context = engine->rootContext();
+    context->setContextProperty(QStringLiteral("isDebug"), true);
+    context->setContextProperty(QStringLiteral("debugServerProgram"), QStringLiteral(QUILLON_STANDIN_SERVER));
+    context->setContextProperty(QStringLiteral("settingsStore"), new SettingsStore(engine));
+}
+
 int Startup::run(int argc, char **argv, const QUrl &mainUrl)
 {
     initGStreamer(&argc, &argv);
@@ -102,7 +115,7 @@ int Startup::run(int argc, char **argv, const QUrl &mainUrl)
         registerSingletons();
 
         auto engine = std::make_unique<QQmlApplicationEngine>();
-        engine->rootContext()->setContextProperty(QStringLiteral("isDebug"), true);
+        setContextProperties(engine.get());
         QObject::connect(
             engine.get(), &QQmlApplicationEngine::objectCreated, app.get(),
             [mainUrl](QObject *object, const QUrl &url) {

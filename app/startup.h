@@ -2,6 +2,7 @@
 
 #include <QUrl>
 
+class QQmlEngine;
 typedef struct _GstElement GstElement;
 
 // The program's start-up and shutdown sequence, split into steps so that the
@@ -23,6 +24,12 @@ public:
     static void registerTypes();
     static void registerSingletons();
     static void destroySingletons();
+
+    // Sets the root-context properties every document may use: "isDebug" (true),
+    // "debugServerProgram" (path of the streaming-server stand-in built with the
+    // program, run by the main window while isDebug is true) and "settingsStore"
+    // (the login window's settings-file helper, owned by the engine).
+    static void setContextProperties(QQmlEngine *engine);
 
     // Runs the whole program on mainUrl and returns the process exit code: the
     // event loop's value, or -1 when the main document fails to load.

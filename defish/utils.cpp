@@ -7,7 +7,8 @@ namespace {
 // For each output fragment a ray is cast through the virtual camera's image plane
 // (depth axis y, right x, up z), turned by roll (about y), tilt (about x) and pan
 // (about z), and mapped to the fisheye frame with the equidistant lens model.
-// Rays beyond half the lens field of view, or outside the frame, are drawn red.
+// Rays beyond half the lens field of view, or outside the frame, are drawn red, and so is everything
+// while the uniforms are unset.
 const char *const kDefishShader = R"(
     #version 120
     #ifdef GL_ES
@@ -93,10 +94,29 @@ const char *const kDefishShader = R"(
         float x = iCamCenterX / iCamWidth + r * cos(theta);
         float y = (iCamHeight - 1.0 - iCamCenterY) / iCamHeight + (iCamWidth / iCamHeight) * r * sin(theta);
 
-        if (r > 1.0 || x < 0.0 || x > 1.0 || y < 0.0 || y > 1.0)
+        // r is in units of the frame width, so r > 1.0 alone does not find the lens circle: a ray more
+        // than half the lens field of view off axis is tested by its angle. Until the uniforms are set
+        // (all 0) the arithmetic divides by zero, so the picture is red then.
+        bool unset = iCamWidth <= 0.0 || iCamHeight <= 0.0 || iCamFOV <= 0.0 || iRatio <= 0.0;
+        if (unset || r > 1.0 || 2.0 * phi > camFov || x < 0.0 || x > 1.0 || y < 0.0 || y > 1.0)
             gl_FragColor = iMissingColor;
         else
             gl_FragColor = texture2D(tex, vec2(x, y));
+    }
+)";
+
+// glshader's default vertex stage (same attribute and varying names, which glshader looks up by
+// name), declared as GLSL 1.20 to link with the fragment shader above.
+const char *const kDefishVertexShader = R"(
+    #version 120
+    attribute vec4 a_position;
+    attribute vec2 a_texcoord;
+    varying vec2 v_texcoord;
+
+    void main()
+    {
+        gl_Position = a_position;
+        v_texcoord = a_texcoord;
     }
 )";
 
@@ -109,6 +129,11 @@ Utils::~Utils() = default;
 QString Utils::defishShader() const
 {
     return QString::fromLatin1(kDefishShader);
+}
+
+QString Utils::defishVertexShader() const
+{
+    return QString::fromLatin1(kDefishVertexShader);
 }
 
 bool Utils::isFileUrl(const QString &url) const

@@ -16,6 +16,9 @@ public:
     ~Utils() override;
 
     Q_INVOKABLE QString defishShader() const;
+    // Vertex stage for glshader's "vertex" property, in the fragment shader's GLSL version: GStreamer's
+    // default vertex stage carries no version line, and GL refuses to link stages of different versions.
+    Q_INVOKABLE QString defishVertexShader() const;
     // True for an absolute path: a leading "/" or a drive letter ("C:/video/a.mp4").
     Q_INVOKABLE bool isFileUrl(const QString &url) const;
     Q_INVOKABLE bool isZmqUrl(const QString &url) const;

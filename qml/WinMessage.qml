@@ -27,6 +27,7 @@ Popup {
 
         Button {
             id: btnClose
+            objectName: "btnClose"
             Layout.alignment: Qt.AlignHCenter
             text: qsTr("Close") + I18n.localeNotify
             onClicked: control.close()

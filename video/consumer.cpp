@@ -1,5 +1,403 @@
 #include "video/consumer.h"
 
-Consumer::Consumer(QObject *parent) : QObject(parent) {}
+#include "video/producer.h"
 
-Consumer::~Consumer() = default;
+#include <QLoggingCategory>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <atomic>
+#include <gst/app/gstappsrc.h>
+#include <gst/gst.h>
+#include <mutex>
+
+Q_LOGGING_CATEGORY(lcConsumer, "quillon.video.consumer")
+
+namespace {
+const char *const kHead = "appsrc name=appsrc is-live=true format=time ! queue ! glupload ! glcolorconvert"
+                          " ! video/x-raw(memory:GLMemory),format=RGBA";
+const char *const kShader = " ! glshader name=glshader";
+const char *const kSink = " ! qmlglsink name=qmlglsink";
+} // namespace
+
+class ConsumerPriv
+{
+public:
+    explicit ConsumerPriv(Consumer *owner) : q(owner) {}
+
+    static void appsrc_need_data(GstAppSrc *appsrc, guint length, gpointer user_data);
+    static void appsrc_enough_data(GstAppSrc *appsrc, gpointer user_data);
+    static gboolean appsrc_seek_data(GstAppSrc *appsrc, guint64 offset, gpointer user_data);
+
+    void setWaitingForData(bool waiting);
+
+    Consumer *q;
+    QString name;
+    std::atomic<int> state{Consumer::Null};
+    QPointer<Producer> producer;
+    QPointer<QQuickItem> widget;
+    GstElement *pipeline = nullptr;
+    // Read by the producer's streaming thread: guarded by appsrcMutex.
+    mutable std::mutex appsrcMutex;
+    GstAppSrc *appsrc = nullptr;
+    GstElement *glshader = nullptr;
+    GstElement *qmlglsink = nullptr;
+    VideoInfo *videoInfo = nullptr;
+    bool startPending = false;
+    QMetaObject::Connection producerStateConnection;
+    QMetaObject::Connection producerVideoInfoConnection;
+    bool useShader = false;
+    QString shader;
+    std::atomic<bool> isWaitingForData{false};
+};
+
+void ConsumerPriv::setWaitingForData(bool waiting)
+{
+    bool expected = !waiting;
+    if (isWaitingForData.compare_exchange_strong(expected, waiting))
+        emit q->isWaitingForDataChanged();
+}
+
+void ConsumerPriv::appsrc_need_data(GstAppSrc *, guint, gpointer user_data)
+{
+    static_cast<ConsumerPriv *>(user_data)->setWaitingForData(true);
+}
+
+void ConsumerPriv::appsrc_enough_data(GstAppSrc *, gpointer user_data)
+{
+    qDebug("%s enter", "static void ConsumerPriv::appsrc_enough_data(GstAppSrc*, gpointer)");
+    static_cast<ConsumerPriv *>(user_data)->setWaitingForData(false);
+}
+
+gboolean ConsumerPriv::appsrc_seek_data(GstAppSrc *, guint64, gpointer)
+{
+    return FALSE;
+}
+
+Consumer::Consumer(QObject *parent) : QObject(parent), d(new ConsumerPriv(this))
+{
+    d->videoInfo = new VideoInfo();
+    QQmlEngine::setObjectOwnership(d->videoInfo, QQmlEngine::CppOwnership);
+}
+
+Consumer::~Consumer()
+{
+    // Unregistering waits for a frame being handed out; after it the producer
+    // never reaches this consumer again. Then the pipeline goes, which joins the
+    // app source's thread, and only then the private part.
+    if (d->producer) {
+        QObject::disconnect(d->producerStateConnection);
+        QObject::disconnect(d->producerVideoInfoConnection);
+        d->producer->unregisterConsumer(this);
+        d->producer = nullptr;
+    }
+    releasePipeline();
+    delete d->videoInfo;
+    delete d;
+}
+
+QString Consumer::name() const
+{
+    return d->name;
+}
+
+void Consumer::setName(const QString &name)
+{
+    if (d->name == name)
+        return;
+    d->name = name;
+    emit nameChanged();
+}
+
+Consumer::ConsumerState Consumer::state() const
+{
+    return static_cast<ConsumerState>(d->state.load());
+}
+
+void Consumer::setState(ConsumerState state)
+{
+    if (d->state.load() == state)
+        return;
+    d->state.store(state);
+    emit stateChanged();
+}
+
+Producer *Consumer::producer() const
+{
+    return d->producer;
+}
+
+void Consumer::setProducer(Producer *producer)
+{
+    if (d->producer == producer)
+        return;
+    QObject::disconnect(d->producerStateConnection);
+    QObject::disconnect(d->producerVideoInfoConnection);
+    d->producerStateConnection = {};
+    d->producerVideoInfoConnection = {};
+    if (d->producer)
+        d->producer->unregisterConsumer(this);
+    if (producer) {
+        producer->registerConsumer(this);
+        d->producerStateConnection =
+            connect(producer, &Producer::stateChanged, this, &Consumer::onProducerStateChanged);
+        d->producerVideoInfoConnection =
+            connect(producer, &Producer::videoInfoChanged, this, &Consumer::onProducerVideoInfoChanged);
+    }
+    d->producer = producer;
+    emit producerChanged();
+}
+
+void Consumer::detachProducer(Producer *producer)
+{
+    if (d->producer != producer && d->producer)
+        return;
+    QObject::disconnect(d->producerStateConnection);
+    QObject::disconnect(d->producerVideoInfoConnection);
+    d->producerStateConnection = {};
+    d->producerVideoInfoConnection = {};
+    d->producer = nullptr;
+    emit producerChanged();
+}
+
+QQuickItem *Consumer::widget() const
+{
+    return d->widget;
+}
+
+void Consumer::setWidget(QQuickItem *widget)
+{
+    if (d->widget == widget)
+        return;
+    d->widget = widget;
+    emit widgetChanged();
+}
+
+VideoInfo *Consumer::videoInfo() const
+{
+    return d->videoInfo;
+}
+
+void Consumer::setVideoInfo(VideoInfo *)
+{
+    // The consumer's VideoInfo is its own; writes are ignored.
+}
+
+bool Consumer::useShader() const
+{
+    return d->useShader;
+}
+
+void Consumer::setUseShader(bool useShader)
+{
+    if (d->useShader == useShader)
+        return;
+    d->useShader = useShader;
+    emit useShaderChanged();
+}
+
+QString Consumer::shader() const
+{
+    return d->shader;
+}
+
+void Consumer::setShader(const QString &shader)
+{
+    if (d->shader == shader)
+        return;
+    d->shader = shader;
+    emit shaderChanged();
+}
+
+bool Consumer::isWaitingForData() const
+{
+    return d->isWaitingForData.load();
+}
+
+GstAppSrc *Consumer::appSrcRef() const
+{
+    std::lock_guard<std::mutex> lock(d->appsrcMutex);
+    return d->appsrc ? GST_APP_SRC(gst_object_ref(d->appsrc)) : nullptr;
+}
+
+GstElement *Consumer::pipeline() const
+{
+    return d->pipeline;
+}
+
+QString Consumer::launchLine(bool useShader)
+{
+    QString line = QString::fromLatin1(kHead);
+    if (useShader)
+        line += QLatin1String(kShader);
+    return line + QLatin1String(kSink);
+}
+
+bool Consumer::start()
+{
+    if (!d->producer) {
+        qWarning("At: %s", Q_FUNC_INFO);
+        qWarning("  Error: consumer \"%s\" has no producer", d->name.toLocal8Bit().constData());
+        return false;
+    }
+    qDebug("Creating pipeline for: %s", d->name.toLocal8Bit().constData());
+
+    // A second start() replaces the running pipeline.
+    releasePipeline();
+
+    const QByteArray line = launchLine(d->useShader).toLatin1();
+    GError *error = nullptr;
+    GstElement *pipeline = gst_parse_launch(line.constData(), &error);
+    if (error) {
+        qCWarning(lcConsumer, "display pipeline of \"%s\" does not parse: %s", d->name.toLocal8Bit().constData(),
+                  error->message);
+        g_error_free(error);
+        if (pipeline) {
+            gst_object_unref(pipeline);
+            pipeline = nullptr;
+        }
+    }
+    if (pipeline) {
+        gst_object_ref_sink(pipeline);
+        d->pipeline = pipeline;
+
+        GstElement *appsrc = gst_bin_get_by_name(GST_BIN(pipeline), "appsrc");
+        if (appsrc) {
+            GstAppSrcCallbacks callbacks = {};
+            callbacks.need_data = ConsumerPriv::appsrc_need_data;
+            callbacks.enough_data = ConsumerPriv::appsrc_enough_data;
+            callbacks.seek_data = ConsumerPriv::appsrc_seek_data;
+            gst_app_src_set_callbacks(GST_APP_SRC(appsrc), &callbacks, d, nullptr);
+            std::lock_guard<std::mutex> lock(d->appsrcMutex);
+            d->appsrc = GST_APP_SRC(appsrc); // keeps the reference from the lookup
+        }
+        // Borrowed: the pipeline holds them.
+        d->glshader = d->useShader ? gst_bin_get_by_name(GST_BIN(pipeline), "glshader") : nullptr;
+        if (d->glshader)
+            gst_object_unref(d->glshader);
+        d->qmlglsink = gst_bin_get_by_name(GST_BIN(pipeline), "qmlglsink");
+        if (d->qmlglsink)
+            gst_object_unref(d->qmlglsink);
+    }
+
+    setState(Ready);
+    startPlaying();
+    return true;
+}
+
+void Consumer::startPlaying()
+{
+    if (!d->pipeline)
+        return;
+    if (d->useShader && d->glshader)
+        g_object_set(d->glshader, "fragment", d->shader.toLocal8Bit().constData(), nullptr);
+    if (d->qmlglsink)
+        g_object_set(d->qmlglsink, "widget", static_cast<gpointer>(d->widget.data()), nullptr);
+
+    VideoInfo *info = d->producer ? d->producer->videoInfo() : nullptr;
+    if (info && info->width() != 0 && info->height() != 0) {
+        if (d->startPending) {
+            qInfo("%s: Received producer's videoInfo, startPlaying ...", d->name.toLocal8Bit().constData());
+            d->startPending = false;
+        }
+        if (gst_element_set_state(d->pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
+            qCWarning(lcConsumer, "display pipeline of \"%s\" did not start", d->name.toLocal8Bit().constData());
+    } else {
+        qInfo("Producer has no videoInfo!");
+        qInfo("%s: Scheduled startPlaying after receiving producer's videoInfo", d->name.toLocal8Bit().constData());
+        d->startPending = true;
+    }
+}
+
+void Consumer::onProducerVideoInfoChanged()
+{
+    qDebug("Update caps: %s", d->name.toLocal8Bit().constData());
+    if (!d->producer)
+        return;
+    VideoInfo *info = d->producer->videoInfo();
+    const QString text = QStringLiteral("video/x-raw,format=%1,width=%2,height=%3")
+                             .arg(info->format())
+                             .arg(info->width())
+                             .arg(info->height());
+    GstAppSrc *appsrc = appSrcRef();
+    if (appsrc) {
+        GstCaps *caps = gst_caps_from_string(text.toLatin1().constData());
+        if (caps) {
+            g_object_set(appsrc, "caps", caps, nullptr);
+            gst_caps_unref(caps);
+        }
+        gst_object_unref(appsrc);
+    }
+    if (d->startPending)
+        startPlaying();
+}
+
+void Consumer::onProducerStateChanged()
+{
+    if (!d->producer || d->producer->state() != Producer::Playing)
+        return;
+    qDebug("Producer start playing");
+    if (state() != Playing)
+        setState(Playing);
+}
+
+void Consumer::releasePipeline()
+{
+    if (!d->pipeline)
+        return;
+    // The app source leaves the fan-out's reach first; a push already under
+    // way holds its own reference and meets a flushing element.
+    GstAppSrc *appsrc = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(d->appsrcMutex);
+        appsrc = d->appsrc;
+        d->appsrc = nullptr;
+    }
+    gst_element_set_state(d->pipeline, GST_STATE_NULL);
+    if (appsrc)
+        gst_object_unref(appsrc);
+    gst_object_unref(d->pipeline);
+    d->pipeline = nullptr;
+    d->glshader = nullptr;
+    d->qmlglsink = nullptr;
+    d->startPending = false;
+}
+
+void Consumer::stop()
+{
+    if (state() == Null)
+        return;
+    if (d->isWaitingForData.exchange(false))
+        emit isWaitingForDataChanged();
+    qDebug("Cleaning up pipeline: %s", d->name.toLocal8Bit().constData());
+    releasePipeline();
+    d->startPending = false;
+    setState(Null);
+}
+
+void Consumer::setUniforms(const QVariantMap &uniforms)
+{
+    if (!d->glshader)
+        return;
+    GstStructure *structure = gst_structure_new_empty("uniforms");
+    for (auto it = uniforms.constBegin(); it != uniforms.constEnd(); ++it) {
+        switch (static_cast<int>(it.value().type())) {
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+        case QMetaType::Double:
+        case QMetaType::Long:
+        case QMetaType::Short:
+        case QMetaType::ULong:
+        case QMetaType::UShort:
+        case QMetaType::Float:
+            gst_structure_set(structure, it.key().toLocal8Bit().constData(), G_TYPE_FLOAT, it.value().toFloat(),
+                              nullptr);
+            break;
+        default:
+            break;
+        }
+    }
+    g_object_set(d->glshader, "uniforms", structure, nullptr);
+    gst_structure_free(structure);
+}

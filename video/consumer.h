@@ -1,13 +1,99 @@
 #pragma once
 
-#include <QObject>
+#include "video/videoinfo.h"
 
-// Placeholder: filled in by the work on this subsystem.
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QVariantMap>
+
+class ConsumerPriv;
+class Producer;
+class QQuickItem;
+typedef struct _GstAppSrc GstAppSrc;
+typedef struct _GstElement GstElement;
+
+// Shows the frames of one Producer in a GstGLVideoItem, optionally through a
+// fragment shader.
+//
+//   appsrc name=appsrc ! queue ! glupload ! glcolorconvert ! video/x-raw(memory:GLMemory),format=RGBA
+//          [ ! glshader name=glshader ] ! qmlglsink name=qmlglsink
+//
+// The consumer registers with its producer, which pushes frames into the app
+// source while the app source asks for data. Destroying a consumer or its
+// producer, in either order and while frames flow, is safe: the consumer
+// unregisters (waiting for a frame being handed out) and stops its pipeline
+// before its private part goes.
 class Consumer : public QObject
 {
     Q_OBJECT
+    Q_PROPERTY(QString name READ name WRITE setName NOTIFY nameChanged)
+    Q_PROPERTY(ConsumerState state READ state WRITE setState NOTIFY stateChanged)
+    Q_PROPERTY(Producer *producer READ producer WRITE setProducer NOTIFY producerChanged)
+    Q_PROPERTY(QQuickItem *widget READ widget WRITE setWidget NOTIFY widgetChanged)
+    Q_PROPERTY(VideoInfo *videoInfo READ videoInfo WRITE setVideoInfo NOTIFY videoInfoChanged)
+    Q_PROPERTY(bool useShader READ useShader WRITE setUseShader NOTIFY useShaderChanged)
+    Q_PROPERTY(QString shader READ shader WRITE setShader NOTIFY shaderChanged)
 
 public:
+    enum ConsumerState { Null = 0, Ready = 1, Playing = 2, Buffering = 3 };
+    Q_ENUM(ConsumerState)
+
     explicit Consumer(QObject *parent = nullptr);
     ~Consumer() override;
+
+    QString name() const;
+    void setName(const QString &name);
+    ConsumerState state() const;
+    void setState(ConsumerState state);
+    Producer *producer() const;
+    void setProducer(Producer *producer);
+    QQuickItem *widget() const;
+    void setWidget(QQuickItem *widget);
+    VideoInfo *videoInfo() const;
+    void setVideoInfo(VideoInfo *videoInfo);
+    bool useShader() const;
+    void setUseShader(bool useShader);
+    QString shader() const;
+    void setShader(const QString &shader);
+
+    Q_INVOKABLE bool start();
+    Q_INVOKABLE void stop();
+    Q_INVOKABLE void setUniforms(const QVariantMap &uniforms);
+
+    // For the producer's fan-out (any thread): whether the app source asks for
+    // data, and the app source with a new reference (null without a pipeline).
+    bool isWaitingForData() const;
+    GstAppSrc *appSrcRef() const;
+
+    // The launch line of the display pipeline.
+    static QString launchLine(bool useShader);
+
+    // The current pipeline (borrowed; null while stopped).
+    GstElement *pipeline() const;
+
+signals:
+    void nameChanged();
+    void stateChanged();
+    void producerChanged();
+    void widgetChanged();
+    void videoInfoChanged();
+    void useShaderChanged();
+    void shaderChanged();
+    void isWaitingForDataChanged();
+
+private slots:
+    void onProducerStateChanged();
+    void onProducerVideoInfoChanged();
+
+private:
+    void startPlaying();
+    void releasePipeline();
+    // Called by a producer being destroyed, after it has stopped its pipeline
+    // and dropped this consumer from its list.
+    void detachProducer(Producer *producer);
+
+    ConsumerPriv *d;
+    friend class ConsumerPriv;
+    friend class Producer;
 };

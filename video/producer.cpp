@@ -1,5 +1,362 @@
 #include "video/producer.h"
 
-Producer::Producer(QObject *parent) : QObject(parent) {}
+#include "video/consumer.h"
 
-Producer::~Producer() = default;
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QPointer>
+#include <QQmlEngine>
+#include <QVector>
+#include <atomic>
+#include <gst/app/gstappsink.h>
+#include <gst/app/gstappsrc.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+#include <mutex>
+
+Q_LOGGING_CATEGORY(lcProducer, "quillon.video.producer")
+
+namespace {
+
+const char *const kTemplate = "%1 ! decodebin ! videoconvert ! video/x-raw,format=I420 ! typefind name=typefind"
+                              " ! appsink name=appsink drop=true max-buffers=1";
+
+// The first element a source text asks for, with its property values.
+struct SourceElement
+{
+    QString factory;
+    QVector<QPair<QByteArray, QString>> strings;
+    bool live = false;
+};
+
+SourceElement sourceElement(const QString &source, bool log)
+{
+    SourceElement element;
+    if (source.startsWith(QLatin1String("testvideo"))) {
+        element.factory = QStringLiteral("videotestsrc");
+    } else if (source.startsWith(QLatin1String("file:"))) {
+        QString path = source;
+        path.remove(QStringLiteral("file:"));
+        if (log)
+            qDebug("Use filesrc: %s", path.toLocal8Bit().constData());
+        element.factory = QStringLiteral("filesrc");
+        element.strings.append({"location", path});
+    } else if (source.startsWith(QLatin1String("zmq:"))) {
+        QString endpoint = source;
+        endpoint.remove(QStringLiteral("zmq:"));
+        if (log)
+            qDebug("Use zmqsrc: %s", endpoint.toLocal8Bit().constData());
+        element.factory = QStringLiteral("zmqsrc");
+        element.live = true;
+        element.strings.append({"endpoint", endpoint});
+    } else if (source.startsWith(QLatin1String("rtsp:"))) {
+        const QString url = source.mid(5);
+        if (log)
+            qDebug("Use rtspsrc: %s", url.toLocal8Bit().constData());
+        element.factory = QStringLiteral("rtspsrc");
+        element.strings.append({"location", url});
+    } else if (source.startsWith(QLatin1String("uri:"))) {
+        const QString uri = source.mid(4);
+        if (log)
+            qDebug("Use urisourcebin: %s", uri.toLocal8Bit().constData());
+        element.factory = QStringLiteral("urisourcebin");
+        element.strings.append({"uri", uri});
+    } else if (log) {
+        qDebug("source: %s", source.toLocal8Bit().constData());
+    }
+    return element;
+}
+
+QString quoted(const QString &value)
+{
+    QString escaped = value;
+    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    escaped.replace(QLatin1Char('"'), QLatin1String("\\\""));
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+} // namespace
+
+class ProducerPriv
+{
+public:
+    explicit ProducerPriv(Producer *owner) : q(owner) {}
+
+    static void typefind_have_type(GstElement *typefind, guint probability, GstCaps *caps, gpointer user_data);
+    static void appsink_eos(GstAppSink *appsink, gpointer user_data);
+    static GstFlowReturn appsink_new_preroll(GstAppSink *appsink, gpointer user_data);
+    static GstFlowReturn appsink_new_sample(GstAppSink *appsink, gpointer user_data);
+
+    Producer *q;
+    QString source;
+    std::atomic<int> state{Producer::Null};
+    GstElement *pipeline = nullptr;
+    GstElement *typefind = nullptr;
+    GstElement *appsink = nullptr;
+    VideoInfo *videoInfo = nullptr;
+    std::mutex consumerMutex;
+    QVector<Consumer *> consumers;
+    Producer::FanOutObserver observer; // guarded by consumerMutex
+
+    // Bumped by every start() and stop(): a "now playing" notice posted by a
+    // pipeline that has since been stopped or replaced is ignored.
+    std::atomic<unsigned> generation{0};
+};
+
+void ProducerPriv::typefind_have_type(GstElement *, guint, GstCaps *caps, gpointer user_data)
+{
+    auto *d = static_cast<ProducerPriv *>(user_data);
+    GstVideoInfo info;
+    gst_video_info_init(&info);
+    if (!gst_video_info_from_caps(&info, caps))
+        return;
+
+    const char *format = gst_video_format_to_string(GST_VIDEO_INFO_FORMAT(&info));
+    qInfo("Producer got video info:");
+    qInfo("  width : %d", GST_VIDEO_INFO_WIDTH(&info));
+    qInfo("  height: %d", GST_VIDEO_INFO_HEIGHT(&info));
+    qInfo("  format: %s", format ? format : "");
+    qInfo("  desc  : %s", info.finfo && info.finfo->description ? info.finfo->description : "");
+
+    d->videoInfo->setWidth(GST_VIDEO_INFO_WIDTH(&info));
+    d->videoInfo->setHeight(GST_VIDEO_INFO_HEIGHT(&info));
+    d->videoInfo->setFormat(QString::fromLatin1(format ? format : ""));
+    emit d->q->videoInfoChanged();
+}
+
+void ProducerPriv::appsink_eos(GstAppSink *, gpointer) {}
+
+GstFlowReturn ProducerPriv::appsink_new_preroll(GstAppSink *appsink, gpointer)
+{
+    GstSample *sample = gst_app_sink_try_pull_preroll(appsink, 0);
+    if (sample)
+        gst_sample_unref(sample);
+    return GST_FLOW_OK;
+}
+
+GstFlowReturn ProducerPriv::appsink_new_sample(GstAppSink *appsink, gpointer user_data)
+{
+    auto *d = static_cast<ProducerPriv *>(user_data);
+    GstSample *sample = gst_app_sink_try_pull_sample(appsink, 0);
+    if (!sample)
+        return GST_FLOW_EOS;
+
+    if (d->state.load() != Producer::Playing) {
+        // Queued to the producer itself: Qt drops the call if the producer is
+        // gone by then, and the generation check drops it if the pipeline that
+        // posted it has been stopped meanwhile.
+        Producer *producer = d->q;
+        const unsigned generation = d->generation.load();
+        QMetaObject::invokeMethod(
+            producer,
+            [producer, generation]() {
+                if (producer->d->generation.load() == generation)
+                    producer->setState(Producer::Playing);
+            },
+            Qt::QueuedConnection);
+    }
+
+    std::lock_guard<std::mutex> lock(d->consumerMutex);
+    for (int i = 0; i < d->consumers.size(); ++i) {
+        Consumer *consumer = d->consumers.at(i);
+        if (!consumer->isWaitingForData())
+            continue;
+        // A new reference: a consumer that stops meanwhile releases its own,
+        // and pushing into a stopping app source is harmless.
+        GstAppSrc *appsrc = consumer->appSrcRef();
+        if (!appsrc)
+            continue;
+        if (i == 0) {
+            if (d->observer)
+                d->observer(consumer, sample);
+            gst_app_src_push_sample(appsrc, sample);
+        } else {
+            GstSample *copy = gst_sample_copy(sample);
+            if (d->observer)
+                d->observer(consumer, copy);
+            GstFlowReturn ret = gst_app_src_push_sample(appsrc, copy);
+            if (ret != GST_FLOW_OK)
+                qWarning("push sample return: %d instead of OK", ret);
+            gst_sample_unref(copy);
+        }
+        gst_object_unref(appsrc);
+    }
+    gst_sample_unref(sample);
+    return GST_FLOW_OK;
+}
+
+Producer::Producer(QObject *parent) : QObject(parent), d(new ProducerPriv(this))
+{
+    d->videoInfo = new VideoInfo();
+    QQmlEngine::setObjectOwnership(d->videoInfo, QQmlEngine::CppOwnership);
+}
+
+Producer::~Producer()
+{
+    // The callbacks receive the private part: the pipeline is stopped (which
+    // joins its streaming threads) before anything goes.
+    releasePipeline();
+
+    QVector<Consumer *> consumers;
+    {
+        std::lock_guard<std::mutex> lock(d->consumerMutex);
+        consumers.swap(d->consumers);
+    }
+    for (Consumer *consumer : consumers)
+        consumer->detachProducer(this);
+
+    delete d->videoInfo;
+    delete d;
+}
+
+QString Producer::source() const
+{
+    return d->source;
+}
+
+void Producer::setSource(const QString &source)
+{
+    if (d->source == source)
+        return;
+    d->source = source;
+    emit sourceChanged();
+}
+
+Producer::ProducerState Producer::state() const
+{
+    return static_cast<ProducerState>(d->state.load());
+}
+
+void Producer::setState(ProducerState state)
+{
+    if (d->state.load() == state)
+        return;
+    d->state.store(state);
+    emit stateChanged();
+}
+
+VideoInfo *Producer::videoInfo() const
+{
+    return d->videoInfo;
+}
+
+GstElement *Producer::pipeline() const
+{
+    return d->pipeline;
+}
+
+void Producer::setFanOutObserver(FanOutObserver observer)
+{
+    std::lock_guard<std::mutex> lock(d->consumerMutex);
+    d->observer = std::move(observer);
+}
+
+QString Producer::launchLine(const QString &source)
+{
+    const SourceElement element = sourceElement(source, false);
+    QString first = element.factory;
+    if (element.live)
+        first += QLatin1String(" is-live=true");
+    for (const auto &property : element.strings)
+        first += QLatin1Char(' ') + QString::fromLatin1(property.first) + QLatin1Char('=') + quoted(property.second);
+    return QString::fromLatin1(kTemplate).arg(first);
+}
+
+void Producer::releasePipeline()
+{
+    ++d->generation;
+    if (!d->pipeline)
+        return;
+    gst_element_set_state(d->pipeline, GST_STATE_NULL);
+    gst_object_unref(d->pipeline);
+    d->pipeline = nullptr;
+    d->typefind = nullptr;
+    d->appsink = nullptr;
+}
+
+bool Producer::start()
+{
+    // A pipeline from an earlier start() is stopped and released first: its
+    // callbacks share the private part with the new one.
+    releasePipeline();
+
+    const SourceElement element = sourceElement(d->source, true);
+    // Only the factory and a fixed name go into the text; the values from the
+    // source text are set as properties below, so no source text can add or
+    // change elements.
+    const QString first = element.factory.isEmpty() ? QString() : element.factory + QLatin1String(" name=source");
+    const QByteArray line = QString::fromLatin1(kTemplate).arg(first).toUtf8();
+
+    GError *error = nullptr;
+    GstElement *pipeline = gst_parse_launch(line.constData(), &error);
+    if (error) {
+        qWarning("At: %s", Q_FUNC_INFO);
+        qWarning("  Error: %s", error->message);
+        qWarning("  Source: %s", d->source.toLocal8Bit().constData());
+        g_error_free(error);
+        if (pipeline) {
+            gst_object_unref(pipeline);
+            pipeline = nullptr;
+        }
+    }
+
+    if (pipeline) {
+        gst_object_ref_sink(pipeline);
+        d->pipeline = pipeline;
+        GstElement *src = gst_bin_get_by_name(GST_BIN(pipeline), "source");
+        if (src) {
+            if (element.live)
+                g_object_set(src, "is-live", TRUE, nullptr);
+            for (const auto &property : element.strings)
+                g_object_set(src, property.first.constData(), property.second.toUtf8().constData(), nullptr);
+            gst_object_unref(src);
+        }
+
+        // The pipeline holds the elements; the stored references are borrowed.
+        d->typefind = gst_bin_get_by_name(GST_BIN(pipeline), "typefind");
+        if (d->typefind) {
+            g_signal_connect(d->typefind, "have-type", G_CALLBACK(ProducerPriv::typefind_have_type), d);
+            gst_object_unref(d->typefind);
+        }
+        d->appsink = gst_bin_get_by_name(GST_BIN(pipeline), "appsink");
+        if (d->appsink) {
+            GstAppSinkCallbacks callbacks = {};
+            callbacks.eos = ProducerPriv::appsink_eos;
+            callbacks.new_preroll = ProducerPriv::appsink_new_preroll;
+            callbacks.new_sample = ProducerPriv::appsink_new_sample;
+            gst_app_sink_set_callbacks(GST_APP_SINK(d->appsink), &callbacks, d, nullptr);
+            gst_object_unref(d->appsink);
+        }
+    }
+
+    setState(Ready);
+    if (d->pipeline && gst_element_set_state(d->pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
+        qCWarning(lcProducer, "the pipeline for source \"%s\" did not start", d->source.toLocal8Bit().constData());
+    return true;
+}
+
+void Producer::stop()
+{
+    if (d->pipeline)
+        gst_element_set_state(d->pipeline, GST_STATE_NULL);
+    ++d->generation;
+    setState(Null);
+}
+
+void Producer::registerConsumer(Consumer *consumer)
+{
+    if (!consumer)
+        return;
+    qDebug("Registering consumer: %s", consumer->name().toLocal8Bit().constData());
+    std::lock_guard<std::mutex> lock(d->consumerMutex);
+    d->consumers.append(consumer);
+}
+
+void Producer::unregisterConsumer(Consumer *consumer)
+{
+    if (!consumer)
+        return;
+    qDebug("UnRegistering consumer: %s", consumer->name().toLocal8Bit().constData());
+    std::lock_guard<std::mutex> lock(d->consumerMutex);
+    d->consumers.removeOne(consumer);
+}

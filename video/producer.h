@@ -1,13 +1,74 @@
 #pragma once
 
-#include <QObject>
+#include "video/videoinfo.h"
 
-// Placeholder: filled in by the work on this subsystem.
+#include <QObject>
+#include <QString>
+#include <functional>
+
+class Consumer;
+class ProducerPriv;
+typedef struct _GstElement GstElement;
+typedef struct _GstSample GstSample;
+
+// Decodes one video source into raw I420 frames and hands every frame to the
+// consumers registered with it.
+//
+//   <source> ! decodebin ! videoconvert ! video/x-raw,format=I420
+//            ! typefind name=typefind ! appsink name=appsink drop=true max-buffers=1
+//
+// The source text chooses the first element: "testvideo" (videotestsrc),
+// "file:<path>" (filesrc), "zmq:<endpoint>" (zmqsrc), "rtsp:<url>" (rtspsrc),
+// "uri:<uri>" (urisourcebin). Values from the source text are given to the
+// element as property values, never spliced into the launch line.
 class Producer : public QObject
 {
     Q_OBJECT
+    Q_PROPERTY(QString source READ source WRITE setSource NOTIFY sourceChanged)
+    Q_PROPERTY(ProducerState state READ state NOTIFY stateChanged)
+    Q_PROPERTY(VideoInfo *videoInfo READ videoInfo NOTIFY videoInfoChanged)
 
 public:
+    enum ProducerState { Null = 0, Ready = 1, Playing = 2, Buffering = 3 };
+    Q_ENUM(ProducerState)
+
     explicit Producer(QObject *parent = nullptr);
     ~Producer() override;
+
+    QString source() const;
+    void setSource(const QString &source);
+    ProducerState state() const;
+    VideoInfo *videoInfo() const;
+
+    Q_INVOKABLE bool start();
+    Q_INVOKABLE void stop();
+
+    // Called by Consumer on the main thread. Both wait while a frame is being
+    // handed out.
+    void registerConsumer(Consumer *consumer);
+    void unregisterConsumer(Consumer *consumer);
+
+    // The launch line for a source text as one would write it by hand, with the
+    // first element's values quoted and escaped.
+    static QString launchLine(const QString &source);
+
+    // The current pipeline (borrowed; null before the first start()).
+    GstElement *pipeline() const;
+
+    // Diagnostics: called on the streaming thread for every sample handed to a
+    // consumer (the pulled sample itself or its copy), under the consumer mutex.
+    using FanOutObserver = std::function<void(const Consumer *consumer, GstSample *sample)>;
+    void setFanOutObserver(FanOutObserver observer);
+
+signals:
+    void sourceChanged();
+    void stateChanged();
+    void videoInfoChanged();
+
+private:
+    void setState(ProducerState state);
+    void releasePipeline();
+
+    ProducerPriv *d;
+    friend class ProducerPriv;
 };

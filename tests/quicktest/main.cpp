@@ -27,7 +27,7 @@ public slots:
     void qmlEngineAvailable(QQmlEngine *engine)
     {
         engine->addImportPath(QStringLiteral("qrc:/"));
-        engine->rootContext()->setContextProperty(QStringLiteral("isDebug"), true);
+        Startup::setContextProperties(engine);
     }
 
     void cleanupTestCase()

@@ -1,0 +1,58 @@
+#include "app/settingsstore.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QSettings>
+
+Q_LOGGING_CATEGORY(lcSettings, "quillon.settings")
+
+SettingsStore::SettingsStore(QObject *parent) : QObject(parent) {}
+
+SettingsStore::~SettingsStore() = default;
+
+bool SettingsStore::protect(const QString &fileName) const
+{
+    if (fileName.isEmpty()) {
+        qCWarning(lcSettings, "Settings file: no file name given");
+        return false;
+    }
+    QFile file(fileName);
+    if (!file.exists()) {
+        // Created empty and private before anything is written into it; QSettings
+        // keeps the permissions of an existing file when it rewrites it.
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            qCWarning(lcSettings, "Settings file %s cannot be created: %s", qUtf8Printable(fileName),
+                      qUtf8Printable(file.errorString()));
+            return false;
+        }
+        file.close();
+    }
+    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        qCWarning(lcSettings, "Settings file %s cannot be made private: %s", qUtf8Printable(fileName),
+                  qUtf8Printable(file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+bool SettingsStore::removeKeys(const QString &fileName, const QString &group, const QStringList &keys) const
+{
+    if (fileName.isEmpty()) {
+        qCWarning(lcSettings, "Settings file: no file name given");
+        return false;
+    }
+    // Opened on the same file as the QML Settings objects, this QSettings shares
+    // their in-process cache, so their pending writes and these removals merge.
+    QSettings settings(fileName, QSettings::IniFormat);
+    settings.beginGroup(group);
+    for (const QString &key : keys)
+        settings.remove(key);
+    settings.endGroup();
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        qCWarning(lcSettings, "Settings file %s cannot be written", qUtf8Printable(fileName));
+        return false;
+    }
+    return true;
+}

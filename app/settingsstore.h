@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+// File-level chores on the login window's settings file that the QML Settings type
+// cannot do: keeping the file private to its owner (it may hold a password) and
+// removing keys, so that forgotten credentials leave the file for good.
+//
+// Exposed to the documents as the root-context property "settingsStore".
+class SettingsStore : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SettingsStore(QObject *parent = nullptr);
+    ~SettingsStore() override;
+
+    // Creates the file when it is missing and makes it readable and writable by
+    // its owner only (0600). Returns false, with a warning, when that fails.
+    Q_INVOKABLE bool protect(const QString &fileName) const;
+
+    // Removes the keys of one group from the INI file and writes it at once.
+    // Returns false, with a warning, when the file cannot be written.
+    Q_INVOKABLE bool removeKeys(const QString &fileName, const QString &group, const QStringList &keys) const;
+};

@@ -1,0 +1,137 @@
+#include "defish/fisheyeprojection.h"
+
+#include <cmath>
+
+// Every expression below keeps the shader's operand order so that the 32-bit results match it
+// operation for operation (float arithmetic is not associative).
+
+FisheyeProjection::FisheyeProjection(const FisheyeLens &lens, const FisheyeView &view) : m_lens(lens), m_view(view)
+{
+    update();
+}
+
+void FisheyeProjection::setLens(const FisheyeLens &lens)
+{
+    m_lens = lens;
+    update();
+}
+
+void FisheyeProjection::setView(const FisheyeView &view)
+{
+    m_view = view;
+    update();
+}
+
+void FisheyeProjection::update()
+{
+    const float fov = m_view.fov * kDegToRad;
+    m_dh = std::tan(0.5f * fov);
+    m_dv = m_dh / m_view.ratio;
+}
+
+bool FisheyeProjection::isValid() const
+{
+    const float values[] = {m_lens.width, m_lens.height, m_lens.centerX, m_lens.centerY, m_lens.radius, m_lens.fov,
+                            m_view.roll,  m_view.tilt,   m_view.pan,     m_view.fov,     m_view.ratio,  m_dh,
+                            m_dv};
+    for (float value : values) {
+        if (!std::isfinite(value))
+            return false;
+    }
+    return m_lens.width > 0.0f && m_lens.height > 0.0f && m_lens.fov > 0.0f && m_view.ratio > 0.0f;
+}
+
+FisheyeVec3 FisheyeProjection::rotateX(FisheyeVec3 p, float a)
+{
+    const float c = std::cos(a);
+    const float s = std::sin(a);
+    return {p.x, p.y * c + p.z * s, -p.y * s + p.z * c};
+}
+
+FisheyeVec3 FisheyeProjection::rotateY(FisheyeVec3 p, float a)
+{
+    const float c = std::cos(a);
+    const float s = std::sin(a);
+    return {p.x * c + p.z * s, p.y, -p.x * s + p.z * c};
+}
+
+FisheyeVec3 FisheyeProjection::rotateZ(FisheyeVec3 p, float a)
+{
+    const float c = std::cos(a);
+    const float s = std::sin(a);
+    return {p.x * c + p.y * s, -p.x * s + p.y * c, p.z};
+}
+
+FisheyeVec3 FisheyeProjection::viewRay(float u, float v) const
+{
+    // p = p1 + u * deltah + v * deltav with p1 = (-dh, 1, dv), deltah = (2dh, 0, 0), deltav = (0, 0, -2dv).
+    const float deltah = m_dh - (-m_dh);
+    const float deltav = -m_dv - m_dv;
+    FisheyeVec3 p{-m_dh + u * deltah, 1.0f, m_dv + v * deltav};
+    p = rotateY(p, m_view.roll * kDegToRad);
+    p = rotateX(p, m_view.tilt * kDegToRad);
+    p = rotateZ(p, m_view.pan * kDegToRad);
+    return p;
+}
+
+void FisheyeProjection::project(float u, float v, float *x, float *y, float *r, float *phi) const
+{
+    const FisheyeVec3 p = viewRay(u, v);
+    const float theta = std::atan2(p.z, p.x);
+    *phi = std::atan2(std::sqrt(p.x * p.x + p.z * p.z), p.y);
+
+    float rr = *phi / (m_lens.fov * kDegToRad);
+    rr = rr * (2.0f * m_lens.radius / m_lens.width);
+
+    *x = m_lens.centerX / m_lens.width + rr * std::cos(theta);
+    *y =
+        (m_lens.height - 1.0f - m_lens.centerY) / m_lens.height + (m_lens.width / m_lens.height) * rr * std::sin(theta);
+    *r = rr;
+}
+
+void FisheyeProjection::viewToFisheye(float u, float v, float *x, float *y) const
+{
+    float r = 0.0f;
+    float phi = 0.0f;
+    project(u, v, x, y, &r, &phi);
+}
+
+bool FisheyeProjection::sample(float u, float v, float *x, float *y) const
+{
+    if (!isValid())
+        return false;
+    float r = 0.0f;
+    float phi = 0.0f;
+    project(u, v, x, y, &r, &phi);
+    // r is in units of the frame width; the lens circle is where phi reaches half the lens field of view.
+    return !(r > 1.0f || 2.0f * phi > m_lens.fov * kDegToRad || *x < 0.0f || *x > 1.0f || *y < 0.0f || *y > 1.0f);
+}
+
+bool FisheyeProjection::fisheyeToView(float x, float y, float *u, float *v) const
+{
+    if (!isValid() || m_lens.radius == 0.0f || m_dh == 0.0f)
+        return false;
+
+    // Undo the lens model: offset from the circle centre in units of the frame width.
+    const float dx = x - m_lens.centerX / m_lens.width;
+    const float dy = (y - (m_lens.height - 1.0f - m_lens.centerY) / m_lens.height) / (m_lens.width / m_lens.height);
+    const float r = std::sqrt(dx * dx + dy * dy);
+    const float theta = std::atan2(dy, dx);
+    const float phi = r / (2.0f * m_lens.radius / m_lens.width) * (m_lens.fov * kDegToRad);
+
+    // Unit ray at angle phi from the depth axis, then the rotations undone in reverse order.
+    const float s = std::sin(phi);
+    FisheyeVec3 p{s * std::cos(theta), std::cos(phi), s * std::sin(theta)};
+    p = rotateZ(p, -m_view.pan * kDegToRad);
+    p = rotateX(p, -m_view.tilt * kDegToRad);
+    p = rotateY(p, -m_view.roll * kDegToRad);
+    if (!(p.y > 0.0f))
+        return false;
+
+    // Intersect with the image plane at depth 1 and express the hit in view units.
+    const float px = p.x / p.y;
+    const float pz = p.z / p.y;
+    *u = (px + m_dh) / (2.0f * m_dh);
+    *v = (m_dv - pz) / (2.0f * m_dv);
+    return std::isfinite(*u) && std::isfinite(*v);
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+// Fisheye-to-perspective projection shared by everything that dewarps: the overlay item, the
+// CPU reference of the tests and the re-streaming server's remap table. It is the exact arithmetic
+// of the defish fragment shader (Utils::defishShader()), in 32-bit floats like the shader, so that
+// the picture on screen, the overlay drawn over the raw video and the streamed picture never drift
+// apart. Plain C++17, no Qt: a separate program can compile fisheyeprojection.cpp or link the
+// object library quillon_fisheye.
+//
+// Coordinates:
+//  - view (u, v): the perspective picture in the unit square, u = 0 left edge, u = 1 right edge,
+//    v = 0 upper edge, v = 1 lower edge (the shader's v_texcoord);
+//  - fisheye (x, y): position in the fisheye frame normalised to its width and height (the shader's
+//    texture coordinate; for the overlay, the item's width and height). The centre of the lens
+//    circle lies at (centerX / width, (height - 1 - centerY) / height).
+//  - rays: right = x, depth (viewing direction) = y, up = z.
+
+struct FisheyeVec3
+{
+    float x = 0.0f;
+    float y = 0.0f;
+    float z = 0.0f;
+};
+
+// The lens: frame size, circle centre and radius in pixels, field of view across the circle in degrees.
+struct FisheyeLens
+{
+    float width = 0.0f;
+    float height = 0.0f;
+    float centerX = 0.0f;
+    float centerY = 0.0f;
+    float radius = 0.0f;
+    float fov = 0.0f;
+};
+
+// The virtual camera: direction in degrees, horizontal field of view in degrees, aspect ratio
+// (width / height) of the perspective picture.
+struct FisheyeView
+{
+    float roll = 0.0f;
+    float tilt = 0.0f;
+    float pan = 0.0f;
+    float fov = 0.0f;
+    float ratio = 1.0f;
+};
+
+class FisheyeProjection
+{
+public:
+    // Degrees to radians, as written in the shader (the same 32-bit float as 0.017453292).
+    static constexpr float kDegToRad = 0.0174532925f;
+
+    FisheyeProjection() = default;
+    FisheyeProjection(const FisheyeLens &lens, const FisheyeView &view);
+
+    const FisheyeLens &lens() const { return m_lens; }
+    const FisheyeView &view() const { return m_view; }
+    void setLens(const FisheyeLens &lens);
+    void setView(const FisheyeView &view);
+
+    // False when the shader's arithmetic would divide by zero or has nothing to show: a frame width or
+    // height, lens field of view or view ratio that is not positive, or any setting that is not finite.
+    // The shader draws its missing colour then; the overlay draws nothing.
+    bool isValid() const;
+
+    // The shader's rotations (angle in radians).
+    static FisheyeVec3 rotateX(FisheyeVec3 p, float a);
+    static FisheyeVec3 rotateY(FisheyeVec3 p, float a);
+    static FisheyeVec3 rotateZ(FisheyeVec3 p, float a);
+
+    // Ray through view point (u, v), turned by roll, tilt and pan in this order.
+    FisheyeVec3 viewRay(float u, float v) const;
+
+    // View point (u, v) to the fisheye position (x, y), with no range test: what the overlay draws.
+    // Meaningful only when isValid().
+    void viewToFisheye(float u, float v, float *x, float *y) const;
+
+    // The shader's fragment: true with (x, y) the texture position to sample, or false where the
+    // shader draws its missing colour (invalid setting, ray more than half the lens field of view off
+    // the lens axis, or a position outside the frame).
+    bool sample(float u, float v, float *x, float *y) const;
+
+    // Inverse direction: the view point (u, v) whose ray lands on fisheye position (x, y). False when
+    // that ray points behind the virtual camera, or the setting is invalid or has a view field of view
+    // or lens radius of 0. (u, v) may lie outside the unit square,
+    // meaning the fisheye point is outside the view.
+    bool fisheyeToView(float x, float y, float *u, float *v) const;
+
+private:
+    FisheyeLens m_lens;
+    FisheyeView m_view;
+    // Derived once per setting: the frustum and the rotation sines/cosines.
+    float m_dh = 0.0f;
+    float m_dv = 0.0f;
+    void update();
+    void project(float u, float v, float *x, float *y, float *r, float *phi) const;
+};

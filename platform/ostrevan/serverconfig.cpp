@@ -1,0 +1,290 @@
+#include "platform/ostrevan/serverconfig.h"
+
+#include <QFileInfo>
+#include <QHash>
+#include <QLoggingCategory>
+
+#include <sqlite3.h>
+
+#include <cmath>
+#include <memory>
+
+Q_LOGGING_CATEGORY(lcConfig, "quillon.ostrevan.config")
+
+bool ServedView::operator==(const ServedView &other) const
+{
+    return name == other.name && roll == other.roll && tilt == other.tilt && pan == other.pan && zoom == other.zoom;
+}
+
+bool ServedStream::sameLens(const ServedStream &other) const
+{
+    return centerX == other.centerX && centerY == other.centerY && radius == other.radius && fov == other.fov;
+}
+
+const ServedView *ServedStream::view(const QString &name) const
+{
+    for (const ServedView &v : views) {
+        if (v.name == name)
+            return &v;
+    }
+    return nullptr;
+}
+
+bool operator==(const ServedStream &a, const ServedStream &b)
+{
+    return a.gatewaySerial == b.gatewaySerial && a.serial == b.serial && a.url == b.url && a.sameLens(b) &&
+           a.views == b.views;
+}
+
+namespace {
+
+struct DbCloser
+{
+    void operator()(sqlite3 *db) const { sqlite3_close(db); }
+};
+struct StmtFinalizer
+{
+    void operator()(sqlite3_stmt *stmt) const { sqlite3_finalize(stmt); }
+};
+using Db = std::unique_ptr<sqlite3, DbCloser>;
+using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+
+QString columnText(sqlite3_stmt *stmt, int column)
+{
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, column));
+    return text ? QString::fromUtf8(text, sqlite3_column_bytes(stmt, column)) : QString();
+}
+
+// The application writes the flags as 1 or 0 and the geometry as reals; anything numeric is read.
+bool columnFlag(sqlite3_stmt *stmt, int column)
+{
+    return sqlite3_column_int64(stmt, column) != 0;
+}
+
+float columnFloat(sqlite3_stmt *stmt, int column)
+{
+    return static_cast<float>(sqlite3_column_double(stmt, column));
+}
+
+// Integers stored as reals are truncated toward zero, as the application loads them.
+int columnTruncated(sqlite3_stmt *stmt, int column)
+{
+    const double value = sqlite3_column_double(stmt, column);
+    if (!std::isfinite(value) || value > 2147483647.0 || value < -2147483648.0)
+        return 0;
+    return static_cast<int>(value);
+}
+
+QString sqliteError(sqlite3 *db)
+{
+    return QString::fromUtf8(sqlite3_errmsg(db));
+}
+
+// Prepares a statement; on failure *error names the table and the reason.
+Stmt prepare(sqlite3 *db, const char *sql, const char *table, QString *error)
+{
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
+        *error = QStringLiteral("table \"%1\" cannot be read: %2").arg(QLatin1String(table), sqliteError(db));
+        return nullptr;
+    }
+    return Stmt(stmt);
+}
+
+struct GatewayRow
+{
+    bool isActive = false;
+};
+
+struct StreamRow
+{
+    ServedStream stream;
+    bool isFisheye = false;
+    bool isActive = false;
+};
+
+} // namespace
+
+const ServedStream *ServerConfig::stream(const QString &serial) const
+{
+    for (const ServedStream &s : m_streams) {
+        if (s.serial == serial)
+            return &s;
+    }
+    return nullptr;
+}
+
+int ServerConfig::viewCount() const
+{
+    int count = 0;
+    for (const ServedStream &s : m_streams)
+        count += s.views.size();
+    return count;
+}
+
+bool ServerConfig::load(const QString &path, QString *error)
+{
+    QString ignored;
+    if (!error)
+        error = &ignored;
+    m_streams.clear();
+    m_gatewayRows = m_streamRows = m_viewRows = 0;
+
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        *error = QStringLiteral("the file does not exist");
+        return false;
+    }
+    if (!info.isFile()) {
+        *error = QStringLiteral("it is not a file");
+        return false;
+    }
+
+    sqlite3 *raw = nullptr;
+    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    Db db(raw);
+    if (rc != SQLITE_OK) {
+        *error =
+            QStringLiteral("it cannot be opened: %1").arg(raw ? sqliteError(raw) : QStringLiteral("out of memory"));
+        return false;
+    }
+    // The application may be writing the file while we read it: wait for its lock a little.
+    sqlite3_busy_timeout(raw, 2000);
+
+    // One read transaction, so the three tables come from the same state of the file.
+    if (sqlite3_exec(raw, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        *error = QStringLiteral("it cannot be read: %1").arg(sqliteError(raw));
+        return false;
+    }
+
+    // Gateways, keyed by serial; a later row with the same serial replaces an earlier one.
+    QHash<QString, GatewayRow> gateways;
+    {
+        Stmt stmt = prepare(raw, "SELECT serial, isActive FROM gateways ORDER BY id", "gateways", error);
+        if (!stmt)
+            return false;
+        int step;
+        while ((step = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+            ++m_gatewayRows;
+            gateways[columnText(stmt.get(), 0)].isActive = columnFlag(stmt.get(), 1);
+        }
+        if (step != SQLITE_DONE) {
+            *error = QStringLiteral("table \"gateways\" cannot be read: %1").arg(sqliteError(raw));
+            return false;
+        }
+    }
+
+    QHash<QString, StreamRow> streams;
+    QStringList streamOrder;
+    {
+        Stmt stmt = prepare(raw,
+                            "SELECT serialGateway, serial, url, isFisheye, centerX, centerY, radius, fov, isActive "
+                            "FROM streams ORDER BY id",
+                            "streams", error);
+        if (!stmt)
+            return false;
+        int step;
+        while ((step = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+            ++m_streamRows;
+            StreamRow row;
+            row.stream.gatewaySerial = columnText(stmt.get(), 0);
+            row.stream.serial = columnText(stmt.get(), 1);
+            row.stream.url = columnText(stmt.get(), 2);
+            row.isFisheye = columnFlag(stmt.get(), 3);
+            row.stream.centerX = columnTruncated(stmt.get(), 4);
+            row.stream.centerY = columnTruncated(stmt.get(), 5);
+            row.stream.radius = columnTruncated(stmt.get(), 6);
+            row.stream.fov = columnFloat(stmt.get(), 7);
+            row.isActive = columnFlag(stmt.get(), 8);
+            if (!streams.contains(row.stream.serial))
+                streamOrder.append(row.stream.serial);
+            streams.insert(row.stream.serial, row);
+        }
+        if (step != SQLITE_DONE) {
+            *error = QStringLiteral("table \"streams\" cannot be read: %1").arg(sqliteError(raw));
+            return false;
+        }
+    }
+
+    // Views: keyed by stream and name, so that two streams may each have a view of the same name.
+    QHash<QString, QVector<ServedView>> views;
+    {
+        Stmt stmt = prepare(raw, "SELECT serialStream, name, roll, tilt, pan, zoom, isActive FROM views ORDER BY id",
+                            "views", error);
+        if (!stmt)
+            return false;
+        int step;
+        while ((step = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+            ++m_viewRows;
+            const QString streamSerial = columnText(stmt.get(), 0);
+            ServedView view;
+            view.name = columnText(stmt.get(), 1);
+            view.roll = columnFloat(stmt.get(), 2);
+            view.tilt = columnFloat(stmt.get(), 3);
+            view.pan = columnFloat(stmt.get(), 4);
+            view.zoom = columnFloat(stmt.get(), 5);
+            const bool isActive = columnFlag(stmt.get(), 6);
+
+            QVector<ServedView> &list = views[streamSerial];
+            for (int i = 0; i < list.size(); ++i) {
+                if (list.at(i).name == view.name) {
+                    qCInfo(lcConfig, "View \"%s\" of stream %s appears twice; the later row is used",
+                           qUtf8Printable(view.name), qUtf8Printable(streamSerial));
+                    list.remove(i);
+                    break;
+                }
+            }
+            if (!isActive) {
+                qCDebug(lcConfig, "View \"%s\" of stream %s is not active", qUtf8Printable(view.name),
+                        qUtf8Printable(streamSerial));
+                continue;
+            }
+            if (!(view.zoom > 0.0f && view.zoom < 180.0f) || !std::isfinite(view.roll) || !std::isfinite(view.tilt) ||
+                !std::isfinite(view.pan)) {
+                qWarning("View \"%s\" of stream %s is not served: its zoom %g is not between 0 and 180 degrees",
+                         qUtf8Printable(view.name), qUtf8Printable(streamSerial), double(view.zoom));
+                continue;
+            }
+            list.append(view);
+        }
+        if (step != SQLITE_DONE) {
+            *error = QStringLiteral("table \"views\" cannot be read: %1").arg(sqliteError(raw));
+            return false;
+        }
+    }
+    sqlite3_exec(raw, "COMMIT", nullptr, nullptr, nullptr);
+
+    for (const QString &serial : qAsConst(streamOrder)) {
+        StreamRow row = streams.value(serial);
+        const QVector<ServedView> streamViews = views.take(serial);
+        const char *skipped = nullptr;
+        if (!row.isActive)
+            skipped = "the stream is not active";
+        else if (!row.isFisheye)
+            skipped = "the stream is not a fisheye stream";
+        else if (!gateways.contains(row.stream.gatewaySerial))
+            skipped = "its gateway is not in the file";
+        else if (!gateways.value(row.stream.gatewaySerial).isActive)
+            skipped = "its gateway is not active";
+        else if (row.stream.url.isEmpty())
+            skipped = "it has no source";
+        else if (row.stream.radius <= 0 || !(row.stream.fov > 0.0f) || !std::isfinite(row.stream.fov))
+            skipped = "its lens radius or field of view is not positive";
+        if (skipped) {
+            if (!streamViews.isEmpty())
+                qCInfo(lcConfig, "Stream %s is not served (%d views): %s", qUtf8Printable(serial), streamViews.size(),
+                       skipped);
+            continue;
+        }
+        if (streamViews.isEmpty())
+            continue;
+        row.stream.views = streamViews;
+        m_streams.append(row.stream);
+    }
+    for (auto it = views.cbegin(); it != views.cend(); ++it) {
+        if (!it.value().isEmpty())
+            qCInfo(lcConfig, "%d views name stream %s, which is not in the file", it.value().size(),
+                   qUtf8Printable(it.key()));
+    }
+    return true;
+}

@@ -1,0 +1,371 @@
+import QtQuick 2.13
+import QtQuick.Window 2.13
+import QtQuick.Controls 2.13
+import QtQuick.Layouts 1.13
+import korvu.converter 1.0
+import org.freedesktop.gstreamer.GLVideoItem 1.0
+
+// Content of the defish window: one producer for the stream and two consumers on
+// it, the raw picture under the overlay and the picture dewarped by the shader.
+//
+//   prod ──┬── consSource   → videoWidgetSource   (raw, with DewrapArea and guides)
+//          └── consDefished → videoWidgetDefished (glshader with the defish shader)
+Item {
+    id: control
+    objectName: "elementDefish"
+
+    property var objectInstance: null
+
+    property alias roll: sldRoll.value
+    property alias tilt: sldTilt.value
+    property alias pan: sldPan.value
+    property alias zoom: sldZoom.value
+    property alias name: txtName.text
+    property alias centerX: localProps.centerX
+    property alias centerY: localProps.centerY
+    property alias radius: localProps.radius
+    property alias fov: sldFOV.value
+
+    // Sends the camera and view to the shader; called on every slider move and
+    // when the dewarped picture starts playing.
+    function updateParams() {
+        var w = prod.videoInfo.width
+        var h = prod.videoInfo.height
+        console.assert(w > 0 && h > 0, "updateParams: no video size yet")
+        var params = {
+            "iCamWidth": w,
+            "iCamHeight": h,
+            "iCamCenterX": localProps.centerX,
+            "iCamCenterY": localProps.centerY,
+            "iCamRadius": localProps.radius,
+            "iCamFOV": sldFOV.value,
+            "iRatio": w / h,
+            "iRoll": sldRoll.value,
+            "iTilt": sldTilt.value,
+            "iPan": sldPan.value,
+            "iFov": sldZoom.value
+        }
+        consDefished.setUniforms(params)
+    }
+
+    Component.onCompleted: console.assert(objectInstance, "ElementDefish: no stream object")
+
+    Component.onDestruction: {
+        tmrPlay.stop()
+        // Consumers stop before their producer.
+        if (consSource.state !== Consumer.Null)
+            consSource.stop()
+        if (consDefished.state !== Consumer.Null)
+            consDefished.stop()
+        if (prod.state !== Producer.Null)
+            prod.stop()
+    }
+
+    // Lens geometry in video pixels.
+    QtObject {
+        id: localProps
+
+        property int width: {
+            console.assert(prod.videoInfo, "no video info")
+            return prod.videoInfo.width
+        }
+        property int height: {
+            console.assert(prod.videoInfo, "no video info")
+            return prod.videoInfo.height
+        }
+        property real centerX: sldCenterX.value / 100 * width
+        property real centerY: sldCenterY.value / 100 * height
+        // The radius is a percentage of the video width.
+        property real radius: sldRadius.value / 100 * width
+        property real ratio: height === 0 ? 1 : width / height
+    }
+
+    Producer {
+        id: prod
+        objectName: "prod"
+        source: {
+            var obj = control.objectInstance
+            if (!obj)
+                return "testvideo:"
+            if (Utils.isFileUrl(obj.url))
+                return "file:%1".arg(obj.url)
+            if (Utils.isZmqUrl(obj.url))
+                return "zmq:tcp://%1:%2".arg(obj.host).arg(obj.zmqPort)
+            if (Utils.isRtspUrl(obj.url))
+                return "rtsp:%1".arg(obj.url)
+            return "uri:%1".arg(obj.url)
+        }
+    }
+
+    Consumer {
+        id: consSource
+        objectName: "consSource"
+        name: "Source"
+        producer: prod
+        widget: videoWidgetSource
+    }
+
+    Consumer {
+        id: consDefished
+        objectName: "consDefished"
+        name: "Defished"
+        producer: prod
+        widget: videoWidgetDefished
+        useShader: true
+        shader: Utils.defishShader()
+        onStateChanged: {
+            if (state === Consumer.Playing)
+                updateParams()
+        }
+    }
+
+    // Starts the pipelines once the window and its scene graph are up.
+    Timer {
+        id: tmrPlay
+        interval: 500
+        repeat: false
+        running: true
+        onTriggered: {
+            prod.start()
+            consSource.start()
+            consDefished.start()
+        }
+    }
+
+    ColumnLayout {
+        anchors.fill: parent
+
+        Label {
+            text: qsTr("Graphics") + I18n.localeNotify
+        }
+
+        RowLayout {
+            Layout.fillWidth: true
+
+            Rectangle {
+                id: rcSourcePane
+                objectName: "rcSourcePane"
+                Layout.fillWidth: true
+                Layout.preferredHeight: width / localProps.ratio
+                border.width: 1
+                border.color: "green"
+
+                GstGLVideoItem {
+                    id: videoWidgetSource
+                    objectName: "videoWidgetSource"
+                    anchors.fill: parent
+                }
+
+                DewrapArea {
+                    id: dewrapArea
+                    objectName: "dewrapArea"
+                    anchors.fill: parent
+                    vidWidth: prod.videoInfo.width
+                    vidHeight: prod.videoInfo.height
+                    centerX: sldCenterX.value / 100 * width
+                    centerY: sldCenterY.value / 100 * height
+                    radius: sldRadius.value / 100 * width
+                    fov: sldFOV.value
+                    roll: sldRoll.value
+                    tilt: sldTilt.value
+                    pan: sldPan.value
+                    zoom: sldZoom.value
+                }
+
+                Rectangle {
+                    id: rcVert
+                    objectName: "rcVert"
+                    width: 1
+                    height: parent.height
+                    x: sldCenterX.value / 100 * parent.width
+                    color: "yellow"
+                }
+
+                // Measured from the bottom of the pane.
+                Rectangle {
+                    id: rcHorz
+                    objectName: "rcHorz"
+                    width: parent.width
+                    height: 1
+                    y: (1 - sldCenterY.value / 100) * parent.height
+                    color: "yellow"
+                }
+
+                Rectangle {
+                    id: rcRadius
+                    objectName: "rcRadius"
+                    width: sldRadius.value / 100 * parent.width
+                    height: width
+                    radius: width / 2
+                    x: rcVert.x - width / 2
+                    y: rcHorz.y - height / 2
+                    color: "transparent"
+                    border.width: 1
+                    border.color: "yellow"
+                }
+            }
+
+            Rectangle {
+                id: rcDefishedPane
+                objectName: "rcDefishedPane"
+                Layout.fillWidth: true
+                Layout.preferredHeight: width / localProps.ratio
+                border.width: 1
+                border.color: "green"
+
+                GstGLVideoItem {
+                    id: videoWidgetDefished
+                    objectName: "videoWidgetDefished"
+                    anchors.fill: parent
+                }
+            }
+        }
+
+        RowLayout {
+            Layout.fillWidth: true
+
+            Label {
+                text: qsTr("Name") + I18n.localeNotify
+            }
+            TextField {
+                id: txtName
+                objectName: "txtName"
+                Layout.fillWidth: true
+            }
+        }
+
+        Flickable {
+            id: flkParams
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            clip: true
+            contentWidth: width
+            contentHeight: gridParams.implicitHeight
+            ScrollBar.vertical: ScrollBar {
+                policy: ScrollBar.AlwaysOn
+            }
+
+            GridLayout {
+                id: gridParams
+                columns: 2
+                width: flkParams.width
+
+                Label {
+                    text: qsTr("Params") + I18n.localeNotify
+                    font.bold: true
+                    Layout.columnSpan: 2
+                }
+
+                Label {
+                    text: qsTr("Roll") + I18n.localeNotify
+                }
+                Slider {
+                    id: sldRoll
+                    objectName: "sldRoll"
+                    Layout.fillWidth: true
+                    from: -180
+                    to: 180
+                    value: 0
+                    onValueChanged: updateParams()
+                }
+
+                Label {
+                    text: qsTr("Tilt") + I18n.localeNotify
+                }
+                Slider {
+                    id: sldTilt
+                    objectName: "sldTilt"
+                    Layout.fillWidth: true
+                    from: -180
+                    to: 180
+                    value: 0
+                    onValueChanged: updateParams()
+                }
+
+                Label {
+                    text: qsTr("Pan") + I18n.localeNotify
+                }
+                Slider {
+                    id: sldPan
+                    objectName: "sldPan"
+                    Layout.fillWidth: true
+                    from: -180
+                    to: 180
+                    value: 0
+                    onValueChanged: updateParams()
+                }
+
+                Label {
+                    text: qsTr("Zoom") + I18n.localeNotify
+                }
+                Slider {
+                    id: sldZoom
+                    objectName: "sldZoom"
+                    Layout.fillWidth: true
+                    from: 1
+                    to: 180
+                    value: 20
+                    onValueChanged: updateParams()
+                }
+
+                Label {
+                    text: qsTr("Camera specs (global)") + I18n.localeNotify
+                    font.bold: true
+                    Layout.columnSpan: 2
+                }
+
+                Label {
+                    text: qsTr("Center X") + I18n.localeNotify
+                }
+                Slider {
+                    id: sldCenterX
+                    objectName: "sldCenterX"
+                    Layout.fillWidth: true
+                    from: 0
+                    to: 100
+                    value: 50
+                    onValueChanged: updateParams()
+                }
+
+                Label {
+                    text: qsTr("Center Y") + I18n.localeNotify
+                }
+                Slider {
+                    id: sldCenterY
+                    objectName: "sldCenterY"
+                    Layout.fillWidth: true
+                    from: 0
+                    to: 100
+                    value: 50
+                    onValueChanged: updateParams()
+                }
+
+                Label {
+                    text: qsTr("Radius") + I18n.localeNotify
+                }
+                Slider {
+                    id: sldRadius
+                    objectName: "sldRadius"
+                    Layout.fillWidth: true
+                    from: 1
+                    to: 200
+                    value: 50
+                    onValueChanged: updateParams()
+                }
+
+                Label {
+                    text: qsTr("FOV") + I18n.localeNotify
+                }
+                Slider {
+                    id: sldFOV
+                    objectName: "sldFOV"
+                    Layout.fillWidth: true
+                    from: 1
+                    to: 270
+                    value: 163
+                    onValueChanged: updateParams()
+                }
+            }
+        }
+    }
+}

@@ -1,0 +1,94 @@
+import QtQuick 2.13
+import QtQuick.Window 2.13
+import QtQuick.Controls 2.13
+import QtQuick.Layouts 1.13
+import korvu.converter 1.0
+
+// Dewarping window for one fisheye stream. The content, with its pipelines, is
+// created anew on every show and destroyed on every hide.
+Window {
+    id: control
+    objectName: "winDefish"
+
+    // The stream Object being edited.
+    property var objectInstance: null
+
+    title: qsTr("Defish") + I18n.localeNotify
+    modality: Qt.ApplicationModal
+    flags: Qt.Dialog
+    width: 500
+    height: 500
+
+    function handleShow() {
+        console.assert(objectInstance, "WinDefish: no stream object")
+        loader.setSource("qrc:/ElementDefish.qml", { "objectInstance": control.objectInstance })
+    }
+
+    function handleHide() {
+        loader.source = ""
+    }
+
+    // Copies the lens geometry to the stream and stores the view; false keeps the
+    // window open (no name, or a name the stream already has).
+    function storeView() {
+        var obj = control.objectInstance
+        console.assert(obj, "storeView: no stream object")
+        var serial = obj.serial
+        var item = loader.item
+        console.assert(item, "storeView: no content")
+
+        obj.centerX = item.centerX
+        obj.centerY = item.centerY
+        obj.radius = item.radius
+        obj.fov = item.fov
+
+        if (item.name.length === 0)
+            return false
+
+        if (!RepoObjViews.appendView(item.name, serial, item.roll, item.tilt, item.pan, item.zoom)) {
+            console.log("View exists")
+            console.trace()
+            return false
+        }
+        return true
+    }
+
+    onVisibleChanged: {
+        if (visible)
+            handleShow()
+        else
+            handleHide()
+    }
+
+    ColumnLayout {
+        anchors.fill: parent
+        anchors.margins: Config.theme.defaultMargin
+
+        Loader {
+            id: loader
+            objectName: "loaderDefish"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+        }
+
+        RowLayout {
+            Layout.alignment: Qt.AlignRight
+
+            Button {
+                id: btnClose
+                objectName: "btnDefishClose"
+                text: qsTr("Close") + I18n.localeNotify
+                onClicked: control.close()
+            }
+            Button {
+                id: btnOk
+                objectName: "btnDefishOk"
+                text: qsTr("Ok") + I18n.localeNotify
+                onClicked: {
+                    if (storeView())
+                        control.close()
+                }
+            }
+        }
+    }
+}

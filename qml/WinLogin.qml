@@ -1,0 +1,285 @@
+import QtQuick 2.13
+import QtQuick.Window 2.13
+import QtQuick.Controls 2.13
+import QtQuick.Layouts 1.13
+import Qt.labs.settings 1.0
+import korvu.converter 1.0
+
+// Sign-in dialog: language, event-server address and credentials. Closing it
+// before signing in ends the application.
+Window {
+    id: control
+    objectName: "winLogin"
+
+    // True from the start of a sign-in until it fails or the dialog is shown again.
+    property bool processing: false
+
+    title: qsTr("Login") + I18n.localeNotify
+    modality: Qt.ApplicationModal
+    flags: Qt.Dialog | Qt.WindowTitleHint | Qt.WindowCloseButtonHint | Qt.MSWindowsFixedSizeDialogHint
+    width: 350
+    height: contents.implicitHeight + 2 * Config.theme.defaultMargin
+
+    function doLogin() {
+        if (!validateForm()) {
+            error(qsTr("All fields are required!"))
+            return
+        }
+        console.assert(!AppState.loggedIn, "doLogin: already logged in")
+        processing = true
+        if (!EventServer.isConnected) {
+            EventServer.connectToES()
+            return
+        }
+        EventServer.login()
+    }
+
+    function validateForm() {
+        if (txtHost.text.length === 0)
+            return false
+        if (txtPort.text.length === 0)
+            return false
+        if (txtUsername.text.length === 0)
+            return false
+        if (txtPassword.text.length === 0)
+            return false
+        return true
+    }
+
+    function error(msg) {
+        messager.text = msg
+        messager.open()
+    }
+
+    // The user name and password are kept in the settings file only while
+    // "Remember credentials" is checked; unchecking it removes them from the file.
+    function storeCredential(key, value) {
+        if (chkRemember.checked)
+            credentialsSettings.setValue(key, value)
+    }
+
+    function storeCredentials() {
+        storeCredential("username", txtUsername.text)
+        storeCredential("password", txtPassword.text)
+    }
+
+    function forgetCredentials() {
+        credentialsSettings.sync()
+        settingsStore.removeKeys(Config.app.settingsFile, "credentials", ["username", "password"])
+    }
+
+    onVisibleChanged: {
+        if (visible) {
+            console.log("WinLogin::show")
+            processing = false
+        } else {
+            console.log("WinLogin::hide")
+        }
+    }
+
+    onClosing: {
+        if (!AppState.loggedIn)
+            Qt.quit()
+    }
+
+    Component.onCompleted: {
+        // The file may hold a password: readable and writable by its owner only.
+        settingsStore.protect(Config.app.settingsFile)
+        if (chkRemember.checked) {
+            txtUsername.text = credentialsSettings.value("username", "")
+            txtPassword.text = credentialsSettings.value("password", "")
+        } else {
+            forgetCredentials()
+        }
+    }
+
+    GridLayout {
+        id: contents
+        objectName: "contents"
+        columns: 2
+        x: Config.theme.defaultMargin
+        y: Config.theme.defaultMargin
+        width: control.width - 2 * Config.theme.defaultMargin
+
+        Keys.onEnterPressed: doLogin()
+        Keys.onReturnPressed: doLogin()
+
+        Label {
+            text: qsTr("Language") + I18n.localeNotify
+        }
+        ComboBox {
+            id: cbLanguage
+            objectName: "cbLanguage"
+            model: Config.languagesModel
+            textRole: "name"
+            Layout.fillWidth: true
+            onCurrentIndexChanged: {
+                if (currentIndex < 0)
+                    return
+                var code = Config.languagesModel.get(currentIndex).code
+                console.log("Changing language to:", code)
+                I18n.locale = code
+            }
+        }
+
+        Label {
+            text: qsTr("Host") + I18n.localeNotify
+        }
+        TextField {
+            id: txtHost
+            objectName: "txtHost"
+            Layout.fillWidth: true
+            enabled: !processing
+            onTextChanged: AppState.host = text.trim()
+        }
+
+        Label {
+            text: qsTr("Port") + I18n.localeNotify
+        }
+        TextField {
+            id: txtPort
+            objectName: "txtPort"
+            Layout.fillWidth: true
+            enabled: !processing
+            validator: RegExpValidator {
+                regExp: /[0-9]+/
+            }
+            onTextChanged: AppState.port = parseInt(text.trim())
+        }
+
+        Label {
+            text: qsTr("Username") + I18n.localeNotify
+        }
+        TextField {
+            id: txtUsername
+            objectName: "txtUsername"
+            Layout.fillWidth: true
+            enabled: !processing
+            onTextChanged: {
+                AppState.username = text.trim()
+                storeCredential("username", text)
+            }
+        }
+
+        Label {
+            text: qsTr("Password") + I18n.localeNotify
+        }
+        TextField {
+            id: txtPassword
+            objectName: "txtPassword"
+            Layout.fillWidth: true
+            enabled: !processing
+            echoMode: TextField.Password
+            onTextChanged: {
+                AppState.password = text
+                storeCredential("password", text)
+            }
+        }
+
+        RowLayout {
+            Layout.columnSpan: 2
+
+            Item {
+                Layout.fillWidth: true
+            }
+            Label {
+                text: qsTr("Remember credentials") + I18n.localeNotify
+            }
+            CheckBox {
+                id: chkRemember
+                objectName: "chkRemember"
+                checked: true
+                enabled: !processing
+                onToggled: {
+                    if (checked)
+                        storeCredentials()
+                    else
+                        forgetCredentials()
+                }
+            }
+        }
+
+        RowLayout {
+            Layout.columnSpan: 2
+            Layout.alignment: Qt.AlignRight
+
+            Button {
+                id: btnExit
+                objectName: "btnExit"
+                text: qsTr("Exit") + I18n.localeNotify
+                enabled: !processing
+                onClicked: control.close()
+                Keys.onEnterPressed: control.close()
+                Keys.onReturnPressed: control.close()
+            }
+            Button {
+                id: btnLogin
+                objectName: "btnLogin"
+                text: qsTr("Login") + I18n.localeNotify
+                highlighted: true
+                focus: true
+                enabled: !processing
+                onClicked: doLogin()
+            }
+        }
+    }
+
+    Settings {
+        id: applicationSettings
+        category: "application"
+        fileName: Config.app.settingsFile
+        property alias language: cbLanguage.currentIndex
+    }
+
+    Settings {
+        id: credentialsSettings
+        category: "credentials"
+        fileName: Config.app.settingsFile
+        property alias host: txtHost.text
+        property alias port: txtPort.text
+        property alias remember: chkRemember.checked
+    }
+
+    WinMessage {
+        id: messager
+        objectName: "messager"
+        x: (control.width - width) / 2
+        y: (control.height - height) / 2
+    }
+
+    Connections {
+        target: EventServer
+        enabled: control.visible
+        onConnectedToEs: {
+            console.info("Connected to ES, going to login")
+            EventServer.login()
+        }
+        onConnectToEsError: {
+            error(qsTr("Connect error: %1").arg(message))
+            processing = false
+        }
+        onLoginError: {
+            error(qsTr("Login error: %1").arg(message))
+            processing = false
+        }
+        onDisconnectedFromEs: {
+            error(qsTr("Lost connection to ES"))
+            processing = false
+        }
+        onLoggedIn: {}
+    }
+
+    Connections {
+        target: AppState
+        enabled: control.visible
+        onLoggedInChanged: {
+            if (!AppState.loggedIn)
+                return
+            console.log("Loading database")
+            LocalDatabase.open()
+            console.log("Logged in, fetching objects")
+            EventServer.fetchObjects()
+            control.close()
+        }
+    }
+}

@@ -1,0 +1,204 @@
+// The shared defish projection against values worked out by hand from the lens model.
+#include "defish/fisheyeprojection.h"
+
+#include <QtTest>
+#include <cmath>
+
+namespace {
+
+FisheyeLens lens1920()
+{
+    FisheyeLens lens;
+    lens.width = 1920.0f;
+    lens.height = 1080.0f;
+    lens.centerX = 960.0f;
+    lens.centerY = 540.0f;
+    lens.radius = 500.0f;
+    lens.fov = 180.0f;
+    return lens;
+}
+
+FisheyeView view(float roll, float tilt, float pan, float fov, float ratio)
+{
+    FisheyeView v;
+    v.roll = roll;
+    v.tilt = tilt;
+    v.pan = pan;
+    v.fov = fov;
+    v.ratio = ratio;
+    return v;
+}
+
+} // namespace
+
+class TestFisheyeProjection : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void viewCentreWithZeroAnglesSamplesLensCentre()
+    {
+        FisheyeLens lens = lens1920();
+        lens.centerX = 700.0f;
+        lens.centerY = 300.0f;
+        const FisheyeProjection proj(lens, view(0, 0, 0, 20, 16.0f / 9.0f));
+        float x = -1, y = -1;
+        QVERIFY(proj.sample(0.5f, 0.5f, &x, &y));
+        QCOMPARE(x, 700.0f / 1920.0f);
+        QCOMPARE(y, (1080.0f - 1.0f - 300.0f) / 1080.0f);
+    }
+
+    void fov90WithRatio1GivesUnitFrustum()
+    {
+        const FisheyeProjection proj(lens1920(), view(0, 0, 0, 90, 1));
+        // The upper-right corner ray is (1, 1, 1): 54.7356 degrees off axis, at 45 degrees around it.
+        const FisheyeVec3 p = proj.viewRay(1.0f, 0.0f);
+        QVERIFY(std::fabs(p.x - 1.0f) < 1e-6f);
+        QCOMPARE(p.y, 1.0f);
+        QVERIFY(std::fabs(p.z - 1.0f) < 1e-6f);
+        const FisheyeVec3 q = proj.viewRay(0.0f, 1.0f);
+        QVERIFY(std::fabs(q.x + 1.0f) < 1e-6f);
+        QVERIFY(std::fabs(q.z + 1.0f) < 1e-6f);
+    }
+
+    void rotationsFollowRollTiltPanOrder_data()
+    {
+        QTest::addColumn<float>("roll");
+        QTest::addColumn<float>("tilt");
+        QTest::addColumn<float>("pan");
+        QTest::addColumn<float>("ex");
+        QTest::addColumn<float>("ey");
+        QTest::addColumn<float>("ez");
+        // The view centre ray (0, 1, 0) under each rotation alone and combined.
+        QTest::newRow("roll keeps the axis") << 30.0f << 0.0f << 0.0f << 0.0f << 1.0f << 0.0f;
+        QTest::newRow("tilt 90 turns depth to -up") << 0.0f << 90.0f << 0.0f << 0.0f << 0.0f << -1.0f;
+        QTest::newRow("pan 90 turns depth to right") << 0.0f << 0.0f << 90.0f << 1.0f << 0.0f << 0.0f;
+        // Tilt first, then pan: (0,1,0) -> tilt 90 -> (0,0,-1) -> pan 90 keeps z.
+        QTest::newRow("tilt then pan") << 0.0f << 90.0f << 90.0f << 0.0f << 0.0f << -1.0f;
+    }
+
+    void rotationsFollowRollTiltPanOrder()
+    {
+        QFETCH(float, roll);
+        QFETCH(float, tilt);
+        QFETCH(float, pan);
+        QFETCH(float, ex);
+        QFETCH(float, ey);
+        QFETCH(float, ez);
+        const FisheyeProjection proj(lens1920(), view(roll, tilt, pan, 60, 1));
+        const FisheyeVec3 p = proj.viewRay(0.5f, 0.5f);
+        QVERIFY2(std::fabs(p.x - ex) < 1e-6f && std::fabs(p.y - ey) < 1e-6f && std::fabs(p.z - ez) < 1e-6f,
+                 qPrintable(QStringLiteral("(%1, %2, %3)").arg(p.x).arg(p.y).arg(p.z)));
+    }
+
+    void rollTurnsTheViewAboutItsAxis()
+    {
+        // Roll 90 turns the view's right edge centre (1, 1, 0) into (0, 1, -1): straight down the frame
+        // axis, which in texture coordinates is towards smaller y.
+        const FisheyeProjection proj(lens1920(), view(90, 0, 0, 90, 1));
+        float x = 0, y = 0;
+        QVERIFY(proj.sample(1.0f, 0.5f, &x, &y));
+        QVERIFY(std::fabs(x - 960.0f / 1920.0f) < 1e-5f);
+        // 45 degrees off axis with a 180 degree lens of radius 500 is 250 pixels from the centre.
+        QVERIFY(std::fabs(y - ((1079.0f - 540.0f) / 1080.0f - 250.0f / 1080.0f)) < 1e-5f);
+    }
+
+    void equidistantModelPlacesHalfLensAngleOnCircle()
+    {
+        // Pan 90 with a 180 degree lens puts the view centre exactly on the lens circle, to the right.
+        const FisheyeProjection proj(lens1920(), view(0, 0, 90, 20, 1));
+        float x = 0, y = 0;
+        proj.viewToFisheye(0.5f, 0.5f, &x, &y);
+        QVERIFY(std::fabs(x - (960.0f + 500.0f) / 1920.0f) < 1e-6f);
+        QVERIFY(std::fabs(y - 539.0f / 1080.0f) < 1e-6f);
+        // Half way to the rim: a ray 45 degrees off axis towards +z lands 250 pixels along +y.
+        const FisheyeProjection up(lens1920(), view(0, -45, 0, 20, 1));
+        up.viewToFisheye(0.5f, 0.5f, &x, &y);
+        QVERIFY(std::fabs(x - 960.0f / 1920.0f) < 1e-6f);
+        QVERIFY(std::fabs(y - (539.0f + 250.0f) / 1080.0f) < 1e-5f);
+    }
+
+    void raysBeyondHalfTheLensAngleOrOutsideTheFrameAreMissing()
+    {
+        float x = 0, y = 0;
+        // 100 degrees off axis with a 180 degree lens: past the circle although still inside the frame.
+        const FisheyeProjection past(lens1920(), view(0, 0, 100, 20, 1));
+        QVERIFY(!past.sample(0.5f, 0.5f, &x, &y));
+        QVERIFY(x > 0.0f && x < 1.0f);
+        const FisheyeProjection within(lens1920(), view(0, 0, 80, 20, 1));
+        QVERIFY(within.sample(0.5f, 0.5f, &x, &y));
+
+        // A lens circle larger than the frame: inside the circle but right of the frame.
+        FisheyeLens lens = lens1920();
+        lens.radius = 2000.0f;
+        const FisheyeProjection wide(lens, view(0, 0, 60, 20, 1));
+        QVERIFY(!wide.sample(0.5f, 0.5f, &x, &y));
+        QVERIFY(x > 1.0f);
+    }
+
+    void zeroSettingsAreInvalidAndNeverSampled()
+    {
+        QVERIFY(FisheyeProjection(lens1920(), view(0, 0, 0, 20, 1)).isValid());
+        QVERIFY(!FisheyeProjection(FisheyeLens(), FisheyeView()).isValid());
+        FisheyeLens lens = lens1920();
+        lens.fov = 0.0f;
+        const FisheyeProjection noLens(lens, view(0, 0, 0, 20, 1));
+        QVERIFY(!noLens.isValid());
+        float x = 0, y = 0, u = 0, v = 0;
+        QVERIFY(!noLens.sample(0.3f, 0.3f, &x, &y));
+        QVERIFY(!noLens.fisheyeToView(0.5f, 0.5f, &u, &v));
+        QVERIFY(!FisheyeProjection(lens1920(), view(0, 0, 0, 20, 0)).isValid());
+        lens = lens1920();
+        lens.height = 0.0f;
+        QVERIFY(!FisheyeProjection(lens, view(0, 0, 0, 20, 1)).isValid());
+        // A view angle of 0 sees one ray; sampling works, the inverse has no plane to hit.
+        const FisheyeProjection point(lens1920(), view(0, 0, 0, 0, 1));
+        QVERIFY(point.sample(0.1f, 0.9f, &x, &y));
+        QVERIFY(!point.fisheyeToView(0.5f, 0.5f, &u, &v));
+    }
+
+    void inverseReturnsTheViewPoint_data()
+    {
+        QTest::addColumn<float>("roll");
+        QTest::addColumn<float>("tilt");
+        QTest::addColumn<float>("pan");
+        QTest::addColumn<float>("fov");
+        QTest::newRow("straight") << 0.0f << 0.0f << 0.0f << 60.0f;
+        QTest::newRow("rolled") << 25.0f << 0.0f << 0.0f << 60.0f;
+        QTest::newRow("all three") << -15.0f << 40.0f << 120.0f << 90.0f;
+        QTest::newRow("narrow") << 5.0f << -70.0f << -150.0f << 10.0f;
+    }
+
+    void inverseReturnsTheViewPoint()
+    {
+        QFETCH(float, roll);
+        QFETCH(float, tilt);
+        QFETCH(float, pan);
+        QFETCH(float, fov);
+        const FisheyeProjection proj(lens1920(), view(roll, tilt, pan, fov, 16.0f / 9.0f));
+        for (float u = 0.0f; u <= 1.0f; u += 0.25f) {
+            for (float v = 0.0f; v <= 1.0f; v += 0.25f) {
+                float x = 0, y = 0, bu = -1, bv = -1;
+                proj.viewToFisheye(u, v, &x, &y);
+                QVERIFY(proj.fisheyeToView(x, y, &bu, &bv));
+                QVERIFY2(std::fabs(bu - u) < 1e-3f && std::fabs(bv - v) < 1e-3f,
+                         qPrintable(QStringLiteral("(%1, %2) -> (%3, %4)").arg(u).arg(v).arg(bu).arg(bv)));
+            }
+        }
+    }
+
+    void inverseRefusesPointsBehindTheCamera()
+    {
+        // A 270 degree lens sees behind the virtual camera: the circle's rim lies 135 degrees off axis.
+        FisheyeLens lens = lens1920();
+        lens.fov = 270.0f;
+        const FisheyeProjection proj(lens, view(0, 0, 0, 60, 1));
+        float u = 0, v = 0;
+        QVERIFY(!proj.fisheyeToView((960.0f + 490.0f) / 1920.0f, 539.0f / 1080.0f, &u, &v));
+        QVERIFY(proj.fisheyeToView((960.0f + 10.0f) / 1920.0f, 539.0f / 1080.0f, &u, &v));
+        QVERIFY(u > 0.5f);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFisheyeProjection)
+#include "tst_fisheyeprojection.moc"

@@ -1,0 +1,86 @@
+#include "defish/utils.h"
+
+#include <QRegularExpression>
+#include <QtTest>
+
+class TestUtils : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { Utils::create(); }
+    void cleanup() { Utils::destroy(); }
+
+    void urlPrefixTests_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("file");
+        QTest::addColumn<bool>("zmq");
+        QTest::addColumn<bool>("rtsp");
+        QTest::newRow("root only") << "/" << true << false << false;
+        QTest::newRow("absolute path") << "/home/v.mp4" << true << false << false;
+        QTest::newRow("drive letter") << "C:/v.mp4" << true << false << false;
+        QTest::newRow("drive letter backslash") << "d:\\clips\\a.mp4" << true << false << false;
+        QTest::newRow("file scheme") << "file:/v.mp4" << false << false << false;
+        QTest::newRow("empty") << "" << false << false << false;
+        QTest::newRow("one letter") << "C" << false << false << false;
+        QTest::newRow("relative path") << "videos/a.mp4" << false << false << false;
+        QTest::newRow("ref scheme") << "ref://gateway/7" << false << true << false;
+        QTest::newRow("ref upper case") << "REF://x" << false << false << false;
+        QTest::newRow("ref later in text") << "x ref://y" << false << false << false;
+        QTest::newRow("rtsp") << "rtsp://cam.local:554/stream1" << false << false << true;
+        QTest::newRow("rtsp upper case") << "RTSP://x" << false << false << false;
+        QTest::newRow("rtsps is not rtsp") << "rtsps://x" << false << false << false;
+        QTest::newRow("zmq source string") << "zmq:tcp://127.0.0.1:5555" << false << false << false;
+    }
+
+    void urlPrefixTests()
+    {
+        QFETCH(QString, url);
+        QFETCH(bool, file);
+        QFETCH(bool, zmq);
+        QFETCH(bool, rtsp);
+        const Utils *utils = Utils::instance();
+        QCOMPARE(utils->isFileUrl(url), file);
+        QCOMPARE(utils->isZmqUrl(url), zmq);
+        QCOMPARE(utils->isRtspUrl(url), rtsp);
+    }
+
+    void shaderTextHasTheDocumentedShape()
+    {
+        const QString shader = Utils::instance()->defishShader();
+        QVERIFY(shader.startsWith(QStringLiteral("\n    #version 120")));
+        QVERIFY(shader.contains(QStringLiteral("#ifdef GL_ES")));
+        QVERIFY(shader.contains(QStringLiteral("precision mediump float;")));
+        QVERIFY(shader.contains(QStringLiteral("varying vec2 v_texcoord;")));
+        QVERIFY(shader.contains(QStringLiteral("const vec4 iMissingColor = vec4(1.0, 0.0, 0.0, 1.0);")));
+
+        // Uniforms in their documented order.
+        const QStringList expected = {QStringLiteral("sampler2D tex"),     QStringLiteral("float time"),
+                                      QStringLiteral("float width"),       QStringLiteral("float height"),
+                                      QStringLiteral("float iCamWidth"),   QStringLiteral("float iCamHeight"),
+                                      QStringLiteral("float iCamCenterX"), QStringLiteral("float iCamCenterY"),
+                                      QStringLiteral("float iCamRadius"),  QStringLiteral("float iCamFOV"),
+                                      QStringLiteral("float iRatio"),      QStringLiteral("float iRoll"),
+                                      QStringLiteral("float iTilt"),       QStringLiteral("float iPan"),
+                                      QStringLiteral("float iFov")};
+        QStringList uniforms;
+        const QRegularExpression uniform(QStringLiteral("uniform (\\w+ \\w+);"));
+        auto it = uniform.globalMatch(shader);
+        while (it.hasNext())
+            uniforms << it.next().captured(1);
+        QCOMPARE(uniforms, expected);
+
+        // The rotations are applied roll, tilt, pan, about the depth, right and up axes.
+        const int roll = shader.indexOf(QStringLiteral("p = RotateY(p, roll);"));
+        const int tilt = shader.indexOf(QStringLiteral("p = RotateX(p, tilt);"));
+        const int pan = shader.indexOf(QStringLiteral("p = RotateZ(p, pan);"));
+        QVERIFY(roll > 0 && tilt > roll && pan > tilt);
+        QVERIFY(shader.contains(QStringLiteral("0.0174532925")));
+        QVERIFY(shader.contains(QStringLiteral("(iCamHeight - 1.0 - iCamCenterY) / iCamHeight")));
+        QVERIFY(shader.contains(QStringLiteral("gl_FragColor = iMissingColor;")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUtils)
+#include "tst_utils.moc"

@@ -1,0 +1,128 @@
+#pragma once
+
+// Writes objects.data files for the server tests with the application's own schema, through the
+// sqlite3 library, one connection per write so that each call is a complete save.
+
+#include <QString>
+#include <QVariant>
+#include <QVector>
+
+#include <sqlite3.h>
+
+struct GatewayRowSpec
+{
+    QString serial;
+    bool isActive = true;
+};
+
+struct StreamRowSpec
+{
+    QString serialGateway;
+    QString serial;
+    QString url;
+    bool isFisheye = true;
+    double centerX = 960;
+    double centerY = 540;
+    double radius = 540;
+    double fov = 180;
+    bool isActive = true;
+};
+
+struct ViewRowSpec
+{
+    QString serialStream;
+    QString name;
+    double roll = 0;
+    double tilt = 0;
+    double pan = 0;
+    double zoom = 90;
+    bool isActive = true;
+};
+
+struct ObjectsFileSpec
+{
+    QVector<GatewayRowSpec> gateways;
+    QVector<StreamRowSpec> streams;
+    QVector<ViewRowSpec> views;
+};
+
+class ObjectsFileWriter
+{
+public:
+    static constexpr const char *kCreateGateways =
+        "CREATE TABLE IF NOT EXISTS gateways (id INTEGER PRIMARY KEY AUTOINCREMENT, serial TEXT,host TEXT,port "
+        "INTEGER,isActive INTEGER)";
+    static constexpr const char *kCreateStreams =
+        "CREATE TABLE IF NOT EXISTS streams (id INTEGER PRIMARY KEY AUTOINCREMENT, serialGateway TEXT,serial "
+        "TEXT,url TEXT,isFisheye INTEGER,centerX REAL,centerY REAL,radius REAL,fov REAL,isActive INTEGER)";
+    static constexpr const char *kCreateViews =
+        "CREATE TABLE IF NOT EXISTS views (id INTEGER PRIMARY KEY AUTOINCREMENT, serialStream TEXT, name TEXT, roll "
+        "REAL, tilt REAL, pan REAL, zoom REAL, isActive INTEGER)";
+
+    // Replaces the rows of the three tables (creating them when needed) the way the application
+    // saves: delete everything, then insert row by row.
+    static bool write(const QString &path, const ObjectsFileSpec &spec)
+    {
+        sqlite3 *db = nullptr;
+        if (sqlite3_open(path.toUtf8().constData(), &db) != SQLITE_OK) {
+            sqlite3_close(db);
+            return false;
+        }
+        bool ok = exec(db, kCreateGateways) && exec(db, kCreateStreams) && exec(db, kCreateViews) &&
+                  exec(db, "DELETE FROM gateways") && exec(db, "DELETE FROM streams") && exec(db, "DELETE FROM views");
+        for (const GatewayRowSpec &g : spec.gateways) {
+            ok = ok && insert(db, "INSERT INTO gateways(serial, host, port, isActive) VALUES(?, '127.0.0.1', 80, ?)",
+                              {g.serial, int(g.isActive)});
+        }
+        for (const StreamRowSpec &s : spec.streams) {
+            ok = ok && insert(db,
+                              "INSERT INTO streams(serialGateway, serial, url, isFisheye, centerX, centerY, radius, "
+                              "fov, isActive) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                              {s.serialGateway, s.serial, s.url, int(s.isFisheye), s.centerX, s.centerY, s.radius,
+                               s.fov, int(s.isActive)});
+        }
+        for (const ViewRowSpec &v : spec.views) {
+            ok = ok && insert(db,
+                              "INSERT INTO views(serialStream, name, roll, tilt, pan, zoom, isActive) "
+                              "VALUES(?, ?, ?, ?, ?, ?, ?)",
+                              {v.serialStream, v.name, v.roll, v.tilt, v.pan, v.zoom, int(v.isActive)});
+        }
+        sqlite3_close(db);
+        return ok;
+    }
+
+    static bool exec(sqlite3 *db, const char *sql)
+    {
+        return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+
+    static bool execOn(const QString &path, const char *sql)
+    {
+        sqlite3 *db = nullptr;
+        const bool ok = sqlite3_open(path.toUtf8().constData(), &db) == SQLITE_OK && exec(db, sql);
+        sqlite3_close(db);
+        return ok;
+    }
+
+private:
+    static bool insert(sqlite3 *db, const char *sql, const QVariantList &values)
+    {
+        sqlite3_stmt *stmt = nullptr;
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK)
+            return false;
+        for (int i = 0; i < values.size(); ++i) {
+            const QVariant &value = values.at(i);
+            if (value.type() == QVariant::String) {
+                const QByteArray utf8 = value.toString().toUtf8();
+                sqlite3_bind_text(stmt, i + 1, utf8.constData(), utf8.size(), SQLITE_TRANSIENT);
+            } else if (value.type() == QVariant::Int) {
+                sqlite3_bind_int(stmt, i + 1, value.toInt());
+            } else {
+                sqlite3_bind_double(stmt, i + 1, value.toDouble());
+            }
+        }
+        const bool ok = sqlite3_step(stmt) == SQLITE_DONE;
+        sqlite3_finalize(stmt);
+        return ok;
+    }
+};

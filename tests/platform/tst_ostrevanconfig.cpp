@@ -1,0 +1,233 @@
+// What the streaming server takes from objects.data: which views it serves, with which values,
+// and which files it refuses.
+
+#include "objectsfilewriter.h"
+#include "platform/ostrevan/serverconfig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TstOstrevanConfig : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+    static ObjectsFileSpec oneOfEach()
+    {
+        ObjectsFileSpec spec;
+        spec.gateways = {{QStringLiteral("G1"), true}};
+        StreamRowSpec stream;
+        stream.serialGateway = QStringLiteral("G1");
+        stream.serial = QStringLiteral("S1");
+        stream.url = QStringLiteral("zmq:tcp://127.0.0.1:5555");
+        spec.streams = {stream};
+        ViewRowSpec view;
+        view.serialStream = QStringLiteral("S1");
+        view.name = QStringLiteral("Door");
+        spec.views = {view};
+        return spec;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void servesOnlyActiveViewsOfActiveFisheyeStreamsOfActiveGateways_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("served");
+        QTest::newRow("everything active") << "" << true;
+        QTest::newRow("gateway inactive") << "gatewayInactive" << false;
+        QTest::newRow("gateway missing") << "gatewayMissing" << false;
+        QTest::newRow("stream inactive") << "streamInactive" << false;
+        QTest::newRow("stream not fisheye") << "notFisheye" << false;
+        QTest::newRow("stream without source") << "noUrl" << false;
+        QTest::newRow("lens radius 0") << "radius0" << false;
+        QTest::newRow("lens fov 0") << "fov0" << false;
+        QTest::newRow("view inactive") << "viewInactive" << false;
+        QTest::newRow("view of an unknown stream") << "viewOrphan" << false;
+        QTest::newRow("view zoom 0") << "zoom0" << false;
+        QTest::newRow("view zoom 180") << "zoom180" << false;
+    }
+
+    void servesOnlyActiveViewsOfActiveFisheyeStreamsOfActiveGateways()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, served);
+        ObjectsFileSpec spec = oneOfEach();
+        if (change == "gatewayInactive")
+            spec.gateways[0].isActive = false;
+        else if (change == "gatewayMissing")
+            spec.gateways[0].serial = QStringLiteral("G2");
+        else if (change == "streamInactive")
+            spec.streams[0].isActive = false;
+        else if (change == "notFisheye")
+            spec.streams[0].isFisheye = false;
+        else if (change == "noUrl")
+            spec.streams[0].url.clear();
+        else if (change == "radius0")
+            spec.streams[0].radius = 0;
+        else if (change == "fov0")
+            spec.streams[0].fov = 0;
+        else if (change == "viewInactive")
+            spec.views[0].isActive = false;
+        else if (change == "viewOrphan")
+            spec.views[0].serialStream = QStringLiteral("S9");
+        else if (change == "zoom0")
+            spec.views[0].zoom = 0;
+        else if (change == "zoom180")
+            spec.views[0].zoom = 180;
+
+        const QString file = path(QStringLiteral("filter.data"));
+        QFile::remove(file);
+        QVERIFY(ObjectsFileWriter::write(file, spec));
+        ServerConfig config;
+        QString error;
+        QVERIFY2(config.load(file, &error), qPrintable(error));
+        QCOMPARE(config.gatewayRows(), 1);
+        QCOMPARE(config.streamRows(), 1);
+        QCOMPARE(config.viewRows(), 1);
+        QCOMPARE(config.viewCount(), served ? 1 : 0);
+        QCOMPARE(config.streams().size(), served ? 1 : 0);
+    }
+
+    void readsLensAndViewValuesAsTheApplicationStoresThem()
+    {
+        ObjectsFileSpec spec = oneOfEach();
+        spec.streams[0].centerX = 511.9;
+        spec.streams[0].centerY = 300;
+        spec.streams[0].radius = 250.5;
+        spec.streams[0].fov = 163.5;
+        spec.views[0] = {QStringLiteral("S1"), QStringLiteral("Entrée hall 2"), -5.5, 12.25, 270, 33.5, true};
+        const QString file = path(QStringLiteral("values.data"));
+        QVERIFY(ObjectsFileWriter::write(file, spec));
+
+        ServerConfig config;
+        QString error;
+        QVERIFY2(config.load(file, &error), qPrintable(error));
+        QCOMPARE(config.streams().size(), 1);
+        const ServedStream &s = config.streams().first();
+        QCOMPARE(s.serial, QStringLiteral("S1"));
+        QCOMPARE(s.gatewaySerial, QStringLiteral("G1"));
+        QCOMPARE(s.url, QStringLiteral("zmq:tcp://127.0.0.1:5555"));
+        QCOMPARE(s.centerX, 511);
+        QCOMPARE(s.centerY, 300);
+        QCOMPARE(s.radius, 250);
+        QCOMPARE(s.fov, 163.5f);
+        QCOMPARE(s.views.size(), 1);
+        const ServedView &v = s.views.first();
+        QCOMPARE(v.name, QStringLiteral("Entrée hall 2"));
+        QCOMPARE(v.roll, -5.5f);
+        QCOMPARE(v.tilt, 12.25f);
+        QCOMPARE(v.pan, 270.0f);
+        QCOMPARE(v.zoom, 33.5f);
+    }
+
+    void laterDuplicateRowsReplaceEarlierOnesButSameNameOnTwoStreamsServesBoth()
+    {
+        ObjectsFileSpec spec = oneOfEach();
+        // The same gateway twice: the later row (inactive) wins, so stream S1 is not served.
+        spec.gateways.append({QStringLiteral("G2"), true});
+        spec.gateways.append({QStringLiteral("G1"), false});
+        StreamRowSpec s2 = spec.streams[0];
+        s2.serialGateway = QStringLiteral("G2");
+        s2.serial = QStringLiteral("S2");
+        spec.streams.append(s2);
+        // Same view name on S2 twice (the later values count) and once more on S1.
+        spec.views = {{QStringLiteral("S2"), QStringLiteral("Door"), 0, 0, 10, 90, true},
+                      {QStringLiteral("S2"), QStringLiteral("Door"), 0, 0, 20, 60, true},
+                      {QStringLiteral("S1"), QStringLiteral("Door"), 0, 0, 30, 90, true}};
+        const QString file = path(QStringLiteral("dupes.data"));
+        QVERIFY(ObjectsFileWriter::write(file, spec));
+
+        ServerConfig config;
+        QString error;
+        QVERIFY2(config.load(file, &error), qPrintable(error));
+        QCOMPARE(config.streams().size(), 1);
+        QCOMPARE(config.streams().first().serial, QStringLiteral("S2"));
+        QCOMPARE(config.viewCount(), 1);
+        QCOMPARE(config.streams().first().views.first().pan, 20.0f);
+        QCOMPARE(config.streams().first().views.first().zoom, 60.0f);
+
+        // With G1 active again, both streams serve their own "Door".
+        spec.gateways.removeLast();
+        QVERIFY(ObjectsFileWriter::write(file, spec));
+        QVERIFY2(config.load(file, &error), qPrintable(error));
+        QCOMPARE(config.streams().size(), 2);
+        QCOMPARE(config.viewCount(), 2);
+        QVERIFY(config.stream(QStringLiteral("S1"))->view(QStringLiteral("Door")));
+        QCOMPARE(config.stream(QStringLiteral("S1"))->view(QStringLiteral("Door"))->pan, 30.0f);
+    }
+
+    void comparesEqualOnlyWhenNothingServedChanged()
+    {
+        const QString file = path(QStringLiteral("compare.data"));
+        ObjectsFileSpec spec = oneOfEach();
+        QVERIFY(ObjectsFileWriter::write(file, spec));
+        ServerConfig a, b;
+        QVERIFY(a.load(file, nullptr));
+        QVERIFY(b.load(file, nullptr));
+        QVERIFY(a == b);
+        spec.views[0].tilt = 1;
+        QVERIFY(ObjectsFileWriter::write(file, spec));
+        QVERIFY(b.load(file, nullptr));
+        QVERIFY(a != b);
+    }
+
+    void refusesUnusableFilesWithAReason_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << "missing"
+                                 << "does not exist";
+        QTest::newRow("directory") << "directory"
+                                   << "not a file";
+        QTest::newRow("not a database") << "garbage"
+                                        << "not a database";
+        QTest::newRow("empty database") << "empty"
+                                        << "gateways";
+        QTest::newRow("views table missing") << "noViews"
+                                             << "views";
+        QTest::newRow("column missing") << "noZoom"
+                                        << "zoom";
+    }
+
+    void refusesUnusableFilesWithAReason()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        const QString file = path(QStringLiteral("bad-") + kind + QStringLiteral(".data"));
+        if (kind == "directory") {
+            QVERIFY(QDir(m_dir.path()).mkpath(file));
+        } else if (kind == "garbage") {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(4096, 'x'));
+        } else if (kind == "empty") {
+            QVERIFY(ObjectsFileWriter::execOn(file, "CREATE TABLE other (a INTEGER)"));
+        } else if (kind == "noViews") {
+            QVERIFY(ObjectsFileWriter::execOn(file, ObjectsFileWriter::kCreateGateways));
+            QVERIFY(ObjectsFileWriter::execOn(file, ObjectsFileWriter::kCreateStreams));
+        } else if (kind == "noZoom") {
+            QVERIFY(ObjectsFileWriter::execOn(file, ObjectsFileWriter::kCreateGateways));
+            QVERIFY(ObjectsFileWriter::execOn(file, ObjectsFileWriter::kCreateStreams));
+            QVERIFY(ObjectsFileWriter::execOn(
+                file, "CREATE TABLE views (id INTEGER PRIMARY KEY AUTOINCREMENT, serialStream TEXT, name TEXT, "
+                      "roll REAL, tilt REAL, pan REAL, isActive INTEGER)"));
+        }
+        ServerConfig config;
+        QString error;
+        QVERIFY(!config.load(file, &error));
+        QVERIFY2(error.contains(reason), qPrintable(error));
+        QCOMPARE(config.viewCount(), 0);
+        if (kind == "missing")
+            QVERIFY2(!QFile::exists(file), "reading must not create the file");
+    }
+};
+
+QTEST_GUILESS_MAIN(TstOstrevanConfig)
+#include "tst_ostrevanconfig.moc"

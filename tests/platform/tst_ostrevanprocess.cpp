@@ -1,0 +1,198 @@
+// The streaming server as a program: what it logs, how it follows file changes, how it ends.
+
+#include "objectsfilewriter.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// One server process with its output collected line by line.
+class ServerRun
+{
+public:
+    explicit ServerRun(const QStringList &arguments, const QString &program = QStringLiteral(OSTREVAN_PROGRAM))
+    {
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("quillon.*.debug=true"));
+        m_process.setProcessEnvironment(env);
+        m_process.start(program, arguments);
+    }
+    ~ServerRun()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    QProcess &process() { return m_process; }
+
+    QString output()
+    {
+        m_output += QString::fromUtf8(m_process.readAll());
+        return m_output;
+    }
+
+    // Waits until the output holds text (after position from), up to ms.
+    bool waitFor(const QString &text, int ms = 10000, int from = 0)
+    {
+        QDeadlineTimer deadline(ms);
+        while (output().indexOf(text, from) < 0) {
+            if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning)
+                return output().indexOf(text, from) >= 0;
+            m_process.waitForReadyRead(100);
+        }
+        return true;
+    }
+
+    int outputSize() { return output().size(); }
+
+private:
+    QProcess m_process;
+    QString m_output;
+};
+
+ObjectsFileSpec site()
+{
+    ObjectsFileSpec spec;
+    spec.gateways = {{QStringLiteral("GW-1"), true}, {QStringLiteral("GW-2"), false}};
+    StreamRowSpec s1;
+    s1.serialGateway = QStringLiteral("GW-1");
+    s1.serial = QStringLiteral("CAM-1");
+    s1.url = QStringLiteral("testvideo:");
+    StreamRowSpec s2 = s1;
+    s2.serialGateway = QStringLiteral("GW-2");
+    s2.serial = QStringLiteral("CAM-2");
+    spec.streams = {s1, s2};
+    spec.views = {{QStringLiteral("CAM-1"), QStringLiteral("Front door"), 0, 10, 20, 60, true},
+                  {QStringLiteral("CAM-1"), QStringLiteral("Hidden"), 0, 0, 0, 60, false},
+                  {QStringLiteral("CAM-2"), QStringLiteral("Other gateway"), 0, 0, 0, 60, true}};
+    return spec;
+}
+
+} // namespace
+
+class TstOstrevanProcess : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void logsEachServedViewAndRunsUntilTerminated()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("run.data"));
+        QVERIFY(ObjectsFileWriter::write(file, site()));
+        ServerRun run({file});
+        QVERIFY2(run.waitFor(QStringLiteral("Serving view \"Front door\" of stream CAM-1")), qPrintable(run.output()));
+        QTest::qWait(500);
+        QCOMPARE(run.process().state(), QProcess::Running);
+        QVERIFY(!run.output().contains(QStringLiteral("Serving view \"Hidden\"")));
+        QVERIFY(!run.output().contains(QStringLiteral("Serving view \"Other gateway\"")));
+        QCOMPARE(run.output().count(QStringLiteral("Serving view")), 1);
+
+        run.process().terminate();
+        QVERIFY(run.process().waitForFinished(10000));
+        QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.process().exitCode(), 0);
+    }
+
+    void followsChangesOfTheFile()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("change.data"));
+        ObjectsFileSpec spec = site();
+        QVERIFY(ObjectsFileWriter::write(file, spec));
+        ServerRun run({file});
+        QVERIFY2(run.waitFor(QStringLiteral("Serving view \"Front door\"")), qPrintable(run.output()));
+
+        // A view switched on, another one added, the first one turned.
+        spec.views[1].isActive = true;
+        spec.views[0].pan = 45;
+        spec.views.append({QStringLiteral("CAM-1"), QStringLiteral("Café terrasse"), 0, 0, 90, 45, true});
+        int from = run.outputSize();
+        QVERIFY(ObjectsFileWriter::write(file, spec));
+        QVERIFY2(run.waitFor(QStringLiteral("Serving view \"Café terrasse\""), 10000, from), qPrintable(run.output()));
+        QVERIFY2(run.waitFor(QStringLiteral("Serving view \"Hidden\""), 10000, from), qPrintable(run.output()));
+        QVERIFY2(run.waitFor(QStringLiteral("Updated view \"Front door\""), 10000, from), qPrintable(run.output()));
+
+        // The gateway switched off: all its views go.
+        spec.gateways[0].isActive = false;
+        from = run.outputSize();
+        QVERIFY(ObjectsFileWriter::write(file, spec));
+        QVERIFY2(run.waitFor(QStringLiteral("No active views to serve"), 10000, from), qPrintable(run.output()));
+        const QString tail = run.output().mid(from);
+        QCOMPARE(tail.count(QStringLiteral("Removed view")), 3);
+
+        // A broken file keeps what is served and the server running.
+        from = run.outputSize();
+        QVERIFY(ObjectsFileWriter::execOn(file, "DROP TABLE views"));
+        QVERIFY2(run.waitFor(QStringLiteral("keeping the current views"), 10000, from), qPrintable(run.output()));
+        QCOMPARE(run.process().state(), QProcess::Running);
+    }
+
+    void refusesAMissingOrInvalidFileWithNonZeroExit_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << "missing"
+                                 << "does not exist";
+        QTest::newRow("not a database") << "garbage"
+                                        << "not a database";
+        QTest::newRow("no tables") << "empty"
+                                   << "gateways";
+    }
+
+    void refusesAMissingOrInvalidFileWithNonZeroExit()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        const QString file = m_dir.filePath(QStringLiteral("refused-") + kind + QStringLiteral(".data"));
+        if (kind == "garbage") {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("this is not SQLite\n");
+        } else if (kind == "empty") {
+            QVERIFY(ObjectsFileWriter::execOn(file, "CREATE TABLE unrelated (a INTEGER)"));
+        }
+        ServerRun run({file});
+        QVERIFY(run.process().waitForFinished(10000));
+        QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
+        QVERIFY(run.process().exitCode() != 0);
+        const QString out = run.output();
+        QVERIFY2(out.contains(file) && out.contains(reason), qPrintable(out));
+        if (kind == "missing")
+            QVERIFY(!QFile::exists(file));
+    }
+
+    void readsObjectsDataBesideItselfByDefault()
+    {
+        // A copy of the program in a directory of its own, with objects.data beside it.
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        const QString program = home.filePath(QStringLiteral("ostrevan"));
+        QVERIFY(QFile::copy(QStringLiteral(OSTREVAN_PROGRAM), program));
+        QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        {
+            ServerRun run({}, program);
+            QVERIFY(run.process().waitForFinished(10000));
+            QVERIFY(run.process().exitCode() != 0);
+            QVERIFY2(run.output().contains(home.filePath(QStringLiteral("objects.data"))), qPrintable(run.output()));
+        }
+        QVERIFY(ObjectsFileWriter::write(home.filePath(QStringLiteral("objects.data")), site()));
+        ServerRun run({}, program);
+        QVERIFY2(run.waitFor(QStringLiteral("Serving view \"Front door\"")), qPrintable(run.output()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstOstrevanProcess)
+#include "tst_ostrevanprocess.moc"

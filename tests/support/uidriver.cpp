@@ -1,0 +1,129 @@
+#include "uidriver.h"
+
+#include <QtTest>
+
+namespace UiDriver {
+
+QObject *object(QObject *root, const QString &objectName)
+{
+    if (!root)
+        return nullptr;
+    if (root->objectName() == objectName)
+        return root;
+    return root->findChild<QObject *>(objectName);
+}
+
+QQuickItem *item(QObject *root, const QString &objectName)
+{
+    if (!root)
+        return nullptr;
+    if (auto *self = qobject_cast<QQuickItem *>(root); self && self->objectName() == objectName)
+        return self;
+    if (auto *found = root->findChild<QQuickItem *>(objectName))
+        return found;
+    // Delegates and popup contents are reachable only through the item tree.
+    QQuickItem *start = qobject_cast<QQuickItem *>(root);
+    if (auto *win = qobject_cast<QQuickWindow *>(root))
+        start = win->contentItem();
+    if (!start)
+        return nullptr;
+    const QList<QQuickItem *> found = visibleItems(start, objectName);
+    return found.isEmpty() ? nullptr : found.first();
+}
+
+QQuickWindow *window(QObject *root, const QString &objectName)
+{
+    if (auto *self = qobject_cast<QQuickWindow *>(root); self && self->objectName() == objectName)
+        return self;
+    return root ? root->findChild<QQuickWindow *>(objectName) : nullptr;
+}
+
+static void collect(QQuickItem *root, const QString &objectName, QList<QQuickItem *> &out)
+{
+    if (!root || !root->isVisible())
+        return;
+    if (root->objectName() == objectName)
+        out.append(root);
+    const QList<QQuickItem *> children = root->childItems();
+    for (QQuickItem *child : children)
+        collect(child, objectName, out);
+}
+
+QList<QQuickItem *> visibleItems(QQuickItem *root, const QString &objectName)
+{
+    QList<QQuickItem *> out;
+    collect(root, objectName, out);
+    return out;
+}
+
+QQuickItem *itemWithText(QQuickItem *root, const QString &text)
+{
+    if (!root || !root->isVisible())
+        return nullptr;
+    const QVariant value = root->property("text");
+    if (value.isValid() && value.toString() == text)
+        return root;
+    const QList<QQuickItem *> children = root->childItems();
+    for (QQuickItem *child : children) {
+        if (QQuickItem *found = itemWithText(child, text))
+            return found;
+    }
+    return nullptr;
+}
+
+bool clickAt(QQuickItem *item, const QPointF &localPos)
+{
+    if (!item || !item->window() || !item->isVisible())
+        return false;
+    const QPoint scenePos = item->mapToScene(localPos).toPoint();
+    QTest::mouseClick(item->window(), Qt::LeftButton, Qt::NoModifier, scenePos);
+    return true;
+}
+
+bool click(QQuickItem *item)
+{
+    if (!item)
+        return false;
+    return clickAt(item, QPointF(item->width() / 2, item->height() / 2));
+}
+
+bool typeInto(QQuickItem *field, const QString &text)
+{
+    if (!click(field))
+        return false;
+    if (!QTest::qWaitFor([field] { return field->hasActiveFocus(); }, 2000))
+        return false;
+    QTest::keyClick(field->window(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(field->window(), Qt::Key_Delete);
+    for (const QChar c : text)
+        QTest::keyClick(field->window(), c.toLatin1());
+    return true;
+}
+
+void key(QQuickItem *item, Qt::Key key)
+{
+    QTest::keyClick(item->window(), key);
+}
+
+bool dragSlider(QQuickItem *slider, qreal fraction)
+{
+    if (!slider || !slider->window())
+        return false;
+    QQuickWindow *win = slider->window();
+    auto *handle = slider->property("handle").value<QQuickItem *>();
+    const QPointF from = handle ? handle->mapToScene(QPointF(handle->width() / 2, handle->height() / 2))
+                                : slider->mapToScene(QPointF(slider->width() / 2, slider->height() / 2));
+    const qreal pad = slider->property("leftPadding").toReal();
+    const qreal track = slider->width() - pad - slider->property("rightPadding").toReal();
+    const QPointF to = slider->mapToScene(QPointF(pad + fraction * track, slider->height() / 2));
+    QTest::mousePress(win, Qt::LeftButton, Qt::NoModifier, from.toPoint());
+    const int steps = 8;
+    for (int i = 1; i <= steps; ++i) {
+        const QPointF p = from + (to - from) * (qreal(i) / steps);
+        QTest::mouseMove(win, p.toPoint(), 10);
+    }
+    QTest::mouseRelease(win, Qt::LeftButton, Qt::NoModifier, to.toPoint(), 10);
+    return true;
+}
+
+} // namespace UiDriver

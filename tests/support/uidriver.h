@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QPointer>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QString>
+
+// Drives loaded QML documents the way an operator does: finds controls by
+// objectName or visible text and sends them real mouse clicks and key presses.
+namespace UiDriver {
+
+// Searches the QObject tree under root (windows, popups and items) for an object
+// of the given objectName that is a visual item.
+QQuickItem *item(QObject *root, const QString &objectName);
+QQuickWindow *window(QObject *root, const QString &objectName);
+QObject *object(QObject *root, const QString &objectName);
+
+// All visual items under root (following child items) that are visible and have
+// the given objectName.
+QList<QQuickItem *> visibleItems(QQuickItem *root, const QString &objectName);
+
+// First visible item under root whose "text" property equals text.
+QQuickItem *itemWithText(QQuickItem *root, const QString &text);
+
+// Clicks the centre of a visible item, or the given point in its own coordinates.
+bool click(QQuickItem *item);
+bool clickAt(QQuickItem *item, const QPointF &localPos);
+
+// Gives a text field focus by clicking it, selects everything and types text.
+bool typeInto(QQuickItem *field, const QString &text);
+
+// Presses one key in the window that shows item.
+void key(QQuickItem *item, Qt::Key key);
+
+// Moves a slider by dragging its handle to the given fraction of its track.
+bool dragSlider(QQuickItem *slider, qreal fraction);
+
+} // namespace UiDriver

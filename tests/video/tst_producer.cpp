@@ -1,0 +1,378 @@
+// Producer: launch lines for every source form, property values kept out of the
+// launch syntax, the state machine on real pipelines and VideoInfo.
+#include "app/startup.h"
+#include "video/consumer.h"
+#include "video/producer.h"
+
+#include <QGuiApplication>
+#include <QSignalSpy>
+#include <QtTest>
+#include <gst/gst.h>
+
+namespace {
+
+QString stringProperty(GstElement *element, const char *name)
+{
+    gchar *value = nullptr;
+    g_object_get(element, name, &value, nullptr);
+    QString result = QString::fromUtf8(value);
+    g_free(value);
+    return result;
+}
+
+// Top-level elements of a pipeline, by factory name, in no particular order.
+QStringList factoryNames(GstElement *pipeline)
+{
+    QStringList names;
+    GstIterator *it = gst_bin_iterate_elements(GST_BIN(pipeline));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        auto *element = GST_ELEMENT(g_value_get_object(&item));
+        GstElementFactory *factory = gst_element_get_factory(element);
+        names << QString::fromLatin1(factory ? GST_OBJECT_NAME(factory) : "?");
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    names.sort();
+    return names;
+}
+
+GstElement *byName(Producer &producer, const char *name)
+{
+    GstElement *element = gst_bin_get_by_name(GST_BIN(producer.pipeline()), name);
+    if (element)
+        gst_object_unref(element); // the pipeline keeps it alive
+    return element;
+}
+
+const QString kTemplate = QStringLiteral(" ! decodebin ! videoconvert ! video/x-raw,format=I420 ! typefind "
+                                         "name=typefind ! appsink name=appsink drop=true max-buffers=1");
+
+} // namespace
+
+class TestProducer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void launchLineForEverySourceForm_data();
+    void launchLineForEverySourceForm();
+    void hostileSourceTextNeverAddsElements_data();
+    void hostileSourceTextNeverAddsElements();
+    void fileSourceLogsPathAndSetsLocation();
+    void zmqSourceIsLiveWithEndpoint();
+    void rtspAndUriSourcesGetRealFirstElements();
+    void prefixesAreCaseSensitive();
+    void testvideoReachesPlayingWithVideoInfo();
+    void stopThenStartGoesNullReadyPlaying();
+    void staleStartNoticeAfterStopIsIgnored();
+    void unusableSourceStaysReady();
+    void registrationLogsAndIgnoresUnknownConsumers();
+    void destroyingWhilePlayingDetachesConsumers();
+};
+
+void TestProducer::launchLineForEverySourceForm_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("first");
+
+    QTest::newRow("testvideo") << "testvideo"
+                               << "videotestsrc";
+    QTest::newRow("testvideo:") << "testvideo:"
+                                << "videotestsrc";
+    QTest::newRow("file") << "file:C:/v/a.mp4"
+                          << "filesrc location=\"C:/v/a.mp4\"";
+    QTest::newRow("file every prefix removed") << "file:/a/file:b"
+                                               << "filesrc location=\"/a/b\"";
+    QTest::newRow("zmq") << "zmq:tcp://127.0.0.1:5555"
+                         << "zmqsrc is-live=true endpoint=\"tcp://127.0.0.1:5555\"";
+    QTest::newRow("rtsp") << "rtsp:rtsp://10.0.0.1/live"
+                          << "rtspsrc location=\"rtsp://10.0.0.1/live\"";
+    QTest::newRow("uri") << "uri:http://10.0.0.1/a.mp4"
+                         << "urisourcebin uri=\"http://10.0.0.1/a.mp4\"";
+    QTest::newRow("File: is not file:") << "File:/v/a.mp4"
+                                        << "";
+    QTest::newRow("ZMQ: is not zmq:") << "ZMQ:tcp://127.0.0.1:5555"
+                                      << "";
+    QTest::newRow("TestVideo is not testvideo") << "TestVideo"
+                                                << "";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("quote and bang escaped") << "file:/tmp/a\" ! fakesink name=evil \""
+                                            << "filesrc location=\"/tmp/a\\\" ! fakesink name=evil \\\"\"";
+    QTest::newRow("backslash escaped") << "file:C:\\v\\a.mp4"
+                                       << "filesrc location=\"C:\\\\v\\\\a.mp4\"";
+}
+
+void TestProducer::launchLineForEverySourceForm()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, first);
+    QCOMPARE(Producer::launchLine(source), first + kTemplate);
+}
+
+void TestProducer::hostileSourceTextNeverAddsElements_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("factory");
+    QTest::addColumn<QByteArray>("property");
+    QTest::addColumn<QString>("value");
+
+    QTest::newRow("file quote bang") << "file:/nonexistent/a\" ! fakesink name=evil \""
+                                     << "filesrc" << QByteArray("location")
+                                     << "/nonexistent/a\" ! fakesink name=evil \"";
+    QTest::newRow("file bang only") << "file:/nonexistent/a ! identity name=evil"
+                                    << "filesrc" << QByteArray("location") << "/nonexistent/a ! identity name=evil";
+    QTest::newRow("file property injection")
+        << "file:/nonexistent/x\" num-buffers=1 name=\"evil"
+        << "filesrc" << QByteArray("location") << "/nonexistent/x\" num-buffers=1 name=\"evil";
+    QTest::newRow("file backslash quote")
+        << "file:/nonexistent/\\\" ! fakesink name=evil"
+        << "filesrc" << QByteArray("location") << "/nonexistent/\\\" ! fakesink name=evil";
+    QTest::newRow("zmq quote bang") << "zmq:tcp://127.0.0.1:1\" ! fakesink name=evil"
+                                    << "zmqsrc" << QByteArray("endpoint") << "tcp://127.0.0.1:1\" ! fakesink name=evil";
+    QTest::newRow("uri quote bang") << "uri:file:///nonexistent\" ! fakesink name=evil"
+                                    << "urisourcebin" << QByteArray("uri")
+                                    << "file:///nonexistent\" ! fakesink name=evil";
+    QTest::newRow("file non-ascii") << QString::fromUtf8("file:/nonexistent/\xc3\xa9t\xc3\xa9 ; ' $x") << "filesrc"
+                                    << QByteArray("location")
+                                    << QString::fromUtf8("/nonexistent/\xc3\xa9t\xc3\xa9 ; ' $x");
+}
+
+void TestProducer::hostileSourceTextNeverAddsElements()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, factory);
+    QFETCH(QByteArray, property);
+    QFETCH(QString, value);
+
+    Producer producer;
+    producer.setSource(source);
+    QVERIFY(producer.start());
+    QVERIFY(producer.pipeline());
+
+    QStringList expected{factory, "appsink", "capsfilter", "decodebin", "typefind", "videoconvert"};
+    expected.sort();
+    QCOMPARE(factoryNames(producer.pipeline()), expected);
+    QVERIFY(!byName(producer, "evil"));
+    GstElement *first = byName(producer, "source");
+    QVERIFY(first);
+    QCOMPARE(stringProperty(first, property.constData()), value);
+    producer.stop();
+}
+
+void TestProducer::fileSourceLogsPathAndSetsLocation()
+{
+    Producer producer;
+    producer.setSource(QStringLiteral("file:C:/v/a.mp4"));
+    QTest::ignoreMessage(QtDebugMsg, "Use filesrc: C:/v/a.mp4");
+    producer.start();
+    GstElement *first = byName(producer, "source");
+    QVERIFY(first);
+    QCOMPARE(QString::fromLatin1(GST_OBJECT_NAME(gst_element_get_factory(first))), QStringLiteral("filesrc"));
+    QCOMPARE(stringProperty(first, "location"), QStringLiteral("C:/v/a.mp4"));
+    producer.stop();
+}
+
+void TestProducer::zmqSourceIsLiveWithEndpoint()
+{
+    Producer producer;
+    producer.setSource(QStringLiteral("zmq:tcp://127.0.0.1:5555"));
+    QTest::ignoreMessage(QtDebugMsg, "Use zmqsrc: tcp://127.0.0.1:5555");
+    producer.start();
+    GstElement *first = byName(producer, "source");
+    QVERIFY(first);
+    QCOMPARE(QString::fromLatin1(GST_OBJECT_NAME(gst_element_get_factory(first))), QStringLiteral("zmqsrc"));
+    QCOMPARE(stringProperty(first, "endpoint"), QStringLiteral("tcp://127.0.0.1:5555"));
+    gboolean live = FALSE;
+    g_object_get(first, "is-live", &live, nullptr);
+    QVERIFY(live);
+    // Nobody publishes there: stopping must still return at once.
+    producer.stop();
+    QCOMPARE(producer.state(), Producer::Null);
+}
+
+void TestProducer::rtspAndUriSourcesGetRealFirstElements()
+{
+    {
+        Producer producer;
+        producer.setSource(QStringLiteral("rtsp:rtsp://127.0.0.1:1/live"));
+        QTest::ignoreMessage(QtDebugMsg, "Use rtspsrc: rtsp://127.0.0.1:1/live");
+        producer.start();
+        GstElement *first = byName(producer, "source");
+        QVERIFY(first);
+        QCOMPARE(QString::fromLatin1(GST_OBJECT_NAME(gst_element_get_factory(first))), QStringLiteral("rtspsrc"));
+        QCOMPARE(stringProperty(first, "location"), QStringLiteral("rtsp://127.0.0.1:1/live"));
+        producer.stop();
+    }
+    {
+        // A URI GStreamer can read: a local file written by our own encoder.
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString path = dir.filePath(QStringLiteral("clip.ts"));
+        const QByteArray line = QStringLiteral("videotestsrc num-buffers=30 ! video/x-raw,width=160,height=120 ! "
+                                               "x264enc ! mpegtsmux ! filesink location=\"%1\"")
+                                    .arg(path)
+                                    .toUtf8();
+        GstElement *writer = gst_parse_launch(line.constData(), nullptr);
+        QVERIFY(writer);
+        gst_element_set_state(writer, GST_STATE_PLAYING);
+        GstMessage *msg = gst_bus_timed_pop_filtered(gst_element_get_bus(writer), 20 * GST_SECOND,
+                                                     GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+        QVERIFY(msg && GST_MESSAGE_TYPE(msg) == GST_MESSAGE_EOS);
+        gst_message_unref(msg);
+        gst_element_set_state(writer, GST_STATE_NULL);
+        gst_object_unref(writer);
+
+        Producer producer;
+        const QString uri = QUrl::fromLocalFile(path).toString();
+        producer.setSource(QStringLiteral("uri:") + uri);
+        QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("Use urisourcebin: ") + uri));
+        producer.start();
+        QTRY_COMPARE_WITH_TIMEOUT(producer.state(), Producer::Playing, 15000);
+        QCOMPARE(producer.videoInfo()->width(), 160);
+        QCOMPARE(producer.videoInfo()->height(), 120);
+        producer.stop();
+    }
+}
+
+void TestProducer::prefixesAreCaseSensitive()
+{
+    Producer producer;
+    producer.setSource(QStringLiteral("File:/v/a.mp4"));
+    QTest::ignoreMessage(QtDebugMsg, "source: File:/v/a.mp4");
+    QTest::ignoreMessage(QtWarningMsg, "At: bool Producer::start()");
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^  Error: ")));
+    QTest::ignoreMessage(QtWarningMsg, "  Source: File:/v/a.mp4");
+    QVERIFY(producer.start());
+    QVERIFY(!producer.pipeline());
+    QCOMPARE(producer.state(), Producer::Ready);
+    producer.stop();
+    QCOMPARE(producer.state(), Producer::Null);
+}
+
+void TestProducer::testvideoReachesPlayingWithVideoInfo()
+{
+    Producer producer;
+    QSignalSpy states(&producer, &Producer::stateChanged);
+    QSignalSpy infos(&producer, &Producer::videoInfoChanged);
+    QSignalSpy widths(producer.videoInfo(), &VideoInfo::widthChanged);
+    QCOMPARE(producer.state(), Producer::Null);
+    QCOMPARE(producer.videoInfo()->width(), 0);
+
+    QTest::ignoreMessage(QtInfoMsg, "Producer got video info:");
+    QTest::ignoreMessage(QtInfoMsg, "  width : 320");
+    QTest::ignoreMessage(QtInfoMsg, "  height: 240");
+    QTest::ignoreMessage(QtInfoMsg, "  format: I420");
+    QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QStringLiteral("^  desc  : .+")));
+    producer.setSource(QStringLiteral("testvideo"));
+    QVERIFY(producer.start());
+    QCOMPARE(producer.state(), Producer::Ready);
+    QTRY_COMPARE_WITH_TIMEOUT(producer.state(), Producer::Playing, 10000);
+    QCOMPARE(states.count(), 2);
+    QTRY_VERIFY(infos.count() >= 1);
+    QCOMPARE(widths.count(), 1);
+    QCOMPARE(producer.videoInfo()->width(), 320);
+    QCOMPARE(producer.videoInfo()->height(), 240);
+    QCOMPARE(producer.videoInfo()->format(), QStringLiteral("I420"));
+    QCOMPARE(producer.property("videoInfo").value<VideoInfo *>(), producer.videoInfo());
+    producer.stop();
+}
+
+void TestProducer::stopThenStartGoesNullReadyPlaying()
+{
+    Producer producer;
+    producer.setSource(QStringLiteral("testvideo"));
+    producer.start();
+    QTRY_COMPARE_WITH_TIMEOUT(producer.state(), Producer::Playing, 10000);
+    GstElement *first = producer.pipeline();
+
+    QList<Producer::ProducerState> seen;
+    connect(&producer, &Producer::stateChanged, this, [&] { seen << producer.state(); });
+    producer.stop();
+    producer.start();
+    QVERIFY(producer.pipeline() != first);
+    QTRY_COMPARE_WITH_TIMEOUT(producer.state(), Producer::Playing, 10000);
+    QCOMPARE(seen, (QList<Producer::ProducerState>{Producer::Null, Producer::Ready, Producer::Playing}));
+    // VideoInfo is never reset.
+    QCOMPARE(producer.videoInfo()->width(), 320);
+}
+
+void TestProducer::staleStartNoticeAfterStopIsIgnored()
+{
+    Producer producer;
+    producer.setSource(QStringLiteral("testvideo"));
+    producer.start();
+    // Frames flow while the main thread is busy: their "now playing" notices
+    // queue up behind it, then the producer is stopped before they run.
+    QTRY_VERIFY_WITH_TIMEOUT(producer.videoInfo()->width() > 0, 10000);
+    QTest::qSleep(300);
+    producer.stop();
+    QCOMPARE(producer.state(), Producer::Null);
+    QTest::qWait(200);
+    QCOMPARE(producer.state(), Producer::Null);
+}
+
+void TestProducer::unusableSourceStaysReady()
+{
+    Producer producer;
+    producer.setSource(QStringLiteral("testvideo"));
+    producer.start();
+    QTRY_COMPARE_WITH_TIMEOUT(producer.state(), Producer::Playing, 10000);
+    producer.stop();
+
+    QTemporaryDir dir;
+    producer.setSource(QStringLiteral("file:") + dir.filePath(QStringLiteral("missing.mp4")));
+    QVERIFY(producer.start());
+    QTest::qWait(500);
+    QCOMPARE(producer.state(), Producer::Ready);
+    QCOMPARE(producer.videoInfo()->width(), 320);
+    producer.stop();
+}
+
+void TestProducer::registrationLogsAndIgnoresUnknownConsumers()
+{
+    Producer producer;
+    Consumer a;
+    a.setName(QStringLiteral("A"));
+    Consumer stranger;
+    stranger.setName(QStringLiteral("Stranger"));
+
+    QTest::ignoreMessage(QtDebugMsg, "Registering consumer: A");
+    a.setProducer(&producer);
+    QTest::ignoreMessage(QtDebugMsg, "UnRegistering consumer: Stranger");
+    producer.unregisterConsumer(&stranger);
+    QTest::ignoreMessage(QtDebugMsg, "UnRegistering consumer: A");
+    a.setProducer(nullptr);
+    QCOMPARE(a.producer(), nullptr);
+}
+
+void TestProducer::destroyingWhilePlayingDetachesConsumers()
+{
+    auto *producer = new Producer;
+    Consumer consumer;
+    consumer.setName(QStringLiteral("C"));
+    consumer.setProducer(producer);
+    producer->setSource(QStringLiteral("testvideo"));
+    producer->start();
+    QTRY_COMPARE_WITH_TIMEOUT(producer->state(), Producer::Playing, 10000);
+    QSignalSpy changed(&consumer, &Consumer::producerChanged);
+    delete producer;
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(consumer.producer(), nullptr);
+    // A later start has nothing to show and says so.
+    QTest::ignoreMessage(QtWarningMsg, "At: bool Consumer::start()");
+    QTest::ignoreMessage(QtWarningMsg, "  Error: consumer \"C\" has no producer");
+    QVERIFY(!consumer.start());
+}
+
+int main(int argc, char **argv)
+{
+    Startup::initGStreamer(&argc, &argv);
+    QGuiApplication app(argc, argv);
+    TestProducer test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_producer.moc"
