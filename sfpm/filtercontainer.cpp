@@ -10,7 +10,7 @@ FilterContainer::FilterContainer(QObject *self) : m_self(self) {}
 
 FilterContainer::~FilterContainer() = default;
 
-QList<Filter *> FilterContainer::filters() const
+const QList<Filter *> &FilterContainer::filters() const
 {
     return m_filters;
 }

@@ -21,7 +21,7 @@ public:
     explicit FilterContainer(QObject *self);
     virtual ~FilterContainer();
 
-    QList<Filter *> filters() const;
+    const QList<Filter *> &filters() const;
     void appendFilter(Filter *filter);
     void removeFilter(Filter *filter);
     void clearFilters();

@@ -8,7 +8,8 @@ FilterContainerFilter::~FilterContainerFilter() = default;
 
 void FilterContainerFilter::proxyModelCompleted(const QQmlSortFilterProxyModel &proxyModel)
 {
-    for (Filter *filter : filters())
+    const QList<Filter *> list = filters();
+    for (Filter *filter : list)
         filter->proxyModelCompleted(proxyModel);
 }
 

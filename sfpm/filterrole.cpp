@@ -10,7 +10,8 @@ FilterRole::~FilterRole() = default;
 
 void FilterRole::proxyModelCompleted(const QQmlSortFilterProxyModel &proxyModel)
 {
-    for (Filter *filter : filters())
+    const QList<Filter *> list = filters();
+    for (Filter *filter : list)
         filter->proxyModelCompleted(proxyModel);
 }
 

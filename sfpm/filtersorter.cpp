@@ -10,7 +10,8 @@ FilterSorter::~FilterSorter() = default;
 
 void FilterSorter::proxyModelCompleted(const QQmlSortFilterProxyModel &proxyModel)
 {
-    for (Filter *filter : filters())
+    const QList<Filter *> list = filters();
+    for (Filter *filter : list)
         filter->proxyModelCompleted(proxyModel);
 }
 

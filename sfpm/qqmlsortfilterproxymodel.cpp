@@ -308,7 +308,8 @@ void QQmlSortFilterProxyModel::classBegin() {}
 void QQmlSortFilterProxyModel::componentComplete()
 {
     m_completed = true;
-    for (Filter *filter : filters())
+    const QList<Filter *> filterList = filters();
+    for (Filter *filter : filterList)
         filter->proxyModelCompleted(*this);
     for (Sorter *sorter : qAsConst(m_sorters))
         sorter->proxyModelCompleted(*this);
@@ -330,6 +331,19 @@ void QQmlSortFilterProxyModel::setSourceModel(QAbstractItemModel *model)
         disconnect(connection);
     m_sourceConnections.clear();
     disconnect(m_initRolesConnection);
+    forgetVerdicts();
+
+    if (model) {
+        // Connected before the base proxy's own handlers, so that verdicts kept
+        // for a re-filter under way are dropped before any change is applied.
+        const auto forget = [this] { forgetVerdicts(); };
+        m_sourceConnections.append(connect(model, &QAbstractItemModel::dataChanged, this, forget));
+        m_sourceConnections.append(connect(model, &QAbstractItemModel::rowsAboutToBeInserted, this, forget));
+        m_sourceConnections.append(connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this, forget));
+        m_sourceConnections.append(connect(model, &QAbstractItemModel::rowsAboutToBeMoved, this, forget));
+        m_sourceConnections.append(connect(model, &QAbstractItemModel::modelAboutToBeReset, this, forget));
+        m_sourceConnections.append(connect(model, &QAbstractItemModel::layoutAboutToBeChanged, this, forget));
+    }
 
     QSortFilterProxyModel::setSourceModel(model);
 
@@ -595,6 +609,8 @@ bool QQmlSortFilterProxyModel::filterAcceptsRow(int sourceRow, const QModelIndex
 {
     if (!m_completed)
         return true;
+    if (m_verdictsValid && !sourceParent.isValid() && sourceRow < m_verdicts.size())
+        return m_verdicts.at(sourceRow);
     const QModelIndex sourceIndex = sourceModel()->index(sourceRow, 0, sourceParent);
     if (m_filterValue.isValid() && sourceData(sourceIndex, filterRole()) != m_filterValue)
         return false;
@@ -658,8 +674,58 @@ void QQmlSortFilterProxyModel::queueInvalidateFilter()
 void QQmlSortFilterProxyModel::invalidateFilter()
 {
     m_invalidateFilterQueued = false;
-    if (m_completed)
+    if (!m_completed)
+        return;
+    QAbstractItemModel *source = sourceModel();
+    if (!source || m_verdictsValid) {
+        // Called again from a listener of the change under way: judge afresh.
+        forgetVerdicts();
         QSortFilterProxyModel::invalidateFilter();
+        return;
+    }
+
+    // The base proxy applies a filter change one block of rows at a time, and
+    // every block costs a pass over its whole mapping: fine for a few blocks,
+    // quadratic when the change is scattered between rows that stay (every
+    // other row, say). So judge every row once here, count the blocks, and
+    // rebuild the mapping in one go (a layout change) when they are many.
+    // Either way the verdicts are kept for the base proxy, so no row is judged
+    // twice. A block is a run of rows leaving, or of rows entering, that no
+    // staying row interrupts.
+    const int rows = source->rowCount();
+    m_verdicts.resize(rows);
+    int blocks = 0;
+    bool inRemoval = false;
+    bool inInsertion = false;
+    for (int row = 0; row < rows; ++row) {
+        const bool accepted = filterAcceptsRow(row, QModelIndex());
+        const bool shown = mapFromSource(row) >= 0;
+        m_verdicts[row] = accepted;
+        if (shown && accepted) {
+            inRemoval = false;
+            inInsertion = false;
+        } else if (shown && !inRemoval) {
+            ++blocks;
+            inRemoval = true;
+        } else if (accepted && !shown && !inInsertion) {
+            ++blocks;
+            inInsertion = true;
+        }
+    }
+    m_verdictsValid = true;
+    if (blocks <= kIncrementalBlocks || qint64(blocks) * rows <= kIncrementalBudget) {
+        QSortFilterProxyModel::invalidateFilter();
+    } else {
+        QSortFilterProxyModel::invalidate();
+        rowCount(); // rebuild the mapping while the verdicts are at hand
+    }
+    forgetVerdicts();
+}
+
+void QQmlSortFilterProxyModel::forgetVerdicts()
+{
+    m_verdictsValid = false;
+    m_verdicts.clear();
 }
 
 void QQmlSortFilterProxyModel::queueInvalidate()

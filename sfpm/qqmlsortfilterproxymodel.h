@@ -147,6 +147,7 @@ protected:
 
 private:
     void onSourceDestroyed();
+    void forgetVerdicts();
     void onProxyRoleNamesAboutToBeChanged();
     void onProxyRoleNamesChanged();
     void dropSorter(QObject *sorter);
@@ -162,7 +163,14 @@ private:
     static ProxyRole *proxyRoleItemAt(QQmlListProperty<ProxyRole> *list, int index);
     static void clearProxyRoleItems(QQmlListProperty<ProxyRole> *list);
 
+    // Up to this many blocks of rows entering or leaving, or this many blocks
+    // times rows, a filter change is applied block by block.
+    static constexpr int kIncrementalBlocks = 16;
+    static constexpr qint64 kIncrementalBudget = 2000000;
+
     bool m_completed = false;
+    bool m_verdictsValid = false;
+    QVector<bool> m_verdicts;
     bool m_delayed = false;
     bool m_invalidateFilterQueued = false;
     bool m_invalidateQueued = false;

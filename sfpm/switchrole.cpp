@@ -42,7 +42,8 @@ void SwitchRole::setDefaultValue(const QVariant &defaultValue)
 
 void SwitchRole::proxyModelCompleted(const QQmlSortFilterProxyModel &proxyModel)
 {
-    for (Filter *filter : filters()) {
+    const QList<Filter *> list = filters();
+    for (Filter *filter : list) {
         filter->proxyModelCompleted(proxyModel);
         watchAttached(filter);
         if (!qmlAttachedPropertiesObject<SwitchRole>(filter, false))

@@ -93,6 +93,7 @@ private slots:
     void unknownRoleNameWarnsOnceAndRejectsNothingByCrash();
     void delayedTurnsABurstIntoOneRefilter();
     void dataChangedOnOneRowReEvaluatesThatRowOnly();
+    void scatteredFilterChangeIsAppliedInOnePass();
 };
 
 void TestSortFilterProxyModel::initTestCase()
@@ -639,6 +640,49 @@ void TestSortFilterProxyModel::dataChangedOnOneRowReEvaluatesThatRowOnly()
     QCOMPARE(p.type.calls, 2);
     QCOMPARE(p.active.calls, 2);
     QCOMPARE(p.proxy.mapFromSource(50), 50);
+}
+
+void TestSortFilterProxyModel::scatteredFilterChangeIsAppliedInOnePass()
+{
+    // Streams of alternating active and inactive gateways.
+    TestListModel model(kRoles);
+    QVector<Row> rows;
+    for (int i = 0; i < 3000; ++i)
+        rows.append({QString("r%1").arg(i), 2, i % 2 == 0, QString("R%1").arg(i)});
+    model.reset(rows);
+    StreamsProxy p(&model);
+    QAbstractItemModelTester tester(&p.proxy, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QCOMPARE(p.proxy.count(), 1500);
+    QSignalSpy inserted(&p.proxy, &QAbstractItemModel::rowsInserted);
+    QSignalSpy removed(&p.proxy, &QAbstractItemModel::rowsRemoved);
+    QSignalSpy layout(&p.proxy, &QAbstractItemModel::layoutChanged);
+    p.type.calls = 0;
+
+    // Every other row enters, between rows that stay: one rebuild, each row judged once.
+    p.active.setEnabled(false);
+    QCOMPARE(p.proxy.count(), 3000);
+    QCOMPARE(p.type.calls, 3000);
+    QCOMPARE(layout.count(), 1);
+    QCOMPARE(inserted.count(), 0);
+    for (int row = 0; row < p.proxy.count(); ++row)
+        QCOMPARE(p.proxy.mapToSource(row), row);
+
+    // And every other row leaves.
+    p.active.setEnabled(true);
+    QCOMPARE(p.proxy.count(), 1500);
+    QCOMPARE(layout.count(), 2);
+    QCOMPARE(removed.count(), 0);
+    for (int row = 0; row < p.proxy.count(); ++row)
+        QCOMPARE(p.proxy.mapToSource(row), 2 * row);
+
+    // Rows that all leave or all enter together are moved as blocks, without a rebuild.
+    p.type.setValue(1);
+    QCOMPARE(p.proxy.count(), 0);
+    QCOMPARE(removed.count(), 1);
+    p.type.setValue(2);
+    QCOMPARE(p.proxy.count(), 1500);
+    QCOMPARE(inserted.count(), 1);
+    QCOMPARE(layout.count(), 2);
 }
 
 QTEST_MAIN(TestSortFilterProxyModel)
