@@ -1,5 +1,251 @@
 #include "defish/dewraparea.h"
 
-DewrapArea::DewrapArea(QQuickItem *parent) : QQuickItem(parent) {}
+#include "defish/fisheyeprojection.h"
+
+#include <QSGFlatColorMaterial>
+#include <QSGGeometry>
+#include <QSGGeometryNode>
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+QSGGeometryNode *newLineNode()
+{
+    auto *geometry = new QSGGeometry(QSGGeometry::defaultAttributes_Point2D(), 0, 0, QSGGeometry::UnsignedShortType);
+    geometry->setLineWidth(2.0f);
+    geometry->setDrawingMode(QSGGeometry::DrawLineStrip);
+    auto *material = new QSGFlatColorMaterial;
+    material->setColor(QColor(255, 0, 0, 255));
+    auto *node = new QSGGeometryNode;
+    node->setGeometry(geometry);
+    node->setMaterial(material);
+    node->setFlags(QSGNode::OwnsGeometry | QSGNode::OwnsMaterial);
+    return node;
+}
+
+} // namespace
+
+DewrapArea::DewrapArea(QQuickItem *parent)
+    : QQuickItem(parent), m_segmentStep(0.03f), m_arrowHeadSize(0.4f), m_arrowMargin(0.1f), m_dragFactor(1.0f / 3.0f)
+{
+    setFlag(ItemHasContents, true);
+    setAntialiasing(true);
+}
 
 DewrapArea::~DewrapArea() = default;
+
+void DewrapArea::setVidWidth(float value)
+{
+    m_vidWidth = value;
+    emit vidWidthChanged();
+    update();
+}
+
+void DewrapArea::setVidHeight(float value)
+{
+    m_vidHeight = value;
+    emit vidHeightChanged();
+    update();
+}
+
+void DewrapArea::setCenterX(float value)
+{
+    m_centerX = value;
+    emit centerXChanged();
+    update();
+}
+
+void DewrapArea::setCenterY(float value)
+{
+    m_centerY = value;
+    emit centerYChanged();
+    update();
+}
+
+void DewrapArea::setRadius(float value)
+{
+    m_radius = value;
+    emit radiusChanged();
+    update();
+}
+
+void DewrapArea::setFov(float value)
+{
+    m_fov = value;
+    emit fovChanged();
+    update();
+}
+
+void DewrapArea::setRoll(float value)
+{
+    m_roll = value;
+    emit rollChanged();
+    update();
+}
+
+void DewrapArea::setTilt(float value)
+{
+    m_tilt = value;
+    emit tiltChanged();
+    update();
+}
+
+void DewrapArea::setPan(float value)
+{
+    m_pan = value;
+    emit panChanged();
+    update();
+}
+
+void DewrapArea::setZoom(float value)
+{
+    m_zoom = value;
+    emit zoomChanged();
+    update();
+}
+
+void DewrapArea::updateDirection(float dx, float dy)
+{
+    if (width() == 0.0 || height() == 0.0)
+        return;
+    // 32-bit arithmetic throughout: 3 * 0.33333334f is exactly 1.0f.
+    const float newPan = m_pan + dx * m_dragFactor;
+    if (newPan >= -180.0f && newPan <= 180.0f)
+        setPan(newPan);
+    const float newTilt = m_tilt - dy * m_dragFactor;
+    if (newTilt >= -180.0f && newTilt <= 180.0f)
+        setTilt(newTilt);
+}
+
+void DewrapArea::updateZoom(float z)
+{
+    if (m_fov == 0.0f)
+        return;
+    const float newFov = m_fov + z * m_dragFactor;
+    if (newFov > 0.0f && newFov <= 180.0f)
+        setFov(newFov);
+}
+
+FisheyeProjection DewrapArea::projection() const
+{
+    const float w = float(width());
+    const float h = float(height());
+    FisheyeLens lens;
+    lens.width = w;
+    lens.height = h;
+    lens.centerX = m_centerX;
+    lens.centerY = m_centerY;
+    lens.radius = m_radius;
+    lens.fov = m_fov;
+    FisheyeView view;
+    view.roll = m_roll;
+    view.tilt = m_tilt;
+    view.pan = m_pan;
+    view.fov = m_zoom;
+    view.ratio = w / h;
+    return FisheyeProjection(lens, view);
+}
+
+QPointF DewrapArea::mapToFisheye(float u, float v) const
+{
+    const FisheyeProjection proj = projection();
+    if (!proj.isValid())
+        return {std::numeric_limits<qreal>::quiet_NaN(), std::numeric_limits<qreal>::quiet_NaN()};
+    float x = 0.0f;
+    float y = 0.0f;
+    proj.viewToFisheye(u, v, &x, &y);
+    return {x, y};
+}
+
+QVector<QPointF> DewrapArea::outlinePoints() const
+{
+    QVector<QPointF> points;
+    for (float u = 0.0f; u < 1.0f; u += m_segmentStep)
+        points.append({u, 1.0f});
+    for (float v = 1.0f; v > 0.0f; v -= m_segmentStep)
+        points.append({1.0f, v});
+    for (float u = 1.0f; u > 0.0f; u -= m_segmentStep)
+        points.append({u, 0.0f});
+    for (float v = 0.0f; v < 1.0f; v += m_segmentStep)
+        points.append({0.0f, v});
+    if (!points.isEmpty())
+        points.append(points.first());
+    return points;
+}
+
+QVector<QPointF> DewrapArea::arrowShaftPoints() const
+{
+    QVector<QPointF> points;
+    const float top = m_arrowMargin;
+    const float bottom = 1.0f - m_arrowMargin;
+    if (bottom > top) {
+        for (float v = top; v < bottom; v += m_segmentStep)
+            points.append({0.5f, v});
+        if (!points.isEmpty())
+            points.append({0.5f, bottom});
+    }
+    return points;
+}
+
+QVector<QPointF> DewrapArea::arrowHeadPoints() const
+{
+    QVector<QPointF> points;
+    const float top = m_arrowMargin;
+    const float bottom = 1.0f - m_arrowMargin;
+    const float startU = std::max(0.0f, 0.5f - m_arrowHeadSize);
+    const float startV = std::min(bottom, m_arrowHeadSize + top);
+    const float endU = std::min(1.0f, m_arrowHeadSize + 0.5f);
+    float u = startU;
+    float v = startV;
+    for (; u < 0.5f; u += m_segmentStep, v -= m_segmentStep)
+        points.append({u, v});
+    u = 0.5f;
+    v = top;
+    for (; u < endU; u += m_segmentStep, v += m_segmentStep)
+        points.append({u, v});
+    if (!points.isEmpty())
+        points.append({endU, startV});
+    return points;
+}
+
+void DewrapArea::fillNode(QSGGeometryNode *node, const QVector<QPointF> &points, const FisheyeProjection &projection,
+                          float w, float h)
+{
+    if (points.isEmpty())
+        return;
+    QSGGeometry *geometry = node->geometry();
+    geometry->allocate(points.size());
+    QSGGeometry::Point2D *vertices = geometry->vertexDataAsPoint2D();
+    for (int i = 0; i < points.size(); ++i) {
+        float x = 0.0f;
+        float y = 0.0f;
+        projection.viewToFisheye(float(points.at(i).x()), float(points.at(i).y()), &x, &y);
+        vertices[i].set(x * w, y * h);
+    }
+    node->markDirty(QSGNode::DirtyGeometry);
+}
+
+QSGNode *DewrapArea::updatePaintNode(QSGNode *oldNode, UpdatePaintNodeData *)
+{
+    const float w = float(width());
+    const float h = float(height());
+    if (m_vidWidth == 0.0f || m_vidHeight == 0.0f || !(w > 0.0f) || !(h > 0.0f))
+        return nullptr;
+    // A lens angle of 0 (or any setting the projection cannot use) would divide by zero: nothing is
+    // drawn then. Returning no node lets the scene graph delete the old one.
+    const FisheyeProjection proj = projection();
+    if (!proj.isValid())
+        return nullptr;
+
+    auto *root = static_cast<QSGGeometryNode *>(oldNode);
+    if (!root) {
+        root = newLineNode();
+        root->appendChildNode(newLineNode());
+        root->appendChildNode(newLineNode());
+    }
+    fillNode(root, outlinePoints(), proj, w, h);
+    fillNode(static_cast<QSGGeometryNode *>(root->childAtIndex(0)), arrowShaftPoints(), proj, w, h);
+    fillNode(static_cast<QSGGeometryNode *>(root->childAtIndex(1)), arrowHeadPoints(), proj, w, h);
+    return root;
+}

@@ -1,13 +1,108 @@
 #pragma once
 
-#include <QQuickItem>
+#include "defish/fisheyeprojection.h"
 
-// Placeholder: filled in by the work on this subsystem.
+#include <QPointF>
+#include <QQuickItem>
+#include <QVector>
+
+class QSGGeometryNode;
+
+// Red overlay over the raw fisheye video: the outline of the current perspective view and an arrow
+// towards the view's up direction, projected with the defish shader's lens model (FisheyeProjection)
+// in the item's own coordinates.
+//
+// Every setter stores and notifies without comparing, so a binding that writes the same value still
+// repaints. Painting runs in the scene graph's synchronisation step (render thread, main thread
+// blocked) and reads the properties without locks.
 class DewrapArea : public QQuickItem
 {
     Q_OBJECT
+    Q_PROPERTY(float vidWidth READ vidWidth WRITE setVidWidth NOTIFY vidWidthChanged)
+    Q_PROPERTY(float vidHeight READ vidHeight WRITE setVidHeight NOTIFY vidHeightChanged)
+    Q_PROPERTY(float centerX READ centerX WRITE setCenterX NOTIFY centerXChanged)
+    Q_PROPERTY(float centerY READ centerY WRITE setCenterY NOTIFY centerYChanged)
+    Q_PROPERTY(float radius READ radius WRITE setRadius NOTIFY radiusChanged)
+    Q_PROPERTY(float fov READ fov WRITE setFov NOTIFY fovChanged)
+    Q_PROPERTY(float roll READ roll WRITE setRoll NOTIFY rollChanged)
+    Q_PROPERTY(float tilt READ tilt WRITE setTilt NOTIFY tiltChanged)
+    Q_PROPERTY(float pan READ pan WRITE setPan NOTIFY panChanged)
+    Q_PROPERTY(float zoom READ zoom WRITE setZoom NOTIFY zoomChanged)
 
 public:
     explicit DewrapArea(QQuickItem *parent = nullptr);
     ~DewrapArea() override;
+
+    float vidWidth() const { return m_vidWidth; }
+    float vidHeight() const { return m_vidHeight; }
+    float centerX() const { return m_centerX; }
+    float centerY() const { return m_centerY; }
+    float radius() const { return m_radius; }
+    float fov() const { return m_fov; }
+    float roll() const { return m_roll; }
+    float tilt() const { return m_tilt; }
+    float pan() const { return m_pan; }
+    float zoom() const { return m_zoom; }
+
+    void setVidWidth(float value);
+    void setVidHeight(float value);
+    void setCenterX(float value);
+    void setCenterY(float value);
+    void setRadius(float value);
+    void setFov(float value);
+    void setRoll(float value);
+    void setTilt(float value);
+    void setPan(float value);
+    void setZoom(float value);
+
+    // Turns the view by dx, dy units of input (pan grows with dx, tilt falls with dy); each axis is
+    // applied only while it stays within -180 to 180 degrees. Nothing happens on an item of size 0.
+    Q_INVOKABLE void updateDirection(float dx, float dy);
+    // Widens or narrows the lens angle (fov) by z units of input, kept above 0 and at most 180 degrees.
+    Q_INVOKABLE void updateZoom(float z);
+
+    // View point (u, v) in the unit square (u = 0 left, v = 0 upper edge) to a position in the item
+    // normalised to its width and height. NaN while the item, the lens angle or the view ratio is 0.
+    QPointF mapToFisheye(float u, float v) const;
+
+    // The three point lists in view units, as painted: outline, arrow shaft, arrow head.
+    QVector<QPointF> outlinePoints() const;
+    QVector<QPointF> arrowShaftPoints() const;
+    QVector<QPointF> arrowHeadPoints() const;
+
+signals:
+    void vidWidthChanged();
+    void vidHeightChanged();
+    void centerXChanged();
+    void centerYChanged();
+    void radiusChanged();
+    void fovChanged();
+    void rollChanged();
+    void tiltChanged();
+    void panChanged();
+    void zoomChanged();
+
+protected:
+    QSGNode *updatePaintNode(QSGNode *oldNode, UpdatePaintNodeData *data) override;
+
+private:
+    // The lens and view of the current properties on the item's current size.
+    FisheyeProjection projection() const;
+    static void fillNode(QSGGeometryNode *node, const QVector<QPointF> &points, const FisheyeProjection &projection,
+                         float w, float h);
+
+    float m_vidWidth = 0.0f;
+    float m_vidHeight = 0.0f;
+    float m_centerX = 0.0f;
+    float m_centerY = 0.0f;
+    float m_radius = 0.0f;
+    float m_fov = 0.0f;
+    float m_roll = 0.0f;
+    float m_tilt = 0.0f;
+    float m_pan = 0.0f;
+    float m_zoom = 0.0f;
+    const float m_segmentStep;
+    const float m_arrowHeadSize;
+    const float m_arrowMargin;
+    const float m_dragFactor;
 };

@@ -1,15 +1,294 @@
 #include "repo/repoobjects.h"
 
-RepoObjects::RepoObjects(QObject *parent) : QAbstractListModel(parent), Singleton<RepoObjects>(this) {}
+#include "repo/gatewayinfo.h"
+#include "repo/localdatabase.h"
+#include "repo/repologging.h"
+#include "repo/streaminfo.h"
 
-RepoObjects::~RepoObjects() = default;
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
 
-int RepoObjects::rowCount(const QModelIndex &) const
+namespace {
+
+const char *const kStreamsUrl = "http://%1:%2/streams";
+const char *const kZmqSource = "zmq:tcp://%1:%2";
+// Set on a reply that was aborted for being too large, so its handler does not
+// mistake the truncated body for an answer.
+const char *const kOversizeProperty = "quillonOversize";
+
+} // namespace
+
+RepoObjects::RepoObjects(QObject *parent)
+    : QAbstractListModel(parent), Singleton<RepoObjects>(this), m_network(std::make_unique<QNetworkAccessManager>())
 {
-    return 0;
+    m_roleNames = {
+        {ObjIsActiveRole, "objIsActive"},
+        {ObjIsParentActiveRole, "objIsParentActive"},
+        {ObjIdRole, "objId"},
+        {ObjIdParentRole, "objIdParent"},
+        {ObjNameRole, "objName"},
+        {ObjSerialRole, "objSerial"},
+        {ObjUrlRole, "objUrl"},
+        {ObjIsFisheyeRole, "objIsFisheye"},
+        {ObjTypeRole, "objType"},
+        {ObjHostRole, "objHost"},
+        {ObjPortRole, "objPort"},
+        {ObjZmqPortRole, "objZmqPort"},
+        {ObjInstanceRole, "objInstance"},
+    };
 }
 
-QVariant RepoObjects::data(const QModelIndex &, int) const
+RepoObjects::~RepoObjects()
 {
-    return {};
+    disconnectRows();
+    // Pending replies die with the manager; make sure none of them reaches a
+    // handler of this half-destroyed model on the way out.
+    const auto replies = m_network->findChildren<QNetworkReply *>();
+    for (QNetworkReply *reply : replies)
+        QObject::disconnect(reply, nullptr, this, nullptr);
+    m_network.reset();
+}
+
+int RepoObjects::rowCount(const QModelIndex &parent) const
+{
+    // A flat list: rows have no children of their own.
+    return parent.isValid() ? 0 : m_objects.size();
+}
+
+QHash<int, QByteArray> RepoObjects::roleNames() const
+{
+    return m_roleNames;
+}
+
+QVariant RepoObjects::data(const QModelIndex &index, int role) const
+{
+    if (index.row() < 0 || index.row() >= m_objects.size())
+        return {};
+    const ObjectPtr &object = m_objects.at(index.row());
+
+    switch (role) {
+    case ObjIsActiveRole:
+        return object->isActive();
+    case ObjIsParentActiveRole: {
+        // A row whose parent is not in the model (a stream directly under the
+        // root) has no switched-on gateway, so it reads as hidden.
+        const ObjectPtr parent = m_objectsById.value(object->idParent());
+        return parent ? parent->isActive() : false;
+    }
+    case ObjIdRole:
+        return object->id();
+    case ObjIdParentRole:
+        return object->idParent();
+    case ObjNameRole:
+        return object->name();
+    case ObjSerialRole:
+        return object->serial();
+    case ObjUrlRole:
+        return object->url();
+    case ObjIsFisheyeRole:
+        return object->isFisheye();
+    case ObjTypeRole:
+        return static_cast<int>(object->type());
+    case ObjHostRole:
+        return object->host();
+    case ObjPortRole:
+        return object->port();
+    case ObjZmqPortRole:
+        return object->zmqPort();
+    case ObjInstanceRole:
+        return QVariant::fromValue(object.get());
+    default:
+        return {};
+    }
+}
+
+bool RepoObjects::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (role != ObjIsActiveRole)
+        return false;
+    if (index.row() < 0 || index.row() >= m_objects.size())
+        return false;
+    const ObjectPtr &object = m_objects.at(index.row());
+    const bool active = value.toBool();
+    qDebug("Set %s isActive to %d", qPrintable(object->name()), active);
+    object->setIsActive(active);
+    const QModelIndex rowIndex = this->index(index.row(), 0);
+    emit dataChanged(rowIndex, rowIndex, {ObjIsActiveRole});
+    return true;
+}
+
+void RepoObjects::disconnectRows()
+{
+    for (const QMetaObject::Connection &connection : qAsConst(m_connections))
+        QObject::disconnect(connection);
+}
+
+void RepoObjects::clear()
+{
+    disconnectRows();
+    beginResetModel();
+    m_objects.clear();
+    m_objectsById.clear();
+    m_objectsBySerial.clear();
+    m_connections.clear();
+    endResetModel();
+}
+
+void RepoObjects::setObjects(const QList<ObjectPtr> &objects)
+{
+    disconnectRows();
+
+    LocalDatabase *database = LocalDatabase::instance();
+    const LocalDatabase::GatewayInfos gatewayInfos =
+        database ? database->gatewayInfos() : LocalDatabase::GatewayInfos();
+    const LocalDatabase::StreamInfos streamInfos = database ? database->streamInfos() : LocalDatabase::StreamInfos();
+
+    beginResetModel();
+    m_objects.clear();
+    m_objectsById.clear();
+    m_objectsBySerial.clear();
+    m_connections.clear();
+    m_objects.reserve(objects.size());
+    m_objectsById.reserve(objects.size());
+    m_objectsBySerial.reserve(objects.size());
+
+    for (const ObjectPtr &object : objects) {
+        if (!object)
+            continue;
+        const int row = m_objects.size();
+        m_objects.append(object);
+        m_objectsById.insert(object->id(), object);
+        m_objectsBySerial.insert(object->serial(), object);
+
+        if (object->type() == Object::Device) {
+            const auto info = gatewayInfos.value(object->serial());
+            if (info)
+                object->setIsActive(info->isActive);
+            requestStreams(object);
+        } else if (object->type() == Object::Stream) {
+            const auto info = streamInfos.value(object->serial());
+            if (info) {
+                object->setIsActive(info->isActive);
+                object->setCenterX(info->centerX);
+                object->setCenterY(info->centerY);
+                object->setRadius(info->radius);
+                object->setFov(info->fov);
+            }
+            // The gateway normally precedes its streams in the list (gateways sort
+            // first), so the id index already holds it here.
+            const ObjectPtr parent = m_objectsById.value(object->idParent());
+            if (parent) {
+                m_connections.append(connect(parent.get(), &Object::isActiveChanged, this, [this, row] {
+                    const QModelIndex rowIndex = index(row, 0);
+                    emit dataChanged(rowIndex, rowIndex, {ObjIsParentActiveRole});
+                }));
+            }
+            m_connections.append(connect(object.get(), &Object::zmqPortChanged, this, [this, row] {
+                const QModelIndex rowIndex = index(row, 0);
+                emit dataChanged(rowIndex, rowIndex, {ObjZmqPortRole});
+            }));
+        }
+    }
+    endResetModel();
+}
+
+void RepoObjects::setDiscoveryTimeout(int milliseconds)
+{
+    m_discoveryTimeoutMs = milliseconds;
+}
+
+void RepoObjects::requestStreams(const ObjectPtr &gateway)
+{
+    if (!gateway)
+        return;
+    if (gateway->host().isEmpty()) {
+        qWarning("Gateway '%s' doesn't have host info", qPrintable(gateway->name()));
+        return;
+    }
+    if (gateway->port() == 0) {
+        qWarning("Gateway '%s' doesn't have port info", qPrintable(gateway->name()));
+        return;
+    }
+
+    const QUrl url(QString::fromLatin1(kStreamsUrl).arg(gateway->host()).arg(gateway->port()), QUrl::TolerantMode);
+    QNetworkRequest request(url);
+    if (m_discoveryTimeoutMs > 0)
+        request.setTransferTimeout(m_discoveryTimeoutMs);
+    QNetworkReply *reply = m_network->get(request);
+    const std::weak_ptr<Object> weakGateway = gateway;
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply, weakGateway] { onReplyData(reply, weakGateway); });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, weakGateway] { onReplyFinished(reply, weakGateway); });
+}
+
+void RepoObjects::onReplyData(QNetworkReply *reply, const std::weak_ptr<Object> &gateway)
+{
+    if (reply->bytesAvailable() <= kMaxReplySize || reply->property(kOversizeProperty).toBool())
+        return;
+    const ObjectPtr object = gateway.lock();
+    qCWarning(lcRepo, "Stream list of gateway '%s' is larger than %lld bytes; discarded",
+              object ? qPrintable(object->name()) : "", static_cast<long long>(kMaxReplySize));
+    reply->setProperty(kOversizeProperty, true);
+    reply->abort();
+}
+
+void RepoObjects::onReplyFinished(QNetworkReply *reply, const std::weak_ptr<Object> &gateway)
+{
+    const ObjectPtr object = gateway.lock();
+    if (!object) {
+        // The import that asked has been replaced; the answer belongs to no row.
+        reply->deleteLater();
+        return;
+    }
+    if (reply->error() != QNetworkReply::NoError) {
+        qDebug("Error: %s when fetching data of %s", qPrintable(QString::number(reply->error())),
+               qPrintable(object->name()));
+        reply->deleteLater();
+        return;
+    }
+    const QByteArray body = reply->readAll();
+    reply->deleteLater();
+    qDebug("Got results");
+    qDebug("  Received %d bytes of data", static_cast<int>(body.size()));
+    parseStreams(body, gateway);
+}
+
+void RepoObjects::parseStreams(const QByteArray &data, const std::weak_ptr<Object> &gateway)
+{
+    if (!gateway.lock())
+        return;
+
+    const QJsonArray gateways = QJsonDocument::fromJson(data).array();
+    qDebug("Num of gateways: %d", static_cast<int>(gateways.size()));
+    for (const QJsonValue &gatewayValue : gateways) {
+        const QJsonObject gatewayObject = gatewayValue.toObject();
+        qDebug("  Gw: %s", qPrintable(gatewayObject.value(QLatin1String("name")).toString()));
+
+        const QJsonArray streams = gatewayObject.value(QLatin1String("streams")).toArray();
+        for (const QJsonValue &streamValue : streams) {
+            const QJsonObject stream = streamValue.toObject();
+            const int port = stream.value(QLatin1String("zmq_port")).toInt(0);
+            if (port == 0)
+                continue;
+            const QString serial = stream.value(QLatin1String("serial")).toString();
+            const ObjectPtr object = m_objectsBySerial.value(serial);
+            if (!object) {
+                qWarning("no stream serial in registry");
+                continue;
+            }
+            if (port < 0 || port > 65535) {
+                qCWarning(lcRepo, "Stream '%s': zmq_port %d is not a TCP port; skipped", qPrintable(serial), port);
+                continue;
+            }
+            qInfo("New zmqPort: %d", port);
+            object->setZmqPort(port);
+            object->setSourceUrl(QString::fromLatin1(kZmqSource).arg(object->host()).arg(port));
+        }
+    }
+    qInfo("Parsing streams done");
 }

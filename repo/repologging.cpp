@@ -1,0 +1,3 @@
+#include "repo/repologging.h"
+
+Q_LOGGING_CATEGORY(lcRepo, "quillon.repo")

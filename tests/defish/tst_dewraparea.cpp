@@ -1,0 +1,342 @@
+// The dewarp overlay item: always-notifying properties, the relative direction and lens-angle
+// changes in 32-bit floats, and the geometry it hands to the scene graph.
+#include "defish/dewraparea.h"
+
+#include <QQuickWindow>
+#include <QSGFlatColorMaterial>
+#include <QSGGeometry>
+#include <QSGGeometryNode>
+#include <QSignalSpy>
+#include <QtTest>
+#include <cmath>
+#include <memory>
+
+namespace {
+
+// Opens the scene-graph update to the test; the nodes it returns are read back directly.
+class PaintProbe : public DewrapArea
+{
+public:
+    using DewrapArea::updatePaintNode;
+};
+
+// A 400 x 400 item with the lens circle centred (200, 200 from the top: centerY 199), radius 160,
+// a 180 degree lens and a 90 degree view.
+void setUpKnownItem(DewrapArea &item)
+{
+    item.setSize(QSizeF(400, 400));
+    item.setVidWidth(1920);
+    item.setVidHeight(1080);
+    item.setCenterX(200);
+    item.setCenterY(199);
+    item.setRadius(160);
+    item.setFov(180);
+    item.setZoom(90);
+}
+
+// Lens model worked out in double precision for the known item (zero angles): the ray (x, 1, z)
+// lands phi / 180 degrees * 320 pixels from the centre, in the direction atan2(z, x).
+QPointF expectedOnKnownItem(double x, double z)
+{
+    const double phi = std::atan2(std::sqrt(x * x + z * z), 1.0);
+    const double theta = std::atan2(z, x);
+    const double r = phi / M_PI * 320.0;
+    return {200.0 + r * std::cos(theta), 200.0 + r * std::sin(theta)};
+}
+
+QPointF vertex(const QSGGeometryNode *node, int i)
+{
+    const QSGGeometry::Point2D p = node->geometry()->vertexDataAsPoint2D()[i];
+    return {p.x, p.y};
+}
+
+bool near(const QPointF &a, const QPointF &b, double tolerance)
+{
+    return std::fabs(a.x() - b.x()) <= tolerance && std::fabs(a.y() - b.y()) <= tolerance;
+}
+
+QString text(const QPointF &p)
+{
+    return QStringLiteral("(%1, %2)").arg(p.x()).arg(p.y());
+}
+
+} // namespace
+
+class TestDewrapArea : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everySetterNotifiesEvenForTheSameValue_data()
+    {
+        QTest::addColumn<QByteArray>("property");
+        for (const char *name :
+             {"vidWidth", "vidHeight", "centerX", "centerY", "radius", "fov", "roll", "tilt", "pan", "zoom"})
+            QTest::newRow(name) << QByteArray(name);
+    }
+
+    void everySetterNotifiesEvenForTheSameValue()
+    {
+        QFETCH(QByteArray, property);
+        DewrapArea item;
+        const QMetaProperty meta =
+            item.metaObject()->property(item.metaObject()->indexOfProperty(property.constData()));
+        QVERIFY(meta.isValid() && meta.isWritable() && meta.hasNotifySignal());
+        QCOMPARE(meta.notifySignal().name(), property + "Changed");
+        QCOMPARE(item.property(property.constData()).toFloat(), 0.0f);
+        QSignalSpy spy(&item, QByteArray("2" + meta.notifySignal().methodSignature()).constData());
+        QVERIFY(item.setProperty(property.constData(), 12.5f));
+        QVERIFY(item.setProperty(property.constData(), 12.5f));
+        QCOMPARE(spy.count(), 2);
+        QCOMPARE(item.property(property.constData()).toFloat(), 12.5f);
+    }
+
+    void notifySignalsAreDeclaredInOrder()
+    {
+        const QMetaObject *meta = &DewrapArea::staticMetaObject;
+        const char *names[] = {"vidWidthChanged", "vidHeightChanged", "centerXChanged", "centerYChanged",
+                               "radiusChanged",   "fovChanged",       "rollChanged",    "tiltChanged",
+                               "panChanged",      "zoomChanged"};
+        int previous = -1;
+        for (const char *name : names) {
+            const int index = meta->indexOfSignal((QByteArray(name) + "()").constData());
+            QVERIFY2(index > previous, name);
+            previous = index;
+        }
+    }
+
+    void updateDirectionTurnsByOneDegreePerThreeUnits()
+    {
+        DewrapArea item;
+        item.setSize(QSizeF(300, 200));
+        item.setPan(10.0f);
+        item.setTilt(-5.0f);
+        QSignalSpy panSpy(&item, &DewrapArea::panChanged);
+        QSignalSpy tiltSpy(&item, &DewrapArea::tiltChanged);
+        item.updateDirection(3.0f, 0.0f);
+        QCOMPARE(item.pan(), 11.0f); // exactly: 3 * 0.33333334f rounds to 1.0f
+        QCOMPARE(item.tilt(), -5.0f);
+        item.updateDirection(0.0f, 3.0f);
+        QCOMPARE(item.tilt(), -6.0f);
+        QCOMPARE(item.pan(), 11.0f);
+        // Both axes are tested and applied each call, even by 0.
+        QCOMPARE(panSpy.count(), 2);
+        QCOMPARE(tiltSpy.count(), 2);
+    }
+
+    void updateDirectionKeepsEachAxisWithinHalfATurn()
+    {
+        DewrapArea item;
+        item.setSize(QSizeF(300, 200));
+        item.setPan(179.9f);
+        item.setTilt(-179.5f);
+        QSignalSpy panSpy(&item, &DewrapArea::panChanged);
+        QSignalSpy tiltSpy(&item, &DewrapArea::tiltChanged);
+        item.updateDirection(3.0f, 0.0f);
+        QCOMPARE(item.pan(), 179.9f);
+        QCOMPARE(panSpy.count(), 0);
+        QCOMPARE(tiltSpy.count(), 1);
+        // Tilt refused (below -180), pan applied on its own.
+        item.updateDirection(-3.0f, 3.0f);
+        QCOMPARE(item.tilt(), -179.5f);
+        QCOMPARE(item.pan(), 178.9f);
+        QCOMPARE(panSpy.count(), 1);
+        QCOMPARE(tiltSpy.count(), 1);
+    }
+
+    void updateDirectionOnAnItemOfSizeZeroChangesNothing()
+    {
+        DewrapArea item;
+        item.setSize(QSizeF(0, 200));
+        QSignalSpy panSpy(&item, &DewrapArea::panChanged);
+        QSignalSpy tiltSpy(&item, &DewrapArea::tiltChanged);
+        item.updateDirection(3.0f, 3.0f);
+        item.setSize(QSizeF(200, 0));
+        item.updateDirection(3.0f, 3.0f);
+        QCOMPARE(item.pan(), 0.0f);
+        QCOMPARE(item.tilt(), 0.0f);
+        QCOMPARE(panSpy.count() + tiltSpy.count(), 0);
+    }
+
+    void updateZoomChangesTheLensAngleUpTo180()
+    {
+        DewrapArea item;
+        item.setFov(163.0f);
+        item.setZoom(20.0f);
+        QSignalSpy fovSpy(&item, &DewrapArea::fovChanged);
+        item.updateZoom(30.0f);
+        QCOMPARE(item.fov(), 173.0f);
+        item.updateZoom(30.0f); // 183 is above 180
+        QCOMPARE(item.fov(), 173.0f);
+        QCOMPARE(fovSpy.count(), 1);
+        QCOMPARE(item.zoom(), 20.0f);
+        item.updateZoom(-519.0f); // 0 is not above 0
+        QCOMPARE(item.fov(), 173.0f);
+        item.updateZoom(-3.0f);
+        QCOMPARE(item.fov(), 172.0f);
+    }
+
+    void updateZoomWithLensAngleZeroDoesNothing()
+    {
+        DewrapArea item;
+        QSignalSpy fovSpy(&item, &DewrapArea::fovChanged);
+        item.updateZoom(30.0f);
+        QCOMPARE(item.fov(), 0.0f);
+        QCOMPARE(fovSpy.count(), 0);
+    }
+
+    void viewCentreMapsToTheLensCentre()
+    {
+        DewrapArea item;
+        item.setSize(QSizeF(640, 360));
+        item.setCenterX(300);
+        item.setCenterY(100);
+        item.setRadius(150);
+        item.setFov(163);
+        item.setZoom(20);
+        const QPointF p = item.mapToFisheye(0.5f, 0.5f);
+        QCOMPARE(float(p.x()), 300.0f / 640.0f);
+        QCOMPARE(float(p.y()), (360.0f - 1.0f - 100.0f) / 360.0f);
+    }
+
+    void nothingIsDrawnWhileTheVideoSizeIsZero_data()
+    {
+        QTest::addColumn<float>("vidWidth");
+        QTest::addColumn<float>("vidHeight");
+        QTest::newRow("width 0") << 0.0f << 1080.0f;
+        QTest::newRow("height 0") << 1920.0f << 0.0f;
+        QTest::newRow("both 0") << 0.0f << 0.0f;
+    }
+
+    void nothingIsDrawnWhileTheVideoSizeIsZero()
+    {
+        QFETCH(float, vidWidth);
+        QFETCH(float, vidHeight);
+        PaintProbe item;
+        setUpKnownItem(item);
+        item.setVidWidth(vidWidth);
+        item.setVidHeight(vidHeight);
+        QCOMPARE(item.updatePaintNode(nullptr, nullptr), nullptr);
+    }
+
+    void nothingIsDrawnWithLensAngleZeroOrNoSize()
+    {
+        PaintProbe item;
+        setUpKnownItem(item);
+        item.setFov(0.0f);
+        QCOMPARE(item.updatePaintNode(nullptr, nullptr), nullptr);
+        QVERIFY(std::isnan(item.mapToFisheye(0.5f, 0.5f).x()));
+        setUpKnownItem(item);
+        item.setSize(QSizeF(400, 0));
+        QCOMPARE(item.updatePaintNode(nullptr, nullptr), nullptr);
+    }
+
+    void paintsThreeRedLineStrips()
+    {
+        PaintProbe item;
+        setUpKnownItem(item);
+        std::unique_ptr<QSGNode> root(item.updatePaintNode(nullptr, nullptr));
+        QVERIFY(root);
+        QCOMPARE(root->type(), QSGNode::GeometryNodeType);
+        QCOMPARE(root->childCount(), 2);
+        const QSGGeometryNode *nodes[] = {static_cast<QSGGeometryNode *>(root.get()),
+                                          static_cast<QSGGeometryNode *>(root->childAtIndex(0)),
+                                          static_cast<QSGGeometryNode *>(root->childAtIndex(1))};
+        const int counts[] = {137, 28, 29};
+        for (int n = 0; n < 3; ++n) {
+            const QSGGeometryNode *node = nodes[n];
+            QCOMPARE(node->type(), QSGNode::GeometryNodeType);
+            QVERIFY(node->flags() & QSGNode::OwnsGeometry);
+            QVERIFY(node->flags() & QSGNode::OwnsMaterial);
+            const QSGGeometry *geometry = node->geometry();
+            QCOMPARE(geometry->vertexCount(), counts[n]);
+            QCOMPARE(geometry->indexCount(), 0);
+            QCOMPARE(geometry->indexType(), int(QSGGeometry::UnsignedShortType));
+            QCOMPARE(geometry->sizeOfVertex(), int(2 * sizeof(float)));
+            QCOMPARE(geometry->drawingMode(), uint(QSGGeometry::DrawLineStrip));
+            QCOMPARE(geometry->lineWidth(), 2.0f);
+            const auto *material = dynamic_cast<const QSGFlatColorMaterial *>(node->material());
+            QVERIFY(material);
+            QCOMPARE(material->color(), QColor(255, 0, 0, 255));
+        }
+        QCOMPARE(root->childAtIndex(0)->flags() & QSGNode::OwnedByParent, QSGNode::OwnedByParent);
+    }
+
+    void paintedVerticesFollowTheLensModel()
+    {
+        PaintProbe item;
+        setUpKnownItem(item);
+        std::unique_ptr<QSGNode> root(item.updatePaintNode(nullptr, nullptr));
+        QVERIFY(root);
+        const auto *outline = static_cast<QSGGeometryNode *>(root.get());
+        const auto *shaft = static_cast<QSGGeometryNode *>(root->childAtIndex(0));
+        const auto *head = static_cast<QSGGeometryNode *>(root->childAtIndex(1));
+        // 90 degree view on a square item: dh = dv = 1. The outline starts at the lower left corner
+        // (u 0, v 1: ray (-1, 1, -1)), turns at the lower right corner (index 34: ray (1, 1, -1)) and closes.
+        QVERIFY2(near(vertex(outline, 0), expectedOnKnownItem(-1, -1), 0.01), qPrintable(text(vertex(outline, 0))));
+        QVERIFY2(near(vertex(outline, 34), expectedOnKnownItem(1, -1), 0.01), qPrintable(text(vertex(outline, 34))));
+        QVERIFY2(near(vertex(outline, 68), expectedOnKnownItem(1, 1), 0.01), qPrintable(text(vertex(outline, 68))));
+        QVERIFY2(near(vertex(outline, 102), expectedOnKnownItem(-1, 1), 0.01), qPrintable(text(vertex(outline, 102))));
+        QCOMPARE(vertex(outline, 136), vertex(outline, 0));
+        // Shaft from (0.5, 0.1) (ray (0, 1, 0.8)) to (0.5, 0.9) (ray (0, 1, -0.8)), straight through the centre.
+        QVERIFY2(near(vertex(shaft, 0), expectedOnKnownItem(0, 0.8), 0.01), qPrintable(text(vertex(shaft, 0))));
+        QVERIFY2(near(vertex(shaft, 27), expectedOnKnownItem(0, -0.8), 0.01), qPrintable(text(vertex(shaft, 27))));
+        for (int i = 0; i < 28; ++i)
+            QVERIFY(std::fabs(vertex(shaft, i).x() - 200.0) < 1e-3);
+        // Head: chevron from (0.1, 0.5) over the tip (0.5, 0.1) to (0.9, 0.5).
+        QVERIFY2(near(vertex(head, 0), expectedOnKnownItem(-0.8, 0), 0.01), qPrintable(text(vertex(head, 0))));
+        QVERIFY2(near(vertex(head, 14), expectedOnKnownItem(0, 0.8), 0.01), qPrintable(text(vertex(head, 14))));
+        QVERIFY2(near(vertex(head, 28), expectedOnKnownItem(0.8, 0), 0.01), qPrintable(text(vertex(head, 28))));
+    }
+
+    void repaintReusesTheNodesAndFollowsTheProperties()
+    {
+        PaintProbe item;
+        setUpKnownItem(item);
+        QSGNode *first = item.updatePaintNode(nullptr, nullptr);
+        QVERIFY(first);
+        std::unique_ptr<QSGNode> root(first);
+        QSGNode *child0 = root->childAtIndex(0);
+        const QPointF before = vertex(static_cast<QSGGeometryNode *>(child0), 0);
+        item.setPan(90.0f); // turns the whole view to the right of the lens centre
+        QCOMPARE(item.updatePaintNode(root.get(), nullptr), root.get());
+        QCOMPARE(root->childAtIndex(0), child0);
+        QCOMPARE(root->childCount(), 2);
+        const QPointF after = vertex(static_cast<QSGGeometryNode *>(child0), 0);
+        QVERIFY2(!near(before, after, 1.0), qPrintable(text(before) + text(after)));
+        QCOMPARE(static_cast<QSGGeometryNode *>(root.get())->geometry()->vertexCount(), 137);
+    }
+
+    // The item in a real window: red appears where the outline's vertices lie.
+    void rendersRedLinesInAWindow()
+    {
+        QQuickWindow window;
+        window.resize(400, 400);
+        window.setColor(Qt::black);
+        PaintProbe item;
+        item.setParentItem(window.contentItem());
+        setUpKnownItem(item);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QImage image;
+        QTRY_VERIFY_WITH_TIMEOUT(!(image = window.grabWindow()).isNull() && image.pixelColor(5, 5) == Qt::black, 10000);
+        // A corner of the outline, a point of the shaft and a vertex of the head (u 0.28, v 0.32).
+        const QPointF expected[] = {expectedOnKnownItem(1, -1), expectedOnKnownItem(0, 0.5),
+                                    expectedOnKnownItem(-0.44, 0.36)};
+        for (const QPointF &p : expected) {
+            bool red = false;
+            for (int dy = -1; dy <= 1 && !red; ++dy) {
+                for (int dx = -1; dx <= 1 && !red; ++dx) {
+                    const QColor c = image.pixelColor(int(p.x()) + dx, int(p.y()) + dy);
+                    red = c.red() > 150 && c.green() < 60 && c.blue() < 60;
+                }
+            }
+            QVERIFY2(red, qPrintable(text(p)));
+        }
+        // Away from the lines the window stays black.
+        QCOMPARE(image.pixelColor(300, 200), QColor(Qt::black));
+    }
+};
+
+QTEST_MAIN(TestDewrapArea)
+#include "tst_dewraparea.moc"

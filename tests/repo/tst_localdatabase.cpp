@@ -1,0 +1,530 @@
+#include "logcapture.h"
+#include "objectfactory.h"
+#include "repo/localdatabase.h"
+#include "repo/objview.h"
+#include "repo/repobjviews.h"
+#include "repo/repoobjects.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A second, independent connection to the file, to check what is really on disk.
+class FileInspector
+{
+public:
+    explicit FileInspector(const QString &path) : m_name(QStringLiteral("inspect-%1").arg(++s_count))
+    {
+        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        m_db.setDatabaseName(path);
+        m_db.open();
+    }
+    ~FileInspector()
+    {
+        m_db.close();
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    QList<QVariantList> rows(const QString &sql)
+    {
+        QList<QVariantList> result;
+        QSqlQuery query(m_db);
+        if (!query.exec(sql))
+            return {{QStringLiteral("FAILED: ") + sql}};
+        while (query.next()) {
+            QVariantList row;
+            for (int i = 0; i < query.record().count(); ++i)
+                row << query.value(i);
+            result << row;
+        }
+        return result;
+    }
+    QVariant value(const QString &sql) { return rows(sql).value(0).value(0); }
+    bool exec(const QString &sql) { return QSqlQuery(m_db).exec(sql); }
+
+private:
+    static inline int s_count = 0;
+    QString m_name;
+    QSqlDatabase m_db;
+};
+
+// The three singletons the database works with, on a file in a fresh directory.
+struct Site
+{
+    QTemporaryDir dir;
+    RepoObjects objects;
+    RepoObjViews views;
+    LocalDatabase database;
+    std::shared_ptr<Object> gateway, fisheye, bare;
+
+    Site() { database.setDataPath(path()); }
+    QString path() const { return dir.filePath(QStringLiteral("objects.data")); }
+
+    // One gateway with a fisheye stream and a stream that has no source string.
+    void fill()
+    {
+        gateway = makeGateway("100", "GW-1", "10.0.0.1", 8080);
+        fisheye = makeStream("101", gateway, "S-1");
+        fisheye->setSourceUrl("zmq:tcp://10.0.0.1:5555");
+        fisheye->setIsFisheye(true);
+        fisheye->setCenterX(512);
+        fisheye->setCenterY(384);
+        fisheye->setRadius(500);
+        fisheye->setFov(185.25f);
+        fisheye->setIsActive(false);
+        bare = makeStream("102", gateway, "S-2");
+        objects.setObjects({gateway, fisheye, bare});
+    }
+};
+
+struct ChildResult
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+ChildResult runChild(const QStringList &args, int timeoutMs = 20000)
+{
+    QProcess child;
+    child.start(QStringLiteral(QUILLON_DB_CHILD), args);
+    ChildResult result;
+    if (!child.waitForFinished(timeoutMs)) {
+        child.kill();
+        child.waitForFinished(1000);
+        return result;
+    }
+    result.exitCode = child.exitCode();
+    result.out = QString::fromUtf8(child.readAllStandardOutput());
+    result.err = QString::fromUtf8(child.readAllStandardError());
+    return result;
+}
+
+const QString kCreateGateways = QStringLiteral("CREATE TABLE gateways (id INTEGER PRIMARY KEY AUTOINCREMENT, serial "
+                                               "TEXT,host TEXT,port INTEGER,isActive INTEGER)");
+const QString kCreateStreams = QStringLiteral(
+    "CREATE TABLE streams (id INTEGER PRIMARY KEY AUTOINCREMENT, serialGateway TEXT,serial TEXT,url TEXT,isFisheye "
+    "INTEGER,centerX REAL,centerY REAL,radius REAL,fov REAL,isActive INTEGER)");
+const QString kCreateViews =
+    QStringLiteral("CREATE TABLE views (id INTEGER PRIMARY KEY AUTOINCREMENT, serialStream TEXT, name TEXT, roll "
+                   "REAL, tilt REAL, pan REAL, zoom REAL, isActive INTEGER)");
+
+} // namespace
+
+class TestLocalDatabase : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void aFirstOpenCreatesExactlyTheThreeTables()
+    {
+        Site site;
+        LogCapture log;
+        QVERIFY(!QFile::exists(site.path()));
+        QVERIFY(site.database.open());
+        QVERIFY(QFile::exists(site.path()));
+        QVERIFY(log.contains(QtDebugMsg, QStringLiteral("dataPath:  \"%1\"").arg(site.path())));
+        QVERIFY(log.contains(QtInfoMsg, "Loaded 0 gateways"));
+        QVERIFY(log.contains(QtInfoMsg, "Loaded 0 streams"));
+        QVERIFY(log.contains(QtInfoMsg, "Loaded 0 views"));
+        QVERIFY(log.texts(QtWarningMsg).isEmpty());
+
+        FileInspector file(site.path());
+        const QList<QVariantList> schema = file.rows("SELECT type, name, sql FROM sqlite_master ORDER BY name");
+        // sqlite_sequence is SQLite's own bookkeeping for AUTOINCREMENT.
+        QCOMPARE(schema, (QList<QVariantList>{{"table", "gateways", kCreateGateways},
+                                              {"table", "sqlite_sequence", "CREATE TABLE sqlite_sequence(name,seq)"},
+                                              {"table", "streams", kCreateStreams},
+                                              {"table", "views", kCreateViews}}));
+        QCOMPARE(file.value("SELECT count(*) FROM gateways").toInt(), 0);
+
+        // Opening again keeps the file and replaces the connection quietly.
+        QVERIFY(site.database.open());
+        QVERIFY(log.texts(QtWarningMsg).isEmpty());
+    }
+
+    void savingWritesExactColumnValues()
+    {
+        Site site;
+        QVERIFY(site.database.open());
+        site.fill();
+        QVERIFY(site.views.appendView("Entrance", "S-1", 1.5f, -20.25f, 90.0f, 2.0f));
+        site.views.setData(site.views.index(0, 0), true, RepoObjViews::ViewIsActiveRole);
+        LogCapture log;
+        QVERIFY(site.database.save());
+        QCOMPARE(log.texts(QtInfoMsg), QStringList({"Gateways saved", "Streams saved", "Views saved"}));
+
+        FileInspector file(site.path());
+        QCOMPARE(file.rows("SELECT serial, host, port, typeof(port), isActive, typeof(isActive) FROM gateways"),
+                 (QList<QVariantList>{{"GW-1", "10.0.0.1", 8080, "integer", 1, "integer"}}));
+        // The stream without a source string is not written; lens values are reals.
+        QCOMPARE(file.rows("SELECT serialGateway, serial, url, isFisheye, centerX, typeof(centerX), centerY, radius, "
+                           "fov, isActive FROM streams"),
+                 (QList<QVariantList>{
+                     {"GW-1", "S-1", "zmq:tcp://10.0.0.1:5555", 1, 512.0, "real", 384.0, 500.0, 185.25, 0}}));
+        QCOMPARE(file.rows("SELECT serialStream, name, roll, tilt, pan, zoom, isActive, typeof(roll) FROM views"),
+                 (QList<QVariantList>{{"S-1", "Entrance", 1.5, -20.25, 90.0, 2.0, 1, "real"}}));
+    }
+
+    void loadingReadsTheRowsBackWithWholeLensValues()
+    {
+        Site site;
+        QVERIFY(site.database.open());
+        site.fill();
+        QVERIFY(site.views.appendView("Door", "S-1", 0.5f, 1.0f, 2.0f, 3.0f));
+        QVERIFY(site.database.save());
+        {
+            FileInspector file(site.path());
+            QVERIFY(file.exec("INSERT INTO streams(serialGateway, serial, url, isFisheye, centerX, centerY, radius, "
+                              "fov, isActive) VALUES('GW-1', 'S-9', 'uri:', 0, 511.9, -3.7, 0.99, 90.5, 1)"));
+        }
+        LogCapture log;
+        QVERIFY(site.database.open());
+        QCOMPARE(log.texts(QtInfoMsg), QStringList({"Loaded 1 gateways", "Loaded 2 streams", "Loaded 1 views"}));
+
+        const auto gw = site.database.gatewayInfos().value("GW-1");
+        QVERIFY(gw);
+        QCOMPARE(gw->host, QString("10.0.0.1"));
+        QCOMPARE(gw->port, 8080);
+        QCOMPARE(gw->isActive, true);
+        const auto s1 = site.database.streamInfos().value("S-1");
+        QVERIFY(s1);
+        QCOMPARE(s1->serialGateway, QString("GW-1"));
+        QCOMPARE(s1->url, QString("zmq:tcp://10.0.0.1:5555"));
+        QCOMPARE(s1->isFisheye, true);
+        QCOMPARE(s1->centerX, 512);
+        QCOMPARE(s1->centerY, 384);
+        QCOMPARE(s1->radius, 500);
+        QCOMPARE(s1->fov, 185.25f);
+        QCOMPARE(s1->isActive, false);
+        const auto s9 = site.database.streamInfos().value("S-9");
+        QVERIFY(s9);
+        QCOMPARE(s9->centerX, 511);
+        QCOMPARE(s9->centerY, -3);
+        QCOMPARE(s9->radius, 0);
+        const auto view = site.database.viewInfos().value({"S-1", "Door"});
+        QVERIFY(view);
+        QCOMPARE(view->roll, 0.5f);
+        QCOMPARE(view->zoom, 3.0f);
+        QCOMPARE(view->isActive, false);
+    }
+
+    void viewsOfTheSameNameOnTwoStreamsSurviveARestart()
+    {
+        Site site;
+        QVERIFY(site.database.open());
+        site.fill();
+        QVERIFY(site.views.appendView("Entrance", "S-1", 1, 0, 0, 1));
+        QVERIFY(site.views.appendView("Entrance", "S-2", 2, 0, 0, 1));
+        QVERIFY(site.views.appendView("Yard", "S-1", 3, 0, 0, 1));
+        QVERIFY(site.database.save());
+
+        QVERIFY(site.database.open());
+        QCOMPARE(site.database.viewInfos().size(), 3);
+        const auto restored = site.database.orderedViewInfos();
+        QCOMPARE(restored.size(), 3);
+        QCOMPARE(restored.at(0)->serialStream, QString("S-1"));
+        QCOMPARE(restored.at(1)->serialStream, QString("S-2"));
+        QCOMPARE(restored.at(1)->roll, 2.0f);
+        QCOMPARE(restored.at(2)->name, QString("Yard"));
+
+        // Restore them into a fresh view list, as after a restart, and save again.
+        RepoObjViews fresh;
+        for (const auto &info : restored)
+            QVERIFY(fresh.appendView(info->name, info->serialStream, info->roll, info->tilt, info->pan, info->zoom));
+        QVERIFY(site.database.save());
+        FileInspector file(site.path());
+        QCOMPARE(file.rows("SELECT serialStream, name FROM views ORDER BY id"),
+                 (QList<QVariantList>{{"S-1", "Entrance"}, {"S-2", "Entrance"}, {"S-1", "Yard"}}));
+    }
+
+    void aSaveEmptiesTheRecordSetsAndAssignsNewIds()
+    {
+        Site site;
+        QVERIFY(site.database.open());
+        site.fill();
+        QVERIFY(site.views.appendView("V", "S-1", 0, 0, 0, 0));
+        QVERIFY(site.database.save());
+        QVERIFY(site.database.open());
+        QCOMPARE(site.database.gatewayInfos().size(), 1);
+        QCOMPARE(site.database.streamInfos().size(), 1);
+        QCOMPARE(site.database.viewInfos().size(), 1);
+
+        QVariantList firstIds;
+        {
+            FileInspector file(site.path());
+            for (const char *table : {"gateways", "streams", "views"})
+                firstIds << file.value(QStringLiteral("SELECT id FROM %1").arg(QLatin1String(table)));
+        }
+        QVERIFY(site.database.save());
+        QVERIFY(site.database.gatewayInfos().isEmpty());
+        QVERIFY(site.database.streamInfos().isEmpty());
+        QVERIFY(site.database.viewInfos().isEmpty());
+        QVERIFY(site.database.orderedViewInfos().isEmpty());
+
+        FileInspector file(site.path());
+        int i = 0;
+        for (const char *table : {"gateways", "streams", "views"}) {
+            const QList<QVariantList> ids = file.rows(QStringLiteral("SELECT id FROM %1").arg(QLatin1String(table)));
+            QCOMPARE(ids.size(), 1);
+            QVERIFY2(ids.at(0).at(0).toLongLong() > firstIds.at(i++).toLongLong(), table);
+        }
+    }
+
+    void aFailingInsertKeepsThePreviousRows()
+    {
+        Site site;
+        QVERIFY(site.database.open());
+        site.fill();
+        QVERIFY(site.views.appendView("Old", "S-1", 0, 0, 0, 0));
+        QVERIFY(site.database.save());
+        QVERIFY(site.database.open());
+        {
+            FileInspector file(site.path());
+            QVERIFY(file.exec("CREATE TRIGGER refuse BEFORE INSERT ON views WHEN NEW.name = 'Bad' "
+                              "BEGIN SELECT RAISE(ABORT, 'refused by test'); END"));
+        }
+        // New content: another gateway, and a view the file refuses.
+        auto other = makeGateway("200", "GW-2", "10.0.0.2", 9090);
+        site.objects.setObjects({other});
+        QVERIFY(site.views.appendView("Bad", "S-1", 0, 0, 0, 0));
+
+        LogCapture log;
+        QVERIFY(!site.database.save());
+        const QStringList debug = log.texts(QtDebugMsg);
+        const int at = debug.indexOf("At: bool LocalDatabase::saveViews()");
+        QVERIFY(at >= 0);
+        QVERIFY(debug.value(at + 1).startsWith("  ERROR: "));
+        QVERIFY(debug.value(at + 1).contains("refused by test"));
+
+        FileInspector file(site.path());
+        QCOMPARE(file.rows("SELECT serial FROM gateways"), (QList<QVariantList>{{"GW-1"}}));
+        QCOMPARE(file.rows("SELECT serial FROM streams"), (QList<QVariantList>{{"S-1"}}));
+        QCOMPARE(file.rows("SELECT name FROM views"), (QList<QVariantList>{{"Old"}}));
+        // Not saved, so the loaded records are still there for the next import.
+        QCOMPARE(site.database.gatewayInfos().size(), 1);
+        QCOMPARE(site.database.viewInfos().size(), 1);
+    }
+
+    void aFailingLoadKeepsItsRecordsAndIsStillCounted()
+    {
+        Site site;
+        QVERIFY(site.database.open());
+        site.fill();
+        QVERIFY(site.views.appendView("V", "S-1", 0, 0, 0, 0));
+        QVERIFY(site.database.save());
+        QVERIFY(site.database.open());
+        {
+            FileInspector file(site.path());
+            QVERIFY(file.exec("DROP TABLE views"));
+            QVERIFY(file.exec("CREATE VIEW views AS SELECT * FROM missing"));
+        }
+        LogCapture log;
+        QVERIFY(site.database.open());
+        const QStringList warnings = log.texts(QtWarningMsg);
+        const int at = warnings.indexOf("bool LocalDatabase::loadViews()");
+        QVERIFY(at >= 0);
+        QVERIFY(warnings.value(at + 1).startsWith("ERROR:  \""));
+        QVERIFY(log.contains(QtInfoMsg, "Loaded 1 views"));
+        QCOMPARE(site.database.viewInfos().size(), 1);
+        QCOMPARE(site.database.gatewayInfos().size(), 1);
+    }
+
+    void aFileThatIsNotADatabaseIsLeftAlone()
+    {
+        Site site;
+        QFile garbage(site.path());
+        QVERIFY(garbage.open(QIODevice::WriteOnly));
+        const QByteArray content = QByteArray("this is the operator's shopping list, not a database\n").repeated(200);
+        garbage.write(content);
+        garbage.close();
+
+        LogCapture log;
+        QVERIFY(!site.database.open());
+        const QStringList warnings = log.texts(QtWarningMsg);
+        QVERIFY(warnings.contains("At: bool LocalDatabase::executeNonReturn(const QString&)"));
+        QVERIFY(warnings.contains("  SQL: CREATE TABLE IF NOT EXISTS gateways (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                  "serial TEXT,host TEXT,port INTEGER,isActive INTEGER)"));
+        QVERIFY(!warnings.filter(QRegularExpression("^  Error: .*not a database")).isEmpty());
+        QVERIFY(log.contains(QtDebugMsg, "Can't open database"));
+
+        site.fill();
+        QVERIFY(!site.database.save());
+        QFile check(site.path());
+        QVERIFY(check.open(QIODevice::ReadOnly));
+        QCOMPARE(check.readAll(), content);
+    }
+
+    void savingBeforeOpeningFails()
+    {
+        Site site;
+        site.fill();
+        LogCapture log;
+        QVERIFY(!site.database.save());
+        QVERIFY(log.contains(QtWarningMsg, "At: bool LocalDatabase::save()"));
+        QVERIFY(!QFile::exists(site.path()));
+    }
+
+    void aReadOnlyFileOrFolderFailsWithoutLoss_data()
+    {
+        QTest::addColumn<bool>("readOnlyFile");
+        QTest::addColumn<bool>("readOnlyFolder");
+        QTest::addColumn<bool>("existing");
+        QTest::addColumn<bool>("opens");
+        QTest::addRow("read-only file") << true << false << true << true;
+        QTest::addRow("read-only folder, writable file") << false << true << true << true;
+        QTest::addRow("read-only folder, no file") << false << true << false << false;
+    }
+
+    void aReadOnlyFileOrFolderFailsWithoutLoss()
+    {
+        QFETCH(bool, readOnlyFile);
+        QFETCH(bool, readOnlyFolder);
+        QFETCH(bool, existing);
+        QFETCH(bool, opens);
+        Site site;
+        if (existing) {
+            QVERIFY(site.database.open());
+            site.fill();
+            QVERIFY(site.database.save());
+            site.objects.clear();
+        }
+        // Root ignores file modes, so the attempt runs in a child without root's rights.
+        QVERIFY(chmod(QFile::encodeName(site.dir.path()).constData(), readOnlyFolder ? 0555 : 0777) == 0);
+        if (existing)
+            QVERIFY(chmod(QFile::encodeName(site.path()).constData(), readOnlyFile ? 0444 : 0666) == 0);
+        const ChildResult child = runChild({"open-save", site.path(), "nobody"});
+        chmod(QFile::encodeName(site.dir.path()).constData(), 0700);
+
+        QCOMPARE(child.exitCode, 0);
+        QCOMPARE(child.out, QStringLiteral("open %1\nsave 0\n").arg(opens ? 1 : 0));
+        if (opens) {
+            QVERIFY2(child.err.contains("At: bool LocalDatabase::executeNonReturn(const QString&)\n  SQL: DELETE FROM "
+                                        "gateways\n  Error: "),
+                     qPrintable(child.err));
+        } else {
+            QVERIFY2(child.err.contains("Can't open database"), qPrintable(child.err));
+            QVERIFY(!QFile::exists(site.path()));
+        }
+        if (existing) {
+            FileInspector file(site.path());
+            QCOMPARE(file.rows("SELECT serial FROM gateways"), (QList<QVariantList>{{"GW-1"}}));
+            QCOMPARE(file.rows("SELECT serial FROM streams"), (QList<QVariantList>{{"S-1"}}));
+        }
+    }
+
+    void aLockHeldByAnotherProcessFailsTheSaveWithoutLoss()
+    {
+        Site site;
+        QVERIFY(site.database.open());
+        site.fill();
+        QVERIFY(site.database.save());
+        QVERIFY(site.database.open());
+
+        QProcess holder;
+        holder.start(QStringLiteral(QUILLON_DB_CHILD), {"hold", site.path(), "write", "3000"});
+        QVERIFY(holder.waitForReadyRead(10000));
+        QCOMPARE(holder.readLine(), QByteArray("held 3000\n"));
+
+        site.database.setBusyTimeout(200);
+        site.gateway->setHost("10.9.9.9");
+        LogCapture log;
+        QElapsedTimer timer;
+        timer.start();
+        // Opening while the file is locked fails, keeps the records and the connection.
+        QVERIFY(!site.database.open());
+        QVERIFY(!log.texts(QtWarningMsg).filter(QRegularExpression("^  Error: .*locked")).isEmpty());
+        QVERIFY(log.contains(QtDebugMsg, "Can't open database"));
+        QCOMPARE(site.database.gatewayInfos().size(), 1);
+        log.clear();
+        QVERIFY(!site.database.save());
+        QVERIFY(timer.elapsed() < 2500);
+        QVERIFY(!log.texts(QtWarningMsg).filter(QRegularExpression("^  Error: .*locked")).isEmpty());
+        QCOMPARE(site.database.gatewayInfos().size(), 1);
+        QVERIFY(holder.waitForFinished(10000));
+        QCOMPARE(holder.exitCode(), 0);
+        {
+            FileInspector file(site.path());
+            QCOMPARE(file.rows("SELECT host FROM gateways"), (QList<QVariantList>{{"10.0.0.1"}}));
+        }
+        // Once the lock is gone the same connection saves.
+        QVERIFY(site.database.save());
+        FileInspector file(site.path());
+        QCOMPARE(file.rows("SELECT host FROM gateways"), (QList<QVariantList>{{"10.9.9.9"}}));
+    }
+
+    void aShortReadLockOfTheServerOnlyDelaysTheSave()
+    {
+        Site site;
+        QVERIFY(site.database.open());
+        site.fill();
+        QVERIFY(site.database.save());
+        site.gateway->setHost("10.1.2.3");
+
+        QProcess reader;
+        reader.start(QStringLiteral(QUILLON_DB_CHILD), {"hold", site.path(), "read", "400"});
+        QVERIFY(reader.waitForReadyRead(10000));
+        QCOMPARE(reader.readLine(), QByteArray("held 400\n"));
+        QVERIFY(site.database.save());
+        QVERIFY(reader.waitForFinished(10000));
+        QCOMPARE(reader.exitCode(), 0);
+        FileInspector file(site.path());
+        QCOMPARE(file.rows("SELECT host FROM gateways"), (QList<QVariantList>{{"10.1.2.3"}}));
+    }
+
+    void killingTheProcessMidSaveLeavesOldOrNewRows()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString path = dir.filePath("objects.data");
+        const int rows = 20000;
+        int killedInTransaction = 0;
+        // Each run kills the saver a little later into one of its saves.
+        for (int delayMs : {0, 7, 15, 30, 60}) {
+            QProcess saver;
+            saver.setProcessChannelMode(QProcess::SeparateChannels);
+            saver.setStandardErrorFile(QProcess::nullDevice());
+            saver.start(QStringLiteral(QUILLON_DB_CHILD), {"save-loop", path, QString::number(rows)});
+            QVERIFY(saver.waitForStarted(5000));
+            // Wait until a save begins after at least one committed save.
+            QElapsedTimer timer;
+            timer.start();
+            bool inSave = false;
+            while (!inSave && timer.elapsed() < 30000 && saver.waitForReadyRead(30000)) {
+                while (saver.canReadLine()) {
+                    const QByteArray line = saver.readLine().trimmed();
+                    if (line.startsWith("saving ") && line.mid(7).toInt() >= 2)
+                        inSave = true;
+                }
+            }
+            QVERIFY(inSave);
+            if (delayMs)
+                QThread::msleep(static_cast<unsigned long>(delayMs));
+            saver.kill();
+            QVERIFY(saver.waitForFinished(5000));
+            // A journal left behind means the kill hit an open write transaction.
+            if (QFile::exists(path + "-journal"))
+                ++killedInTransaction;
+
+            FileInspector file(path);
+            QCOMPARE(file.value("PRAGMA integrity_check").toString(), QString("ok"));
+            const QList<QVariantList> generations = file.rows("SELECT host, count(*) FROM gateways GROUP BY host");
+            QCOMPARE(generations.size(), 1);
+            QCOMPARE(generations.at(0).at(1).toInt(), rows);
+        }
+        QVERIFY(killedInTransaction > 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLocalDatabase)
+#include "tst_localdatabase.moc"
