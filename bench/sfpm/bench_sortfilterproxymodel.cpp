@@ -1,6 +1,6 @@
 // Re-filtering cost of the QML proxy model: two ValueFilters over 100,000 rows.
 //
-//   build/bench/bench_sortfilterproxymodel [rows] [rounds]
+//   build/bench/sfpm/bench_sortfilterproxymodel [rows] [rounds]
 //
 // Prints, per scenario, the fastest, median and slowest of `rounds` runs, in
 // wall-clock time and in CPU time of this process (the figure to trust on a
