@@ -21,8 +21,11 @@ bool signIn(AppRun &app, const SiteSim &sim)
         return false;
     if (!click(item(login, "btnLogin")))
         return false;
-    if (!QTest::qWaitFor([login] { return !login->isVisible(); }, 15000))
-        return false;
+    return QTest::qWaitFor([login] { return !login->isVisible(); }, 15000);
+}
+
+bool waitForGateways(AppRun &app)
+{
     QQuickItem *gateways = item(app.mainWindow(), "lstGateways");
     return gateways && QTest::qWaitFor([gateways] { return gateways->property("count").toInt() > 0; }, 15000);
 }

@@ -58,6 +58,7 @@ private slots:
         QVERIFY(QDir::setCurrent(m_dir.path()));
         QVERIFY2(m_app.start(), qPrintable(m_app.loadErrors()));
         QVERIFY(E2e::signIn(m_app, m_sim));
+        QVERIFY(E2e::waitForGateways(m_app));
         m_main = m_app.mainWindow();
         QVERIFY(QTest::qWaitForWindowExposed(m_main));
         m_main->requestActivate();
