@@ -97,6 +97,9 @@ void Startup::setContextProperties(QQmlEngine *engine)
     QQmlContext *context = engine->rootContext();
     context->setContextProperty(QStringLiteral("isDebug"), true);
     context->setContextProperty(QStringLiteral("debugServerProgram"), QStringLiteral(QUILLON_STANDIN_SERVER));
+    // The stand-in reads the database that this program writes beside its own executable.
+    context->setContextProperty(QStringLiteral("debugServerArguments"),
+                                QStringList{QCoreApplication::applicationDirPath() + QStringLiteral("/objects.data")});
     context->setContextProperty(QStringLiteral("settingsStore"), new SettingsStore(engine));
 }
 

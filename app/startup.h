@@ -27,8 +27,9 @@ public:
 
     // Sets the root-context properties every document may use: "isDebug" (true),
     // "debugServerProgram" (path of the streaming-server stand-in built with the
-    // program, run by the main window while isDebug is true) and "settingsStore"
-    // (the login window's settings-file helper, owned by the engine).
+    // program, run by the main window while isDebug is true), "debugServerArguments"
+    // (the stand-in's arguments: the objects.data this program writes) and
+    // "settingsStore" (the login window's settings-file helper, owned by the engine).
     static void setContextProperties(QQmlEngine *engine);
 
     // Runs the whole program on mainUrl and returns the process exit code: the

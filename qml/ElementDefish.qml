@@ -145,6 +145,9 @@ Item {
             Rectangle {
                 id: rcSourcePane
                 objectName: "rcSourcePane"
+                // The layout leaves an item without any size hint at 0x0, so the
+                // pane needs an implicit width before it can fill the row.
+                implicitWidth: 100
                 Layout.fillWidth: true
                 Layout.preferredHeight: width / localProps.ratio
                 border.width: 1
@@ -208,6 +211,9 @@ Item {
             Rectangle {
                 id: rcDefishedPane
                 objectName: "rcDefishedPane"
+                // The layout leaves an item without any size hint at 0x0, so the
+                // pane needs an implicit width before it can fill the row.
+                implicitWidth: 100
                 Layout.fillWidth: true
                 Layout.preferredHeight: width / localProps.ratio
                 border.width: 1

@@ -225,6 +225,7 @@ ApplicationWindow {
             objectName: "procManager"
             // The debug build runs the streaming-server stand-in built with the program.
             program: isDebug ? debugServerProgram : "Ostrevan.exe"
+            arguments: isDebug ? debugServerArguments : []
             onStarted: console.log("Started")
             onStopped: console.log("Stopped")
             onIsRunningChanged: console.log("isRunning:", isRunning)

@@ -2,11 +2,14 @@
 // serves every active view of every active fisheye stream of every active gateway.
 
 #include "platform/ostrevan/ostrevanserver.h"
+#include "platform/zmq/zmqelements.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QSocketNotifier>
+
+#include <gst/gst.h>
 
 #include <csignal>
 #include <cstdio>
@@ -44,10 +47,29 @@ void installSignalHandlers(QCoreApplication *app)
     sigaction(SIGINT, &action, nullptr);
 }
 
+bool positiveOption(const QCommandLineParser &parser, const QCommandLineOption &option, int min, int max, int *value)
+{
+    if (!parser.isSet(option))
+        return true;
+    bool ok = false;
+    const int v = parser.value(option).toInt(&ok);
+    if (!ok || v < min || v > max) {
+        std::fprintf(stderr, "ostrevan: --%s must be a number from %d to %d\n",
+                     qUtf8Printable(option.names().constFirst()), min, max);
+        return false;
+    }
+    *value = v;
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    gst_init(&argc, &argv);
+    // zmqsrc is built in, for the "zmq:tcp://host:port" sources.
+    if (!quillon_zmq_register_static())
+        std::fprintf(stderr, "ostrevan: the ZeroMQ elements could not be registered\n");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ostrevan"));
 
@@ -56,9 +78,52 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("database"),
                                  QStringLiteral("The objects.data file (default: objects.data beside this program)."));
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("RTSP port (default 8554; 0 picks a free one and logs it)."),
+                                  QStringLiteral("port"));
+    const QCommandLineOption address(QStringLiteral("address"),
+                                     QStringLiteral("Address to listen on (default 0.0.0.0: all)."),
+                                     QStringLiteral("address"));
+    const QCommandLineOption width(QStringLiteral("width"), QStringLiteral("Width of every view (default 1280)."),
+                                   QStringLiteral("pixels"));
+    const QCommandLineOption height(QStringLiteral("height"), QStringLiteral("Height of every view (default 720)."),
+                                    QStringLiteral("pixels"));
+    const QCommandLineOption fps(QStringLiteral("fps"), QStringLiteral("Frame rate of every view (default 15)."),
+                                 QStringLiteral("fps"));
+    const QCommandLineOption bitrate(QStringLiteral("bitrate"),
+                                     QStringLiteral("H.264 bit rate of every view in kbit/s (default 2000)."),
+                                     QStringLiteral("kbps"));
+    const QCommandLineOption dewarp(QStringLiteral("dewarp"),
+                                    QStringLiteral("auto (GPU through GL where it works, else CPU), gl or cpu."),
+                                    QStringLiteral("mode"), QStringLiteral("auto"));
+    const QCommandLineOption stats(QStringLiteral("stats"),
+                                   QStringLiteral("Log frame counts of every stream and view every N seconds."),
+                                   QStringLiteral("seconds"));
+    parser.addOptions({port, address, width, height, fps, bitrate, dewarp, stats});
     parser.process(app);
 
     ServerOptions options;
+    if (!positiveOption(parser, port, 0, 65535, &options.port) ||
+        !positiveOption(parser, width, 16, 7680, &options.output.width) ||
+        !positiveOption(parser, height, 16, 4320, &options.output.height) ||
+        !positiveOption(parser, fps, 1, 120, &options.output.fps) ||
+        !positiveOption(parser, bitrate, 50, 100000, &options.output.bitrateKbps) ||
+        !positiveOption(parser, stats, 0, 3600, &options.statsSeconds))
+        return 2;
+    // I420 needs even sizes.
+    options.output.width &= ~1;
+    options.output.height &= ~1;
+    if (parser.isSet(address))
+        options.address = parser.value(address);
+    const QString mode = parser.value(dewarp);
+    if (mode == QLatin1String("cpu")) {
+        options.dewarp = ServerOptions::Dewarp::Cpu;
+    } else if (mode == QLatin1String("gl")) {
+        options.dewarp = ServerOptions::Dewarp::Gl;
+    } else if (mode != QLatin1String("auto")) {
+        std::fprintf(stderr, "ostrevan: --dewarp must be auto, gl or cpu\n");
+        return 2;
+    }
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1) {
         std::fprintf(stderr, "ostrevan: one database file at most, got %d arguments\n", int(positional.size()));
@@ -76,5 +141,6 @@ int main(int argc, char *argv[])
         return 1;
     }
     installSignalHandlers(&app);
-    return app.exec();
+    const int status = app.exec();
+    return status;
 }

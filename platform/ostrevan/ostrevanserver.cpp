@@ -1,10 +1,184 @@
 #include "platform/ostrevan/ostrevanserver.h"
 
+#include "defish/utils.h"
 #include "platform/ostrevan/configwatcher.h"
+#include "platform/ostrevan/streamsource.h"
 
-OstrevanServer::OstrevanServer(const ServerOptions &options, QObject *parent) : QObject(parent), m_options(options) {}
+#include <QHostInfo>
+#include <QLoggingCategory>
+#include <QUrl>
 
-OstrevanServer::~OstrevanServer() = default;
+// GIO's headers use "signals" as a name, which Qt defines as a keyword.
+#undef signals
+#include <gst/rtsp-server/rtsp-server.h>
+#define signals Q_SIGNALS
+
+Q_LOGGING_CATEGORY(lcServer, "quillon.ostrevan")
+
+namespace {
+
+// The defish shader as the application draws it, with its matching vertex stage; loaded once.
+struct ShaderTexts
+{
+    QByteArray vertex;
+    QByteArray fragment;
+};
+
+const ShaderTexts &shaderTexts()
+{
+    static const ShaderTexts texts = [] {
+        const Utils utils;
+        return ShaderTexts{utils.defishVertexShader().toUtf8(), utils.defishShader().toUtf8()};
+    }();
+    return texts;
+}
+
+void setShaders(GstElement *shader)
+{
+    g_object_set(shader, "vertex", shaderTexts().vertex.constData(), "fragment", shaderTexts().fragment.constData(),
+                 nullptr);
+}
+
+// What the media callbacks of one view reach: the view while it exists.
+struct MediaLink
+{
+    std::weak_ptr<ViewChannel> channel;
+    GstElement *appsrc = nullptr;
+};
+
+void onMediaUnprepared(GstRTSPMedia *, gpointer data)
+{
+    auto *link = static_cast<MediaLink *>(data);
+    if (std::shared_ptr<ViewChannel> channel = link->channel.lock())
+        channel->detach(link->appsrc);
+}
+
+void freeMediaLink(gpointer data, GClosure *)
+{
+    auto *link = static_cast<MediaLink *>(data);
+    if (link->appsrc)
+        gst_object_unref(link->appsrc);
+    delete link;
+}
+
+// Runs on an RTSP server thread when a client's request builds the view's media.
+void onMediaConfigure(GstRTSPMediaFactory *, GstRTSPMedia *media, gpointer data)
+{
+    auto *factoryLink = static_cast<MediaLink *>(data);
+    std::shared_ptr<ViewChannel> channel = factoryLink->channel.lock();
+    if (!channel)
+        return;
+    GstElement *bin = gst_rtsp_media_get_element(media);
+    GstElement *appsrc = gst_bin_get_by_name_recurse_up(GST_BIN(bin), "src");
+    GstElement *shader = gst_bin_get_by_name_recurse_up(GST_BIN(bin), "dewarp");
+    gst_object_unref(bin);
+    if (!appsrc) {
+        if (shader)
+            gst_object_unref(shader);
+        return;
+    }
+    if (shader)
+        setShaders(shader);
+    channel->attach(appsrc, shader);
+    auto *link = new MediaLink{channel, GST_ELEMENT(gst_object_ref(appsrc))};
+    g_signal_connect_data(media, "unprepared", G_CALLBACK(onMediaUnprepared), link, freeMediaLink, GConnectFlags(0));
+    gst_object_unref(appsrc);
+    if (shader)
+        gst_object_unref(shader);
+}
+
+GstRTSPFilterResult removeSessionsOfPath(GstRTSPClient *, GstRTSPSession *session, gpointer data)
+{
+    const auto *path = static_cast<const QByteArray *>(data);
+    gint matched = 0;
+    GstRTSPSessionMedia *media = gst_rtsp_session_get_media(session, path->constData(), &matched);
+    if (media && matched == path->size())
+        return GST_RTSP_FILTER_REMOVE;
+    return GST_RTSP_FILTER_KEEP;
+}
+
+GstRTSPFilterResult closeClientSessions(GstRTSPServer *, GstRTSPClient *client, gpointer data)
+{
+    gst_rtsp_client_session_filter(client, removeSessionsOfPath, data);
+    return GST_RTSP_FILTER_KEEP;
+}
+
+} // namespace
+
+OstrevanServer::OstrevanServer(const ServerOptions &options, QObject *parent) : QObject(parent), m_options(options)
+{
+    connect(&m_stats, &QTimer::timeout, this, &OstrevanServer::logStats);
+}
+
+OstrevanServer::~OstrevanServer()
+{
+    // Views first (their workers stop and their media end), then the sources, then the port.
+    const QStringList keys = m_views.keys();
+    for (const QString &k : keys)
+        removeView(k);
+    qDeleteAll(m_sources);
+    m_sources.clear();
+    if (m_rtspSource)
+        g_source_remove(m_rtspSource);
+    if (m_rtsp)
+        g_object_unref(m_rtsp);
+}
+
+QString OstrevanServer::key(const QString &streamSerial, const QString &viewName)
+{
+    return streamSerial + QLatin1Char('\n') + viewName;
+}
+
+QString OstrevanServer::mountPath(const QString &streamSerial, const QString &viewName)
+{
+    return QLatin1Char('/') + QString::fromLatin1(QUrl::toPercentEncoding(streamSerial)) + QLatin1Char('/') +
+           QString::fromLatin1(QUrl::toPercentEncoding(viewName));
+}
+
+bool OstrevanServer::glWorks(QString *why)
+{
+    GError *error = nullptr;
+    GstElement *pipeline = gst_parse_launch("videotestsrc num-buffers=2 ! video/x-raw,width=64,height=48 ! glupload ! "
+                                            "glcolorconvert ! glshader name=dewarp ! "
+                                            "video/x-raw(memory:GLMemory),width=32,height=18 ! gldownload ! fakesink",
+                                            &error);
+    if (!pipeline || error) {
+        *why = QString::fromUtf8(error ? error->message : "the GL elements are missing");
+        g_clear_error(&error);
+        if (pipeline)
+            gst_object_unref(pipeline);
+        return false;
+    }
+    GstElement *shader = gst_bin_get_by_name(GST_BIN(pipeline), "dewarp");
+    setShaders(shader);
+    GstStructure *uniforms =
+        gst_structure_new("uniforms", "iCamWidth", G_TYPE_FLOAT, 64.0f, "iCamHeight", G_TYPE_FLOAT, 48.0f, "iCamFOV",
+                          G_TYPE_FLOAT, 180.0f, "iRatio", G_TYPE_FLOAT, 1.0f, "iFov", G_TYPE_FLOAT, 90.0f, nullptr);
+    g_object_set(shader, "uniforms", uniforms, nullptr);
+    gst_structure_free(uniforms);
+    gst_object_unref(shader);
+
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstBus *bus = gst_element_get_bus(pipeline);
+    GstMessage *message =
+        gst_bus_timed_pop_filtered(bus, 15 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    bool ok = false;
+    if (!message) {
+        *why = QStringLiteral("the GL test picture did not arrive in time");
+    } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+        gst_message_parse_error(message, &error, nullptr);
+        *why = QString::fromUtf8(error ? error->message : "error");
+        g_clear_error(&error);
+    } else {
+        ok = true;
+    }
+    if (message)
+        gst_message_unref(message);
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    return ok;
+}
 
 bool OstrevanServer::start(QString *error)
 {
@@ -13,10 +187,53 @@ bool OstrevanServer::start(QString *error)
         return false;
     qInfo("Read %s: %d gateways, %d streams, %d views", qUtf8Printable(m_options.databasePath), config.gatewayRows(),
           config.streamRows(), config.viewRows());
+
+    shaderTexts(); // read here, on the main thread, before any RTSP thread needs them
+    if (m_options.dewarp == ServerOptions::Dewarp::Cpu) {
+        m_mode = DewarpMode::Cpu;
+    } else {
+        QString why;
+        if (glWorks(&why)) {
+            m_mode = DewarpMode::Gl;
+        } else if (m_options.dewarp == ServerOptions::Dewarp::Gl) {
+            *error = QStringLiteral("GL dewarping was asked for but does not work here: %1").arg(why);
+            return false;
+        } else {
+            qInfo("GL is not usable here (%s); dewarping on the CPU", qUtf8Printable(why));
+            m_mode = DewarpMode::Cpu;
+        }
+    }
+    qInfo("Dewarping on the %s, %dx%d at %d fps, %d kbit/s", m_mode == DewarpMode::Gl ? "GPU (GL)" : "CPU",
+          m_options.output.width, m_options.output.height, m_options.output.fps, m_options.output.bitrateKbps);
+
+    m_rtsp = gst_rtsp_server_new();
+    gst_rtsp_server_set_address(m_rtsp, m_options.address.toUtf8().constData());
+    gst_rtsp_server_set_service(m_rtsp, QByteArray::number(m_options.port).constData());
+    GError *gerror = nullptr;
+    GSource *source = gst_rtsp_server_create_source(m_rtsp, nullptr, &gerror);
+    if (!source) {
+        *error = QStringLiteral("cannot listen on %1:%2: %3")
+                     .arg(m_options.address)
+                     .arg(m_options.port)
+                     .arg(QString::fromUtf8(gerror ? gerror->message : "unknown error"));
+        g_clear_error(&gerror);
+        return false;
+    }
+    // The RTSP server runs in the default main context, which Qt's event loop dispatches.
+    m_rtspSource = g_source_attach(source, nullptr);
+    g_source_unref(source);
+    m_port = gst_rtsp_server_get_bound_port(m_rtsp);
+    m_host = (m_options.address == QLatin1String("0.0.0.0") || m_options.address == QLatin1String("::"))
+                 ? QHostInfo::localHostName()
+                 : m_options.address;
+    qInfo("RTSP server listening on %s:%d", qUtf8Printable(m_options.address), m_port);
+
     apply(config);
 
     m_watcher = new ConfigWatcher(m_options.databasePath, this);
     connect(m_watcher, &ConfigWatcher::changed, this, &OstrevanServer::reload);
+    if (m_options.statsSeconds > 0)
+        m_stats.start(m_options.statsSeconds * 1000);
     return true;
 }
 
@@ -35,35 +252,125 @@ void OstrevanServer::reload()
     emit reloaded();
 }
 
-void OstrevanServer::logView(const ServedStream &stream, const ServedView &view, const char *what) const
+void OstrevanServer::logView(const ServedStream &stream, const ServedView &view, const char *what,
+                             const QString &path) const
 {
-    qInfo("%s view \"%s\" of stream %s (gateway %s, source %s): roll %g, tilt %g, pan %g, zoom %g", what,
-          qUtf8Printable(view.name), qUtf8Printable(stream.serial), qUtf8Printable(stream.gatewaySerial),
-          qUtf8Printable(stream.url), double(view.roll), double(view.tilt), double(view.pan), double(view.zoom));
+    qInfo("%s view \"%s\" of stream %s (gateway %s, source %s): roll %g, tilt %g, pan %g, zoom %g at "
+          "rtsp://%s:%d%s",
+          what, qUtf8Printable(view.name), qUtf8Printable(stream.serial), qUtf8Printable(stream.gatewaySerial),
+          qUtf8Printable(stream.url), double(view.roll), double(view.tilt), double(view.pan), double(view.zoom),
+          qUtf8Printable(m_host), m_port, qUtf8Printable(path));
+}
+
+StreamSource *OstrevanServer::sourceFor(const ServedStream &stream)
+{
+    StreamSource *source = m_sources.value(stream.serial);
+    if (!source) {
+        source = new StreamSource(stream.serial, stream.url, this);
+        m_sources.insert(stream.serial, source);
+        source->start();
+    }
+    return source;
+}
+
+void OstrevanServer::addView(const ServedStream &stream, const ServedView &view)
+{
+    Served served;
+    served.streamSerial = stream.serial;
+    served.name = view.name;
+    served.path = mountPath(stream.serial, view.name);
+    served.channel =
+        std::make_shared<ViewChannel>(stream.serial + QLatin1Char('/') + view.name, m_mode, m_options.output);
+    served.channel->setGeometry(stream.centerX, stream.centerY, stream.radius, stream.fov, view.roll, view.tilt,
+                                view.pan, view.zoom);
+    sourceFor(stream)->addView(served.channel);
+
+    GstRTSPMediaFactory *factory = gst_rtsp_media_factory_new();
+    gst_rtsp_media_factory_set_launch(factory, served.channel->mediaLaunch().toUtf8().constData());
+    // One media per view, whoever watches: the view is dewarped and encoded once for all its clients.
+    gst_rtsp_media_factory_set_shared(factory, TRUE);
+    g_signal_connect_data(factory, "media-configure", G_CALLBACK(onMediaConfigure),
+                          new MediaLink{served.channel, nullptr}, freeMediaLink, GConnectFlags(0));
+    GstRTSPMountPoints *mounts = gst_rtsp_server_get_mount_points(m_rtsp);
+    gst_rtsp_mount_points_add_factory(mounts, served.path.toUtf8().constData(), factory);
+    g_object_unref(mounts);
+
+    logView(stream, view, "Serving", served.path);
+    m_views.insert(key(stream.serial, view.name), served);
+}
+
+void OstrevanServer::removeView(const QString &k)
+{
+    const Served served = m_views.take(k);
+    if (!served.channel)
+        return;
+    GstRTSPMountPoints *mounts = gst_rtsp_server_get_mount_points(m_rtsp);
+    gst_rtsp_mount_points_remove_factory(mounts, served.path.toUtf8().constData());
+    g_object_unref(mounts);
+    // Watching clients get the end of the stream, then their sessions are closed.
+    served.channel->finish();
+    if (StreamSource *source = m_sources.value(served.streamSerial))
+        source->removeView(served.channel);
+    const QString path = served.path;
+    QTimer::singleShot(1000, this, [this, path] { closeSessions(path); });
+}
+
+void OstrevanServer::closeSessions(const QString &path)
+{
+    // A view of the same path may have come back meanwhile: its new clients stay.
+    for (const Served &served : qAsConst(m_views)) {
+        if (served.path == path)
+            return;
+    }
+    QByteArray bytes = path.toUtf8();
+    gst_rtsp_server_client_filter(m_rtsp, closeClientSessions, &bytes);
 }
 
 void OstrevanServer::apply(const ServerConfig &config)
 {
-    // Views that go away, then views that are new or changed; unchanged views are left alone.
+    // Views that go away, or whose stream changed its source: the source comes from the stream.
     for (const ServedStream &old : m_config.streams()) {
         const ServedStream *now = config.stream(old.serial);
+        const bool sourceChanged = now && !now->sameSource(old);
         for (const ServedView &view : old.views) {
-            if (!now || !now->view(view.name))
-                logView(old, view, "Removed");
+            if (!now || !now->view(view.name) || sourceChanged) {
+                logView(old, view, "Removed", mountPath(old.serial, view.name));
+                removeView(key(old.serial, view.name));
+            }
         }
+        if (!now || sourceChanged)
+            delete m_sources.take(old.serial);
     }
     for (const ServedStream &stream : config.streams()) {
         const ServedStream *old = m_config.stream(stream.serial);
-        const bool streamChanged = old && (!old->sameSource(stream) || !old->sameLens(stream));
+        const bool lensChanged = old && !old->sameLens(stream);
         for (const ServedView &view : stream.views) {
+            const auto it = m_views.constFind(key(stream.serial, view.name));
+            if (it == m_views.constEnd()) {
+                addView(stream, view);
+                continue;
+            }
             const ServedView *before = old ? old->view(view.name) : nullptr;
-            if (!before)
-                logView(stream, view, "Serving");
-            else if (*before != view || streamChanged)
-                logView(stream, view, "Updated");
+            if (!before || *before != view || lensChanged) {
+                it->channel->setGeometry(stream.centerX, stream.centerY, stream.radius, stream.fov, view.roll,
+                                         view.tilt, view.pan, view.zoom);
+                logView(stream, view, "Updated", it->path);
+            }
         }
     }
     if (config.viewCount() == 0)
         qInfo("No active views to serve");
     m_config = config;
+}
+
+void OstrevanServer::logStats() const
+{
+    for (const StreamSource *source : m_sources) {
+        qInfo("Stats: stream %s decoded %llu frames (%d restarts)", qUtf8Printable(source->serial()),
+              static_cast<unsigned long long>(source->framesDecoded()), source->restarts());
+    }
+    for (const Served &served : m_views) {
+        qInfo("Stats: view \"%s\" of stream %s served %llu frames", qUtf8Printable(served.name),
+              qUtf8Printable(served.streamSerial), static_cast<unsigned long long>(served.channel->framesServed()));
+    }
 }

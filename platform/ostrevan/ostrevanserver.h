@@ -1,19 +1,37 @@
 #pragma once
 
 #include "platform/ostrevan/serverconfig.h"
+#include "platform/ostrevan/viewchannel.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
+#include <QTimer>
+
+#include <memory>
 
 class ConfigWatcher;
+class StreamSource;
+typedef struct _GstRTSPServer GstRTSPServer;
 
 // Settings from the command line.
 struct ServerOptions
 {
     QString databasePath;
+    QString address = QStringLiteral("0.0.0.0");
+    int port = 8554; // 0: any free port (logged)
+    OutputOptions output;
+    enum class Dewarp {
+        Auto,
+        Cpu,
+        Gl,
+    } dewarp = Dewarp::Auto;
+    int statsSeconds = 0; // 0: no periodic statistics
 };
 
-// The streaming server: reads objects.data, serves what it asks for and follows its changes.
+// The streaming server: reads objects.data, serves every active view of every active fisheye
+// stream of every active gateway as RTSP at rtsp://HOST:PORT/STREAM-SERIAL/VIEW-NAME (both parts
+// percent-encoded), and follows the file's changes without disturbing the views that stay.
 class OstrevanServer : public QObject
 {
     Q_OBJECT
@@ -22,11 +40,20 @@ public:
     explicit OstrevanServer(const ServerOptions &options, QObject *parent = nullptr);
     ~OstrevanServer() override;
 
-    // Loads the file and starts serving. False, with the reason in *error, when the file is missing
-    // or unusable: the server then has nothing to do.
+    // Loads the file, opens the RTSP port and starts serving. False, with the reason in *error,
+    // when the file is missing or unusable or the port cannot be opened.
     bool start(QString *error);
 
     const ServerConfig &config() const { return m_config; }
+    int port() const { return m_port; }
+    DewarpMode dewarpMode() const { return m_mode; }
+
+    // The mount path of a view: "/" + serial + "/" + name, each percent-encoded (RFC 3986
+    // unreserved characters kept).
+    static QString mountPath(const QString &streamSerial, const QString &viewName);
+
+    // True when GStreamer GL can run the defish shader here.
+    static bool glWorks(QString *why);
 
     // Reads the file again and applies what changed. A file that cannot be read any more leaves
     // everything as it is, with a warning.
@@ -36,10 +63,32 @@ signals:
     void reloaded();
 
 private:
+    struct Served
+    {
+        QString streamSerial;
+        QString name;
+        QString path;
+        std::shared_ptr<ViewChannel> channel;
+    };
+
     void apply(const ServerConfig &config);
-    void logView(const ServedStream &stream, const ServedView &view, const char *what) const;
+    void logView(const ServedStream &stream, const ServedView &view, const char *what, const QString &path) const;
+    void addView(const ServedStream &stream, const ServedView &view);
+    void removeView(const QString &key);
+    StreamSource *sourceFor(const ServedStream &stream);
+    void closeSessions(const QString &path);
+    void logStats() const;
+    static QString key(const QString &streamSerial, const QString &viewName);
 
     ServerOptions m_options;
     ServerConfig m_config;
     ConfigWatcher *m_watcher = nullptr;
+    DewarpMode m_mode = DewarpMode::Cpu;
+    GstRTSPServer *m_rtsp = nullptr;
+    unsigned m_rtspSource = 0;
+    int m_port = 0;
+    QString m_host;
+    QHash<QString, StreamSource *> m_sources; // by stream serial
+    QHash<QString, Served> m_views;           // by key(stream, name)
+    QTimer m_stats;
 };

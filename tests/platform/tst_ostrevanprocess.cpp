@@ -1,6 +1,7 @@
 // The streaming server as a program: what it logs, how it follows file changes, how it ends.
 
 #include "objectsfilewriter.h"
+#include "serverrun.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -11,53 +12,6 @@
 #include <memory>
 
 namespace {
-
-// One server process with its output collected line by line.
-class ServerRun
-{
-public:
-    explicit ServerRun(const QStringList &arguments, const QString &program = QStringLiteral(OSTREVAN_PROGRAM))
-    {
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("quillon.*.debug=true"));
-        m_process.setProcessEnvironment(env);
-        m_process.start(program, arguments);
-    }
-    ~ServerRun()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-
-    QProcess &process() { return m_process; }
-
-    QString output()
-    {
-        m_output += QString::fromUtf8(m_process.readAll());
-        return m_output;
-    }
-
-    // Waits until the output holds text (after position from), up to ms.
-    bool waitFor(const QString &text, int ms = 10000, int from = 0)
-    {
-        QDeadlineTimer deadline(ms);
-        while (output().indexOf(text, from) < 0) {
-            if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning)
-                return output().indexOf(text, from) >= 0;
-            m_process.waitForReadyRead(100);
-        }
-        return true;
-    }
-
-    int outputSize() { return output().size(); }
-
-private:
-    QProcess m_process;
-    QString m_output;
-};
 
 ObjectsFileSpec site()
 {
@@ -93,7 +47,7 @@ private slots:
     {
         const QString file = m_dir.filePath(QStringLiteral("run.data"));
         QVERIFY(ObjectsFileWriter::write(file, site()));
-        ServerRun run({file});
+        ServerRun run(QStringList{file} + ServerRun::testOptions());
         QVERIFY2(run.waitFor(QStringLiteral("Serving view \"Front door\" of stream CAM-1")), qPrintable(run.output()));
         QTest::qWait(500);
         QCOMPARE(run.process().state(), QProcess::Running);
@@ -112,7 +66,7 @@ private slots:
         const QString file = m_dir.filePath(QStringLiteral("change.data"));
         ObjectsFileSpec spec = site();
         QVERIFY(ObjectsFileWriter::write(file, spec));
-        ServerRun run({file});
+        ServerRun run(QStringList{file} + ServerRun::testOptions());
         QVERIFY2(run.waitFor(QStringLiteral("Serving view \"Front door\"")), qPrintable(run.output()));
 
         // A view switched on, another one added, the first one turned.
@@ -164,7 +118,7 @@ private slots:
         } else if (kind == "empty") {
             QVERIFY(ObjectsFileWriter::execOn(file, "CREATE TABLE unrelated (a INTEGER)"));
         }
-        ServerRun run({file});
+        ServerRun run(QStringList{file} + ServerRun::testOptions());
         QVERIFY(run.process().waitForFinished(10000));
         QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
         QVERIFY(run.process().exitCode() != 0);
@@ -183,13 +137,13 @@ private slots:
         QVERIFY(QFile::copy(QStringLiteral(OSTREVAN_PROGRAM), program));
         QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         {
-            ServerRun run({}, program);
+            ServerRun run(ServerRun::testOptions(), program);
             QVERIFY(run.process().waitForFinished(10000));
             QVERIFY(run.process().exitCode() != 0);
             QVERIFY2(run.output().contains(home.filePath(QStringLiteral("objects.data"))), qPrintable(run.output()));
         }
         QVERIFY(ObjectsFileWriter::write(home.filePath(QStringLiteral("objects.data")), site()));
-        ServerRun run({}, program);
+        ServerRun run(ServerRun::testOptions(), program);
         QVERIFY2(run.waitFor(QStringLiteral("Serving view \"Front door\"")), qPrintable(run.output()));
     }
 };

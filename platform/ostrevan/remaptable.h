@@ -1,0 +1,86 @@
+#pragma once
+
+#include "defish/fisheyeprojection.h"
+
+#include <cstdint>
+#include <vector>
+
+// One I420 picture: three planes with their strides.
+struct PlanarImage
+{
+    int width = 0;
+    int height = 0;
+    const uint8_t *planes[3] = {nullptr, nullptr, nullptr};
+    int strides[3] = {0, 0, 0};
+};
+
+struct MutablePlanarImage
+{
+    int width = 0;
+    int height = 0;
+    uint8_t *planes[3] = {nullptr, nullptr, nullptr};
+    int strides[3] = {0, 0, 0};
+};
+
+// The CPU dewarp: for every output pixel, where the defish shader samples the fisheye frame,
+// worked out once per view setting (and frame size) with the shared FisheyeProjection and then
+// applied to every frame with bilinear interpolation in fixed point, like the GL texture unit's
+// linear filter with clamp to edge. Luma and the two half-size chroma planes have tables of their
+// own, so every plane samples at its own pixel centres. Pixels the shader paints in its missing
+// colour get opaque red.
+class RemapTable
+{
+public:
+    // The missing colour (opaque red) in limited-range BT.601 YCbCr, until setMissingColour().
+    static constexpr uint8_t kMissingY = 81;
+    static constexpr uint8_t kMissingU = 90;
+    static constexpr uint8_t kMissingV = 240;
+
+    // Opaque red in the frames' YCbCr: luma weights kr and kb of red and blue, full or limited range.
+    void setMissingColour(double kr, double kb, bool fullRange);
+    uint8_t missingY() const { return m_missing[0]; }
+    uint8_t missingU() const { return m_missing[1]; }
+    uint8_t missingV() const { return m_missing[2]; }
+
+    // Builds the tables for frames of inWidth x inHeight and output of outWidth x outHeight (both
+    // even). projection's lens must describe frames of inWidth x inHeight; its view ratio is
+    // normally outWidth / outHeight.
+    void build(const FisheyeProjection &projection, int inWidth, int inHeight, int outWidth, int outHeight);
+
+    bool isBuilt() const { return m_outWidth > 0; }
+    int inWidth() const { return m_inWidth; }
+    int inHeight() const { return m_inHeight; }
+    int outWidth() const { return m_outWidth; }
+    int outHeight() const { return m_outHeight; }
+
+    // Dewarps one frame. in must be inWidth x inHeight and out outWidth x outHeight.
+    void apply(const PlanarImage &in, const MutablePlanarImage &out) const;
+
+private:
+    // Top-left source pixel and the weights of its right and lower neighbours in 1/128, and how
+    // many of the four luma pixels that a chroma sample covers have the missing colour (luma: 0 or 4).
+    struct Tap
+    {
+        uint16_t x;
+        uint16_t y;
+        uint8_t fx;
+        uint8_t fy;
+        uint8_t missing;
+        uint8_t unused;
+    };
+    static void buildLuma(const FisheyeProjection &projection, int inW, int inH, int outW, int outH,
+                          std::vector<Tap> *taps);
+    static void buildChroma(const FisheyeProjection &projection, int inW, int inH, int outW, int outH,
+                            std::vector<Tap> *taps);
+    static Tap tapAt(float x, float y, int inW, int inH);
+    static void applyPlane(const std::vector<Tap> &taps, const uint8_t *in, int inStride, uint8_t *out, int outStride,
+                           int outW, int outH, uint8_t missing);
+
+    int m_inWidth = 0;
+    int m_inHeight = 0;
+    int m_outWidth = 0;
+    int m_outHeight = 0;
+    std::vector<Tap> m_luma;
+    std::vector<Tap> m_chroma;
+    uint8_t m_missing[3] = {kMissingY, kMissingU, kMissingV};
+};

@@ -1,0 +1,268 @@
+#include "platform/ostrevan/streamsource.h"
+
+#include "platform/ostrevan/viewchannel.h"
+
+#include <QLoggingCategory>
+#include <QPointer>
+
+#include <gst/app/gstappsink.h>
+
+Q_LOGGING_CATEGORY(lcSource, "quillon.ostrevan.source")
+
+namespace {
+
+// A source that delivered frames and then went quiet this long is built again: a publisher that
+// restarted may need a fresh decoder.
+constexpr qint64 kStallUs = 5 * 1000 * 1000;
+constexpr int kMaxRetryMs = 5000;
+
+QString quoted(QString text)
+{
+    text.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    text.replace(QLatin1Char('"'), QLatin1String("\\\""));
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+GstFlowReturn onNewSample(GstAppSink *sink, gpointer data)
+{
+    auto *shared = static_cast<StreamSource::Shared *>(data);
+    GstSample *sample = gst_app_sink_pull_sample(sink);
+    if (!sample)
+        return GST_FLOW_EOS;
+    shared->decoded.fetch_add(1);
+    const qint64 now = g_get_monotonic_time();
+    shared->lastFrameUs.store(now);
+    {
+        std::lock_guard<std::mutex> lock(shared->mutex);
+        for (const std::shared_ptr<ViewChannel> &view : shared->views)
+            view->offer(sample, now);
+    }
+    gst_sample_unref(sample);
+    return GST_FLOW_OK;
+}
+
+} // namespace
+
+StreamSource::StreamSource(const QString &serial, const QString &url, QObject *parent)
+    : QObject(parent), m_serial(serial), m_url(url), m_shared(std::make_shared<Shared>())
+{
+    m_restartTimer.setSingleShot(true);
+    connect(&m_restartTimer, &QTimer::timeout, this, &StreamSource::start);
+    m_watchdog.setInterval(1000);
+    connect(&m_watchdog, &QTimer::timeout, this, &StreamSource::checkStalled);
+}
+
+StreamSource::~StreamSource()
+{
+    stopPipeline();
+}
+
+QString StreamSource::sourceElement(const QString &url, bool *live, QString *error)
+{
+    *live = true;
+    if (url.startsWith(QLatin1String("testvideo")))
+        return QStringLiteral("videotestsrc is-live=true");
+    if (url.startsWith(QLatin1String("file:"))) {
+        QString path = url;
+        path.remove(QLatin1String("file:"));
+        *live = false;
+        return QStringLiteral("filesrc location=%1 ! decodebin").arg(quoted(path));
+    }
+    if (url.startsWith(QLatin1String("zmq:"))) {
+        QString endpoint = url;
+        endpoint.remove(QLatin1String("zmq:"));
+        return QStringLiteral("zmqsrc is-live=true endpoint=%1 ! decodebin").arg(quoted(endpoint));
+    }
+    if (url.startsWith(QLatin1String("rtsp:"))) {
+        const QString location = url.mid(5);
+        if (!location.startsWith(QLatin1String("rtsp://")) && !location.startsWith(QLatin1String("rtsps://"))) {
+            *error = QStringLiteral("\"%1\" holds no rtsp:// address").arg(url);
+            return QString();
+        }
+        return QStringLiteral("rtspsrc location=%1 latency=200 ! decodebin").arg(quoted(location));
+    }
+    if (url.startsWith(QLatin1String("uri:"))) {
+        const QString uri = url.mid(4);
+        if (!gst_uri_is_valid(uri.toUtf8().constData())) {
+            *error = QStringLiteral("\"%1\" holds no usable address").arg(url);
+            return QString();
+        }
+        *live = !uri.startsWith(QLatin1String("file:"));
+        return QStringLiteral("uridecodebin uri=%1").arg(quoted(uri));
+    }
+    *error = QStringLiteral("\"%1\" is not a source this server can open").arg(url);
+    return QString();
+}
+
+void StreamSource::start()
+{
+    stopPipeline();
+    bool live = true;
+    QString error;
+    const QString head = sourceElement(m_url, &live, &error);
+    if (head.isEmpty()) {
+        if (!m_configError)
+            qWarning("Stream %s cannot be received: %s", qUtf8Printable(m_serial), qUtf8Printable(error));
+        m_configError = true;
+        return;
+    }
+    m_live = live;
+    const QString launch = head + QStringLiteral(" ! videoconvert ! video/x-raw,format=I420 ! appsink name=sink "
+                                                 "max-buffers=2 drop=true sync=%1")
+                                      .arg(live ? QLatin1String("false") : QLatin1String("true"));
+    qCDebug(lcSource, "Stream %s: %s", qUtf8Printable(m_serial), qUtf8Printable(launch));
+
+    GError *parseError = nullptr;
+    GstElement *pipeline = gst_parse_launch(launch.toUtf8().constData(), &parseError);
+    if (parseError || !pipeline) {
+        scheduleRestart(QStringLiteral("cannot build its pipeline: %1")
+                            .arg(QString::fromUtf8(parseError ? parseError->message : "unknown error")));
+        if (parseError)
+            g_error_free(parseError);
+        if (pipeline)
+            gst_object_unref(pipeline);
+        return;
+    }
+    m_pipeline = pipeline;
+    ++m_generation;
+
+    GstElement *sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
+    GstAppSinkCallbacks callbacks = {};
+    callbacks.new_sample = onNewSample;
+    // The shared part outlives the pipeline: stopPipeline() sets it to NULL before dropping it.
+    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, m_shared.get(), nullptr);
+    gst_object_unref(sink);
+
+    // Bus messages come on streaming threads; the work is done on this object's thread, and a
+    // message of a pipeline that has since been replaced is ignored.
+    GstBus *bus = gst_element_get_bus(pipeline);
+    struct BusContext
+    {
+        QPointer<StreamSource> source;
+        quint64 generation;
+    };
+    auto *context = new BusContext{this, m_generation};
+    gst_bus_set_sync_handler(
+        bus,
+        [](GstBus *, GstMessage *message, gpointer data) -> GstBusSyncReply {
+            const auto *context = static_cast<BusContext *>(data);
+            const GstMessageType type = GST_MESSAGE_TYPE(message);
+            if (type == GST_MESSAGE_ERROR || type == GST_MESSAGE_EOS || type == GST_MESSAGE_WARNING) {
+                gst_message_ref(message);
+                const quint64 generation = context->generation;
+                QPointer<StreamSource> source = context->source;
+                if (source) {
+                    QMetaObject::invokeMethod(
+                        source.data(),
+                        [source, generation, message] {
+                            if (source)
+                                source->handleMessage(generation, message);
+                            gst_message_unref(message);
+                        },
+                        Qt::QueuedConnection);
+                } else {
+                    gst_message_unref(message);
+                }
+            }
+            return GST_BUS_DROP;
+        },
+        context, [](gpointer data) { delete static_cast<BusContext *>(data); });
+    gst_object_unref(bus);
+
+    m_startedUs = g_get_monotonic_time();
+    m_shared->lastFrameUs.store(0);
+    if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        scheduleRestart(QStringLiteral("cannot start"));
+        return;
+    }
+    if (m_announce)
+        qInfo("Receiving stream %s from %s", qUtf8Printable(m_serial), qUtf8Printable(m_url));
+    m_announce = false;
+    m_watchdog.start();
+}
+
+void StreamSource::stopPipeline()
+{
+    m_watchdog.stop();
+    if (!m_pipeline)
+        return;
+    // NULL joins the streaming threads, so nothing calls into the views afterwards.
+    gst_element_set_state(m_pipeline, GST_STATE_NULL);
+    GstBus *bus = gst_element_get_bus(m_pipeline);
+    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+    gst_object_unref(bus);
+    gst_object_unref(m_pipeline);
+    m_pipeline = nullptr;
+}
+
+void StreamSource::scheduleRestart(const QString &why)
+{
+    stopPipeline();
+    ++m_restarts;
+    m_announce = true;
+    qWarning("Stream %s: the source %s; trying again in %d ms", qUtf8Printable(m_serial), qUtf8Printable(why),
+             m_retryMs);
+    m_restartTimer.start(m_retryMs);
+    m_retryMs = qMin(m_retryMs * 2, kMaxRetryMs);
+}
+
+void StreamSource::handleMessage(quint64 generation, GstMessage *message)
+{
+    if (generation != m_generation || !m_pipeline)
+        return;
+    if (m_shared->lastFrameUs.load() != 0)
+        m_retryMs = 1000; // it worked for a while: start over with a short pause
+    switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_EOS:
+        if (m_live) {
+            scheduleRestart(QStringLiteral("ended"));
+        } else {
+            // A file plays again from the start; its views repeat the last frame meanwhile.
+            qCDebug(lcSource, "Stream %s: the file ended, playing it again", qUtf8Printable(m_serial));
+            stopPipeline();
+            m_restartTimer.start(1000);
+        }
+        break;
+    case GST_MESSAGE_ERROR: {
+        GError *error = nullptr;
+        gchar *debug = nullptr;
+        gst_message_parse_error(message, &error, &debug);
+        qCDebug(lcSource, "Stream %s: %s", qUtf8Printable(m_serial), debug ? debug : "");
+        scheduleRestart(QStringLiteral("failed (%1)").arg(QString::fromUtf8(error ? error->message : "")));
+        g_clear_error(&error);
+        g_free(debug);
+        break;
+    }
+    case GST_MESSAGE_WARNING: {
+        GError *error = nullptr;
+        gst_message_parse_warning(message, &error, nullptr);
+        qCDebug(lcSource, "Stream %s: %s", qUtf8Printable(m_serial), error ? error->message : "");
+        g_clear_error(&error);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void StreamSource::checkStalled()
+{
+    const qint64 last = m_shared->lastFrameUs.load();
+    if (last != 0 && g_get_monotonic_time() - last > kStallUs) {
+        m_retryMs = 1000;
+        scheduleRestart(QStringLiteral("stopped delivering frames"));
+    }
+}
+
+void StreamSource::addView(const std::shared_ptr<ViewChannel> &view)
+{
+    std::lock_guard<std::mutex> lock(m_shared->mutex);
+    m_shared->views.push_back(view);
+}
+
+void StreamSource::removeView(const std::shared_ptr<ViewChannel> &view)
+{
+    std::lock_guard<std::mutex> lock(m_shared->mutex);
+    auto &views = m_shared->views;
+    views.erase(std::remove(views.begin(), views.end(), view), views.end());
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <gst/gst.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class ViewChannel;
+
+// Receives and decodes one stream, once, and hands every decoded frame to the views cut out of it.
+//
+//   SOURCE ! decodebin ! videoconvert ! video/x-raw,format=I420 ! appsink
+//            (the appsink's streaming thread calls offer() on every registered view)
+//
+// A source that fails, ends or stops delivering is torn down and built again after a pause that
+// grows to a few seconds; the views stay registered meanwhile, so their RTSP mounts never go away.
+class StreamSource : public QObject
+{
+    Q_OBJECT
+
+public:
+    StreamSource(const QString &serial, const QString &url, QObject *parent = nullptr);
+    ~StreamSource() override;
+
+    // The launch-line head for a source string in one of the producer's forms ("testvideo...",
+    // "file:PATH", "zmq:ENDPOINT", "rtsp:URL", "uri:URI"); empty with *error for anything else.
+    // *live tells whether the source paces itself (otherwise the sink syncs to the clock).
+    static QString sourceElement(const QString &url, bool *live, QString *error);
+
+    QString serial() const { return m_serial; }
+    QString url() const { return m_url; }
+
+    void start();
+    void addView(const std::shared_ptr<ViewChannel> &view);
+    void removeView(const std::shared_ptr<ViewChannel> &view);
+
+    quint64 framesDecoded() const { return m_shared->decoded.load(); }
+    int restarts() const { return m_restarts; }
+
+    // What the streaming thread reaches; lives as long as any pipeline of this source.
+    struct Shared
+    {
+        std::mutex mutex;
+        std::vector<std::shared_ptr<ViewChannel>> views;
+        std::atomic<quint64> decoded{0};
+        std::atomic<qint64> lastFrameUs{0};
+    };
+
+private:
+    void stopPipeline();
+    void scheduleRestart(const QString &why);
+    void handleMessage(quint64 generation, GstMessage *message);
+    void checkStalled();
+
+    QString m_serial;
+    QString m_url;
+    std::shared_ptr<Shared> m_shared;
+    GstElement *m_pipeline = nullptr;
+    quint64 m_generation = 0;
+    qint64 m_startedUs = 0;
+    int m_retryMs = 1000;
+    int m_restarts = 0;
+    bool m_configError = false;
+    bool m_live = true;
+    bool m_announce = true; // log the next successful start
+    QTimer m_restartTimer;
+    QTimer m_watchdog;
+};

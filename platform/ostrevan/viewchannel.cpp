@@ -1,0 +1,365 @@
+#include "platform/ostrevan/viewchannel.h"
+
+#include <QLoggingCategory>
+
+#include <gst/app/gstappsrc.h>
+#include <gst/video/video.h>
+
+#include <chrono>
+
+Q_LOGGING_CATEGORY(lcView, "quillon.ostrevan.view")
+
+namespace {
+
+// Silence after which the last frame is sent again, so that the clients' sessions stay alive.
+constexpr auto kRepeatAfter = std::chrono::milliseconds(500);
+
+} // namespace
+
+ViewChannel::ViewChannel(const QString &label, DewarpMode mode, const OutputOptions &output)
+    : m_label(label), m_mode(mode), m_output(output), m_periodUs(1000000 / qMax(1, output.fps))
+{
+    m_worker = std::thread([this] { run(); });
+}
+
+ViewChannel::~ViewChannel()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    m_worker.join();
+    if (m_pending)
+        gst_sample_unref(m_pending);
+    if (m_last)
+        gst_sample_unref(m_last);
+    if (m_appsrc)
+        gst_object_unref(m_appsrc);
+    if (m_shader)
+        gst_object_unref(m_shader);
+    if (m_pushedCaps)
+        gst_caps_unref(m_pushedCaps);
+}
+
+void ViewChannel::setGeometry(int centerX, int centerY, int radius, float lensFov, float roll, float tilt, float pan,
+                              float zoom)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_centerX = centerX;
+        m_centerY = centerY;
+        m_radius = radius;
+        m_lensFov = lensFov;
+        m_roll = roll;
+        m_tilt = tilt;
+        m_pan = pan;
+        m_zoom = zoom;
+        ++m_geometryVersion;
+    }
+    // Show the new direction at once, also while the source is quiet.
+    m_wake.notify_all();
+}
+
+QString ViewChannel::mediaLaunch() const
+{
+    const QString source = QStringLiteral("appsrc name=src is-live=true do-timestamp=true format=time "
+                                          "max-buffers=3 leaky-type=downstream");
+    const QString encode = QStringLiteral("queue max-size-buffers=3 max-size-time=0 max-size-bytes=0 leaky=downstream"
+                                          " ! x264enc tune=zerolatency speed-preset=ultrafast bitrate=%1 "
+                                          "key-int-max=%2 ! rtph264pay name=pay0 pt=96 config-interval=-1")
+                               .arg(m_output.bitrateKbps)
+                               .arg(2 * m_output.fps);
+    if (m_mode == DewarpMode::Cpu)
+        return QStringLiteral("( %1 ! %2 )").arg(source, encode);
+    return QStringLiteral("( %1 ! glupload ! glcolorconvert ! glshader name=dewarp ! "
+                          "video/x-raw(memory:GLMemory),format=RGBA,width=%2,height=%3 ! gldownload ! "
+                          "videoconvert ! video/x-raw,format=I420 ! %4 )")
+        .arg(source)
+        .arg(m_output.width)
+        .arg(m_output.height)
+        .arg(encode);
+}
+
+void ViewChannel::attach(GstElement *appsrc, GstElement *shader)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_finished)
+            return;
+        if (m_appsrc)
+            gst_object_unref(m_appsrc);
+        if (m_shader)
+            gst_object_unref(m_shader);
+        m_appsrc = GST_ELEMENT(gst_object_ref(appsrc));
+        m_shader = shader ? GST_ELEMENT(gst_object_ref(shader)) : nullptr;
+        // The new media knows no caps yet; the first frame must come soon, since the media only
+        // describes itself to the client once data flows.
+        if (!m_pending && m_last)
+            m_pending = gst_sample_ref(m_last);
+        m_nextDueUs = 0;
+        m_newMedia = true;
+    }
+    m_wake.notify_all();
+    qCDebug(lcView, "%s: a client is watching", qUtf8Printable(m_label));
+}
+
+void ViewChannel::detach(GstElement *appsrc)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_appsrc != appsrc)
+        return;
+    gst_object_unref(m_appsrc);
+    m_appsrc = nullptr;
+    if (m_shader) {
+        gst_object_unref(m_shader);
+        m_shader = nullptr;
+    }
+    qCDebug(lcView, "%s: no client any more", qUtf8Printable(m_label));
+}
+
+void ViewChannel::finish()
+{
+    GstElement *appsrc = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_finished = true;
+        appsrc = m_appsrc;
+        m_appsrc = nullptr;
+        if (m_shader) {
+            gst_object_unref(m_shader);
+            m_shader = nullptr;
+        }
+    }
+    if (appsrc) {
+        gst_app_src_end_of_stream(GST_APP_SRC(appsrc));
+        gst_object_unref(appsrc);
+    }
+}
+
+void ViewChannel::offer(GstSample *sample, qint64 nowUs)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_finished)
+            return;
+        // Keep the view's rate: take a frame when it is (nearly) due, drop the others.
+        if (nowUs < m_nextDueUs - m_periodUs / 4)
+            return;
+        m_nextDueUs = (nowUs - m_nextDueUs > m_periodUs) ? nowUs + m_periodUs : m_nextDueUs + m_periodUs;
+        m_accepted.fetch_add(1);
+        GstSample **slot = m_appsrc ? &m_pending : &m_last;
+        if (*slot)
+            gst_sample_unref(*slot);
+        *slot = gst_sample_ref(sample);
+        if (!m_appsrc)
+            return;
+    }
+    m_wake.notify_one();
+}
+
+void ViewChannel::run()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    quint64 producedVersion = 0;
+    while (!m_stop) {
+        const bool woken = m_wake.wait_for(lock, kRepeatAfter, [this, producedVersion] {
+            return m_stop || (m_appsrc && (m_pending || m_geometryVersion != producedVersion));
+        });
+        if (m_stop)
+            break;
+        if (!m_appsrc)
+            continue;
+        GstSample *sample = m_pending;
+        m_pending = nullptr;
+        const bool fresh = sample != nullptr;
+        if (!sample && m_last)
+            sample = gst_sample_ref(m_last); // a repeat: the source is quiet, or the view turned
+        (void)woken;
+        producedVersion = m_geometryVersion;
+        if (m_newMedia && m_pushedCaps) {
+            gst_caps_unref(m_pushedCaps);
+            m_pushedCaps = nullptr;
+        }
+        m_newMedia = false;
+        GstElement *appsrc = GST_ELEMENT(gst_object_ref(m_appsrc));
+        GstElement *shader = m_shader ? GST_ELEMENT(gst_object_ref(m_shader)) : nullptr;
+        lock.unlock();
+
+        produce(sample, appsrc, shader);
+
+        gst_object_unref(appsrc);
+        if (shader)
+            gst_object_unref(shader);
+        lock.lock();
+        if (fresh) {
+            if (m_last)
+                gst_sample_unref(m_last);
+            m_last = sample;
+        } else if (sample) {
+            gst_sample_unref(sample);
+        }
+    }
+}
+
+GstBuffer *ViewChannel::missingFrame(GstCaps **caps) const
+{
+    GstVideoInfo info;
+    gst_video_info_set_format(&info, GST_VIDEO_FORMAT_I420, guint(m_output.width), guint(m_output.height));
+    GST_VIDEO_INFO_FPS_N(&info) = m_output.fps;
+    GST_VIDEO_INFO_FPS_D(&info) = 1;
+    // The constants are limited-range BT.601.
+    gst_video_colorimetry_from_string(&info.colorimetry, GST_VIDEO_COLORIMETRY_BT601);
+    GstBuffer *buffer = gst_buffer_new_allocate(nullptr, info.size, nullptr);
+    GstVideoFrame frame;
+    if (gst_video_frame_map(&frame, &info, buffer, GST_MAP_WRITE)) {
+        const uint8_t values[3] = {RemapTable::kMissingY, RemapTable::kMissingU, RemapTable::kMissingV};
+        for (guint p = 0; p < 3; ++p) {
+            auto *data = static_cast<uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, p));
+            const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, p);
+            const int rows = GST_VIDEO_FRAME_COMP_HEIGHT(&frame, p);
+            memset(data, values[p], size_t(stride) * size_t(rows));
+        }
+        gst_video_frame_unmap(&frame);
+    }
+    *caps = gst_video_info_to_caps(&info);
+    return buffer;
+}
+
+GstBuffer *ViewChannel::dewarpCpu(GstSample *sample, GstVideoInfo *outInfo)
+{
+    GstVideoInfo inInfo;
+    GstCaps *caps = gst_sample_get_caps(sample);
+    GstBuffer *inBuffer = gst_sample_get_buffer(sample);
+    if (!caps || !inBuffer || !gst_video_info_from_caps(&inInfo, caps) ||
+        GST_VIDEO_INFO_FORMAT(&inInfo) != GST_VIDEO_FORMAT_I420)
+        return nullptr;
+    const int inWidth = GST_VIDEO_INFO_WIDTH(&inInfo);
+    const int inHeight = GST_VIDEO_INFO_HEIGHT(&inInfo);
+
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_tableVersion != m_geometryVersion || m_table.inWidth() != inWidth || m_table.inHeight() != inHeight) {
+            FisheyeLens lens;
+            lens.width = float(inWidth);
+            lens.height = float(inHeight);
+            lens.centerX = float(m_centerX);
+            lens.centerY = float(m_centerY);
+            lens.radius = float(m_radius);
+            lens.fov = m_lensFov;
+            FisheyeView view;
+            view.roll = m_roll;
+            view.tilt = m_tilt;
+            view.pan = m_pan;
+            view.fov = m_zoom;
+            view.ratio = float(m_output.width) / float(m_output.height);
+            m_tableVersion = m_geometryVersion;
+            const FisheyeProjection projection(lens, view);
+            m_table.build(projection, inWidth, inHeight, m_output.width, m_output.height);
+            gdouble kr = 0.299;
+            gdouble kb = 0.114;
+            gst_video_color_matrix_get_Kr_Kb(inInfo.colorimetry.matrix, &kr, &kb);
+            m_table.setMissingColour(kr, kb, inInfo.colorimetry.range == GST_VIDEO_COLOR_RANGE_0_255);
+            qCDebug(lcView, "%s: remap table for %dx%d frames built", qUtf8Printable(m_label), inWidth, inHeight);
+        }
+    }
+
+    // The output keeps the frames' colorimetry: the samples are copied, not converted.
+    gst_video_info_set_format(outInfo, GST_VIDEO_FORMAT_I420, guint(m_output.width), guint(m_output.height));
+    GST_VIDEO_INFO_FPS_N(outInfo) = m_output.fps;
+    GST_VIDEO_INFO_FPS_D(outInfo) = 1;
+    outInfo->colorimetry = inInfo.colorimetry;
+    outInfo->chroma_site = inInfo.chroma_site;
+    GstBuffer *outBuffer = gst_buffer_new_allocate(nullptr, outInfo->size, nullptr);
+    GstVideoFrame in;
+    GstVideoFrame out;
+    if (!gst_video_frame_map(&in, &inInfo, inBuffer, GST_MAP_READ)) {
+        gst_buffer_unref(outBuffer);
+        return nullptr;
+    }
+    if (!gst_video_frame_map(&out, outInfo, outBuffer, GST_MAP_WRITE)) {
+        gst_video_frame_unmap(&in);
+        gst_buffer_unref(outBuffer);
+        return nullptr;
+    }
+    PlanarImage src;
+    src.width = inWidth;
+    src.height = inHeight;
+    MutablePlanarImage dst;
+    dst.width = m_output.width;
+    dst.height = m_output.height;
+    for (int p = 0; p < 3; ++p) {
+        src.planes[p] = static_cast<const uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&in, p));
+        src.strides[p] = GST_VIDEO_FRAME_PLANE_STRIDE(&in, p);
+        dst.planes[p] = static_cast<uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&out, p));
+        dst.strides[p] = GST_VIDEO_FRAME_PLANE_STRIDE(&out, p);
+    }
+    m_table.apply(src, dst);
+    gst_video_frame_unmap(&out);
+    gst_video_frame_unmap(&in);
+    return outBuffer;
+}
+
+void ViewChannel::updateUniforms(GstElement *shader, int frameWidth, int frameHeight)
+{
+    GstStructure *uniforms = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_uniformVersion == m_geometryVersion && m_uniformWidth == frameWidth && m_uniformHeight == frameHeight)
+            return;
+        m_uniformVersion = m_geometryVersion;
+        m_uniformWidth = frameWidth;
+        m_uniformHeight = frameHeight;
+        uniforms = gst_structure_new(
+            "uniforms", "iCamWidth", G_TYPE_FLOAT, float(frameWidth), "iCamHeight", G_TYPE_FLOAT, float(frameHeight),
+            "iCamCenterX", G_TYPE_FLOAT, float(m_centerX), "iCamCenterY", G_TYPE_FLOAT, float(m_centerY), "iCamRadius",
+            G_TYPE_FLOAT, float(m_radius), "iCamFOV", G_TYPE_FLOAT, m_lensFov, "iRatio", G_TYPE_FLOAT,
+            float(m_output.width) / float(m_output.height), "iRoll", G_TYPE_FLOAT, m_roll, "iTilt", G_TYPE_FLOAT,
+            m_tilt, "iPan", G_TYPE_FLOAT, m_pan, "iFov", G_TYPE_FLOAT, m_zoom, nullptr);
+    }
+    g_object_set(shader, "uniforms", uniforms, nullptr);
+    gst_structure_free(uniforms);
+}
+
+void ViewChannel::produce(GstSample *sample, GstElement *appsrc, GstElement *shader)
+{
+    GstBuffer *buffer = nullptr;
+    GstCaps *caps = nullptr;
+    if (!sample) {
+        buffer = missingFrame(&caps);
+        if (shader)
+            updateUniforms(shader, m_output.width, m_output.height);
+    } else if (m_mode == DewarpMode::Cpu) {
+        GstVideoInfo info;
+        buffer = dewarpCpu(sample, &info);
+        if (!buffer)
+            return;
+        caps = gst_video_info_to_caps(&info);
+    } else {
+        GstVideoInfo info;
+        if (!gst_sample_get_caps(sample) || !gst_sample_get_buffer(sample) ||
+            !gst_video_info_from_caps(&info, gst_sample_get_caps(sample)))
+            return;
+        if (shader)
+            updateUniforms(shader, GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info));
+        // The frame itself goes to the GPU, in a buffer of our own that shares its memory: the
+        // decoder's timestamps mean nothing in the media's pipeline, and appsrc stamps it anew.
+        buffer = gst_buffer_copy(gst_sample_get_buffer(sample));
+        GST_BUFFER_PTS(buffer) = GST_CLOCK_TIME_NONE;
+        GST_BUFFER_DTS(buffer) = GST_CLOCK_TIME_NONE;
+        GST_BUFFER_DURATION(buffer) = GST_CLOCK_TIME_NONE;
+        caps = gst_caps_copy(gst_sample_get_caps(sample));
+        gst_caps_set_simple(caps, "framerate", GST_TYPE_FRACTION, m_output.fps, 1, nullptr);
+    }
+
+    if (!m_pushedCaps || !gst_caps_is_equal(m_pushedCaps, caps)) {
+        gst_app_src_set_caps(GST_APP_SRC(appsrc), caps);
+        if (m_pushedCaps)
+            gst_caps_unref(m_pushedCaps);
+        m_pushedCaps = gst_caps_ref(caps);
+    }
+    gst_caps_unref(caps);
+    // Buffers pushed again (repeats) are shared; appsrc timestamps a writable copy of the header.
+    if (gst_app_src_push_buffer(GST_APP_SRC(appsrc), buffer) == GST_FLOW_OK)
+        m_served.fetch_add(1);
+}

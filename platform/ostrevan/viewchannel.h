@@ -1,0 +1,120 @@
+#pragma once
+
+#include "defish/fisheyeprojection.h"
+#include "platform/ostrevan/remaptable.h"
+
+#include <gst/gst.h>
+#include <gst/video/video.h>
+
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+// How views are dewarped: on the GPU through glshader, or on the CPU with a remap table.
+enum class DewarpMode {
+    Cpu,
+    Gl,
+};
+
+// Size and rate of every served view.
+struct OutputOptions
+{
+    int width = 1280;
+    int height = 720;
+    int fps = 15;
+    int bitrateKbps = 2000;
+};
+
+// One served view between its stream's decoder and its RTSP media.
+//
+// The decoder's streaming thread offers every frame (offer(), cheap: it keeps the newest frame at
+// the view's rate). While a client watches (attach() .. detach()), a worker thread of the view
+// dewarps the newest frame and pushes it into the media's appsrc:
+//
+//   CPU: worker remaps I420 -> appsrc (I420 at the output size) ! x264enc ! rtph264pay
+//   GL:  worker passes the frame -> appsrc (the stream's I420) ! glupload ! glcolorconvert
+//        ! glshader (defish shader) ! output size ! gldownload ! videoconvert ! x264enc ! rtph264pay
+//
+// While the source delivers nothing the worker repeats the last frame twice a second (or a frame
+// of the missing colour when there never was one), so clients stay connected across a source
+// restart. The remap table and the shader's uniforms follow setGeometry().
+class ViewChannel
+{
+public:
+    ViewChannel(const QString &label, DewarpMode mode, const OutputOptions &output);
+    ~ViewChannel();
+
+    ViewChannel(const ViewChannel &) = delete;
+    ViewChannel &operator=(const ViewChannel &) = delete;
+
+    DewarpMode mode() const { return m_mode; }
+    const OutputOptions &output() const { return m_output; }
+
+    // Lens geometry in pixels and degrees (frame size comes from the frames) and view direction.
+    void setGeometry(int centerX, int centerY, int radius, float lensFov, float roll, float tilt, float pan,
+                     float zoom);
+
+    // The launch description of the RTSP media for this view.
+    QString mediaLaunch() const;
+
+    // Called with the media's elements once it is built (appsrc "src"; glshader "dewarp" or null).
+    void attach(GstElement *appsrc, GstElement *shader);
+    // Called when that media is torn down.
+    void detach(GstElement *appsrc);
+    // Ends the stream of the current media (the view was removed) and stops the worker.
+    void finish();
+
+    // Decoder thread: a new frame (time in microseconds of the monotonic clock).
+    void offer(GstSample *sample, qint64 nowUs);
+
+    quint64 framesServed() const { return m_served.load(); }
+    quint64 framesOffered() const { return m_accepted.load(); }
+
+private:
+    void run();
+    void produce(GstSample *sample, GstElement *appsrc, GstElement *shader);
+    GstBuffer *dewarpCpu(GstSample *sample, GstVideoInfo *outInfo);
+    GstBuffer *missingFrame(GstCaps **caps) const;
+    void updateUniforms(GstElement *shader, int frameWidth, int frameHeight);
+
+    const QString m_label;
+    const DewarpMode m_mode;
+    const OutputOptions m_output;
+    const qint64 m_periodUs;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    GstSample *m_pending = nullptr; // newest offered frame not yet produced
+    GstElement *m_appsrc = nullptr;
+    GstElement *m_shader = nullptr;
+    bool m_stop = false;
+    bool m_finished = false;
+    bool m_newMedia = false;
+    qint64 m_nextDueUs = 0;
+    // Geometry, guarded by m_mutex; m_geometryVersion grows with every change.
+    int m_centerX = 0;
+    int m_centerY = 0;
+    int m_radius = 0;
+    float m_lensFov = 0.0f;
+    float m_roll = 0.0f;
+    float m_tilt = 0.0f;
+    float m_pan = 0.0f;
+    float m_zoom = 0.0f;
+    quint64 m_geometryVersion = 1;
+
+    // Worker-only state.
+    GstSample *m_last = nullptr;
+    GstCaps *m_pushedCaps = nullptr;
+    RemapTable m_table;
+    quint64 m_tableVersion = 0;
+    quint64 m_uniformVersion = 0;
+    int m_uniformWidth = 0;
+    int m_uniformHeight = 0;
+
+    std::atomic<quint64> m_served{0};
+    std::atomic<quint64> m_accepted{0};
+    std::thread m_worker;
+};

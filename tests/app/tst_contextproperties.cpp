@@ -1,0 +1,49 @@
+// The root-context properties that start-up gives every document: the debug flag,
+// the streaming-server stand-in and its database argument, and the settings helper.
+#include "app/settingsstore.h"
+#include "app/startup.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QtTest>
+
+class TestContextProperties : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void documentsSeeTheDebugServerAndItsDatabase()
+    {
+        QQmlEngine engine;
+        Startup::setContextProperties(&engine);
+        QQmlComponent component(&engine);
+        component.setData("import QtQml 2.13\n"
+                          "QtObject {\n"
+                          "  property bool debug: isDebug\n"
+                          "  property string program: debugServerProgram\n"
+                          "  property var arguments: debugServerArguments\n"
+                          "  property QtObject store: settingsStore\n"
+                          "}\n",
+                          QUrl());
+        std::unique_ptr<QObject> object(component.create());
+        QVERIFY2(object, qPrintable(component.errorString()));
+        QCOMPARE(object->property("debug").toBool(), true);
+
+        const QFileInfo program(object->property("program").toString());
+        QVERIFY2(program.isAbsolute(), qPrintable(program.filePath()));
+        QVERIFY2(program.isExecutable(), qPrintable(program.filePath()));
+
+        const QStringList arguments = object->property("arguments").toStringList();
+        QCOMPARE(arguments, QStringList{QCoreApplication::applicationDirPath() + QStringLiteral("/objects.data")});
+
+        auto *store = qvariant_cast<QObject *>(object->property("store"));
+        QVERIFY(qobject_cast<SettingsStore *>(store));
+        // Owned by the engine, so it goes with it.
+        QCOMPARE(store->parent(), &engine);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestContextProperties)
+#include "tst_contextproperties.moc"

@@ -1,0 +1,135 @@
+#include "e2esteps.h"
+
+#include <QtTest>
+
+using namespace UiDriver;
+
+namespace E2e {
+
+bool fillLogin(QQuickWindow *login, const QString &host, int port, const QString &user, const QString &password)
+{
+    return typeInto(item(login, "txtHost"), host) && typeInto(item(login, "txtPort"), QString::number(port)) &&
+           typeInto(item(login, "txtUsername"), user) && typeInto(item(login, "txtPassword"), password);
+}
+
+bool signIn(AppRun &app, const SiteSim &sim)
+{
+    QQuickWindow *login = app.loginWindow();
+    if (!login || !QTest::qWaitForWindowExposed(login))
+        return false;
+    if (!fillLogin(login, sim.esHost(), sim.esPort(), sim.username(), sim.password()))
+        return false;
+    if (!click(item(login, "btnLogin")))
+        return false;
+    if (!QTest::qWaitFor([login] { return !login->isVisible(); }, 15000))
+        return false;
+    QQuickItem *gateways = item(app.mainWindow(), "lstGateways");
+    return gateways && QTest::qWaitFor([gateways] { return gateways->property("count").toInt() > 0; }, 15000);
+}
+
+QObject *waitForMessage(QQuickWindow *login, int timeoutMs)
+{
+    QObject *messager = object(login, "messager");
+    if (!messager)
+        return nullptr;
+    if (!QTest::qWaitFor([messager] { return messager->property("opened").toBool(); }, timeoutMs))
+        return nullptr;
+    return messager;
+}
+
+bool closeMessage(QObject *messager)
+{
+    auto *content = messager->property("contentItem").value<QQuickItem *>();
+    if (!click(itemWithText(content, "Close")))
+        return false;
+    return QTest::qWaitFor([messager] { return !messager->property("visible").toBool(); }, 3000);
+}
+
+QQuickItem *streamRow(QQuickWindow *main, const QString &name)
+{
+    QQuickItem *list = item(main, "lstStreams");
+    if (!list)
+        return nullptr;
+    const QList<QQuickItem *> rows = visibleItems(list, "streamDelegate");
+    for (QQuickItem *row : rows) {
+        QQuickItem *box = item(row, "chkStream");
+        if (box && box->property("text").toString().startsWith(name))
+            return row;
+    }
+    return nullptr;
+}
+
+QQuickItem *gatewayCheckBox(QQuickWindow *main, const QString &name)
+{
+    QQuickItem *list = item(main, "lstGateways");
+    if (!list)
+        return nullptr;
+    const QList<QQuickItem *> boxes = visibleItems(list, "chkGateway");
+    for (QQuickItem *box : boxes) {
+        if (box->property("text").toString() == name)
+            return box;
+    }
+    return nullptr;
+}
+
+QQuickItem *openStreamMenu(QQuickItem *row)
+{
+    QQuickItem *area = item(row, "areaContextMenu");
+    if (!area)
+        return nullptr;
+    QObject *menu = row->findChild<QObject *>(QStringLiteral("streamCtxMenu"));
+    if (!menu)
+        return nullptr;
+    // Beside the check box: the mouse area under it takes the click.
+    if (!clickAt(area, QPointF(area->width() - 4, area->height() / 2)))
+        return nullptr;
+    if (!QTest::qWaitFor([menu] { return menu->property("opened").toBool(); }, 3000))
+        return nullptr;
+    return menu->findChild<QQuickItem *>(QStringLiteral("menuAddView"));
+}
+
+void closeMenu(QQuickItem *row)
+{
+    QObject *menu = row->findChild<QObject *>(QStringLiteral("streamCtxMenu"));
+    QTest::keyClick(row->window(), Qt::Key_Escape);
+    if (menu)
+        (void)QTest::qWaitFor([menu] { return !menu->property("visible").toBool(); }, 3000);
+}
+
+bool openDefish(AppRun &app, const QString &streamName)
+{
+    QQuickItem *row = streamRow(app.mainWindow(), streamName);
+    QQuickItem *addView = row ? openStreamMenu(row) : nullptr;
+    if (!addView || !addView->isEnabled())
+        return false;
+    if (!click(addView))
+        return false;
+    QQuickWindow *defish = app.defishWindow();
+    return defish && QTest::qWaitFor([defish] { return defish->isExposed(); }, 5000) &&
+           QTest::qWaitFor([&app] { return defishContent(app) != nullptr; }, 5000);
+}
+
+QQuickItem *defishContent(AppRun &app)
+{
+    QQuickWindow *defish = app.defishWindow();
+    QQuickItem *loader = defish ? item(defish, "loaderDefish") : nullptr;
+    return loader ? loader->property("item").value<QQuickItem *>() : nullptr;
+}
+
+bool waitForLiveVideo(AppRun &app, int timeoutMs)
+{
+    return QTest::qWaitFor(
+        [&app] {
+            QQuickItem *content = defishContent(app);
+            if (!content)
+                return false;
+            QObject *source = content->findChild<QObject *>(QStringLiteral("consSource"));
+            QObject *defished = content->findChild<QObject *>(QStringLiteral("consDefished"));
+            // Consumer.Playing is 2.
+            return source && defished && source->property("state").toInt() == 2 &&
+                   defished->property("state").toInt() == 2;
+        },
+        timeoutMs);
+}
+
+} // namespace E2e

@@ -1,0 +1,46 @@
+#pragma once
+
+// Operator steps shared by the end-to-end tests: each is done through the
+// windows' controls with mouse clicks and key presses.
+#include "support/apprun.h"
+#include "support/sitesim.h"
+#include "support/uidriver.h"
+
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QString>
+
+namespace E2e {
+
+// Fills the login form (host, port, user name, password) by typing.
+bool fillLogin(QQuickWindow *login, const QString &host, int port, const QString &user, const QString &password);
+
+// Clicks "Login" and waits (bounded) until the login window has closed and the
+// main window lists at least one gateway.
+bool signIn(AppRun &app, const SiteSim &sim);
+
+// The message popup of the login window once it is open (bounded wait), or null.
+QObject *waitForMessage(QQuickWindow *login, int timeoutMs = 15000);
+// Presses the popup's "Close" button and waits until it is gone.
+bool closeMessage(QObject *messager);
+
+// Visible stream delegate whose check box text begins with name, or null.
+QQuickItem *streamRow(QQuickWindow *main, const QString &name);
+QQuickItem *gatewayCheckBox(QQuickWindow *main, const QString &name);
+
+// Opens the stream row's context menu with a click beside its check box; returns
+// the menu's "Add view" item once the menu is open, or null.
+QQuickItem *openStreamMenu(QQuickItem *row);
+// Escape closes an open menu.
+void closeMenu(QQuickItem *row);
+
+// "Add view" on a stream: the defish window shows (bounded wait).
+bool openDefish(AppRun &app, const QString &streamName);
+
+// Current loaded defish content, or null.
+QQuickItem *defishContent(AppRun &app);
+
+// Waits until both video consumers of the defish window play.
+bool waitForLiveVideo(AppRun &app, int timeoutMs = 20000);
+
+} // namespace E2e

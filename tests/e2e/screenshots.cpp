@@ -1,0 +1,104 @@
+// Takes the README's screenshots of the login, main and defish windows (live
+// video) on the running X display with ImageMagick's "import -window root",
+// against the site simulator running the demo site. Run by scripts/screenshots.sh.
+//
+//   quillon-screenshots OUTPUT-DIR
+#include "app/startup.h"
+#include "e2esteps.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cstdio>
+
+using namespace UiDriver;
+
+namespace {
+
+bool shoot(QQuickWindow *window, const QString &path)
+{
+    QTest::qWait(700); // let the last frames land
+    const QRect g = window->geometry();
+    const QString crop = QStringLiteral("%1x%2+%3+%4").arg(g.width()).arg(g.height()).arg(g.x()).arg(g.y());
+    const int rc =
+        QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
+                                                     QStringLiteral("-crop"), crop, QStringLiteral("+repage"), path});
+    std::fprintf(stderr, "screenshot %s (%s): %s\n", qPrintable(path), qPrintable(crop), rc == 0 ? "ok" : "failed");
+    return rc == 0;
+}
+
+int fail(const char *what)
+{
+    std::fprintf(stderr, "screenshots: %s\n", what);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Startup::initGStreamer(&argc, &argv);
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    QGuiApplication app(argc, argv);
+    if (argc < 2)
+        return fail("usage: quillon-screenshots OUTPUT-DIR");
+    const QDir out(QString::fromLocal8Bit(argv[1]));
+    QDir().mkpath(out.path());
+
+    QTemporaryDir dir;
+    SiteSim sim;
+    if (!sim.start(QStringLiteral(QUILLON_SOURCE_DIR "/platform/sites/demo.json"), dir.filePath("sim")))
+        return fail(qPrintable(sim.error()));
+    QDir::setCurrent(dir.path());
+    QFile::remove(QCoreApplication::applicationDirPath() + QStringLiteral("/objects.data"));
+
+    AppRun run;
+    if (!run.start())
+        return fail(qPrintable(run.loadErrors()));
+    QQuickWindow *main = run.mainWindow();
+    QQuickWindow *login = run.loginWindow();
+    main->setPosition(40, 40);
+    login->setPosition(60, 160);
+    if (!QTest::qWaitForWindowExposed(login))
+        return fail("login window not shown");
+    if (!E2e::fillLogin(login, sim.esHost(), sim.esPort(), sim.username(), sim.password()))
+        return fail("cannot fill the login form");
+    shoot(login, out.filePath("login.png"));
+
+    if (!click(item(login, "btnLogin")) || !QTest::qWaitFor([login] { return !login->isVisible(); }, 15000))
+        return fail("sign-in failed");
+    QTest::qWait(2000); // stream discovery
+
+    // A view stored on the first fisheye stream with video, for the lists.
+    QQuickItem *streams = item(main, "lstStreams");
+    QString streamName;
+    for (QQuickItem *row : visibleItems(streams, "streamDelegate")) {
+        const QString text = item(row, "chkStream")->property("text").toString();
+        if (text.contains(QLatin1Char('('))) {
+            streamName = text.left(text.indexOf(QLatin1String(" (")));
+            break;
+        }
+    }
+    if (streamName.isEmpty())
+        return fail("no published stream listed");
+
+    QQuickWindow *defish = run.defishWindow();
+    defish->setPosition(460, 40);
+    if (!E2e::openDefish(run, streamName) || !E2e::waitForLiveVideo(run))
+        return fail("no live video in the defish window");
+    QQuickItem *content = E2e::defishContent(run);
+    dragSlider(item(content, "sldPan"), 0.62);
+    dragSlider(item(content, "sldTilt"), 0.56);
+    dragSlider(item(content, "sldZoom"), 0.35);
+    typeInto(item(content, "txtName"), QStringLiteral("Entrance"));
+    QTest::qWait(1500);
+    shoot(defish, out.filePath("defish.png"));
+    click(item(defish, "btnDefishOk"));
+    (void)QTest::qWaitFor([defish] { return !defish->isVisible(); }, 5000);
+
+    shoot(main, out.filePath("main.png"));
+    run.stop();
+    sim.stop();
+    return 0;
+}

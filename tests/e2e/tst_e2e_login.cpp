@@ -1,0 +1,186 @@
+// End to end, the login window against the site simulator: signing in fills the
+// lists; a wrong password, a stopped server and a dropped connection are shown in
+// the message popup and the form stays usable; the settings, language included,
+// come back on the next start.
+#include "app/i18n.h"
+#include "app/startup.h"
+#include "e2esteps.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace UiDriver;
+
+class TestE2eLogin : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QVERIFY2(m_sim.start(QStringLiteral(QUILLON_TEST_DATA "/e2e-site.json"), m_dir.filePath("sim")),
+                 qPrintable(m_sim.error()));
+    }
+
+    void cleanupTestCase() { m_sim.stop(); }
+
+    void init()
+    {
+        // Every test is a fresh program start in a fresh working folder.
+        m_work = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir::setCurrent(m_work->path()));
+        QVERIFY2(m_app.start(), qPrintable(m_app.loadErrors()));
+        QVERIFY(QTest::qWaitForWindowExposed(m_app.loginWindow()));
+    }
+
+    void cleanup()
+    {
+        m_app.stop();
+        QDir::setCurrent(QDir::tempPath());
+        m_work.reset();
+    }
+
+    void signInFillsGatewaysAndStreams()
+    {
+        QVERIFY(E2e::signIn(m_app, m_sim));
+        QQuickWindow *main = m_app.mainWindow();
+        QTRY_COMPARE_WITH_TIMEOUT(item(main, "lstGateways")->property("count").toInt(), 2, 10000);
+        // The active gateways' live streams; the non-live one is dropped.
+        QTRY_COMPARE_WITH_TIMEOUT(item(main, "lstStreams")->property("count").toInt(), 6, 10000);
+        QVERIFY(E2e::gatewayCheckBox(main, "Gateway North"));
+        QVERIFY(E2e::gatewayCheckBox(main, "Gateway South"));
+        // Discovery adds the ZeroMQ port to the stream's text.
+        QTRY_VERIFY_WITH_TIMEOUT(E2e::streamRow(main, "Lobby ("), 10000);
+    }
+
+    void wrongPasswordIsShownAndTheFormStaysUsable()
+    {
+        QQuickWindow *login = m_app.loginWindow();
+        QVERIFY(E2e::fillLogin(login, m_sim.esHost(), m_sim.esPort(), m_sim.username(), "not-the-password"));
+        QVERIFY(click(item(login, "btnLogin")));
+        QObject *messager = E2e::waitForMessage(login);
+        QVERIFY(messager);
+        QVERIFY2(messager->property("text").toString().startsWith("Login error: "),
+                 qPrintable(messager->property("text").toString()));
+        QVERIFY(messager->property("text").toString().contains("Code: "));
+        QCOMPARE(login->property("processing").toBool(), false);
+        QVERIFY(E2e::closeMessage(messager));
+        QVERIFY(login->isVisible());
+
+        // A retry with the right password over the same connection signs in.
+        QVERIFY(typeInto(item(login, "txtPassword"), m_sim.password()));
+        QVERIFY(click(item(login, "btnLogin")));
+        QTRY_VERIFY_WITH_TIMEOUT(!login->isVisible(), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(item(m_app.mainWindow(), "lstGateways")->property("count").toInt(), 2, 10000);
+    }
+
+    void stoppedServerIsShownAndTheFormStaysUsable()
+    {
+        QQuickWindow *login = m_app.loginWindow();
+        QVERIFY(E2e::fillLogin(login, "127.0.0.1", SiteSim::freePort(), m_sim.username(), m_sim.password()));
+        QVERIFY(click(item(login, "btnLogin")));
+        QObject *messager = E2e::waitForMessage(login, 30000);
+        QVERIFY(messager);
+        QVERIFY2(messager->property("text").toString().startsWith("Connect error: "),
+                 qPrintable(messager->property("text").toString()));
+        QCOMPARE(login->property("processing").toBool(), false);
+        QVERIFY(E2e::closeMessage(messager));
+        for (const char *name : {"txtHost", "txtPort", "txtUsername", "txtPassword", "btnLogin", "btnExit"})
+            QVERIFY2(item(login, name)->isEnabled(), name);
+
+        // The operator corrects the port and signs in.
+        QVERIFY(typeInto(item(login, "txtPort"), QString::number(m_sim.esPort())));
+        QVERIFY(click(item(login, "btnLogin")));
+        QTRY_VERIFY_WITH_TIMEOUT(!login->isVisible(), 15000);
+    }
+
+    void allFieldsAreRequired()
+    {
+        QQuickWindow *login = m_app.loginWindow();
+        QVERIFY(typeInto(item(login, "txtHost"), m_sim.esHost()));
+        QVERIFY(typeInto(item(login, "txtPort"), QString::number(m_sim.esPort())));
+        QVERIFY(click(item(login, "btnLogin")));
+        QObject *messager = E2e::waitForMessage(login);
+        QVERIFY(messager);
+        QCOMPARE(messager->property("text").toString(), QStringLiteral("All fields are required!"));
+        QVERIFY(E2e::closeMessage(messager));
+        QVERIFY(login->isVisible());
+    }
+
+    void settingsAndLanguageAreRestoredOnTheNextStart()
+    {
+        QQuickWindow *login = m_app.loginWindow();
+        QVERIFY(chooseLanguage(login, "Portuguese"));
+        QVERIFY(E2e::signIn(m_app, m_sim));
+        m_app.stop();
+
+        // Second start in the same working folder.
+        QVERIFY2(m_app.start(), qPrintable(m_app.loadErrors()));
+        login = m_app.loginWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(login));
+        QCOMPARE(I18n::instance()->locale(), QStringLiteral("pt_BR"));
+        QCOMPARE(item(login, "cbLanguage")->property("currentIndex").toInt(), 1);
+        QCOMPARE(item(login, "txtHost")->property("text").toString(), m_sim.esHost());
+        QCOMPARE(item(login, "txtPort")->property("text").toString(), QString::number(m_sim.esPort()));
+        QCOMPARE(item(login, "txtUsername")->property("text").toString(), m_sim.username());
+        QCOMPARE(item(login, "txtPassword")->property("text").toString(), m_sim.password());
+        // The remembered form signs in with one click.
+        QVERIFY(click(item(login, "btnLogin")));
+        QTRY_VERIFY_WITH_TIMEOUT(!login->isVisible(), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(item(m_app.mainWindow(), "lstGateways")->property("count").toInt(), 2, 10000);
+    }
+
+    // Last: it stops the simulator.
+    void droppedConnectionIsShownAndTheFormStaysUsable()
+    {
+        QQuickWindow *login = m_app.loginWindow();
+        // Connected but not signed in: the login window stays.
+        QVERIFY(E2e::fillLogin(login, m_sim.esHost(), m_sim.esPort(), m_sim.username(), "wrong"));
+        QVERIFY(click(item(login, "btnLogin")));
+        QObject *messager = E2e::waitForMessage(login);
+        QVERIFY(messager);
+        QVERIFY(E2e::closeMessage(messager));
+
+        m_sim.stop();
+        messager = E2e::waitForMessage(login, 20000);
+        QVERIFY(messager);
+        QCOMPARE(messager->property("text").toString(), QStringLiteral("Lost connection to ES"));
+        QVERIFY(E2e::closeMessage(messager));
+        QCOMPARE(login->property("processing").toBool(), false);
+        QVERIFY(typeInto(item(login, "txtPassword"), m_sim.password()));
+        QCOMPARE(item(login, "txtPassword")->property("text").toString(), m_sim.password());
+    }
+
+private:
+    bool chooseLanguage(QQuickWindow *login, const QString &name)
+    {
+        QQuickItem *combo = item(login, "cbLanguage");
+        if (!click(combo))
+            return false;
+        auto *popup = combo->property("popup").value<QObject *>();
+        if (!popup || !QTest::qWaitFor([popup] { return popup->property("opened").toBool(); }, 3000))
+            return false;
+        if (!click(itemWithText(popup->property("contentItem").value<QQuickItem *>(), name)))
+            return false;
+        return QTest::qWaitFor([popup] { return !popup->property("visible").toBool(); }, 3000);
+    }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<QTemporaryDir> m_work;
+    SiteSim m_sim;
+    AppRun m_app;
+};
+
+int main(int argc, char **argv)
+{
+    Startup::initGStreamer(&argc, &argv);
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    QGuiApplication app(argc, argv);
+    TestE2eLogin test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_e2e_login.moc"

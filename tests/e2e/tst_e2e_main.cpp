@@ -1,0 +1,248 @@
+// End to end, the main and defish windows against the site simulator, as an
+// operator's session in order: lists after sign-in, switching gateways and
+// streams, "Add view" where it may be used, storing a view, "Save" writing
+// objects.data, "Start"/"Stop" running and killing the streaming-server
+// stand-in, and the stand-in stopped when the program ends.
+#include "app/startup.h"
+#include "e2esteps.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace UiDriver;
+
+namespace {
+const char *const kServer = "ostrevan";
+
+QString databasePath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/objects.data");
+}
+
+// Reads one column of a table of objects.data through a connection of its own.
+QStringList column(const QString &sql)
+{
+    QStringList values;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("e2e-reader"));
+        db.setDatabaseName(databasePath());
+        if (db.open()) {
+            QSqlQuery query(db);
+            if (query.exec(sql)) {
+                while (query.next())
+                    values.append(query.value(0).toString());
+            }
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("e2e-reader"));
+    return values;
+}
+} // namespace
+
+class TestE2eMain : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QFile::remove(databasePath());
+        QVERIFY2(m_sim.start(QStringLiteral(QUILLON_TEST_DATA "/e2e-site.json"), m_dir.filePath("sim")),
+                 qPrintable(m_sim.error()));
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        QVERIFY2(m_app.start(), qPrintable(m_app.loadErrors()));
+        QVERIFY(E2e::signIn(m_app, m_sim));
+        m_main = m_app.mainWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(m_main));
+        m_main->requestActivate();
+    }
+
+    void cleanupTestCase()
+    {
+        m_app.stop();
+        m_sim.stop();
+        QDir::setCurrent(QDir::tempPath());
+    }
+
+    void listsShowGatewaysStreamsAndPorts()
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(item(m_main, "lstGateways")->property("count").toInt(), 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(item(m_main, "lstStreams")->property("count").toInt(), 6, 10000);
+        // Every stream the gateways publish shows its port; the others their name.
+        QTRY_VERIFY_WITH_TIMEOUT(E2e::streamRow(m_main, "Lobby ("), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(E2e::streamRow(m_main, "Loading Dock ("), 10000);
+        QQuickItem *silent = E2e::streamRow(m_main, "Silent Yard");
+        QVERIFY(silent);
+        QVERIFY2(item(silent, "chkStream")->property("text").toString().contains("("),
+                 qPrintable(item(silent, "chkStream")->property("text").toString()));
+        QQuickItem *unpublished = E2e::streamRow(m_main, "Unpublished");
+        QVERIFY(unpublished);
+        QCOMPARE(item(unpublished, "chkStream")->property("text").toString(), QStringLiteral("Unpublished"));
+    }
+
+    void uncheckingAGatewayHidesItsStreams()
+    {
+        QQuickItem *south = E2e::gatewayCheckBox(m_main, "Gateway South");
+        QVERIFY(south);
+        QVERIFY(south->property("checked").toBool());
+        QVERIFY(click(south));
+        QTRY_COMPARE(item(m_main, "lstStreams")->property("count").toInt(), 3);
+        QVERIFY(!E2e::streamRow(m_main, "Loading Dock"));
+        QVERIFY(E2e::streamRow(m_main, "Lobby"));
+        QVERIFY(click(south));
+        QTRY_COMPARE(item(m_main, "lstStreams")->property("count").toInt(), 6);
+        QVERIFY(E2e::streamRow(m_main, "Loading Dock"));
+    }
+
+    void addViewIsEnabledOnlyWhereItCanWork_data()
+    {
+        QTest::addColumn<QString>("stream");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("fisheye, published") << "Lobby" << true;
+        QTest::newRow("fisheye, published, other gateway") << "Loading Dock" << true;
+        QTest::newRow("fisheye, ZeroMQ address without port") << "Unpublished" << false;
+        QTest::newRow("not fisheye") << "Parking" << false;
+        QTest::newRow("fisheye, file address") << "Recorded Hall" << true;
+    }
+
+    void addViewIsEnabledOnlyWhereItCanWork()
+    {
+        QFETCH(QString, stream);
+        QFETCH(bool, enabled);
+        QQuickItem *row = E2e::streamRow(m_main, stream);
+        QVERIFY(row);
+        QQuickItem *addView = E2e::openStreamMenu(row);
+        QVERIFY(addView);
+        QCOMPARE(addView->isEnabled(), enabled);
+        if (!enabled) {
+            // A click on the disabled entry opens nothing.
+            click(addView);
+            QTest::qWait(200);
+            QVERIFY(!m_app.defishWindow()->isVisible());
+        }
+        E2e::closeMenu(row);
+    }
+
+    void streamCheckBoxSwitchesTheStreamOffAndIsSaved()
+    {
+        QQuickItem *box = item(E2e::streamRow(m_main, "Parking"), "chkStream");
+        QVERIFY(box);
+        QVERIFY(box->property("checked").toBool());
+        QVERIFY(click(box));
+        QVERIFY(!box->property("checked").toBool());
+        QVERIFY(click(item(m_main, "btnSave")));
+        QTRY_VERIFY(!column("SELECT isActive FROM streams WHERE serial = 'S-PARK'").isEmpty());
+        QCOMPARE(column("SELECT isActive FROM streams WHERE serial = 'S-PARK'"), QStringList{"0"});
+        QCOMPARE(column("SELECT isActive FROM streams WHERE serial = 'S-LOBBY'"), QStringList{"1"});
+    }
+
+    void storedViewIsListedUnderItsStream()
+    {
+        QVERIFY(E2e::openDefish(m_app, "Lobby"));
+        QVERIFY(E2e::waitForLiveVideo(m_app));
+        QQuickWindow *defish = m_app.defishWindow();
+        QQuickItem *content = E2e::defishContent(m_app);
+        QVERIFY(dragSlider(item(content, "sldPan"), 0.75));
+        QVERIFY(dragSlider(item(content, "sldZoom"), 0.5));
+        QVERIFY(item(content, "sldPan")->property("value").toReal() > 0);
+
+        // "Ok" without a name keeps the window open.
+        QVERIFY(click(item(defish, "btnDefishOk")));
+        QTest::qWait(200);
+        QVERIFY(defish->isVisible());
+
+        QVERIFY(typeInto(item(content, "txtName"), "Entrance"));
+        QVERIFY(click(item(defish, "btnDefishOk")));
+        QTRY_VERIFY(!defish->isVisible());
+
+        QQuickItem *row = E2e::streamRow(m_main, "Lobby");
+        QVERIFY(row);
+        QTRY_VERIFY(item(row, "lstViews") && item(row, "lstViews")->isVisible());
+        QVERIFY(itemWithText(item(row, "lstViews"), "Entrance"));
+        // Only under its own stream.
+        QQuickItem *other = E2e::streamRow(m_main, "Loading Dock");
+        QVERIFY(!itemWithText(other, "Entrance"));
+
+        // The same name again is refused and the window stays open.
+        QVERIFY(E2e::openDefish(m_app, "Lobby"));
+        QVERIFY(typeInto(item(E2e::defishContent(m_app), "txtName"), "Entrance"));
+        QVERIFY(click(item(defish, "btnDefishOk")));
+        QTest::qWait(300);
+        QVERIFY(defish->isVisible());
+        QVERIFY(click(item(defish, "btnDefishClose")));
+        QTRY_VERIFY(!defish->isVisible());
+        QVERIFY(!E2e::defishContent(m_app));
+    }
+
+    void saveWritesObjectsData()
+    {
+        QFile::remove(databasePath());
+        QVERIFY(click(item(m_main, "btnSave")));
+        QTRY_COMPARE(column("SELECT COUNT(*) FROM gateways"), QStringList{"2"});
+        QStringList serials = column("SELECT serial FROM gateways");
+        serials.sort();
+        QCOMPARE(serials, (QStringList{"GW-NORTH", "GW-SOUTH"}));
+        QCOMPARE(column("SELECT name FROM views"), QStringList{"Entrance"});
+        QCOMPARE(column("SELECT serialStream FROM views"), QStringList{"S-LOBBY"});
+        const QStringList url = column("SELECT url FROM streams WHERE serial = 'S-LOBBY'");
+        QCOMPARE(url.size(), 1);
+        QVERIFY2(url.first().startsWith("zmq:tcp://127.0.0.1:"), qPrintable(url.first()));
+    }
+
+    void startAndStopRunAndKillTheStandin()
+    {
+        QVERIFY(ProcessInfo::children(kServer).isEmpty());
+        QFile::remove(databasePath());
+        QQuickItem *button = item(m_main, "btnStartStop");
+        QCOMPARE(button->property("text").toString(), QStringLiteral("Start"));
+        QVERIFY(click(button));
+        // The database is written before the server starts.
+        QVERIFY(QFile::exists(databasePath()));
+        QTRY_COMPARE_WITH_TIMEOUT(ProcessInfo::children(kServer).size(), 1, 10000);
+        QCOMPARE(button->property("text").toString(), QStringLiteral("Stop"));
+        QVERIFY(!item(m_main, "btnSave")->isEnabled());
+        QVERIFY(!item(m_main, "lstGateways")->isEnabled());
+        QVERIFY(!item(m_main, "lstStreams")->isEnabled());
+        // The server keeps running (it has a database to read).
+        QTest::qWait(1000);
+        QCOMPARE(ProcessInfo::children(kServer).size(), 1);
+
+        QVERIFY(click(button));
+        QTRY_VERIFY_WITH_TIMEOUT(ProcessInfo::children(kServer).isEmpty(), 10000);
+        QCOMPARE(button->property("text").toString(), QStringLiteral("Start"));
+        QVERIFY(item(m_main, "btnSave")->isEnabled());
+        QVERIFY(item(m_main, "lstStreams")->isEnabled());
+    }
+
+    void endingTheProgramStopsTheStandin()
+    {
+        QVERIFY(click(item(m_main, "btnStartStop")));
+        QTRY_COMPARE_WITH_TIMEOUT(ProcessInfo::children(kServer).size(), 1, 10000);
+        m_app.stop();
+        m_main = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT(ProcessInfo::children(kServer).isEmpty(), 10000);
+    }
+
+private:
+    QTemporaryDir m_dir;
+    SiteSim m_sim;
+    AppRun m_app;
+    QQuickWindow *m_main = nullptr;
+};
+
+int main(int argc, char **argv)
+{
+    Startup::initGStreamer(&argc, &argv);
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    QGuiApplication app(argc, argv);
+    TestE2eMain test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_e2e_main.moc"

@@ -1,0 +1,372 @@
+// The streaming server end to end over RTSP on 127.0.0.1: which views are served, that their
+// pictures are the defish shader's, and how they survive file changes and source restarts.
+
+#include "defish/utils.h"
+#include "objectsfilewriter.h"
+#include "platform/ostrevan/ostrevanserver.h"
+#include "platform/zmq/zmqelements.h"
+#include "rtspclient.h"
+#include "serverrun.h"
+
+#include <QImage>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <gst/app/gstappsink.h>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+constexpr int kOutWidth = 320;
+constexpr int kOutHeight = 180;
+// The lens circle lies inside the 640x480 frame: where it touched the frame's edge, the boundary of
+// the missing colour would run along a pixel row, and the GPU's and the CPU's last bit of sin/atan
+// would decide whole rows differently.
+constexpr int kLensRadius = 220;
+
+// A smooth, structured fisheye picture: the lens circle fills the height of a 640x480 frame.
+QImage fisheyePicture()
+{
+    QImage image(640, 480, QImage::Format_RGB888);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const int r = int(128 + 100 * std::sin(x / 23.0));
+            const int g = int(128 + 100 * std::sin(y / 17.0));
+            const int b = int(128 + 100 * std::sin((x + y) / 31.0));
+            image.setPixel(x, y, qRgb(r, g, b));
+        }
+    }
+    return image;
+}
+
+double psnr(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size())
+        return 0.0;
+    const QImage ca = a.convertToFormat(QImage::Format_RGB888);
+    const QImage cb = b.convertToFormat(QImage::Format_RGB888);
+    double sum = 0.0;
+    for (int y = 0; y < ca.height(); ++y) {
+        const uchar *pa = ca.constScanLine(y);
+        const uchar *pb = cb.constScanLine(y);
+        for (int i = 0; i < ca.width() * 3; ++i) {
+            const double d = double(pa[i]) - double(pb[i]);
+            sum += d * d;
+        }
+    }
+    const double mse = sum / (double(ca.width()) * ca.height() * 3.0);
+    return mse == 0.0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+double meanLuma(const QImage &image)
+{
+    if (image.isNull())
+        return -1.0;
+    double sum = 0.0;
+    int n = 0;
+    for (int y = image.height() / 4; y < image.height() * 3 / 4; ++y) {
+        for (int x = image.width() / 4; x < image.width() * 3 / 4; ++x) {
+            sum += qGray(image.pixel(x, y));
+            ++n;
+        }
+    }
+    return sum / n;
+}
+
+// The reference: the picture through glshader with the defish shader, as the defish window draws it,
+// then through 4:2:0 like everything H.264 carries (so that chroma at red edges compares fairly).
+QImage renderWithShader(const QString &png, const ViewRowSpec &view)
+{
+    GstElement *pipeline = gst_parse_launch(
+        "filesrc name=file ! pngdec ! videoconvert ! video/x-raw,format=I420 ! glupload ! glcolorconvert ! "
+        "glshader name=shader ! video/x-raw(memory:GLMemory),format=RGBA,width=320,height=180 ! gldownload ! "
+        "videoconvert ! video/x-raw,format=I420 ! videoconvert ! video/x-raw,format=RGB ! appsink name=sink sync=false",
+        nullptr);
+    if (!pipeline)
+        return {};
+    GstElement *file = gst_bin_get_by_name(GST_BIN(pipeline), "file");
+    g_object_set(file, "location", png.toUtf8().constData(), nullptr);
+    gst_object_unref(file);
+    GstElement *shader = gst_bin_get_by_name(GST_BIN(pipeline), "shader");
+    const Utils utils;
+    g_object_set(shader, "vertex", utils.defishVertexShader().toUtf8().constData(), "fragment",
+                 utils.defishShader().toUtf8().constData(), nullptr);
+    GstStructure *uniforms = gst_structure_new(
+        "uniforms", "iCamWidth", G_TYPE_FLOAT, 640.0f, "iCamHeight", G_TYPE_FLOAT, 480.0f, "iCamCenterX", G_TYPE_FLOAT,
+        320.0f, "iCamCenterY", G_TYPE_FLOAT, 240.0f, "iCamRadius", G_TYPE_FLOAT, float(kLensRadius), "iCamFOV",
+        G_TYPE_FLOAT, 180.0f, "iRatio", G_TYPE_FLOAT, float(kOutWidth) / float(kOutHeight), "iRoll", G_TYPE_FLOAT,
+        float(view.roll), "iTilt", G_TYPE_FLOAT, float(view.tilt), "iPan", G_TYPE_FLOAT, float(view.pan), "iFov",
+        G_TYPE_FLOAT, float(view.zoom), nullptr);
+    g_object_set(shader, "uniforms", uniforms, nullptr);
+    gst_structure_free(uniforms);
+    gst_object_unref(shader);
+
+    GstElement *sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    QImage result;
+    if (GstSample *sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 20 * GST_SECOND)) {
+        GstBuffer *buffer = gst_sample_get_buffer(sample);
+        GstMapInfo map;
+        if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+            result = QImage(map.data, kOutWidth, kOutHeight, (kOutWidth * 3 + 3) & ~3, QImage::Format_RGB888).copy();
+            gst_buffer_unmap(buffer, &map);
+        }
+        gst_sample_unref(sample);
+    }
+    gst_object_unref(sink);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    return result;
+}
+
+// A ZeroMQ publisher of an H.264 test picture in MPEG-TS, as a gateway publishes a camera.
+class ZmqPublisher
+{
+public:
+    ZmqPublisher(const QString &endpoint, const char *pattern)
+    {
+        const QString launch = QStringLiteral("videotestsrc is-live=true pattern=%1 ! "
+                                              "video/x-raw,width=320,height=240,framerate=15/1 ! "
+                                              "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=15 ! "
+                                              "mpegtsmux ! zmqsink name=sink")
+                                   .arg(QLatin1String(pattern));
+        m_pipeline = gst_parse_launch(launch.toUtf8().constData(), nullptr);
+        GstElement *sink = gst_bin_get_by_name(GST_BIN(m_pipeline), "sink");
+        g_object_set(sink, "endpoint", endpoint.toUtf8().constData(), nullptr);
+        gst_element_set_state(m_pipeline, GST_STATE_PLAYING);
+        gst_element_get_state(m_pipeline, nullptr, nullptr, 5 * GST_SECOND);
+        gchar *bound = nullptr;
+        g_object_get(sink, "bound-endpoint", &bound, nullptr);
+        m_bound = QString::fromUtf8(bound ? bound : "");
+        g_free(bound);
+        gst_object_unref(sink);
+    }
+    ~ZmqPublisher()
+    {
+        gst_element_set_state(m_pipeline, GST_STATE_NULL);
+        gst_object_unref(m_pipeline);
+    }
+    QString boundEndpoint() const { return m_bound; }
+
+private:
+    GstElement *m_pipeline = nullptr;
+    QString m_bound;
+};
+
+QString url(int port, const QString &serial, const QString &view)
+{
+    return QStringLiteral("rtsp://127.0.0.1:%1%2").arg(port).arg(OstrevanServer::mountPath(serial, view));
+}
+
+} // namespace
+
+class TstOstrevanRtsp : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_png;
+
+    ObjectsFileSpec pictureSite(const QVector<ViewRowSpec> &views) const
+    {
+        ObjectsFileSpec spec;
+        spec.gateways = {{QStringLiteral("GW-1"), true}};
+        StreamRowSpec stream;
+        stream.serialGateway = QStringLiteral("GW-1");
+        stream.serial = QStringLiteral("CAM-1");
+        stream.url = QStringLiteral("file:") + m_png;
+        stream.centerX = 320;
+        stream.centerY = 240;
+        stream.radius = kLensRadius;
+        stream.fov = 180;
+        spec.streams = {stream};
+        spec.views = views;
+        return spec;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        gst_init(nullptr, nullptr);
+        QVERIFY(quillon_zmq_register_static());
+        QVERIFY(m_dir.isValid());
+        m_png = m_dir.filePath(QStringLiteral("fisheye.png"));
+        QVERIFY(fisheyePicture().save(m_png));
+    }
+
+    void servesEveryActiveViewAndNoneOfTheInactive()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("serve.data"));
+        ObjectsFileSpec spec =
+            pictureSite({{QStringLiteral("CAM-1"), QStringLiteral("Front door"), 0, 10, 20, 60, true},
+                         {QStringLiteral("CAM-1"), QStringLiteral("Café Ünïcode 2"), 0, 0, 90, 60, true},
+                         {QStringLiteral("CAM-1"), QStringLiteral("Двор #1?"), 0, 30, 180, 70, true},
+                         {QStringLiteral("CAM-1"), QStringLiteral("Hidden"), 0, 0, 0, 60, false},
+                         {QStringLiteral("CAM-2"), QStringLiteral("Flat"), 0, 0, 0, 60, true},
+                         {QStringLiteral("CAM-3"), QStringLiteral("Elsewhere"), 0, 0, 0, 60, true}});
+        spec.gateways.append({QStringLiteral("GW-2"), false});
+        StreamRowSpec flat = spec.streams[0];
+        flat.serial = QStringLiteral("CAM-2");
+        flat.isFisheye = false;
+        StreamRowSpec elsewhere = spec.streams[0];
+        elsewhere.serial = QStringLiteral("CAM-3");
+        elsewhere.serialGateway = QStringLiteral("GW-2");
+        spec.streams.append(flat);
+        spec.streams.append(elsewhere);
+        QVERIFY(ObjectsFileWriter::write(file, spec));
+
+        ServerRun server(QStringList{file} + ServerRun::testOptions());
+        const int port = server.waitForPort();
+        QVERIFY2(port > 0, qPrintable(server.output()));
+
+        for (const char *name : {"Front door", "Café Ünïcode 2", "Двор #1?"}) {
+            RtspClient client(url(port, QStringLiteral("CAM-1"), QString::fromUtf8(name)));
+            QVERIFY2(
+                client.waitForFrames(2, 30000),
+                qPrintable(QStringLiteral("%1: %2\n%3").arg(QString::fromUtf8(name), client.error(), server.output())));
+            QCOMPARE(client.lastFrame().size(), QSize(kOutWidth, kOutHeight));
+        }
+        const QVector<QPair<QString, QString>> refused = {{QStringLiteral("CAM-1"), QStringLiteral("Hidden")},
+                                                          {QStringLiteral("CAM-2"), QStringLiteral("Flat")},
+                                                          {QStringLiteral("CAM-3"), QStringLiteral("Elsewhere")},
+                                                          {QStringLiteral("CAM-1"), QStringLiteral("Nowhere")}};
+        for (const auto &view : refused) {
+            RtspClient client(url(port, view.first, view.second));
+            QVERIFY2(client.waitForFailureOrEnd(20000), qPrintable(view.second));
+            QCOMPARE(client.frames(), 0);
+        }
+        QCOMPARE(server.process().state(), QProcess::Running);
+    }
+
+    void viewFramesMatchTheShaderRender_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("CPU remap") << "cpu";
+        QTest::newRow("GL shader") << "gl";
+    }
+
+    void viewFramesMatchTheShaderRender()
+    {
+        QFETCH(QString, mode);
+        QString why;
+        if (!OstrevanServer::glWorks(&why))
+            QSKIP(qPrintable(QStringLiteral("GStreamer GL does not work here, so there is no reference: ") + why));
+
+        const QVector<ViewRowSpec> views = {
+            {QStringLiteral("CAM-1"), QStringLiteral("Straight"), 0, 0, 0, 90, true},
+            {QStringLiteral("CAM-1"), QStringLiteral("Turned"), 10, 30, 45, 60, true},
+            {QStringLiteral("CAM-1"), QStringLiteral("Lens edge"), -20, 75, 200, 80, true}};
+        const QString file = m_dir.filePath(QStringLiteral("match-") + mode + QStringLiteral(".data"));
+        QVERIFY(ObjectsFileWriter::write(file, pictureSite(views)));
+        QStringList arguments = QStringList{file} + ServerRun::testOptions();
+        arguments[arguments.indexOf(QStringLiteral("cpu"))] = mode;
+        ServerRun server(arguments);
+        const int port = server.waitForPort();
+        QVERIFY2(port > 0, qPrintable(server.output()));
+
+        for (const ViewRowSpec &view : views) {
+            const QImage reference = renderWithShader(m_png, view);
+            QVERIFY(!reference.isNull());
+            RtspClient client(url(port, view.serialStream, view.name));
+            QVERIFY2(client.waitForFrames(3, 30000), qPrintable(client.error() + server.output()));
+            const QImage served = client.lastFrame();
+            const double db = psnr(served, reference);
+            qInfo("%s, view %s: PSNR %.1f dB", qPrintable(mode), qPrintable(view.name), db);
+            if (db <= 35.0) {
+                served.save(m_dir.filePath(view.name + QStringLiteral("-served.png")));
+                reference.save(m_dir.filePath(view.name + QStringLiteral("-reference.png")));
+            }
+            QVERIFY2(db > 35.0, qPrintable(QStringLiteral("%1: %2 dB").arg(view.name).arg(db)));
+        }
+    }
+
+    void fileChangeAddsUpdatesAndRemovesViewsWhileClientsWatch()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("change.data"));
+        ObjectsFileSpec spec =
+            pictureSite({{QStringLiteral("CAM-1"), QStringLiteral("Kept"), 0, 0, 0, 60, true},
+                         {QStringLiteral("CAM-1"), QStringLiteral("Dropped view"), 0, 0, 0, 60, true}});
+        spec.streams[0].url = QStringLiteral("testvideo:");
+        spec.streams[0].centerX = 160;
+        spec.streams[0].centerY = 120;
+        spec.streams[0].radius = 120;
+        QVERIFY(ObjectsFileWriter::write(file, spec));
+        ServerRun server(QStringList{file} + ServerRun::testOptions());
+        const int port = server.waitForPort();
+        QVERIFY2(port > 0, qPrintable(server.output()));
+
+        RtspClient kept(url(port, QStringLiteral("CAM-1"), QStringLiteral("Kept")));
+        RtspClient dropped(url(port, QStringLiteral("CAM-1"), QStringLiteral("Dropped view")));
+        QVERIFY2(kept.waitForFrames(5, 30000), qPrintable(kept.error() + server.output()));
+        QVERIFY2(dropped.waitForFrames(5, 30000), qPrintable(dropped.error() + server.output()));
+
+        spec.views = {{QStringLiteral("CAM-1"), QStringLiteral("Kept"), 0, 20, 90, 60, true},
+                      {QStringLiteral("CAM-1"), QStringLiteral("Added view"), 0, 0, 180, 60, true}};
+        const int from = server.outputSize();
+        QVERIFY(ObjectsFileWriter::write(file, spec));
+        QVERIFY2(server.waitFor(QStringLiteral("Serving view \"Added view\""), 15000, from),
+                 qPrintable(server.output()));
+        QVERIFY(server.waitFor(QStringLiteral("Removed view \"Dropped view\""), 15000, from));
+        QVERIFY(server.waitFor(QStringLiteral("Updated view \"Kept\""), 15000, from));
+
+        // The kept view goes on without a break; the dropped one ends for its client and is gone.
+        const int keptBefore = kept.frames();
+        QVERIFY2(kept.waitForFrames(keptBefore + 20, 20000), qPrintable(kept.error()));
+        QVERIFY(!kept.failed());
+        QVERIFY(!kept.ended());
+        const int droppedFrames = dropped.frames();
+        QTest::qWait(3000);
+        QVERIFY2(dropped.ended() || dropped.failed() || dropped.frames() == droppedFrames,
+                 "the removed view still streams");
+        RtspClient again(url(port, QStringLiteral("CAM-1"), QStringLiteral("Dropped view")));
+        QVERIFY(again.waitForFailureOrEnd(20000));
+        QCOMPARE(again.frames(), 0);
+
+        RtspClient added(url(port, QStringLiteral("CAM-1"), QStringLiteral("Added view")));
+        QVERIFY2(added.waitForFrames(3, 30000), qPrintable(added.error() + server.output()));
+    }
+
+    void keepsTheMountAndReconnectsWhenTheSourceRestarts()
+    {
+        auto publisher = std::make_unique<ZmqPublisher>(QStringLiteral("tcp://127.0.0.1:0"), "white");
+        const QString endpoint = publisher->boundEndpoint();
+        QVERIFY2(endpoint.startsWith(QStringLiteral("tcp://127.0.0.1:")), qPrintable(endpoint));
+
+        const QString file = m_dir.filePath(QStringLiteral("restart.data"));
+        ObjectsFileSpec spec = pictureSite({{QStringLiteral("CAM-1"), QStringLiteral("Lobby"), 0, 0, 0, 60, true}});
+        spec.streams[0].url = QStringLiteral("zmq:") + endpoint;
+        spec.streams[0].centerX = 160;
+        spec.streams[0].centerY = 120;
+        spec.streams[0].radius = 120;
+        QVERIFY(ObjectsFileWriter::write(file, spec));
+        ServerRun server(QStringList{file} + ServerRun::testOptions());
+        const int port = server.waitForPort();
+        QVERIFY2(port > 0, qPrintable(server.output()));
+
+        RtspClient client(url(port, QStringLiteral("CAM-1"), QStringLiteral("Lobby")));
+        QVERIFY2(client.waitForFrames(5, 30000), qPrintable(client.error() + server.output()));
+        QVERIFY2(meanLuma(client.lastFrame()) > 200, qPrintable(QString::number(meanLuma(client.lastFrame()))));
+
+        // The publisher goes away: the client stays connected and keeps getting (repeated) frames.
+        publisher.reset();
+        QTest::qWait(1000);
+        const int during = client.frames();
+        QVERIFY2(client.waitForFrames(during + 3, 10000), qPrintable(client.error()));
+
+        // It comes back with another picture on the same endpoint: the view shows it.
+        publisher = std::make_unique<ZmqPublisher>(endpoint, "black");
+        QCOMPARE(publisher->boundEndpoint(), endpoint);
+        QDeadlineTimer deadline(40000);
+        while (meanLuma(client.lastFrame()) > 60 && !deadline.hasExpired() && !client.failed())
+            QTest::qWait(100);
+        QVERIFY2(meanLuma(client.lastFrame()) < 60, qPrintable(client.error() + server.output()));
+        QVERIFY(!client.failed());
+        QVERIFY(!client.ended());
+    }
+};
+
+QTEST_GUILESS_MAIN(TstOstrevanRtsp)
+#include "tst_ostrevanrtsp.moc"

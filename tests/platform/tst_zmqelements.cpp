@@ -1,0 +1,307 @@
+// zmqsrc and zmqsink on loopback: registration with and without a plug-in
+// path, a decoded round trip, ffmpeg's zmq output, stopping without a
+// publisher, a restarting publisher and bad endpoints.
+#include "app/startup.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <gst/app/gstappsink.h>
+#include <gst/base/gstbasesrc.h>
+#include <gst/gst.h>
+#include <zmq.h>
+
+namespace {
+
+// A loopback port that is free right now (ZeroMQ picks it, we let it go).
+int freePort()
+{
+    void *context = zmq_ctx_new();
+    void *socket = zmq_socket(context, ZMQ_PUB);
+    int port = 0;
+    if (zmq_bind(socket, "tcp://127.0.0.1:*") == 0) {
+        char endpoint[128] = {0};
+        size_t size = sizeof endpoint;
+        zmq_getsockopt(socket, ZMQ_LAST_ENDPOINT, endpoint, &size);
+        port = QString::fromLatin1(endpoint).section(QLatin1Char(':'), -1).toInt();
+    }
+    int linger = 0;
+    zmq_setsockopt(socket, ZMQ_LINGER, &linger, sizeof linger);
+    zmq_close(socket);
+    zmq_ctx_term(context);
+    return port;
+}
+
+// Owns a pipeline and sets it to NULL on the way out.
+struct Pipeline
+{
+    explicit Pipeline(const QString &line)
+    {
+        GError *error = nullptr;
+        element = gst_parse_launch(line.toUtf8().constData(), &error);
+        if (error) {
+            qWarning("%s", error->message);
+            g_error_free(error);
+        }
+        if (element)
+            gst_object_ref_sink(element);
+    }
+    ~Pipeline()
+    {
+        if (element) {
+            gst_element_set_state(element, GST_STATE_NULL);
+            gst_object_unref(element);
+        }
+    }
+    GstElement *byName(const char *name) const
+    {
+        GstElement *e = gst_bin_get_by_name(GST_BIN(element), name);
+        if (e)
+            gst_object_unref(e);
+        return e;
+    }
+    bool play() const { return gst_element_set_state(element, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE; }
+    // The first error on the bus within the time-out, or an empty text.
+    QString error(GstClockTime timeout) const
+    {
+        GstBus *bus = gst_element_get_bus(element);
+        GstMessage *msg = gst_bus_timed_pop_filtered(bus, timeout, GST_MESSAGE_ERROR);
+        gst_object_unref(bus);
+        if (!msg)
+            return QString();
+        GError *err = nullptr;
+        gst_message_parse_error(msg, &err, nullptr);
+        QString text = QString::fromUtf8(err ? err->message : "error");
+        if (err)
+            g_error_free(err);
+        gst_message_unref(msg);
+        return text;
+    }
+    GstElement *element = nullptr;
+};
+
+QString publisherLine(const QString &endpoint)
+{
+    return QStringLiteral("videotestsrc is-live=true ! video/x-raw,width=320,height=240,framerate=15/1 ! "
+                          "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=15 ! "
+                          "mpegtsmux alignment=7 ! zmqsink name=sink endpoint=\"%1\"")
+        .arg(endpoint);
+}
+
+QString subscriberLine(const QString &endpoint)
+{
+    return QStringLiteral("zmqsrc name=src is-live=true endpoint=\"%1\" ! decodebin ! videoconvert ! "
+                          "video/x-raw,format=I420 ! appsink name=sink sync=false max-buffers=4 drop=true")
+        .arg(endpoint);
+}
+
+// Pulls one decoded frame within the time-out; returns its width (0: none).
+int pullFrameWidth(const Pipeline &subscriber, GstClockTime timeout)
+{
+    GstSample *sample = gst_app_sink_try_pull_sample(GST_APP_SINK(subscriber.byName("sink")), timeout);
+    if (!sample)
+        return 0;
+    int width = 0;
+    GstStructure *s = gst_caps_get_structure(gst_sample_get_caps(sample), 0);
+    gst_structure_get_int(s, "width", &width);
+    gst_sample_unref(sample);
+    return width;
+}
+
+} // namespace
+
+class TestZmqElements : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void elementsAreRegisteredWithoutPluginPath();
+    void pluginLibraryLoadsThroughPluginPath();
+    void sinkToSourceRoundTripDecodes();
+    void ffmpegZmqOutputDecodes();
+    void stoppingWithoutPublisherReturnsPromptly();
+    void restartedPublisherIsPickedUp();
+    void badEndpointsReportErrors_data();
+    void badEndpointsReportErrors();
+};
+
+void TestZmqElements::elementsAreRegisteredWithoutPluginPath()
+{
+    QVERIFY(qEnvironmentVariableIsEmpty("GST_PLUGIN_PATH"));
+    GstElement *src = gst_element_factory_make("zmqsrc", nullptr);
+    QVERIFY(src);
+    gst_object_ref_sink(src);
+    QVERIFY(g_object_class_find_property(G_OBJECT_GET_CLASS(src), "endpoint"));
+    QVERIFY(g_object_class_find_property(G_OBJECT_GET_CLASS(src), "is-live"));
+    QVERIFY(!gst_base_src_is_live(GST_BASE_SRC(src)));
+    g_object_set(src, "is-live", TRUE, "endpoint", "tcp://127.0.0.1:5555", nullptr);
+    QVERIFY(gst_base_src_is_live(GST_BASE_SRC(src)));
+    gchar *endpoint = nullptr;
+    g_object_get(src, "endpoint", &endpoint, nullptr);
+    QCOMPARE(QString::fromLatin1(endpoint), QStringLiteral("tcp://127.0.0.1:5555"));
+    g_free(endpoint);
+    gst_object_unref(src);
+
+    GstElement *sink = gst_element_factory_make("zmqsink", nullptr);
+    QVERIFY(sink);
+    gst_object_ref_sink(sink);
+    gst_object_unref(sink);
+}
+
+void TestZmqElements::pluginLibraryLoadsThroughPluginPath()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QProcess inspect;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("GST_PLUGIN_PATH"), QStringLiteral(QUILLON_ZMQ_PLUGIN_DIR));
+    env.insert(QStringLiteral("GST_REGISTRY"), dir.filePath(QStringLiteral("registry.bin")));
+    inspect.setProcessEnvironment(env);
+    inspect.start(QStringLiteral("gst-inspect-1.0"), {QStringLiteral("quillonzmq")});
+    QVERIFY(inspect.waitForFinished(60000));
+    const QString out = QString::fromUtf8(inspect.readAllStandardOutput());
+    QCOMPARE(inspect.exitCode(), 0);
+    QVERIFY2(out.contains(QStringLiteral("zmqsrc")) && out.contains(QStringLiteral("zmqsink")), qPrintable(out));
+    QVERIFY(out.contains(QStringLiteral("libgstquillonzmq.so")));
+}
+
+void TestZmqElements::sinkToSourceRoundTripDecodes()
+{
+    Pipeline publisher(publisherLine(QStringLiteral("tcp://127.0.0.1:*")));
+    QVERIFY(publisher.element);
+    QVERIFY(publisher.play());
+    gchar *bound = nullptr;
+    g_object_get(publisher.byName("sink"), "bound-endpoint", &bound, nullptr);
+    const QString endpoint = QString::fromLatin1(bound);
+    g_free(bound);
+    QVERIFY2(endpoint.startsWith(QStringLiteral("tcp://127.0.0.1:")) && !endpoint.endsWith(QLatin1Char('*')),
+             qPrintable(endpoint));
+
+    Pipeline subscriber(subscriberLine(endpoint));
+    QVERIFY(subscriber.element);
+    QVERIFY(subscriber.play());
+    QCOMPARE(pullFrameWidth(subscriber, 15 * GST_SECOND), 320);
+    QCOMPARE(pullFrameWidth(subscriber, 5 * GST_SECOND), 320);
+}
+
+void TestZmqElements::ffmpegZmqOutputDecodes()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString clip = dir.filePath(QStringLiteral("in.mp4"));
+    QProcess make;
+    make.start(QStringLiteral("ffmpeg"),
+               {"-hide_banner", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=15", "-t", "2",
+                "-c:v", "libx264", "-g", "15", "-pix_fmt", "yuv420p", clip});
+    QVERIFY(make.waitForFinished(60000));
+    QCOMPARE(make.exitCode(), 0);
+
+    const int port = freePort();
+    QVERIFY(port > 0);
+    const QString endpoint = QStringLiteral("tcp://127.0.0.1:%1").arg(port);
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), {"-hide_banner", "-loglevel", "error", "-re", "-stream_loop", "-1", "-i",
+                                            clip, "-t", "30", "-c", "copy", "-f", "mpegts", "zmq:" + endpoint});
+    QVERIFY(ffmpeg.waitForStarted(10000));
+
+    Pipeline subscriber(subscriberLine(endpoint));
+    QVERIFY(subscriber.play());
+    const int width = pullFrameWidth(subscriber, 20 * GST_SECOND);
+    ffmpeg.kill();
+    ffmpeg.waitForFinished(10000);
+    QCOMPARE(width, 320);
+}
+
+void TestZmqElements::stoppingWithoutPublisherReturnsPromptly()
+{
+    const int port = freePort();
+    Pipeline subscriber(subscriberLine(QStringLiteral("tcp://127.0.0.1:%1").arg(port)));
+    QVERIFY(subscriber.play());
+    QTest::qWait(300);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(gst_element_set_state(subscriber.element, GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
+    // A hang would stop here for ever; anything near a second is a fault.
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+    // And again, straight after starting.
+    QVERIFY(subscriber.play());
+    QCOMPARE(gst_element_set_state(subscriber.element, GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
+}
+
+void TestZmqElements::restartedPublisherIsPickedUp()
+{
+    const int port = freePort();
+    const QString endpoint = QStringLiteral("tcp://127.0.0.1:%1").arg(port);
+    Pipeline subscriber(subscriberLine(endpoint));
+    QVERIFY(subscriber.play());
+    {
+        Pipeline publisher(publisherLine(endpoint));
+        QVERIFY(publisher.play());
+        QCOMPARE(pullFrameWidth(subscriber, 15 * GST_SECOND), 320);
+    }
+    // Publisher gone: drain what is left, then nothing arrives.
+    while (pullFrameWidth(subscriber, GST_SECOND / 2) != 0) {
+    }
+    QCOMPARE(pullFrameWidth(subscriber, GST_SECOND / 2), 0);
+    {
+        Pipeline publisher(publisherLine(endpoint));
+        QVERIFY(publisher.play());
+        QCOMPARE(pullFrameWidth(subscriber, 15 * GST_SECOND), 320);
+    }
+}
+
+void TestZmqElements::badEndpointsReportErrors_data()
+{
+    QTest::addColumn<QString>("factory");
+    QTest::addColumn<QString>("endpoint");
+    QTest::newRow("src garbage") << "zmqsrc"
+                                 << "not an endpoint";
+    QTest::newRow("src empty") << "zmqsrc"
+                               << "";
+    QTest::newRow("src unknown transport") << "zmqsrc"
+                                           << "bogus://127.0.0.1:1";
+    QTest::newRow("sink garbage") << "zmqsink"
+                                  << "not an endpoint";
+    QTest::newRow("sink foreign address") << "zmqsink"
+                                          << "tcp://192.0.2.1:1";
+}
+
+void TestZmqElements::badEndpointsReportErrors()
+{
+    QFETCH(QString, factory);
+    QFETCH(QString, endpoint);
+    GstElement *element = gst_element_factory_make(factory.toLatin1().constData(), "under-test");
+    QVERIFY(element);
+    g_object_set(element, "endpoint", endpoint.toUtf8().constData(), nullptr);
+    GstElement *pipeline = gst_pipeline_new(nullptr);
+    gst_object_ref_sink(pipeline);
+    gst_bin_add(GST_BIN(pipeline), element);
+    GstElement *other = gst_element_factory_make(factory == QLatin1String("zmqsrc") ? "fakesink" : "fakesrc", nullptr);
+    gst_bin_add(GST_BIN(pipeline), other);
+    if (factory == QLatin1String("zmqsrc"))
+        gst_element_link(element, other);
+    else
+        gst_element_link(other, element);
+
+    QCOMPARE(gst_element_set_state(pipeline, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    GstBus *bus = gst_element_get_bus(pipeline);
+    GstMessage *msg = gst_bus_timed_pop_filtered(bus, 5 * GST_SECOND, GST_MESSAGE_ERROR);
+    QVERIFY(msg);
+    QCOMPARE(QString::fromLatin1(GST_OBJECT_NAME(GST_MESSAGE_SRC(msg))), QStringLiteral("under-test"));
+    gst_message_unref(msg);
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+}
+
+int main(int argc, char **argv)
+{
+    Startup::initGStreamer(&argc, &argv);
+    QCoreApplication app(argc, argv);
+    TestZmqElements test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_zmqelements.moc"

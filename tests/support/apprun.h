@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QQmlApplicationEngine>
+#include <QQuickWindow>
+#include <QString>
+#include <memory>
+
+typedef struct _GstElement GstElement;
+
+// One run of the program inside a test process: the start-up steps of the real
+// program (singletons, registrations, context properties, qrc:/main.qml), and on
+// stop() the real shutdown order (singletons first, then the engine). A later
+// start() is a fresh program start with new singletons, as after a restart.
+class AppRun
+{
+public:
+    AppRun();
+    ~AppRun();
+
+    // Loads the main document with the current directory as the program's
+    // working directory (where settings.ini lives). Returns false on a load error.
+    bool start();
+    void stop();
+    bool isRunning() const { return m_engine != nullptr; }
+
+    QQmlApplicationEngine *engine() const { return m_engine.get(); }
+    QQuickWindow *mainWindow() const { return m_main; }
+    QQuickWindow *loginWindow() const;
+    QQuickWindow *defishWindow() const;
+
+    // Messages of the last load, for failure output.
+    QString loadErrors() const { return m_errors; }
+
+private:
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    QQuickWindow *m_main = nullptr;
+    GstElement *m_glSink = nullptr;
+    QString m_errors;
+};
+
+namespace ProcessInfo {
+// Process ids of this process's living children whose command name is name.
+QList<qint64> children(const QString &name);
+// Resident set size of this process in KiB.
+qint64 residentKiB();
+} // namespace ProcessInfo

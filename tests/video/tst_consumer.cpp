@@ -1,0 +1,498 @@
+// Consumer on real display pipelines: two GstGLVideoItems in a window under
+// Xvfb with Mesa's software OpenGL, fed by one testvideo producer.
+#include "app/startup.h"
+#include "defish/utils.h"
+#include "video/consumer.h"
+#include "video/producer.h"
+
+#include <QGuiApplication>
+#include <QHash>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QSignalSpy>
+#include <QtTest>
+#include <gst/gst.h>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+const char *const kWindow = R"(
+import QtQuick 2.13
+import QtQuick.Window 2.13
+import org.freedesktop.gstreamer.GLVideoItem 1.0
+Window {
+    width: 640; height: 240; visible: true; color: "black"
+    GstGLVideoItem { objectName: "left"; x: 0; y: 0; width: 320; height: 240 }
+    GstGLVideoItem { objectName: "right"; x: 320; y: 0; width: 320; height: 240 }
+}
+)";
+
+// Captures log lines so a test can check both presence and absence.
+QStringList g_log;
+std::mutex g_logMutex;
+QtMessageHandler g_previous = nullptr;
+
+void captureMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_logMutex);
+        g_log << message;
+    }
+    if (type != QtDebugMsg && g_previous)
+        g_previous(type, context, message);
+}
+
+QStringList takeLog()
+{
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    QStringList log;
+    log.swap(g_log);
+    return log;
+}
+
+GstState pipelineState(Consumer &consumer)
+{
+    if (!consumer.pipeline())
+        return GST_STATE_VOID_PENDING;
+    GstState state = GST_STATE_VOID_PENDING;
+    gst_element_get_state(consumer.pipeline(), &state, nullptr, 5 * GST_SECOND);
+    return state;
+}
+
+// A float field of a structure; false when missing or of another type.
+bool floatField(const GstStructure *structure, const char *name, float *value)
+{
+    const GValue *field = gst_structure_get_value(structure, name);
+    if (!field || G_VALUE_TYPE(field) != G_TYPE_FLOAT)
+        return false;
+    *value = g_value_get_float(field);
+    return true;
+}
+
+bool near(QRgb pixel, int r, int g, int b, int tolerance = 40)
+{
+    return qAbs(qRed(pixel) - r) <= tolerance && qAbs(qGreen(pixel) - g) <= tolerance &&
+           qAbs(qBlue(pixel) - b) <= tolerance;
+}
+
+// Records what the fan-out hands to each consumer.
+struct FanOutLog
+{
+    struct Entry
+    {
+        const Consumer *consumer;
+        GstSample *sample; // compared by address only
+        GstBuffer *buffer;
+    };
+    std::mutex mutex;
+    QVector<Entry> entries;
+
+    void attach(Producer &producer)
+    {
+        producer.setFanOutObserver([this](const Consumer *consumer, GstSample *sample) {
+            std::lock_guard<std::mutex> lock(mutex);
+            entries.append({consumer, sample, gst_sample_get_buffer(sample)});
+        });
+    }
+    int count(const Consumer *consumer)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return int(std::count_if(entries.begin(), entries.end(),
+                                 [consumer](const Entry &e) { return e.consumer == consumer; }));
+    }
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        entries.clear();
+    }
+};
+
+} // namespace
+
+class TestConsumer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void launchLineHasShaderSegmentOnlyWithShader();
+    void uniformsKeepOnlyNumbersAsFloats();
+    void uniformsWithoutShaderChangeNothing();
+    void startBeforeFrameSizeIsDeferredThenPlays();
+    void startAfterFrameSizeGoesStraightToPlaying();
+    void changingProducerReRegistersOnce();
+    void stopTwiceCleansUpOnce();
+    void startWithoutProducerFails();
+    void fanOutGivesFirstTheSampleAndLaterOnesACopy();
+    void consumerNotWaitingForDataIsSkipped();
+    void framesAreDrawnIntoTheVideoItems();
+
+private:
+    std::unique_ptr<QQmlEngine> m_engine;
+    std::unique_ptr<QQuickWindow> m_window;
+    QQuickItem *m_left = nullptr;
+    QQuickItem *m_right = nullptr;
+    GstElement *m_glSink = nullptr;
+};
+
+void TestConsumer::initTestCase()
+{
+    m_glSink = Startup::loadGlVideoItem();
+    QVERIFY2(m_glSink, "the qmlglsink plug-in is missing");
+    Utils::create();
+    m_engine = std::make_unique<QQmlEngine>();
+    QQmlComponent component(m_engine.get());
+    component.setData(kWindow, QUrl::fromLocalFile(QDir::tempPath() + QStringLiteral("/tst_consumer_window.qml")));
+    m_window.reset(qobject_cast<QQuickWindow *>(component.create()));
+    if (!m_window)
+        qWarning("%s", qPrintable(component.errorString()));
+    QVERIFY(m_window);
+    m_left = m_window->findChild<QQuickItem *>(QStringLiteral("left"));
+    m_right = m_window->findChild<QQuickItem *>(QStringLiteral("right"));
+    QVERIFY(m_left && m_right);
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    g_previous = qInstallMessageHandler(captureMessage);
+}
+
+void TestConsumer::cleanupTestCase()
+{
+    qInstallMessageHandler(g_previous);
+    m_window.reset();
+    m_engine.reset();
+    Utils::destroy();
+    Startup::releaseGlVideoItem(m_glSink);
+}
+
+void TestConsumer::init()
+{
+    takeLog();
+}
+
+void TestConsumer::cleanup()
+{
+    // Let queued deliveries of the finished case run before the next one.
+    QTest::qWait(50);
+}
+
+void TestConsumer::launchLineHasShaderSegmentOnlyWithShader()
+{
+    const QString head = QStringLiteral("appsrc name=appsrc is-live=true format=time ! queue ! glupload ! "
+                                        "glcolorconvert ! video/x-raw(memory:GLMemory),format=RGBA");
+    QCOMPARE(Consumer::launchLine(false), head + QStringLiteral(" ! qmlglsink name=qmlglsink"));
+    QCOMPARE(Consumer::launchLine(true), head + QStringLiteral(" ! glshader name=glshader ! qmlglsink name=qmlglsink"));
+}
+
+void TestConsumer::uniformsKeepOnlyNumbersAsFloats()
+{
+    Producer producer; // never started: the start is deferred, the pipeline exists
+    Consumer consumer;
+    consumer.setName(QStringLiteral("Defished"));
+    consumer.setProducer(&producer);
+    consumer.setUseShader(true);
+    consumer.setShader(Utils::instance()->defishShader());
+    consumer.setWidget(m_right);
+    // Calls before start() are accepted and change nothing.
+    consumer.setUniforms({{QStringLiteral("iCamWidth"), 1}});
+    QVERIFY(consumer.start());
+    GstElement *shader = gst_bin_get_by_name(GST_BIN(consumer.pipeline()), "glshader");
+    QVERIFY(shader);
+
+    QVariantMap uniforms;
+    uniforms.insert(QStringLiteral("iCamWidth"), 640);
+    uniforms.insert(QStringLiteral("iRatio"), 0.5);
+    uniforms.insert(QStringLiteral("flag"), true);
+    uniforms.insert(QStringLiteral("label"), QStringLiteral("text"));
+    uniforms.insert(QStringLiteral("big"), qlonglong(1) << 40);
+    uniforms.insert(QStringLiteral("small"), QVariant::fromValue<short>(-3));
+    uniforms.insert(QStringLiteral("list"), QVariantList{1, 2});
+    consumer.setUniforms(uniforms);
+
+    GstStructure *set = nullptr;
+    g_object_get(shader, "uniforms", &set, nullptr);
+    QVERIFY(set);
+    QCOMPARE(QString::fromLatin1(gst_structure_get_name(set)), QStringLiteral("uniforms"));
+    QCOMPARE(gst_structure_n_fields(set), 4);
+    float value = 0;
+    QVERIFY(floatField(set, "iCamWidth", &value));
+    QCOMPARE(value, 640.0f);
+    QVERIFY(floatField(set, "iRatio", &value));
+    QCOMPARE(value, 0.5f);
+    QVERIFY(floatField(set, "big", &value));
+    QCOMPARE(value, float(qlonglong(1) << 40));
+    QVERIFY(floatField(set, "small", &value));
+    QCOMPARE(value, -3.0f);
+    QVERIFY(!gst_structure_has_field(set, "flag"));
+    QVERIFY(!gst_structure_has_field(set, "label"));
+    QVERIFY(!gst_structure_has_field(set, "list"));
+    gst_structure_free(set);
+    gst_object_unref(shader);
+    consumer.stop();
+}
+
+void TestConsumer::uniformsWithoutShaderChangeNothing()
+{
+    Producer producer;
+    Consumer consumer;
+    consumer.setProducer(&producer);
+    consumer.setWidget(m_left);
+    QVERIFY(consumer.start());
+    GstElement *shader = gst_bin_get_by_name(GST_BIN(consumer.pipeline()), "glshader");
+    QVERIFY(!shader);
+    consumer.setUniforms({{QStringLiteral("iCamWidth"), 640}});
+    consumer.stop();
+}
+
+void TestConsumer::startBeforeFrameSizeIsDeferredThenPlays()
+{
+    Producer producer;
+    producer.setSource(QStringLiteral("testvideo"));
+    Consumer consumer;
+    consumer.setName(QStringLiteral("Source"));
+    consumer.setProducer(&producer);
+    consumer.setWidget(m_left);
+
+    QVERIFY(consumer.start());
+    QCOMPARE(consumer.state(), Consumer::Ready);
+    QStringList log = takeLog();
+    QVERIFY(log.contains(QStringLiteral("Creating pipeline for: Source")));
+    QVERIFY(log.contains(QStringLiteral("Producer has no videoInfo!")));
+    QVERIFY(log.contains(QStringLiteral("Source: Scheduled startPlaying after receiving producer's videoInfo")));
+    QCOMPARE(pipelineState(consumer), GST_STATE_NULL);
+
+    producer.start();
+    QTRY_COMPARE_WITH_TIMEOUT(consumer.state(), Consumer::Playing, 10000);
+    QStringList later;
+    QTRY_VERIFY(
+        (later += takeLog()).contains(QStringLiteral("Source: Received producer's videoInfo, startPlaying ...")));
+    QCOMPARE(pipelineState(consumer), GST_STATE_PLAYING);
+    consumer.stop();
+    producer.stop();
+}
+
+void TestConsumer::startAfterFrameSizeGoesStraightToPlaying()
+{
+    Producer producer;
+    producer.setSource(QStringLiteral("testvideo"));
+    producer.start();
+    QTRY_COMPARE_WITH_TIMEOUT(producer.state(), Producer::Playing, 10000);
+
+    Consumer consumer;
+    consumer.setName(QStringLiteral("Late"));
+    consumer.setProducer(&producer);
+    consumer.setWidget(m_left);
+    takeLog();
+    QVERIFY(consumer.start());
+    QCOMPARE(pipelineState(consumer), GST_STATE_PLAYING);
+    const QStringList log = takeLog();
+    QVERIFY(!log.contains(QStringLiteral("Producer has no videoInfo!")));
+    QVERIFY(log.filter(QStringLiteral("Received producer's videoInfo")).isEmpty());
+    // The producer reached Playing before: no further state change arrives.
+    QTest::qWait(200);
+    QCOMPARE(consumer.state(), Consumer::Ready);
+    consumer.stop();
+}
+
+void TestConsumer::changingProducerReRegistersOnce()
+{
+    Producer a;
+    Producer b;
+    Consumer consumer;
+    consumer.setName(QStringLiteral("Switch"));
+    QSignalSpy changed(&consumer, &Consumer::producerChanged);
+    consumer.setProducer(&a);
+    takeLog();
+    consumer.setProducer(&b);
+    QCOMPARE(changed.count(), 2);
+    QCOMPARE(takeLog(), (QStringList{QStringLiteral("UnRegistering consumer: Switch"),
+                                     QStringLiteral("Registering consumer: Switch")}));
+    consumer.setProducer(&b);
+    QCOMPARE(changed.count(), 2);
+    QVERIFY(takeLog().isEmpty());
+
+    // Only the current producer's state reaches the consumer.
+    a.setSource(QStringLiteral("testvideo"));
+    a.start();
+    QTRY_COMPARE_WITH_TIMEOUT(a.state(), Producer::Playing, 10000);
+    QCOMPARE(consumer.state(), Consumer::Null);
+}
+
+void TestConsumer::stopTwiceCleansUpOnce()
+{
+    Producer producer;
+    Consumer consumer;
+    consumer.setName(QStringLiteral("Twice"));
+    consumer.setProducer(&producer);
+    consumer.setWidget(m_left);
+    consumer.start();
+    takeLog();
+    consumer.stop();
+    consumer.stop();
+    QCOMPARE(takeLog().filter(QStringLiteral("Cleaning up pipeline: Twice")).size(), 1);
+    QCOMPARE(consumer.state(), Consumer::Null);
+    QVERIFY(!consumer.pipeline());
+}
+
+void TestConsumer::startWithoutProducerFails()
+{
+    Consumer consumer;
+    consumer.setName(QStringLiteral("Lonely"));
+    QVERIFY(!consumer.start());
+    QVERIFY(!consumer.pipeline());
+    QCOMPARE(consumer.state(), Consumer::Null);
+    QVERIFY(takeLog().contains(QStringLiteral("At: bool Consumer::start()")));
+}
+
+void TestConsumer::fanOutGivesFirstTheSampleAndLaterOnesACopy()
+{
+    Producer producer;
+    producer.setSource(QStringLiteral("testvideo"));
+    Consumer first;
+    first.setName(QStringLiteral("First"));
+    first.setWidget(m_left);
+    first.setProducer(&producer);
+    Consumer second;
+    second.setName(QStringLiteral("Second"));
+    second.setWidget(m_right);
+    second.setProducer(&producer);
+    FanOutLog log;
+    log.attach(producer);
+
+    producer.start();
+    first.start();
+    second.start();
+    QTRY_VERIFY_WITH_TIMEOUT(log.count(&first) >= 10 && log.count(&second) >= 10, 15000);
+    producer.stop();
+
+    // Pairs handed out for one pulled frame: same buffer (no deep copy), the
+    // first consumer before the second, and two distinct sample objects.
+    int pairs = 0;
+    QHash<GstBuffer *, const FanOutLog::Entry *> byBuffer;
+    for (const auto &entry : log.entries) {
+        if (entry.consumer == &first) {
+            byBuffer.insert(entry.buffer, &entry);
+        } else {
+            QCOMPARE(entry.consumer, &second);
+            const FanOutLog::Entry *match = byBuffer.value(entry.buffer);
+            if (match) {
+                QVERIFY(match->sample != entry.sample);
+                ++pairs;
+            }
+        }
+    }
+    QVERIFY(pairs >= 5);
+    first.stop();
+    second.stop();
+}
+
+void TestConsumer::consumerNotWaitingForDataIsSkipped()
+{
+    Producer producer;
+    producer.setSource(QStringLiteral("testvideo"));
+    Consumer shown;
+    shown.setName(QStringLiteral("Shown"));
+    shown.setWidget(m_left);
+    shown.setProducer(&producer);
+    Consumer idle; // registered, never started: no app source
+    idle.setName(QStringLiteral("Idle"));
+    idle.setProducer(&producer);
+    Consumer stalled;
+    stalled.setName(QStringLiteral("Stalled"));
+    stalled.setWidget(m_right);
+    stalled.setProducer(&producer);
+    FanOutLog log;
+    log.attach(producer);
+
+    producer.start();
+    shown.start();
+    stalled.start();
+    QTRY_VERIFY_WITH_TIMEOUT(log.count(&stalled) > 0, 10000);
+    // Paused display: its queue and then its app source fill up, and the app
+    // source says it has enough.
+    gst_element_set_state(stalled.pipeline(), GST_STATE_PAUSED);
+    QTRY_VERIFY_WITH_TIMEOUT(!stalled.isWaitingForData(), 30000);
+    log.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(log.count(&shown) >= 10, 10000);
+    QCOMPARE(log.count(&stalled), 0);
+    QCOMPARE(log.count(&idle), 0);
+    QVERIFY(shown.isWaitingForData() || log.count(&shown) > 0);
+    producer.stop();
+    shown.stop();
+    stalled.stop();
+}
+
+void TestConsumer::framesAreDrawnIntoTheVideoItems()
+{
+    Producer producer;
+    producer.setSource(QStringLiteral("testvideo"));
+    Consumer raw;
+    raw.setName(QStringLiteral("Source"));
+    raw.setWidget(m_left);
+    raw.setProducer(&producer);
+    Consumer defished;
+    defished.setName(QStringLiteral("Defished"));
+    defished.setWidget(m_right);
+    defished.setUseShader(true);
+    defished.setShader(Utils::instance()->defishShader());
+    defished.setProducer(&producer);
+
+    producer.start();
+    raw.start();
+    defished.start();
+    QTRY_COMPARE_WITH_TIMEOUT(defished.state(), Consumer::Playing, 10000);
+    // Looking straight along the lens axis with a wide lens: the centre of the
+    // output samples the centre of the frame; the corners of a 170 degree view
+    // fall outside a 60 degree lens and are drawn red.
+    defished.setUniforms({{QStringLiteral("iCamWidth"), 320},
+                          {QStringLiteral("iCamHeight"), 240},
+                          {QStringLiteral("iCamCenterX"), 160.0},
+                          {QStringLiteral("iCamCenterY"), 120.0},
+                          {QStringLiteral("iCamRadius"), 160.0},
+                          {QStringLiteral("iCamFOV"), 60.0},
+                          {QStringLiteral("iRatio"), 320.0 / 240.0},
+                          {QStringLiteral("iRoll"), 0.0},
+                          {QStringLiteral("iTilt"), 0.0},
+                          {QStringLiteral("iPan"), 0.0},
+                          {QStringLiteral("iFov"), 170.0}});
+
+    // videotestsrc's default colour bars: white-ish on the left, yellow next.
+    QImage image;
+    const auto drawn = [&] {
+        image = m_window->grabWindow();
+        if (image.isNull())
+            return false;
+        const QRgb white = image.pixel(20, 60);
+        const QRgb yellow = image.pixel(20 + 320 / 7, 60);
+        const QRgb corner = image.pixel(320 + 4, 4);
+        return near(white, 255, 255, 255, 70) && near(yellow, 255, 255, 0, 70) && near(corner, 255, 0, 0);
+    };
+    QTRY_IMPL(drawn(), 15000);
+    if (!drawn()) {
+        image.save(QDir::tempPath() + QStringLiteral("/tst_consumer_grab.png"));
+        qWarning("white %x yellow %x corner %x", image.pixel(20, 60), image.pixel(20 + 320 / 7, 60),
+                 image.pixel(324, 4));
+    }
+    QVERIFY(drawn());
+    // The dewarped centre is not red: the shader sampled the frame there.
+    const QRgb centre = image.pixel(320 + 160, 120);
+    QVERIFY2(!near(centre, 255, 0, 0), qPrintable(QString::number(centre, 16)));
+    raw.stop();
+    defished.stop();
+    producer.stop();
+}
+
+int main(int argc, char **argv)
+{
+    Startup::initGStreamer(&argc, &argv);
+    QGuiApplication app(argc, argv);
+    TestConsumer test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_consumer.moc"
