@@ -37,17 +37,10 @@ std::shared_ptr<IoThread> ContextImpl::ioThread()
     if (!m_thread) {
         auto t = std::make_shared<IoThread>();
         t->work.emplace(t->io.get_executor());
-        // The id is written before the thread may run anything that reads it.
-        std::mutex started;
-        std::unique_lock<std::mutex> startLock(started);
-        t->thread = std::thread([t, &started] {
-            {
-                std::lock_guard<std::mutex> wait(started);
-            }
-            t->io.run();
-        });
+        // Nothing reaches the thread before this function returns (nobody has the
+        // io_context yet), so the id is in place before any handler compares it.
+        t->thread = std::thread([t] { t->io.run(); });
         t->threadId = t->thread.get_id();
-        startLock.unlock();
         m_thread = std::move(t);
     }
     return m_thread;

@@ -94,25 +94,33 @@ bool parseMessage(const std::string &payload, json *message, std::string *error)
     return true;
 }
 
+namespace {
+
+// nlohmann reports unsigned numbers as integers too, so unsigned goes first.
+bool integerOf(const json &v, long long *out)
+{
+    if (v.is_number_unsigned()) {
+        const auto u = v.get<std::uint64_t>();
+        if (u > std::uint64_t(std::numeric_limits<long long>::max()))
+            return false;
+        *out = (long long)u;
+        return true;
+    }
+    if (v.is_number_integer()) {
+        *out = v.get<long long>();
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
 bool getInt(const json &object, const char *name, long long *out)
 {
     if (!object.is_object())
         return false;
     auto it = object.find(name);
-    if (it == object.end())
-        return false;
-    if (it->is_number_integer()) {
-        *out = it->get<long long>();
-        return true;
-    }
-    if (it->is_number_unsigned()) {
-        const auto v = it->get<std::uint64_t>();
-        if (v > std::uint64_t(std::numeric_limits<long long>::max()))
-            return false;
-        *out = (long long)v;
-        return true;
-    }
-    return false;
+    return it != object.end() && integerOf(*it, out);
 }
 
 bool getString(const json &object, const char *name, std::string *out)
@@ -125,26 +133,6 @@ bool getString(const json &object, const char *name, std::string *out)
     *out = it->get<std::string>();
     return true;
 }
-
-namespace {
-
-bool integerOf(const json &v, long long *out)
-{
-    if (v.is_number_integer()) {
-        *out = v.get<long long>();
-        return true;
-    }
-    if (v.is_number_unsigned()) {
-        const auto u = v.get<std::uint64_t>();
-        if (u > std::uint64_t(std::numeric_limits<long long>::max()))
-            return false;
-        *out = (long long)u;
-        return true;
-    }
-    return false;
-}
-
-} // namespace
 
 json encodeValue(const Value &value)
 {
