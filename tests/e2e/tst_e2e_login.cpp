@@ -60,7 +60,7 @@ private slots:
         // A retry with the right password over the same connection signs in.
         QVERIFY(typeInto(item(login, "txtPassword"), m_sim.password()));
         QVERIFY(click(item(login, "btnLogin")));
-        QTRY_VERIFY_WITH_TIMEOUT(!login->isVisible(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!login->isVisible(), 30000);
     }
 
     void stoppedServerIsShownAndTheFormStaysUsable()
@@ -80,7 +80,7 @@ private slots:
         // The operator corrects the port and signs in.
         QVERIFY(typeInto(item(login, "txtPort"), QString::number(m_sim.esPort())));
         QVERIFY(click(item(login, "btnLogin")));
-        QTRY_VERIFY_WITH_TIMEOUT(!login->isVisible(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!login->isVisible(), 30000);
     }
 
     void allFieldsAreRequired()
@@ -115,7 +115,7 @@ private slots:
         QCOMPARE(item(login, "txtPassword")->property("text").toString(), m_sim.password());
         // The remembered form signs in with one click.
         QVERIFY(click(item(login, "btnLogin")));
-        QTRY_VERIFY_WITH_TIMEOUT(!login->isVisible(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!login->isVisible(), 30000);
     }
 
     // Last: it stops the simulator.
