@@ -92,10 +92,13 @@ QQuickItem *openStreamMenu(QQuickItem *row)
         return nullptr;
     }
     // Beside the check box: the mouse area under it takes the click.
-    if (!clickAt(area, QPointF(area->width() - 4, area->height() / 2)))
+    // Halfway between the check box and the list's scroll bar.
+    if (!clickAt(area, QPointF((box->width() + area->width() - 20) / 2, area->height() / 2)))
         return nullptr;
     if (!QTest::qWaitFor([menu] { return menu->property("opened").toBool(); }, 3000)) {
-        qWarning("openStreamMenu: the menu did not open");
+        qWarning("openStreamMenu: the menu did not open (visible %d, area %gx%g at %g,%g, box %g)",
+                 menu->property("visible").toBool(), area->width(), area->height(), area->mapToScene(QPointF()).x(),
+                 area->mapToScene(QPointF()).y(), box->width());
         return nullptr;
     }
     if (auto *entry = menu->findChild<QQuickItem *>(QStringLiteral("menuAddView")))
