@@ -243,36 +243,40 @@ Window {
     WinMessage {
         id: messager
         objectName: "messager"
+        // A fixed width lets long messages wrap inside the dialog.
+        width: control.width - 2 * Config.theme.defaultMargin
         x: (control.width - width) / 2
         y: (control.height - height) / 2
     }
 
+    // Both react only while the dialog is shown.
     Connections {
         target: EventServer
         enabled: control.visible
-        onConnectedToEs: {
+        function onConnectedToEs() {
             console.info("Connected to ES, going to login")
             EventServer.login()
         }
-        onConnectToEsError: {
+        function onConnectToEsError(message) {
             error(qsTr("Connect error: %1").arg(message))
             processing = false
         }
-        onLoginError: {
+        function onLoginError(message) {
             error(qsTr("Login error: %1").arg(message))
             processing = false
         }
-        onDisconnectedFromEs: {
+        function onDisconnectedFromEs() {
             error(qsTr("Lost connection to ES"))
             processing = false
         }
-        onLoggedIn: {}
+        // Completion is driven by AppState.loggedIn.
+        function onLoggedIn() {}
     }
 
     Connections {
         target: AppState
         enabled: control.visible
-        onLoggedInChanged: {
+        function onLoggedInChanged() {
             if (!AppState.loggedIn)
                 return
             console.log("Loading database")

@@ -4,10 +4,12 @@
 # All three read the same site file. When any of them ends, or when this script is
 # interrupted or terminated, the others are stopped too.
 #
-#   scripts/site-sim.sh [--es-port PORT] [SITE.json]
+#   scripts/site-sim.sh [--es-port PORT] [--video-gateway SERIAL] [SITE.json]
 #
 # The event server listens on 127.0.0.1, port 17000 unless --es-port says
 # otherwise; the gateways and the video streams use the ports of the site file.
+# --video-gateway publishes video for that gateway's streams only (the others
+# are announced by their gateway but stay silent).
 # The default site is platform/sites/demo.json. QUILLON_BUILD_DIR names the build
 # folder (default build/).
 set -uo pipefail
@@ -15,10 +17,15 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUILLON_BUILD_DIR:-$root/build}
 case "$build" in /*) ;; *) build=$root/$build ;; esac
 es_port=17000
-if [ "${1:-}" = "--es-port" ]; then
-  es_port=${2:?--es-port needs a port}
-  shift 2
-fi
+video_args=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --es-port) es_port=${2:?--es-port needs a port}; shift 2 ;;
+    --video-gateway) video_args=(--gateway "${2:?--video-gateway needs a gateway serial}"); shift 2 ;;
+    -*) echo "site-sim: unknown option $1" >&2; exit 2 ;;
+    *) break ;;
+  esac
+done
 site=${1:-$root/platform/sites/demo.json}
 
 es_sim=$build/platform/es/quillon-es-sim
@@ -59,7 +66,7 @@ trap 'exit 143' TERM
 pids+=($!)
 "$gateway_sim" "$site" &
 pids+=($!)
-"$fisheye_pub" "$site" &
+"$fisheye_pub" --site "$site" "${video_args[@]}" &
 pids+=($!)
 echo "site-sim: event server on 127.0.0.1:$es_port, gateways and video of $site" >&2
 

@@ -19,7 +19,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        QVERIFY2(m_sim.start(QStringLiteral(QUILLON_TEST_DATA "/e2e-site.json"), m_dir.filePath("sim")),
+        QVERIFY2(m_sim.start(QStringLiteral(QUILLON_TEST_DATA "/e2e-site.json"), m_dir.filePath("sim"), "GW-NORTH"),
                  qPrintable(m_sim.error()));
         QVERIFY(QDir::setCurrent(m_dir.path()));
         QVERIFY2(m_app.start(), qPrintable(m_app.loadErrors()));

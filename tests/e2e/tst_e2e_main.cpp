@@ -53,7 +53,7 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         QFile::remove(databasePath());
-        QVERIFY2(m_sim.start(QStringLiteral(QUILLON_TEST_DATA "/e2e-site.json"), m_dir.filePath("sim")),
+        QVERIFY2(m_sim.start(QStringLiteral(QUILLON_TEST_DATA "/e2e-site.json"), m_dir.filePath("sim"), "GW-NORTH"),
                  qPrintable(m_sim.error()));
         QVERIFY(QDir::setCurrent(m_dir.path()));
         QVERIFY2(m_app.start(), qPrintable(m_app.loadErrors()));
@@ -92,7 +92,7 @@ private slots:
         QVERIFY(south);
         QVERIFY(south->property("checked").toBool());
         QVERIFY(click(south));
-        QTRY_COMPARE(item(m_main, "lstStreams")->property("count").toInt(), 3);
+        QTRY_COMPARE(item(m_main, "lstStreams")->property("count").toInt(), 2);
         QVERIFY(!E2e::streamRow(m_main, "Loading Dock"));
         QVERIFY(E2e::streamRow(m_main, "Lobby"));
         QVERIFY(click(south));

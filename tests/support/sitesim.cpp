@@ -119,7 +119,7 @@ bool SiteSim::rewritePorts()
     return true;
 }
 
-bool SiteSim::start(const QString &templatePath, const QString &dir)
+bool SiteSim::start(const QString &templatePath, const QString &dir, const QString &videoGateway)
 {
     stop();
     QFile file(templatePath);
@@ -161,8 +161,12 @@ bool SiteSim::start(const QString &templatePath, const QString &dir)
     env.insert(QStringLiteral("QUILLON_BUILD_DIR"), QStringLiteral(QUILLON_BUILD_DIR));
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::ForwardedChannels);
-    m_process.start(QStringLiteral("bash"), {QStringLiteral(QUILLON_SOURCE_DIR "/scripts/site-sim.sh"),
-                                             QStringLiteral("--es-port"), QString::number(m_esPort), m_sitePath});
+    QStringList arguments{QStringLiteral(QUILLON_SOURCE_DIR "/scripts/site-sim.sh"), QStringLiteral("--es-port"),
+                          QString::number(m_esPort)};
+    if (!videoGateway.isEmpty())
+        arguments << QStringLiteral("--video-gateway") << videoGateway;
+    arguments << m_sitePath;
+    m_process.start(QStringLiteral("bash"), arguments);
     if (!m_process.waitForStarted(5000)) {
         m_error = QStringLiteral("site-sim.sh did not start");
         return false;

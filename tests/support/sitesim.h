@@ -16,7 +16,8 @@ public:
     // Copies templatePath into dir with fresh ports and starts the simulator;
     // returns once the event server and every gateway accept connections
     // (bounded), false with a reason in error() otherwise.
-    bool start(const QString &templatePath, const QString &dir);
+    // videoGateway, when given, limits the live video to that gateway's streams.
+    bool start(const QString &templatePath, const QString &dir, const QString &videoGateway = QString());
     // Stops the simulator (all its programs) and waits for it, bounded.
     void stop();
     bool isRunning() const;
