@@ -305,8 +305,17 @@ bool Producer::start()
         d->pipeline = pipeline;
         GstElement *src = gst_bin_get_by_name(GST_BIN(pipeline), "source");
         if (src) {
-            if (element.live)
+            if (element.live) {
                 g_object_set(src, "is-live", TRUE, nullptr);
+                // Frames of a live network source are handed on as soon as they
+                // are decoded: waiting for the clock would only add the
+                // demuxer's and decoder's latency (most of a second for MPEG-TS).
+                GstElement *sink = gst_bin_get_by_name(GST_BIN(pipeline), "appsink");
+                if (sink) {
+                    g_object_set(sink, "sync", FALSE, nullptr);
+                    gst_object_unref(sink);
+                }
+            }
             for (const auto &property : element.strings)
                 g_object_set(src, property.first.constData(), property.second.toUtf8().constData(), nullptr);
             gst_object_unref(src);

@@ -55,7 +55,12 @@ int main(int argc, char **argv)
                                       QStringLiteral("seconds"));
     parser.addOptions(
         {site, gateway, port, host, width, height, fps, centerX, centerY, radius, fov, bitrate, duration});
+    parser.addPositionalArgument(QStringLiteral("site"), QStringLiteral("Site file (same as --site)."),
+                                 QStringLiteral("[SITE.json]"));
     parser.process(app);
+    QString siteFile = parser.value(site);
+    if (siteFile.isEmpty() && !parser.positionalArguments().isEmpty())
+        siteFile = parser.positionalArguments().constFirst();
 
     const auto fail = [](const QString &message) {
         std::fprintf(stderr, "quillon-fisheye-pub: %s\n", qPrintable(message));
@@ -64,9 +69,9 @@ int main(int argc, char **argv)
     const auto number = [&](const QCommandLineOption &option, bool *ok) { return parser.value(option).toDouble(ok); };
 
     QVector<PublisherSettings> streams;
-    if (parser.isSet(site)) {
+    if (!siteFile.isEmpty()) {
         QString error;
-        if (!SiteStreams::load(parser.value(site), &streams, &error))
+        if (!SiteStreams::load(siteFile, &streams, &error))
             return fail(error);
         if (parser.isSet(gateway)) {
             QVector<PublisherSettings> filtered;
@@ -76,7 +81,7 @@ int main(int argc, char **argv)
             streams = filtered;
         }
         if (streams.isEmpty())
-            return fail(QStringLiteral("no stream with a zmqPort in %1").arg(parser.value(site)));
+            return fail(QStringLiteral("no stream with a zmqPort in %1").arg(siteFile));
     } else if (parser.isSet(port)) {
         PublisherSettings settings;
         bool ok[8] = {true, true, true, true, true, true, true, true};

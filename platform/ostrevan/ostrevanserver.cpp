@@ -10,6 +10,8 @@
 
 // GIO's headers use "signals" as a name, which Qt defines as a keyword.
 #undef signals
+#include <gst/gl/gl.h>
+#include <gst/gl/gstglfuncs.h>
 #include <gst/rtsp-server/rtsp-server.h>
 #define signals Q_SIGNALS
 
@@ -135,7 +137,26 @@ QString OstrevanServer::mountPath(const QString &streamSerial, const QString &vi
            QString::fromLatin1(QUrl::toPercentEncoding(viewName));
 }
 
-bool OstrevanServer::glWorks(QString *why)
+namespace {
+
+void readRenderer(GstGLContext *context, gpointer data)
+{
+    const GstGLFuncs *gl = context->gl_vtable;
+    const GLubyte *renderer = gl->GetString ? gl->GetString(GL_RENDERER) : nullptr;
+    *static_cast<QString *>(data) = QString::fromLatin1(reinterpret_cast<const char *>(renderer));
+}
+
+} // namespace
+
+bool OstrevanServer::isSoftwareRenderer(const QString &renderer)
+{
+    return renderer.contains(QLatin1String("llvmpipe"), Qt::CaseInsensitive) ||
+           renderer.contains(QLatin1String("softpipe"), Qt::CaseInsensitive) ||
+           renderer.contains(QLatin1String("swrast"), Qt::CaseInsensitive) ||
+           renderer.contains(QLatin1String("software"), Qt::CaseInsensitive);
+}
+
+bool OstrevanServer::glWorks(QString *why, QString *renderer)
 {
     GError *error = nullptr;
     GstElement *pipeline = gst_parse_launch("videotestsrc num-buffers=2 ! video/x-raw,width=64,height=48 ! glupload ! "
@@ -171,6 +192,15 @@ bool OstrevanServer::glWorks(QString *why)
         g_clear_error(&error);
     } else {
         ok = true;
+        GstElement *element = gst_bin_get_by_name(GST_BIN(pipeline), "dewarp");
+        GstGLContext *context = nullptr;
+        g_object_get(element, "context", &context, nullptr);
+        if (context && renderer) {
+            gst_gl_context_thread_add(context, readRenderer, renderer);
+        }
+        if (context)
+            gst_object_unref(context);
+        gst_object_unref(element);
     }
     if (message)
         gst_message_unref(message);
@@ -193,8 +223,15 @@ bool OstrevanServer::start(QString *error)
         m_mode = DewarpMode::Cpu;
     } else {
         QString why;
-        if (glWorks(&why)) {
+        QString renderer;
+        if (glWorks(&why, &renderer)) {
             m_mode = DewarpMode::Gl;
+            // A software rasteriser runs the shader on the CPU, slower than the remap table.
+            if (m_options.dewarp == ServerOptions::Dewarp::Auto && isSoftwareRenderer(renderer)) {
+                qInfo("GL renders in software here (%s); dewarping on the CPU, which is faster",
+                      qUtf8Printable(renderer));
+                m_mode = DewarpMode::Cpu;
+            }
         } else if (m_options.dewarp == ServerOptions::Dewarp::Gl) {
             *error = QStringLiteral("GL dewarping was asked for but does not work here: %1").arg(why);
             return false;

@@ -52,8 +52,10 @@ public:
     // unreserved characters kept).
     static QString mountPath(const QString &streamSerial, const QString &viewName);
 
-    // True when GStreamer GL can run the defish shader here.
-    static bool glWorks(QString *why);
+    // True when GStreamer GL can run the defish shader here; *renderer gets GL_RENDERER when given.
+    static bool glWorks(QString *why, QString *renderer = nullptr);
+    // True for renderer names of software rasterisers (Mesa llvmpipe, softpipe, swrast).
+    static bool isSoftwareRenderer(const QString &renderer);
 
     // Reads the file again and applies what changed. A file that cannot be read any more leaves
     // everything as it is, with a warning.

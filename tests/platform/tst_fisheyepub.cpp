@@ -274,7 +274,8 @@ void TestFisheyePublisher::programPublishesEverySiteStream()
     site.close();
 
     QProcess program;
-    program.start(QStringLiteral(QUILLON_FISHEYE_PUB), {"--site", site.fileName(), "--duration", "20"});
+    // The site file as the plain argument, as the simulator launcher passes it.
+    program.start(QStringLiteral(QUILLON_FISHEYE_PUB), {site.fileName(), "--duration", "20"});
     QVERIFY(program.waitForStarted(10000));
     QString out;
     QTRY_VERIFY_WITH_TIMEOUT((out += QString::fromUtf8(program.readAllStandardOutput())).count("Publishing") == 2,

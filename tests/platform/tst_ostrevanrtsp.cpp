@@ -283,6 +283,29 @@ private slots:
         }
     }
 
+    void automaticModeLeavesSoftwareGlForTheCpu()
+    {
+        QString why;
+        QString renderer;
+        if (!OstrevanServer::glWorks(&why, &renderer))
+            QSKIP(qPrintable(QStringLiteral("GStreamer GL does not work here: ") + why));
+        QVERIFY(!renderer.isEmpty());
+        const QString file = m_dir.filePath(QStringLiteral("auto.data"));
+        QVERIFY(ObjectsFileWriter::write(
+            file, pictureSite({{QStringLiteral("CAM-1"), QStringLiteral("A"), 0, 0, 0, 60, true}})));
+        QStringList arguments = QStringList{file} + ServerRun::testOptions();
+        arguments[arguments.indexOf(QStringLiteral("cpu"))] = QStringLiteral("auto");
+        ServerRun server(arguments);
+        QVERIFY2(server.waitForPort() > 0, qPrintable(server.output()));
+        const bool software = OstrevanServer::isSoftwareRenderer(renderer);
+        QVERIFY2(server.output().contains(software ? QStringLiteral("Dewarping on the CPU")
+                                                   : QStringLiteral("Dewarping on the GPU")),
+                 qPrintable(renderer + QLatin1Char('\n') + server.output()));
+        QCOMPARE(server.output().contains(QStringLiteral("GL renders in software here")), software);
+        QVERIFY(OstrevanServer::isSoftwareRenderer(QStringLiteral("llvmpipe (LLVM 15.0.6, 256 bits)")));
+        QVERIFY(!OstrevanServer::isSoftwareRenderer(QStringLiteral("NVIDIA GeForce RTX 3060/PCIe/SSE2")));
+    }
+
     void fileChangeAddsUpdatesAndRemovesViewsWhileClientsWatch()
     {
         const QString file = m_dir.filePath(QStringLiteral("change.data"));

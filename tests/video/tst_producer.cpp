@@ -172,6 +172,10 @@ void TestProducer::fileSourceLogsPathAndSetsLocation()
     QVERIFY(first);
     QCOMPARE(QString::fromLatin1(GST_OBJECT_NAME(gst_element_get_factory(first))), QStringLiteral("filesrc"));
     QCOMPARE(stringProperty(first, "location"), QStringLiteral("C:/v/a.mp4"));
+    // A file plays at its own pace.
+    gboolean sync = FALSE;
+    g_object_get(byName(producer, "appsink"), "sync", &sync, nullptr);
+    QVERIFY(sync);
     producer.stop();
 }
 
@@ -188,6 +192,10 @@ void TestProducer::zmqSourceIsLiveWithEndpoint()
     gboolean live = FALSE;
     g_object_get(first, "is-live", &live, nullptr);
     QVERIFY(live);
+    // Frames of a live source go on when decoded, not after the demuxer's latency.
+    gboolean sync = TRUE;
+    g_object_get(byName(producer, "appsink"), "sync", &sync, nullptr);
+    QVERIFY(!sync);
     // Nobody publishes there: stopping must still return at once.
     producer.stop();
     QCOMPARE(producer.state(), Producer::Null);

@@ -1,0 +1,174 @@
+// Producers and consumers created, played and destroyed in random order while
+// frames flow. Run it under AddressSanitizer too: any push into a released app
+// source, or callback into a deleted private part, shows up there.
+#include "app/startup.h"
+#include "defish/utils.h"
+#include "video/consumer.h"
+#include "video/producer.h"
+
+#include <QGuiApplication>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QRandomGenerator>
+#include <QtTest>
+#include <algorithm>
+#include <gst/gst.h>
+#include <memory>
+
+namespace {
+const char *const kWindow = R"(
+import QtQuick 2.13
+import QtQuick.Window 2.13
+import org.freedesktop.gstreamer.GLVideoItem 1.0
+Window {
+    width: 320; height: 120; visible: true
+    GstGLVideoItem { objectName: "left"; x: 0; width: 160; height: 120 }
+    GstGLVideoItem { objectName: "right"; x: 160; width: 160; height: 120 }
+}
+)";
+} // namespace
+
+class TestVideoLifetime : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void createPlayDestroyInRandomOrder();
+    void consumerStopsWhileFramesArePushed();
+
+private:
+    std::unique_ptr<QQmlEngine> m_engine;
+    std::unique_ptr<QQuickWindow> m_window;
+    QQuickItem *m_left = nullptr;
+    QQuickItem *m_right = nullptr;
+    GstElement *m_glSink = nullptr;
+};
+
+void TestVideoLifetime::initTestCase()
+{
+    m_glSink = Startup::loadGlVideoItem();
+    QVERIFY(m_glSink);
+    Utils::create();
+    m_engine = std::make_unique<QQmlEngine>();
+    QQmlComponent component(m_engine.get());
+    component.setData(kWindow, QUrl::fromLocalFile(QDir::tempPath() + QStringLiteral("/tst_videolifetime.qml")));
+    m_window.reset(qobject_cast<QQuickWindow *>(component.create()));
+    QVERIFY(m_window);
+    m_left = m_window->findChild<QQuickItem *>(QStringLiteral("left"));
+    m_right = m_window->findChild<QQuickItem *>(QStringLiteral("right"));
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void TestVideoLifetime::cleanupTestCase()
+{
+    m_window.reset();
+    m_engine.reset();
+    Utils::destroy();
+    Startup::releaseGlVideoItem(m_glSink);
+}
+
+void TestVideoLifetime::createPlayDestroyInRandomOrder()
+{
+    const quint32 seed = QRandomGenerator::global()->generate();
+    qInfo("seed %u", seed);
+    QRandomGenerator random(seed);
+    int reachedPlaying = 0;
+    int framesSeen = 0;
+
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        auto *producer = new Producer;
+        producer->setSource(QStringLiteral("testvideo"));
+        auto *raw = new Consumer;
+        raw->setName(QStringLiteral("Source"));
+        raw->setWidget(m_left);
+        raw->setProducer(producer);
+        auto *defished = new Consumer;
+        defished->setName(QStringLiteral("Defished"));
+        defished->setWidget(m_right);
+        defished->setUseShader(true);
+        defished->setShader(Utils::instance()->defishShader());
+        defished->setProducer(producer);
+        std::atomic<int> pushed{0};
+        producer->setFanOutObserver([&pushed](const Consumer *, GstSample *) { ++pushed; });
+
+        // Start order varies too: consumers before or after their producer.
+        if (random.bounded(2)) {
+            producer->start();
+            raw->start();
+            defished->start();
+        } else {
+            raw->start();
+            defished->start();
+            producer->start();
+        }
+        if (random.bounded(2)) {
+            // Mid-stream: wait until frames are handed out.
+            QTRY_VERIFY_WITH_TIMEOUT(pushed.load() > 0, 10000);
+            ++reachedPlaying;
+        } else {
+            QTest::qWait(int(random.bounded(60)));
+        }
+        framesSeen += pushed.load();
+        if (random.bounded(4) == 0)
+            defished->setUniforms({{QStringLiteral("iCamWidth"), 320}, {QStringLiteral("iFov"), 90.0}});
+        if (random.bounded(4) == 0)
+            raw->stop();
+
+        QVector<QObject *> objects{producer, raw, defished};
+        std::shuffle(objects.begin(), objects.end(), random);
+        for (QObject *object : objects) {
+            if (random.bounded(3) == 0) {
+                object->deleteLater(); // from the event loop, as QML does
+                QCoreApplication::processEvents();
+            } else {
+                delete object;
+            }
+            if (random.bounded(2))
+                QCoreApplication::processEvents();
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    }
+    QVERIFY(reachedPlaying > 10);
+    QVERIFY(framesSeen > 0);
+}
+
+void TestVideoLifetime::consumerStopsWhileFramesArePushed()
+{
+    // A fast producer and a consumer that stops and starts again and again:
+    // every stop releases the app source while the fan-out may hold it.
+    Producer producer;
+    producer.setSource(QStringLiteral("testvideo"));
+    Consumer consumer;
+    consumer.setName(QStringLiteral("Flapping"));
+    consumer.setWidget(m_left);
+    consumer.setProducer(&producer);
+    std::atomic<int> pushed{0};
+    producer.setFanOutObserver([&pushed](const Consumer *, GstSample *) { ++pushed; });
+    producer.start();
+    QTRY_COMPARE_WITH_TIMEOUT(producer.state(), Producer::Playing, 10000);
+    for (int i = 0; i < 30; ++i) {
+        consumer.start();
+        QTest::qWait(i % 5);
+        consumer.stop();
+        QCOMPARE(consumer.pipeline(), nullptr);
+    }
+    consumer.start();
+    const int before = pushed.load();
+    QTRY_VERIFY_WITH_TIMEOUT(pushed.load() > before, 10000);
+    producer.stop();
+}
+
+int main(int argc, char **argv)
+{
+    Startup::initGStreamer(&argc, &argv);
+    QGuiApplication app(argc, argv);
+    TestVideoLifetime test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_videolifetime.moc"
