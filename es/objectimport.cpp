@@ -1,11 +1,306 @@
 #include "es/objectimport.h"
 
+#include "defish/utils.h"
 #include "es/eventserver.h"
+#include "repo/localdatabase.h"
+#include "repo/object.h"
+#include "repo/objview.h"
+#include "repo/repobjviews.h"
+#include "repo/repoobjects.h"
+
+#include <QCollator>
+#include <QCollatorSortKey>
+#include <QLocale>
+#include <QLoggingCategory>
+#include <QQmlEngine>
+#include <QSet>
+#include <QVector>
+
+#include <algorithm>
+
+Q_LOGGING_CATEGORY(lcImport, "quillon.es.import")
+
+namespace objectimport {
+
+namespace {
+
+// Keys of the event-server settings that the import reads.
+const QString kHost = QStringLiteral("host");
+const QString kPort = QStringLiteral("port");
+const QString kUrl = QStringLiteral("url");
+const QString kFisheye = QStringLiteral("fisheye");
+const QString kTitle = QStringLiteral("title");
+
+using Children = QVector<const korvu::es::Object *>;
+
+// The children of one parent, in the set's iteration order.
+class ChildSource
+{
+public:
+    ChildSource(const FetchedObjects &objects, Walk walk) : m_objects(objects), m_walk(walk)
+    {
+        if (walk == Walk::IndexByParent) {
+            m_index.reserve(objects.size());
+            for (auto it = objects.cbegin(); it != objects.cend(); ++it)
+                m_index[it->parent()].append(&it.value());
+        }
+    }
+
+    Children childrenOf(qint64 parent) const
+    {
+        if (m_walk == Walk::IndexByParent)
+            return m_index.value(parent);
+        Children children;
+        for (auto it = m_objects.cbegin(); it != m_objects.cend(); ++it) {
+            if (it->parent() == parent)
+                children.append(&it.value());
+        }
+        return children;
+    }
+
+private:
+    const FetchedObjects &m_objects;
+    Walk m_walk;
+    QHash<qint64, Children> m_index;
+};
+
+// One level of the walk: the children being visited and what they inherit.
+struct Frame
+{
+    Children children;
+    int next = 0;
+    qint64 parentId = 0; // what children get as idParent; 0 for none
+    QString host;
+    int port = 0;
+};
+
+// The settings the import reads. Names compare without regard to case, and when
+// several names lower-case alike the later one wins.
+struct Settings
+{
+    QString host;
+    QString port;
+    QString url;
+    QString fisheye;
+};
+
+std::shared_ptr<Object> newObject(const korvu::es::Object &source, qint64 parentId, Settings &settings)
+{
+    auto object = std::make_shared<Object>();
+    QQmlEngine::setObjectOwnership(object.get(), QQmlEngine::CppOwnership);
+    object->setId(QString::number(source.id()));
+    object->setName(QString::fromStdString(source.name()));
+    object->setIdParent(parentId ? QString::number(parentId) : QString());
+
+    settings = Settings();
+    // Only the values of the keys in use are turned into text.
+    for (const auto &entry : source.settings().entries()) {
+        const QString key = QString::fromStdString(entry.first).toLower();
+        QString *target = nullptr;
+        if (key == kHost)
+            target = &settings.host;
+        else if (key == kPort)
+            target = &settings.port;
+        else if (key == kUrl)
+            target = &settings.url;
+        else if (key == kFisheye)
+            target = &settings.fisheye;
+        else if (key != kTitle)
+            continue;
+        const QString value = QString::fromStdString(entry.second.toString());
+        if (target)
+            *target = value;
+        else if (!value.isEmpty())
+            object->setName(value);
+    }
+    return object;
+}
+
+int portOf(const Settings &settings)
+{
+    bool ok = false;
+    const int port = settings.port.toInt(&ok, 10);
+    return ok ? port : 0;
+}
+
+bool isLiveClass(const std::string &className)
+{
+    const bool ascii = std::all_of(className.begin(), className.end(), [](char c) { return (c & 0x80) == 0; });
+    if (!ascii)
+        return QString::fromStdString(className).toLower().endsWith(QLatin1String(".live"));
+    static const char suffix[] = ".live";
+    const size_t length = sizeof(suffix) - 1;
+    if (className.size() < length)
+        return false;
+    for (size_t i = 0; i < length; ++i) {
+        const char c = className[className.size() - length + i];
+        if ((c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c) != suffix[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QString sourceUrlFor(const QString &url)
+{
+    const Utils *utils = Utils::instance();
+    if (utils->isZmqUrl(url))
+        return QString();
+    if (utils->isRtspUrl(url))
+        return QStringLiteral("rtsp:%1").arg(url);
+    if (utils->isFileUrl(url))
+        return QStringLiteral("file:%1").arg(url);
+    return QStringLiteral("uri:%1").arg(url);
+}
+
+ObjectList walkObjects(const FetchedObjects &objects, qint64 rootId, Walk walk)
+{
+    const ChildSource source(objects, walk);
+    ObjectList result;
+    Settings settings;
+    // Containers and devices already descended into: a set whose parent links form
+    // a loop would otherwise be walked forever.
+    QSet<qint64> entered;
+    entered.insert(rootId);
+
+    // Depth first, without recursion, so a deeply nested set cannot exhaust the stack.
+    QVector<Frame> stack;
+    stack.append({source.childrenOf(rootId), 0, 0, QString(), 0});
+    while (!stack.isEmpty()) {
+        Frame &frame = stack.last();
+        if (frame.next >= frame.children.size()) {
+            stack.removeLast();
+            continue;
+        }
+        const korvu::es::Object &child = *frame.children.at(frame.next++);
+        const qint64 parentId = frame.parentId;
+        const QString host = frame.host;
+        const int port = frame.port;
+
+        switch (child.type()) {
+        case korvu::es::Object::Container:
+            if (entered.contains(child.id())) {
+                qCWarning(lcImport, "Object %lld is its own ancestor; its children are skipped", child.id());
+                break;
+            }
+            entered.insert(child.id());
+            stack.append({source.childrenOf(child.id()), 0, parentId, host, port});
+            break;
+        case korvu::es::Object::Stream: {
+            const korvu::es::StreamObject stream = child.toStream();
+            if (!isLiveClass(child.className()))
+                break;
+            auto object = newObject(child, parentId, settings);
+            if (settings.fisheye == QLatin1String("1"))
+                object->setIsFisheye(true);
+            const QString url = settings.url;
+            object->setUrl(url);
+            const QString sourceUrl = sourceUrlFor(url);
+            if (!sourceUrl.isEmpty())
+                object->setSourceUrl(sourceUrl);
+            object->setType(Object::Stream);
+            object->setSerial(QString::fromStdString(stream.serialNumber()));
+            object->setHost(host);
+            object->setPort(port);
+            result.append(object);
+            break;
+        }
+        case korvu::es::Object::Device: {
+            const korvu::es::DeviceObject device = child.toDevice();
+            auto object = newObject(child, parentId, settings);
+            const QString deviceHost = settings.host;
+            const int devicePort = portOf(settings);
+            object->setHost(deviceHost);
+            object->setPort(devicePort);
+            object->setType(Object::Device);
+            object->setSerial(QString::fromStdString(device.serialNumber()));
+            result.append(object);
+            if (entered.contains(child.id())) {
+                qCWarning(lcImport, "Object %lld is its own ancestor; its children are skipped", child.id());
+                break;
+            }
+            entered.insert(child.id());
+            stack.append({source.childrenOf(child.id()), 0, child.id(), deviceHost, devicePort});
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return result;
+}
+
+QCollator nameCollator()
+{
+    // Qt collates the C locale by code points and ignores numeric mode there; a
+    // program started without a locale (LANG unset) still sorts "9" before "10".
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    QCollator collator{locale};
+    collator.setNumericMode(true);
+    return collator;
+}
+
+bool objectOrder(const std::shared_ptr<Object> &a, const std::shared_ptr<Object> &b, const QCollator &collator)
+{
+    const bool aDevice = a->type() == Object::Device;
+    const bool bDevice = b->type() == Object::Device;
+    if (aDevice != bDevice)
+        return aDevice;
+    return collator.compare(a->name(), b->name()) < 0;
+}
+
+void sortObjects(ObjectList &objects)
+{
+    const QCollator collator = nameCollator();
+    // Comparing precomputed sort keys orders exactly as the collator does, without
+    // collating the same names again for every comparison.
+    struct Entry
+    {
+        bool device;
+        QCollatorSortKey key;
+        std::shared_ptr<Object> object;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(size_t(objects.size()));
+    for (const auto &object : qAsConst(objects))
+        entries.push_back({object->type() == Object::Device, collator.sortKey(object->name()), object});
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
+        if (a.device != b.device)
+            return a.device;
+        return a.key.compare(b.key) < 0;
+    });
+    for (int i = 0; i < objects.size(); ++i)
+        objects[i] = std::move(entries[size_t(i)].object);
+}
+
+} // namespace objectimport
 
 void importObjects(const QHash<qint64, korvu::es::Object> &objects, qint64 rootId)
 {
-    Q_UNUSED(objects)
-    Q_UNUSED(rootId)
+    RepoObjects *model = RepoObjects::instance();
+    RepoObjViews *views = RepoObjViews::instance();
+    if (model && views && Utils::instance()) {
+        objectimport::ObjectList list = objectimport::walkObjects(objects, rootId);
+        objectimport::sortObjects(list);
+        model->clear();
+        model->setObjects(list);
+
+        if (const LocalDatabase *database = LocalDatabase::instance()) {
+            const auto &present = model->objectsBySerial();
+            for (const auto &info : database->orderedViewInfos()) {
+                if (!present.contains(info->serialStream))
+                    continue;
+                if (views->appendView(info->name, info->serialStream, info->roll, info->tilt, info->pan, info->zoom))
+                    views->views().last()->setIsActive(info->isActive);
+            }
+        }
+    } else {
+        qCWarning(lcImport, "Import skipped: the object models are not set up");
+    }
+
     if (EventServer *server = EventServer::instance())
         emit server->fetchedObject();
 }

@@ -3,10 +3,47 @@
 #include "es/korvues.h"
 
 #include <QHash>
+#include <QList>
+#include <QString>
 #include <QtGlobal>
+
+#include <memory>
+
+class Object;
+class QCollator;
 
 // Turns one fetched object set (keyed by object id; the top-level objects have
 // `rootId` as parent) into the program's gateways and streams. Runs on the GUI
 // thread, queued there by EventServer::fetchObjects(); its last step emits
 // EventServer::fetchedObject().
 void importObjects(const QHash<qint64, korvu::es::Object> &objects, qint64 rootId);
+
+// The steps of the import, for the import itself, its tests and benchmarks.
+namespace objectimport {
+
+using FetchedObjects = QHash<qint64, korvu::es::Object>;
+using ObjectList = QList<std::shared_ptr<Object>>;
+
+enum class Walk {
+    IndexByParent, // one pass over the set builds a parent -> children index
+    ScanPerParent, // the set is scanned once for the children of every parent
+};
+
+// The gateways and streams under rootId, in visiting order (depth first, children
+// in the set's iteration order). Both walks give the same list.
+ObjectList walkObjects(const FetchedObjects &objects, qint64 rootId, Walk walk = Walk::IndexByParent);
+
+// The collator that orders names: default locale, runs of digits by value.
+QCollator nameCollator();
+
+// Gateways before everything else, then by name under the collator.
+bool objectOrder(const std::shared_ptr<Object> &a, const std::shared_ptr<Object> &b, const QCollator &collator);
+
+// Sorts by objectOrder; equal names keep their visiting order.
+void sortObjects(ObjectList &objects);
+
+// The producer source string of a stream's event-server url ("" for a url that
+// stream discovery resolves).
+QString sourceUrlFor(const QString &url);
+
+} // namespace objectimport

@@ -13,6 +13,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QUrl>
+#include <QVector>
 
 namespace {
 
@@ -157,6 +158,7 @@ void RepoObjects::setObjects(const QList<ObjectPtr> &objects)
     m_objects.reserve(objects.size());
     m_objectsById.reserve(objects.size());
     m_objectsBySerial.reserve(objects.size());
+    QHash<Object *, QVector<int>> streamRows;
 
     for (const ObjectPtr &object : objects) {
         if (!object)
@@ -183,17 +185,25 @@ void RepoObjects::setObjects(const QList<ObjectPtr> &objects)
             // The gateway normally precedes its streams in the list (gateways sort
             // first), so the id index already holds it here.
             const ObjectPtr parent = m_objectsById.value(object->idParent());
-            if (parent) {
-                m_connections.append(connect(parent.get(), &Object::isActiveChanged, this, [this, row] {
-                    const QModelIndex rowIndex = index(row, 0);
-                    emit dataChanged(rowIndex, rowIndex, {ObjIsParentActiveRole});
-                }));
-            }
+            if (parent)
+                streamRows[parent.get()].append(row);
             m_connections.append(connect(object.get(), &Object::zmqPortChanged, this, [this, row] {
                 const QModelIndex rowIndex = index(row, 0);
                 emit dataChanged(rowIndex, rowIndex, {ObjZmqPortRole});
             }));
         }
+    }
+
+    // One connection per gateway announces objIsParentActive for each of its
+    // stream rows, row by row, in list order.
+    for (auto it = streamRows.cbegin(); it != streamRows.cend(); ++it) {
+        const QVector<int> rows = it.value();
+        m_connections.append(connect(it.key(), &Object::isActiveChanged, this, [this, rows] {
+            for (const int row : rows) {
+                const QModelIndex rowIndex = index(row, 0);
+                emit dataChanged(rowIndex, rowIndex, {ObjIsParentActiveRole});
+            }
+        }));
     }
     endResetModel();
 }

@@ -1,0 +1,153 @@
+// Import of a 100,000-object site: 1,000 gateways, each in a container of its own,
+// with two containers of 48 streams each. Measures the import from the start of
+// the queued task to the end of the model reset, and the walk alone with the
+// parent index against one scan of the set per parent.
+//
+//   bench_import [gateways] [noscan]
+#include "defish/utils.h"
+#include "es/eventserver.h"
+#include "es/korvues.h"
+#include "es/objectimport.h"
+#include "repo/localdatabase.h"
+#include "repo/repobjviews.h"
+#include "repo/repoobjects.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace es = korvu::es;
+
+namespace {
+
+es::NameValueMap settings(std::initializer_list<std::pair<const char *, es::Value>> values)
+{
+    es::NameValueMap map;
+    for (const auto &value : values)
+        map.set(value.first, value.second);
+    return map;
+}
+
+objectimport::FetchedObjects site(int gateways)
+{
+    const long long root = 1;
+    long long next = 2;
+    objectimport::FetchedObjects set;
+    auto add = [&set](const es::Object &object) { set.insert(object.id(), object); };
+    for (int g = 0; g < gateways; ++g) {
+        const long long building = next++;
+        add(es::Object(building, root, es::Object::Container, "Building " + std::to_string(g), "container", "", {}));
+        const long long gw = next++;
+        add(es::Object(gw, building, es::Object::Device, "Gateway " + std::to_string(g), "gateway",
+                       "GW-" + std::to_string(g),
+                       settings({{"host", es::Value::fromString("127.0.0.1")},
+                                 {"port", es::Value::fromString(std::to_string(20000 + g))},
+                                 {"model", es::Value::fromString("FG-3")}})));
+        for (int c = 0; c < 2; ++c) {
+            const long long floor = next++;
+            add(es::Object(floor, gw, es::Object::Container, "Floor " + std::to_string(c), "container", "", {}));
+            for (int s = 0; s < 48; ++s) {
+                const std::string serial =
+                    "GW-" + std::to_string(g) + "-C" + std::to_string(c) + "-" + std::to_string(s);
+                add(es::Object(next++, floor, es::Object::Stream, "Camera " + std::to_string(s), "video.fisheye.live",
+                               serial,
+                               settings({{"url", es::Value::fromString("ref://" + serial)},
+                                         {"fisheye", es::Value::fromString("1")},
+                                         {"Title", es::Value::fromString("Cam " + serial)}})));
+            }
+        }
+    }
+    return set;
+}
+
+// CPU time of the calling thread: what the import costs the GUI thread, whatever
+// else the machine is busy with.
+double threadCpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+double median(std::vector<double> runs)
+{
+    std::sort(runs.begin(), runs.end());
+    return runs[runs.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int gateways = argc > 1 ? std::max(1, atoi(argv[1])) : 1000;
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+
+    Utils utils;
+    EventServer server;
+    RepoObjects objects;
+    RepoObjViews views;
+    LocalDatabase database;
+
+    const objectimport::FetchedObjects set = site(gateways);
+    std::vector<double> imports, importsCpu, indexed, scanned;
+    for (int i = 0; i < 5; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        const double cpu = threadCpuMs();
+        importObjects(set, 1);
+        importsCpu.push_back(threadCpuMs() - cpu);
+        imports.push_back(timer.nsecsElapsed() / 1e6);
+        // Let the previous import's objects and requests go before the next one.
+        objects.clear();
+        QCoreApplication::processEvents();
+    }
+    {
+        // Where the time goes, step by step.
+        QElapsedTimer timer;
+        timer.start();
+        auto list = objectimport::walkObjects(set, 1);
+        const double walk = timer.nsecsElapsed() / 1e6;
+        timer.restart();
+        objectimport::sortObjects(list);
+        const double sort = timer.nsecsElapsed() / 1e6;
+        timer.restart();
+        objects.clear();
+        const double clear = timer.nsecsElapsed() / 1e6;
+        timer.restart();
+        objects.setObjects(list);
+        const double reset = timer.nsecsElapsed() / 1e6;
+        timer.restart();
+        objects.clear();
+        list.clear();
+        const double drop = timer.nsecsElapsed() / 1e6;
+        QCoreApplication::processEvents();
+        std::printf("steps: walk %.1f ms, sort %.1f ms, clear %.1f ms, setObjects %.1f ms; dropping the rows %.1f ms\n",
+                    walk, sort, clear, reset, drop);
+    }
+    const bool scan = !(argc > 2 && std::string(argv[2]) == "noscan");
+    for (int i = 0; i < 3 && scan; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        const auto list = objectimport::walkObjects(set, 1, objectimport::Walk::IndexByParent);
+        indexed.push_back(timer.nsecsElapsed() / 1e6);
+        timer.restart();
+        const auto again = objectimport::walkObjects(set, 1, objectimport::Walk::ScanPerParent);
+        scanned.push_back(timer.nsecsElapsed() / 1e6);
+        if (list.size() != again.size())
+            return 1;
+    }
+    std::printf("import of %d objects (%d gateways, %d rows): median %.1f ms wall, %.1f ms GUI-thread CPU, over %zu "
+                "runs\n",
+                int(set.size()), gateways, gateways * 97, median(imports), median(importsCpu), imports.size());
+    if (!scan)
+        return 0;
+    std::printf("walk with parent index: %.1f ms; one scan per parent: %.1f ms (%.0fx)\n", median(indexed),
+                median(scanned), median(scanned) / median(indexed));
+    return 0;
+}
