@@ -136,8 +136,7 @@ int main(int argc, char *argv[])
     OstrevanServer server(options);
     QString error;
     if (!server.start(&error)) {
-        std::fprintf(stderr, "ostrevan: cannot use %s: %s\n", qUtf8Printable(options.databasePath),
-                     qUtf8Printable(error));
+        std::fprintf(stderr, "ostrevan: %s\n", qUtf8Printable(error));
         return 1;
     }
     installSignalHandlers(&app);

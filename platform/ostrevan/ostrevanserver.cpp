@@ -213,8 +213,11 @@ bool OstrevanServer::glWorks(QString *why, QString *renderer)
 bool OstrevanServer::start(QString *error)
 {
     ServerConfig config;
-    if (!config.load(m_options.databasePath, error))
+    QString reason;
+    if (!config.load(m_options.databasePath, &reason)) {
+        *error = QStringLiteral("cannot use %1: %2").arg(m_options.databasePath, reason);
         return false;
+    }
     qInfo("Read %s: %d gateways, %d streams, %d views", qUtf8Printable(m_options.databasePath), config.gatewayRows(),
           config.streamRows(), config.viewRows());
 

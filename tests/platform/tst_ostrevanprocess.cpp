@@ -128,6 +128,23 @@ private slots:
             QVERIFY(!QFile::exists(file));
     }
 
+    void aPortInUseEndsTheServerWithAMessage()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("port.data"));
+        QVERIFY(ObjectsFileWriter::write(file, site()));
+        ServerRun first(QStringList{file} + ServerRun::testOptions());
+        const int port = first.waitForPort();
+        QVERIFY2(port > 0, qPrintable(first.output()));
+        QStringList arguments = QStringList{file} + ServerRun::testOptions();
+        arguments[arguments.indexOf(QStringLiteral("--port")) + 1] = QString::number(port);
+        ServerRun second(arguments);
+        QVERIFY(second.process().waitForFinished(15000));
+        QVERIFY(second.process().exitCode() != 0);
+        QVERIFY2(second.output().contains(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(port)),
+                 qPrintable(second.output()));
+        QCOMPARE(first.process().state(), QProcess::Running);
+    }
+
     void readsObjectsDataBesideItselfByDefault()
     {
         // A copy of the program in a directory of its own, with objects.data beside it.
