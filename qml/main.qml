@@ -139,6 +139,9 @@ ApplicationWindow {
                             }
                             contentItem: ColumnLayout {
                                 Item {
+                                    // Without an implicit width the layout leaves the row 0 wide
+                                    // and the mouse area beside the check box gets no clicks.
+                                    implicitWidth: chkStream.implicitWidth
                                     Layout.fillWidth: true
                                     Layout.preferredHeight: chkStream.height
 

@@ -21,8 +21,11 @@ bool signIn(AppRun &app, const SiteSim &sim)
         return false;
     if (!click(item(login, "btnLogin")))
         return false;
-    if (!QTest::qWaitFor([login] { return !login->isVisible(); }, 15000))
-        return false;
+    return QTest::qWaitFor([login] { return !login->isVisible(); }, 30000);
+}
+
+bool waitForGateways(AppRun &app)
+{
     QQuickItem *gateways = item(app.mainWindow(), "lstGateways");
     return gateways && QTest::qWaitFor([gateways] { return gateways->property("count").toInt() > 0; }, 15000);
 }
@@ -78,14 +81,27 @@ QQuickItem *openStreamMenu(QQuickItem *row)
     if (!area)
         return nullptr;
     QObject *menu = row->findChild<QObject *>(QStringLiteral("streamCtxMenu"));
-    if (!menu)
+    if (!menu) {
+        qWarning("openStreamMenu: no menu in the row");
         return nullptr;
+    }
+    // The row is as wide as the list, so there is room beside the check box.
+    QQuickItem *box = item(row, "chkStream");
+    if (!box || area->width() <= box->width()) {
+        qWarning("openStreamMenu: the row is %g wide, its check box %g", area->width(), box ? box->width() : 0.0);
+        return nullptr;
+    }
     // Beside the check box: the mouse area under it takes the click.
     if (!clickAt(area, QPointF(area->width() - 4, area->height() / 2)))
         return nullptr;
-    if (!QTest::qWaitFor([menu] { return menu->property("opened").toBool(); }, 3000))
+    if (!QTest::qWaitFor([menu] { return menu->property("opened").toBool(); }, 3000)) {
+        qWarning("openStreamMenu: the menu did not open");
         return nullptr;
-    return menu->findChild<QQuickItem *>(QStringLiteral("menuAddView"));
+    }
+    if (auto *entry = menu->findChild<QQuickItem *>(QStringLiteral("menuAddView")))
+        return entry;
+    // The menu keeps its entries in the list it shows.
+    return item(menu->property("contentItem").value<QQuickItem *>(), QStringLiteral("menuAddView"));
 }
 
 void closeMenu(QQuickItem *row)

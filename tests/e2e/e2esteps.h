@@ -15,9 +15,11 @@ namespace E2e {
 // Fills the login form (host, port, user name, password) by typing.
 bool fillLogin(QQuickWindow *login, const QString &host, int port, const QString &user, const QString &password);
 
-// Clicks "Login" and waits (bounded) until the login window has closed and the
-// main window lists at least one gateway.
+// Fills the form for the simulated site, clicks "Login" and waits (bounded) until
+// the login window has closed.
 bool signIn(AppRun &app, const SiteSim &sim);
+// Waits (bounded) until the main window lists at least one gateway.
+bool waitForGateways(AppRun &app);
 
 // The message popup of the login window once it is open (bounded wait), or null.
 QObject *waitForMessage(QQuickWindow *login, int timeoutMs = 15000);

@@ -62,7 +62,15 @@ int main(int argc, char **argv)
     login->setPosition(60, 160);
     if (!QTest::qWaitForWindowExposed(login))
         return fail("login window not shown");
-    if (!E2e::fillLogin(login, sim.esHost(), sim.esPort(), sim.username(), sim.password()))
+    // A wrong port first: the connection error in the message popup.
+    if (!E2e::fillLogin(login, sim.esHost(), SiteSim::freePort(), sim.username(), sim.password()))
+        return fail("cannot fill the login form");
+    click(item(login, "btnLogin"));
+    if (QObject *messager = E2e::waitForMessage(login, 30000)) {
+        shoot(login, out.filePath("login-error.png"));
+        E2e::closeMessage(messager);
+    }
+    if (!typeInto(item(login, "txtPort"), QString::number(sim.esPort())))
         return fail("cannot fill the login form");
     shoot(login, out.filePath("login.png"));
 

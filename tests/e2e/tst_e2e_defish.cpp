@@ -24,6 +24,7 @@ private slots:
         QVERIFY(QDir::setCurrent(m_dir.path()));
         QVERIFY2(m_app.start(), qPrintable(m_app.loadErrors()));
         QVERIFY(E2e::signIn(m_app, m_sim));
+        QVERIFY(E2e::waitForGateways(m_app));
         QTRY_VERIFY_WITH_TIMEOUT(E2e::streamRow(m_app.mainWindow(), "Lobby ("), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(E2e::streamRow(m_app.mainWindow(), "Silent Yard ("), 10000);
     }

@@ -1,7 +1,7 @@
-// End to end, the login window against the site simulator: signing in fills the
-// lists; a wrong password, a stopped server and a dropped connection are shown in
-// the message popup and the form stays usable; the settings, language included,
-// come back on the next start.
+// End to end, the login window against the site simulator: a wrong password, a
+// stopped server and a dropped connection are shown in the message popup and the
+// form stays usable; the settings, language included, come back on the next
+// start. (What the lists show after signing in is tst_e2e_main's part.)
 #include "app/i18n.h"
 #include "app/startup.h"
 #include "e2esteps.h"
@@ -43,19 +43,6 @@ private slots:
         m_work.reset();
     }
 
-    void signInFillsGatewaysAndStreams()
-    {
-        QVERIFY(E2e::signIn(m_app, m_sim));
-        QQuickWindow *main = m_app.mainWindow();
-        QTRY_COMPARE_WITH_TIMEOUT(item(main, "lstGateways")->property("count").toInt(), 2, 10000);
-        // The active gateways' live streams; the non-live one is dropped.
-        QTRY_COMPARE_WITH_TIMEOUT(item(main, "lstStreams")->property("count").toInt(), 6, 10000);
-        QVERIFY(E2e::gatewayCheckBox(main, "Gateway North"));
-        QVERIFY(E2e::gatewayCheckBox(main, "Gateway South"));
-        // Discovery adds the ZeroMQ port to the stream's text.
-        QTRY_VERIFY_WITH_TIMEOUT(E2e::streamRow(main, "Lobby ("), 10000);
-    }
-
     void wrongPasswordIsShownAndTheFormStaysUsable()
     {
         QQuickWindow *login = m_app.loginWindow();
@@ -73,8 +60,7 @@ private slots:
         // A retry with the right password over the same connection signs in.
         QVERIFY(typeInto(item(login, "txtPassword"), m_sim.password()));
         QVERIFY(click(item(login, "btnLogin")));
-        QTRY_VERIFY_WITH_TIMEOUT(!login->isVisible(), 15000);
-        QTRY_COMPARE_WITH_TIMEOUT(item(m_app.mainWindow(), "lstGateways")->property("count").toInt(), 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!login->isVisible(), 30000);
     }
 
     void stoppedServerIsShownAndTheFormStaysUsable()
@@ -94,7 +80,7 @@ private slots:
         // The operator corrects the port and signs in.
         QVERIFY(typeInto(item(login, "txtPort"), QString::number(m_sim.esPort())));
         QVERIFY(click(item(login, "btnLogin")));
-        QTRY_VERIFY_WITH_TIMEOUT(!login->isVisible(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!login->isVisible(), 30000);
     }
 
     void allFieldsAreRequired()
@@ -129,8 +115,7 @@ private slots:
         QCOMPARE(item(login, "txtPassword")->property("text").toString(), m_sim.password());
         // The remembered form signs in with one click.
         QVERIFY(click(item(login, "btnLogin")));
-        QTRY_VERIFY_WITH_TIMEOUT(!login->isVisible(), 15000);
-        QTRY_COMPARE_WITH_TIMEOUT(item(m_app.mainWindow(), "lstGateways")->property("count").toInt(), 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!login->isVisible(), 30000);
     }
 
     // Last: it stops the simulator.
