@@ -82,14 +82,13 @@ public:
 
     // Inverse direction: the view point (u, v) whose ray lands on fisheye position (x, y). False when
     // that ray points behind the virtual camera, or the setting is invalid or has a view field of view
-    // or lens radius of 0. (u, v) may lie outside the unit square,
-    // meaning the fisheye point is outside the view.
+    // or lens radius of 0. (u, v) may lie outside the unit square: the fisheye point is outside the view.
     bool fisheyeToView(float x, float y, float *u, float *v) const;
 
 private:
     FisheyeLens m_lens;
     FisheyeView m_view;
-    // Derived once per setting: the frustum and the rotation sines/cosines.
+    // Derived once per setting: half extents of the view on the plane at depth 1.
     float m_dh = 0.0f;
     float m_dv = 0.0f;
     void update();

@@ -30,6 +30,14 @@ long peakRssKiB()
     return usage.ru_maxrss;
 }
 
+double cpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
 long currentRssKiB()
 {
     long pages = 0, resident = 0;
@@ -94,7 +102,7 @@ int main(int argc, char **argv)
 
     std::printf("site: %d gateways x %d streams\n", gateways, streams);
     std::printf("memory before the first fetch: %ld KiB resident\n", currentRssKiB());
-    std::vector<double> fetchMs, copyMs;
+    std::vector<double> fetchMs, copyMs, cpu;
     std::size_t count = 0;
     for (int run = 0; run <= runs; ++run) {
         Clock::time_point start, received, copied;
@@ -110,9 +118,11 @@ int main(int argc, char **argv)
                 std::fprintf(stderr, "fetch failed: %s (%d)\n", e.message().c_str(), e.code());
                 waiter.finish(false);
             });
+        const double cpuStart = cpuMs();
         start = Clock::now();
         if (!waiter.wait())
             return 1;
+        const double cpuUsed = cpuMs() - cpuStart;
         const double f = std::chrono::duration<double, std::milli>(received - start).count();
         const double c = std::chrono::duration<double, std::milli>(copied - received).count();
         // Run 0 also encodes the site on the server side once; it is reported apart.
@@ -122,12 +132,16 @@ int main(int argc, char **argv)
         }
         fetchMs.push_back(f);
         copyMs.push_back(c);
+        cpu.push_back(cpuUsed);
     }
     std::sort(fetchMs.begin(), fetchMs.end());
     std::sort(copyMs.begin(), copyMs.end());
+    std::sort(cpu.begin(), cpu.end());
     std::printf("objects per fetch: %zu\n", count);
     std::printf("getObjects -> success callback: min %.1f ms, median %.1f ms, max %.1f ms (%d runs)\n", fetchMs.front(),
                 fetchMs[fetchMs.size() / 2], fetchMs.back(), runs);
+    std::printf("CPU time of both sides per fetch (server copy + client decode + map copy): median %.1f ms\n",
+                cpu[cpu.size() / 2]);
     std::printf("copy into the map keyed by id: median %.1f ms\n", copyMs[copyMs.size() / 2]);
     std::printf("peak resident memory of the process (simulator included): %ld KiB\n", peakRssKiB());
     return 0;

@@ -64,34 +64,31 @@ void ClientCore::fail(Pending &pending, int code, const std::string &message)
         gate->run([&] { pending.onError(HandlerError(message, code)); });
 }
 
+bool ClientCore::addObjects(long long id, std::vector<Object> objects, std::string *error)
+{
+    auto it = m_pending.find(id);
+    if (it == m_pending.end())
+        return true;
+    Pending &pending = it->second;
+    if (!pending.fetch) {
+        *error = "objects sent in answer to a sign-in";
+        return false;
+    }
+    if (pending.objects.empty())
+        pending.objects = std::move(objects);
+    else
+        pending.objects.insert(pending.objects.end(), std::make_move_iterator(objects.begin()),
+                               std::make_move_iterator(objects.end()));
+    ++pending.frames;
+    return true;
+}
+
 bool ClientCore::handleAnswer(long long id, const json &message, std::string *error)
 {
     auto it = m_pending.find(id);
     if (it == m_pending.end())
         return true;
     Pending &pending = it->second;
-    const std::string &type = message["t"].get_ref<const std::string &>();
-
-    if (type == "objects") {
-        if (!pending.fetch) {
-            *error = "objects sent in answer to a sign-in";
-            return false;
-        }
-        auto list = message.find("objects");
-        if (list == message.end() || !list->is_array()) {
-            *error = "objects message without an object list";
-            return false;
-        }
-        pending.objects.reserve(pending.objects.size() + list->size());
-        for (const auto &item : *list) {
-            Object object;
-            if (!wire::decodeObject(item, &object, error))
-                return false;
-            pending.objects.push_back(std::move(object));
-        }
-        ++pending.frames;
-        return true;
-    }
 
     // A reply ends the request, successful or not.
     Pending done = std::move(pending);

@@ -204,40 +204,71 @@ void ConnectionCore::startRead()
 {
     auto self = shared_from_this();
     const unsigned long generation = m_generation;
-    m_socket.async_read_some(asio::buffer(m_readBuffer), [self, generation](const std::error_code &ec, std::size_t n) {
-        if (generation != self->m_generation)
-            return;
-        if (ec) {
-            if (ec == asio::error::eof)
-                self->lose(ErrorCode::ConnectionLost, "The server closed the connection");
-            else
-                self->lose(errorCodeOf(ec) == ErrorCode::NetworkError ? ErrorCode::ConnectionLost : errorCodeOf(ec),
-                           "Connection error: " + ec.message());
-            return;
-        }
-        self->m_lastReceived = Clock::now();
-        self->m_decoder.feed(self->m_readBuffer.data(), n);
-        std::string payload;
-        for (;;) {
-            const auto status = self->m_decoder.next(&payload);
-            if (status == wire::FrameDecoder::Status::NeedMore)
-                break;
-            if (status == wire::FrameDecoder::Status::Error) {
-                self->lose(self->m_decoder.errorCode(), self->m_decoder.error());
+    constexpr std::size_t kReadSize = 256 * 1024;
+    // The socket reads straight into the decoder's buffer.
+    char *room = m_decoder.prepare(kReadSize);
+    if (!room) {
+        lose(m_decoder.errorCode(), m_decoder.error());
+        return;
+    }
+    m_socket.async_read_some(
+        asio::buffer(room, kReadSize), [self, generation](const std::error_code &ec, std::size_t n) {
+            if (generation != self->m_generation)
+                return;
+            if (ec) {
+                if (ec == asio::error::eof)
+                    self->lose(ErrorCode::ConnectionLost, "The server closed the connection");
+                else
+                    self->lose(errorCodeOf(ec) == ErrorCode::NetworkError ? ErrorCode::ConnectionLost : errorCodeOf(ec),
+                               "Connection error: " + ec.message());
                 return;
             }
-            self->handleFrame(payload);
-            if (generation != self->m_generation)
-                return; // the frame ended the connection
-        }
-        self->startRead();
-    });
+            self->m_lastReceived = Clock::now();
+            self->m_decoder.commit(n);
+            std::string_view payload;
+            for (;;) {
+                const auto status = self->m_decoder.next(&payload);
+                if (status == wire::FrameDecoder::Status::NeedMore)
+                    break;
+                if (status == wire::FrameDecoder::Status::Error) {
+                    self->lose(self->m_decoder.errorCode(), self->m_decoder.error());
+                    return;
+                }
+                self->handleFrame(payload);
+                if (generation != self->m_generation)
+                    return; // the frame ended the connection
+            }
+            self->startRead();
+        });
 }
 
-void ConnectionCore::handleFrame(const std::string &payload)
+void ConnectionCore::handleFrame(std::string_view payload)
 {
     json message;
     std::string error;
+    if (m_phase == Phase::Open) {
+        // The frames of a large fetch skip the JSON tree.
+        long long id = 0;
+        std::vector<Object> objects;
+        switch (wire::decodeObjectsFrame(payload, &id, &objects, &error)) {
+        case wire::ObjectsFrame::Ok: {
+            auto route = m_routes.find(id);
+            auto client = route == m_routes.end() ? nullptr : route->second.lock();
+            if (!client) {
+                log(LogLevel::Debug, "Ignoring objects for request " + std::to_string(id) + ", which nobody awaits");
+                return;
+            }
+            if (!client->addObjects(id, std::move(objects), &error))
+                lose(ErrorCode::ProtocolError, "Protocol error: " + error);
+            return;
+        }
+        case wire::ObjectsFrame::Malformed:
+            lose(ErrorCode::ProtocolError, "Protocol error: " + error);
+            return;
+        case wire::ObjectsFrame::NotObjects:
+            break;
+        }
+    }
     if (!wire::parseMessage(payload, &message, &error)) {
         lose(ErrorCode::ProtocolError, "Protocol error: " + error);
         return;
@@ -253,7 +284,7 @@ void ConnectionCore::handleFrame(const std::string &payload)
         send(json{{"t", "pong"}});
         return;
     }
-    if (type == "reply" || type == "objects") {
+    if (type == "reply") {
         long long id = 0;
         if (!wire::getInt(message, "re", &id)) {
             lose(ErrorCode::ProtocolError, "Protocol error: answer without request id");

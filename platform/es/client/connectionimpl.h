@@ -54,7 +54,7 @@ private:
     void lose(int code, const std::string &message);
     void teardown();
     void startRead();
-    void handleFrame(const std::string &payload);
+    void handleFrame(std::string_view payload);
     void handleHandshake(const nlohmann::json &message);
     void send(const nlohmann::json &message);
     void writeNext();
@@ -75,7 +75,6 @@ private:
     Connection::OpenError m_onOpenError;
 
     wire::FrameDecoder m_decoder;
-    std::array<char, 64 * 1024> m_readBuffer{};
     std::deque<std::string> m_writeQueue;
     bool m_writing = false;
     Clock::time_point m_lastReceived;
@@ -104,6 +103,7 @@ struct ClientCore : std::enable_shared_from_this<ClientCore>
                          Client::RequestError onError);
 
     // Answers routed here by the connection. False: the message breaks the protocol.
+    bool addObjects(long long id, std::vector<Object> objects, std::string *error);
     bool handleAnswer(long long id, const nlohmann::json &message, std::string *error);
     void handleNotification(const std::string &type, const nlohmann::json &message);
     void failAll(int code, const std::string &message);

@@ -2,7 +2,9 @@
 
 #include "client/textcodec.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace korvu::es::wire {
@@ -32,24 +34,54 @@ FrameDecoder::FrameDecoder(std::size_t maxFrameSize) : m_maxFrameSize(maxFrameSi
 
 void FrameDecoder::feed(const char *data, std::size_t size)
 {
+    char *room = prepare(size);
+    if (room)
+        std::memcpy(room, data, size);
+    commit(size);
+}
+
+char *FrameDecoder::prepare(std::size_t size)
+{
     if (m_errorCode != 0)
-        return;
+        return nullptr;
     // Drop what was consumed once it dominates the buffer, so a long stream of
-    // small frames neither grows the buffer nor copies it for every frame.
-    if (m_offset > 0 && m_offset >= m_buffer.size() / 2) {
-        m_buffer.erase(0, m_offset);
+    // small frames neither grows the buffer nor moves it for every frame.
+    if (m_offset > 0 && m_offset >= m_size / 2) {
+        std::memmove(&m_buffer[0], m_buffer.data() + m_offset, m_size - m_offset);
+        m_size -= m_offset;
         m_offset = 0;
     }
-    m_buffer.append(data, size);
+    if (m_buffer.size() < m_size + size)
+        m_buffer.resize(std::max(m_size + size, m_buffer.size() * 2));
+    return &m_buffer[m_size];
+}
+
+void FrameDecoder::commit(std::size_t size)
+{
+    if (m_errorCode != 0)
+        return;
+    m_size = std::min(m_size + size, m_buffer.size());
 }
 
 FrameDecoder::Status FrameDecoder::next(std::string *payload)
 {
+    std::string_view view;
+    const Status status = next(&view);
+    if (status == Status::Frame)
+        payload->assign(view.data(), view.size());
+    return status;
+}
+
+FrameDecoder::Status FrameDecoder::next(std::string_view *payload)
+{
     if (m_errorCode != 0)
         return Status::Error;
-    const std::size_t available = m_buffer.size() - m_offset;
-    if (available < kHeaderSize)
+    const std::size_t available = m_size - m_offset;
+    if (available < kHeaderSize) {
+        if (available == 0)
+            m_size = m_offset = 0;
         return Status::NeedMore;
+    }
     const auto *p = reinterpret_cast<const unsigned char *>(m_buffer.data() + m_offset);
     const std::uint32_t n = std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
     if (n == 0) {
@@ -65,18 +97,14 @@ FrameDecoder::Status FrameDecoder::next(std::string *payload)
     }
     if (available - kHeaderSize < n)
         return Status::NeedMore;
-    payload->assign(m_buffer, m_offset + kHeaderSize, n);
+    *payload = std::string_view(m_buffer.data() + m_offset + kHeaderSize, n);
     m_offset += kHeaderSize + n;
-    if (m_offset == m_buffer.size()) {
-        m_buffer.clear();
-        m_offset = 0;
-    }
     return Status::Frame;
 }
 
-bool parseMessage(const std::string &payload, json *message, std::string *error)
+bool parseMessage(std::string_view payload, json *message, std::string *error)
 {
-    json parsed = json::parse(payload, nullptr, false);
+    json parsed = json::parse(payload.begin(), payload.end(), nullptr, false);
     if (parsed.is_discarded()) {
         *error = "Frame is not valid JSON";
         return false;
@@ -171,7 +199,11 @@ bool decodeValue(const json &kind, const json &v, Value *out, std::string *error
         *error = "Setting kind is not a text";
         return false;
     }
-    const std::string &k = kind.get_ref<const std::string &>();
+    return decodeValueOfKind(kind.get_ref<const std::string &>(), v, out, error);
+}
+
+bool decodeValueOfKind(const std::string &k, const json &v, Value *out, std::string *error)
+{
     long long i = 0;
     if (k == "none") {
         if (!v.is_null()) {
@@ -338,6 +370,304 @@ bool decodeEvent(const json &j, Event *out, std::string *error)
     e.type = int(type);
     *out = std::move(e);
     return true;
+}
+
+namespace {
+
+// SAX handler for {"t": "objects", "re": N, "objects": [object, ...]} in any
+// member order, unknown members skipped. It stops at the first violation.
+class ObjectsSax
+{
+public:
+    using number_integer_t = json::number_integer_t;
+    using number_unsigned_t = json::number_unsigned_t;
+    using number_float_t = json::number_float_t;
+    using string_t = json::string_t;
+    using binary_t = json::binary_t;
+
+    std::string type;
+    bool haveRequestId = false;
+    long long requestId = 0;
+    bool haveObjects = false;
+    std::vector<Object> *objects = nullptr;
+    std::string error;
+
+    bool null() { return scalar(json()); }
+    bool boolean(bool v) { return scalar(json(v)); }
+    bool number_integer(number_integer_t v) { return scalar(json(v)); }
+    bool number_unsigned(number_unsigned_t v) { return scalar(json(v)); }
+    bool number_float(number_float_t v, const string_t &) { return scalar(json(v)); }
+    bool binary(binary_t &) { return fail("binary value"); }
+
+    bool string(string_t &v)
+    {
+        if (m_skip > 0)
+            return true;
+        switch (m_state) {
+        case State::Top:
+            if (m_key == "t") {
+                type = v;
+                if (type != "objects")
+                    return false; // another message: not ours to decode
+            }
+            return true;
+        case State::Object:
+            if (m_key == "name")
+                return setText(&m_name, &m_haveName, v);
+            if (m_key == "class")
+                return setText(&m_className, &m_haveClass, v);
+            if (m_key == "serial")
+                return setText(&m_serial, nullptr, v);
+            if (m_key == "id" || m_key == "parent" || m_key == "type" || m_key == "settings")
+                return fail("object member \"" + m_key + "\" has the wrong type");
+            return true;
+        case State::Setting:
+            if (m_index == 0)
+                m_settingName = std::move(v);
+            else if (m_index == 1)
+                m_settingKind = v;
+            else if (m_index == 2)
+                return scalar(json(std::move(v)));
+            else
+                return fail("object setting is not [name, kind, value]");
+            ++m_index;
+            return true;
+        default:
+            return fail("unexpected text");
+        }
+    }
+
+    bool start_object(std::size_t)
+    {
+        if (m_skip > 0 || (m_state == State::Top && m_depth > 0) || (m_state == State::Object)) {
+            if (m_state == State::Object && (m_key == "id" || m_key == "parent" || m_key == "type" || m_key == "name" ||
+                                             m_key == "class" || m_key == "settings"))
+                return fail("object member \"" + m_key + "\" has the wrong type");
+            ++m_skip;
+            return true;
+        }
+        if (m_state == State::Top) {
+            m_depth = 1;
+            return true;
+        }
+        if (m_state == State::List) {
+            m_state = State::Object;
+            m_id = m_parent = m_type = 0;
+            m_haveId = m_haveParent = m_haveType = m_haveName = m_haveClass = false;
+            m_name.clear();
+            m_className.clear();
+            m_serial.clear();
+            m_settings = NameValueMap();
+            return true;
+        }
+        return fail("unexpected object");
+    }
+
+    bool end_object()
+    {
+        if (m_skip > 0) {
+            --m_skip;
+            return true;
+        }
+        if (m_state == State::Object) {
+            if (!m_haveId || !m_haveParent || !m_haveType || !m_haveName || !m_haveClass)
+                return fail("object lacks id, parent, type, name or class");
+            objects->emplace_back(m_id, m_parent, int(m_type), std::move(m_name), std::move(m_className),
+                                  std::move(m_serial), std::move(m_settings));
+            m_state = State::List;
+            return true;
+        }
+        if (m_state == State::Top) {
+            m_depth = 0;
+            return true;
+        }
+        return fail("unexpected end of object");
+    }
+
+    bool start_array(std::size_t)
+    {
+        if (m_skip > 0) {
+            ++m_skip;
+            return true;
+        }
+        switch (m_state) {
+        case State::Top:
+            if (m_depth == 0)
+                return fail("not an object");
+            if (m_key == "objects") {
+                if (haveObjects)
+                    return fail("two object lists");
+                haveObjects = true;
+                m_state = State::List;
+                return true;
+            }
+            if (m_key == "t" || m_key == "re")
+                return fail("member \"" + m_key + "\" has the wrong type");
+            ++m_skip;
+            return true;
+        case State::Object:
+            if (m_key == "settings") {
+                m_state = State::Settings;
+                return true;
+            }
+            if (m_key == "id" || m_key == "parent" || m_key == "type" || m_key == "name" || m_key == "class")
+                return fail("object member \"" + m_key + "\" has the wrong type");
+            ++m_skip;
+            return true;
+        case State::Settings:
+            m_state = State::Setting;
+            m_index = 0;
+            m_settingName.clear();
+            m_settingKind.clear();
+            return true;
+        default:
+            return fail("unexpected list");
+        }
+    }
+
+    bool end_array()
+    {
+        if (m_skip > 0) {
+            --m_skip;
+            return true;
+        }
+        switch (m_state) {
+        case State::List:
+            m_state = State::Top;
+            return true;
+        case State::Settings:
+            m_state = State::Object;
+            return true;
+        case State::Setting:
+            if (m_index != 3)
+                return fail("object setting is not [name, kind, value]");
+            m_settings.set(m_settingName, std::move(m_settingValue));
+            m_state = State::Settings;
+            return true;
+        default:
+            return fail("unexpected end of list");
+        }
+    }
+
+    bool key(string_t &k)
+    {
+        if (m_skip == 0)
+            m_key = k;
+        return true;
+    }
+
+    bool parse_error(std::size_t, const std::string &, const nlohmann::detail::exception &)
+    {
+        m_parseError = true;
+        return false;
+    }
+
+    bool parseError() const { return m_parseError; }
+
+private:
+    enum class State { Top, List, Object, Settings, Setting };
+
+    bool fail(const std::string &why)
+    {
+        error = why;
+        return false;
+    }
+
+    bool setText(std::string *out, bool *have, std::string &v)
+    {
+        *out = std::move(v);
+        if (have)
+            *have = true;
+        return true;
+    }
+
+    bool scalar(const json &v)
+    {
+        if (m_skip > 0)
+            return true;
+        long long n = 0;
+        switch (m_state) {
+        case State::Top:
+            if (m_depth == 0)
+                return fail("not an object");
+            if (m_key == "re") {
+                if (!integerOf(v, &n))
+                    return fail("request id is not an integer");
+                requestId = n;
+                haveRequestId = true;
+            } else if (m_key == "t") {
+                return fail("message type is not a text");
+            }
+            return true;
+        case State::Object:
+            if (m_key == "id" || m_key == "parent" || m_key == "type") {
+                if (!integerOf(v, &n))
+                    return fail("object " + m_key + " is not a 64-bit integer");
+                if (m_key == "id") {
+                    m_id = n;
+                    m_haveId = true;
+                } else if (m_key == "parent") {
+                    m_parent = n;
+                    m_haveParent = true;
+                } else {
+                    if (n < std::numeric_limits<int>::min() || n > std::numeric_limits<int>::max())
+                        return fail("object type out of range");
+                    m_type = n;
+                    m_haveType = true;
+                }
+                return true;
+            }
+            if (m_key == "name" || m_key == "class" || m_key == "serial" || m_key == "settings")
+                return fail("object member \"" + m_key + "\" has the wrong type");
+            return true;
+        case State::Setting:
+            if (m_index != 2)
+                return fail("object setting is not [name, kind, value]");
+            if (!decodeValueOfKind(m_settingKind, v, &m_settingValue, &error))
+                return false;
+            ++m_index;
+            return true;
+        default:
+            return fail("unexpected value");
+        }
+    }
+
+    State m_state = State::Top;
+    int m_depth = 0;
+    int m_skip = 0; // nesting inside a member that is skipped
+    std::string m_key;
+    bool m_parseError = false;
+
+    long long m_id = 0, m_parent = 0, m_type = 0;
+    bool m_haveId = false, m_haveParent = false, m_haveType = false, m_haveName = false, m_haveClass = false;
+    std::string m_name, m_className, m_serial;
+    NameValueMap m_settings;
+
+    int m_index = 0;
+    std::string m_settingName, m_settingKind;
+    Value m_settingValue;
+};
+
+} // namespace
+
+ObjectsFrame decodeObjectsFrame(std::string_view payload, long long *requestId, std::vector<Object> *objects,
+                                std::string *error)
+{
+    std::vector<Object> decoded;
+    ObjectsSax sax;
+    sax.objects = &decoded;
+    const bool complete = json::sax_parse(payload.begin(), payload.end(), &sax, json::input_format_t::json, true);
+    if (sax.type != "objects" || sax.parseError())
+        return ObjectsFrame::NotObjects; // parseMessage() says what is wrong with it
+    if (!complete || !sax.haveRequestId || !sax.haveObjects) {
+        *error = !sax.error.empty()   ? sax.error
+                 : !sax.haveRequestId ? "answer without request id"
+                                      : "objects message without an object list";
+        return ObjectsFrame::Malformed;
+    }
+    *requestId = sax.requestId;
+    *objects = std::move(decoded);
+    return ObjectsFrame::Ok;
 }
 
 } // namespace korvu::es::wire

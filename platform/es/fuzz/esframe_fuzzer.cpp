@@ -11,10 +11,18 @@ using namespace korvu::es;
 
 namespace {
 
-void decodePayload(const std::string &payload)
+void decodePayload(std::string_view payload)
 {
     nlohmann::json message;
     std::string error;
+    long long requestId = 0;
+    std::vector<Object> fast;
+    if (wire::decodeObjectsFrame(payload, &requestId, &fast, &error) == wire::ObjectsFrame::Ok) {
+        for (const Object &object : fast) {
+            for (const std::string &name : object.settings().names())
+                (void)object.settings().value(name).toString();
+        }
+    }
     if (!wire::parseMessage(payload, &message, &error))
         return;
     long long number = 0;
@@ -58,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     ++data;
     --size;
     wire::FrameDecoder decoder(64 * 1024);
-    std::string payload;
+    std::string_view payload;
     for (std::size_t offset = 0; offset < size; offset += piece) {
         decoder.feed(reinterpret_cast<const char *>(data) + offset, std::min(piece, size - offset));
         for (;;) {

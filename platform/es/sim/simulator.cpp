@@ -322,14 +322,20 @@ struct Simulator::Impl::Session : std::enable_shared_from_this<Session>
         for (const auto &chunk : objects->chunks) {
             if (c.dropAfterObjectFrames >= 0 && frames >= c.dropAfterObjectFrames)
                 break;
-            std::string payload;
-            payload.reserve(head.size() + chunk.size() + 1);
-            payload += head;
-            payload += chunk;
-            payload += '}';
+            // Header and payload written in one go: no second copy of a large chunk.
+            const std::uint32_t n = std::uint32_t(head.size() + chunk.size() + 1);
+            std::string frame;
+            frame.reserve(wire::kHeaderSize + n);
+            frame += char(n >> 24 & 0xff);
+            frame += char(n >> 16 & 0xff);
+            frame += char(n >> 8 & 0xff);
+            frame += char(n & 0xff);
+            frame += head;
+            frame += chunk;
+            frame += '}';
             ++frames;
             const bool last = c.dropAfterObjectFrames >= 0 && frames == c.dropAfterObjectFrames;
-            send(wire::encodeFrame(payload), last);
+            send(std::move(frame), last);
             if (last)
                 return;
         }
