@@ -37,7 +37,7 @@ int main(int argc, char **argv)
     const int streams = argc > 2 ? std::max(1, atoi(argv[2])) : 10;
 
     std::vector<std::unique_ptr<gatewaysim::GatewaySim>> sims;
-    QList<std::shared_ptr<Object>> list;
+    RepoObjects::ObjectList list;
     int zmqPort = 30000;
     for (int g = 0; g < gateways; ++g) {
         gatewaysim::GatewayConfig config;

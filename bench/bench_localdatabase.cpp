@@ -30,9 +30,9 @@ double threadCpuMs()
     return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
 }
 
-QList<std::shared_ptr<Object>> site(int gateways, int streamsPerGateway)
+RepoObjects::ObjectList site(int gateways, int streamsPerGateway)
 {
-    QList<std::shared_ptr<Object>> list;
+    RepoObjects::ObjectList list;
     for (int g = 0; g < gateways; ++g) {
         auto gw = std::make_shared<Object>();
         gw->setId(QString::number(g + 1));

@@ -69,7 +69,7 @@ struct Frame
 {
     Children children;
     int next = 0;
-    qint64 parentId = 0; // what children get as idParent; 0 for none
+    QString parentId; // what children get as idParent, made once per level; "" for none
     QString host;
     int port = 0;
 };
@@ -84,29 +84,83 @@ struct Settings
     QString fisheye;
 };
 
-std::shared_ptr<Object> newObject(const korvu::es::Object &source, qint64 parentId, Settings &settings)
+// Which of the read settings a key names; keys compare without regard to case.
+enum class Key { Other, Host, Port, Url, Fisheye, Title };
+
+bool equalsAsciiLower(const std::string &key, const char *lower)
+{
+    size_t i = 0;
+    for (; i < key.size() && lower[i]; ++i) {
+        const char c = key[i];
+        if ((c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c) != lower[i])
+            return false;
+    }
+    return i == key.size() && !lower[i];
+}
+
+Key keyOf(const std::string &key)
+{
+    const bool ascii = std::all_of(key.begin(), key.end(), [](char c) { return (c & 0x80) == 0; });
+    if (!ascii) {
+        // Case folding outside ASCII may still land on one of the names.
+        const QString lower = QString::fromStdString(key).toLower();
+        if (lower == kHost)
+            return Key::Host;
+        if (lower == kPort)
+            return Key::Port;
+        if (lower == kUrl)
+            return Key::Url;
+        if (lower == kFisheye)
+            return Key::Fisheye;
+        return lower == kTitle ? Key::Title : Key::Other;
+    }
+    switch (key.size()) {
+    case 3:
+        return equalsAsciiLower(key, "url") ? Key::Url : Key::Other;
+    case 4:
+        if (equalsAsciiLower(key, "host"))
+            return Key::Host;
+        return equalsAsciiLower(key, "port") ? Key::Port : Key::Other;
+    case 5:
+        return equalsAsciiLower(key, "title") ? Key::Title : Key::Other;
+    case 7:
+        return equalsAsciiLower(key, "fisheye") ? Key::Fisheye : Key::Other;
+    default:
+        return Key::Other;
+    }
+}
+
+std::shared_ptr<Object> newObject(const korvu::es::Object &source, const QString &parentId, Settings &settings)
 {
     auto object = std::make_shared<Object>();
     QQmlEngine::setObjectOwnership(object.get(), QQmlEngine::CppOwnership);
     object->setId(QString::number(source.id()));
     object->setName(QString::fromStdString(source.name()));
-    object->setIdParent(parentId ? QString::number(parentId) : QString());
+    object->setIdParent(parentId);
 
     settings = Settings();
-    // Only the values of the keys in use are turned into text.
+    // Only the values of the keys in use are turned into text; when several keys
+    // name the same setting, the later one wins.
     for (const auto &entry : source.settings().entries()) {
-        const QString key = QString::fromStdString(entry.first).toLower();
         QString *target = nullptr;
-        if (key == kHost)
+        switch (keyOf(entry.first)) {
+        case Key::Host:
             target = &settings.host;
-        else if (key == kPort)
+            break;
+        case Key::Port:
             target = &settings.port;
-        else if (key == kUrl)
+            break;
+        case Key::Url:
             target = &settings.url;
-        else if (key == kFisheye)
+            break;
+        case Key::Fisheye:
             target = &settings.fisheye;
-        else if (key != kTitle)
+            break;
+        case Key::Title:
+            break;
+        case Key::Other:
             continue;
+        }
         const QString value = QString::fromStdString(entry.second.toString());
         if (target)
             *target = value;
@@ -166,7 +220,7 @@ ObjectList walkObjects(const FetchedObjects &objects, qint64 rootId, Walk walk)
 
     // Depth first, without recursion, so a deeply nested set cannot exhaust the stack.
     QVector<Frame> stack;
-    stack.append({source.childrenOf(rootId), 0, 0, QString(), 0});
+    stack.append({source.childrenOf(rootId), 0, QString(), QString(), 0});
     while (!stack.isEmpty()) {
         Frame &frame = stack.last();
         if (frame.next >= frame.children.size()) {
@@ -174,7 +228,7 @@ ObjectList walkObjects(const FetchedObjects &objects, qint64 rootId, Walk walk)
             continue;
         }
         const korvu::es::Object &child = *frame.children.at(frame.next++);
-        const qint64 parentId = frame.parentId;
+        const QString parentId = frame.parentId;
         const QString host = frame.host;
         const int port = frame.port;
 
@@ -221,7 +275,7 @@ ObjectList walkObjects(const FetchedObjects &objects, qint64 rootId, Walk walk)
                 break;
             }
             entered.insert(child.id());
-            stack.append({source.childrenOf(child.id()), 0, child.id(), deviceHost, devicePort});
+            stack.append({source.childrenOf(child.id()), 0, object->id(), deviceHost, devicePort});
             break;
         }
         default:

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "es/korvues.h"
+#include "repo/repoobjects.h"
 
 #include <QHash>
-#include <QList>
 #include <QString>
 #include <QtGlobal>
 
@@ -22,7 +22,7 @@ void importObjects(const QHash<qint64, korvu::es::Object> &objects, qint64 rootI
 namespace objectimport {
 
 using FetchedObjects = QHash<qint64, korvu::es::Object>;
-using ObjectList = QList<std::shared_ptr<Object>>;
+using ObjectList = RepoObjects::ObjectList;
 
 enum class Walk {
     IndexByParent, // one pass over the set builds a parent -> children index

@@ -47,7 +47,6 @@ RepoObjects::RepoObjects(QObject *parent)
 
 RepoObjects::~RepoObjects()
 {
-    disconnectRows();
     // Pending replies die with the manager; make sure none of them reaches a
     // handler of this half-destroyed model on the way out.
     const auto replies = m_network->findChildren<QNetworkReply *>();
@@ -124,41 +123,29 @@ bool RepoObjects::setData(const QModelIndex &index, const QVariant &value, int r
     return true;
 }
 
-void RepoObjects::disconnectRows()
-{
-    for (const QMetaObject::Connection &connection : qAsConst(m_connections))
-        QObject::disconnect(connection);
-}
-
 void RepoObjects::clear()
 {
-    disconnectRows();
     beginResetModel();
-    m_objects.clear();
-    m_objectsById.clear();
-    m_objectsBySerial.clear();
-    m_connections.clear();
+    retireRows();
     endResetModel();
 }
 
-void RepoObjects::setObjects(const QList<ObjectPtr> &objects)
+void RepoObjects::setObjects(const ObjectList &objects)
 {
-    disconnectRows();
-
     LocalDatabase *database = LocalDatabase::instance();
     const LocalDatabase::GatewayInfos gatewayInfos =
         database ? database->gatewayInfos() : LocalDatabase::GatewayInfos();
     const LocalDatabase::StreamInfos streamInfos = database ? database->streamInfos() : LocalDatabase::StreamInfos();
 
     beginResetModel();
-    m_objects.clear();
-    m_objectsById.clear();
-    m_objectsBySerial.clear();
-    m_connections.clear();
+    retireRows();
     m_objects.reserve(objects.size());
     m_objectsById.reserve(objects.size());
     m_objectsBySerial.reserve(objects.size());
     QHash<Object *, QVector<int>> streamRows;
+    // The connections below outlive this reset when a row's object is kept alive
+    // elsewhere; they check the generation so that only the current rows announce.
+    const quint64 generation = m_generation;
 
     for (const ObjectPtr &object : objects) {
         if (!object)
@@ -187,10 +174,12 @@ void RepoObjects::setObjects(const QList<ObjectPtr> &objects)
             const ObjectPtr parent = m_objectsById.value(object->idParent());
             if (parent)
                 streamRows[parent.get()].append(row);
-            m_connections.append(connect(object.get(), &Object::zmqPortChanged, this, [this, row] {
+            connect(object.get(), &Object::zmqPortChanged, this, [this, row, generation] {
+                if (generation != m_generation)
+                    return;
                 const QModelIndex rowIndex = index(row, 0);
                 emit dataChanged(rowIndex, rowIndex, {ObjZmqPortRole});
-            }));
+            });
         }
     }
 
@@ -198,14 +187,68 @@ void RepoObjects::setObjects(const QList<ObjectPtr> &objects)
     // stream rows, row by row, in list order.
     for (auto it = streamRows.cbegin(); it != streamRows.cend(); ++it) {
         const QVector<int> rows = it.value();
-        m_connections.append(connect(it.key(), &Object::isActiveChanged, this, [this, rows] {
+        connect(it.key(), &Object::isActiveChanged, this, [this, rows, generation] {
+            if (generation != m_generation)
+                return;
             for (const int row : rows) {
                 const QModelIndex rowIndex = index(row, 0);
                 emit dataChanged(rowIndex, rowIndex, {ObjIsParentActiveRole});
             }
-        }));
+        });
     }
     endResetModel();
+}
+
+void RepoObjects::retireRows()
+{
+    ++m_generation;
+    if (m_objects.isEmpty() && m_objectsById.isEmpty() && m_objectsBySerial.isEmpty())
+        return;
+    m_retiredIndexes.append(std::move(m_objectsById));
+    m_retiredIndexes.append(std::move(m_objectsBySerial));
+    m_retiredRows.append(std::move(m_objects));
+    m_objectsById = ObjectIndex();
+    m_objectsBySerial = ObjectIndex();
+    m_objects = ObjectList();
+    if (!m_releaseQueued) {
+        m_releaseQueued = true;
+        QMetaObject::invokeMethod(this, &RepoObjects::releaseRetired, Qt::QueuedConnection);
+    }
+}
+
+void RepoObjects::releaseRetired()
+{
+    m_releaseQueued = false;
+    int budget = kReleaseSlice;
+    while (budget > 0 && !m_retiredIndexes.isEmpty()) {
+        ObjectIndex &index = m_retiredIndexes.first();
+        if (!index.isDetached()) {
+            // Someone else still holds this index; dropping our copy costs nothing.
+            m_retiredIndexes.removeFirst();
+            continue;
+        }
+        auto it = index.begin();
+        for (; budget > 0 && it != index.end(); --budget)
+            it = index.erase(it);
+        if (index.isEmpty())
+            m_retiredIndexes.removeFirst();
+    }
+    while (budget > 0 && !m_retiredRows.isEmpty()) {
+        ObjectList &rows = m_retiredRows.first();
+        if (!rows.isDetached()) {
+            m_retiredRows.removeFirst();
+            continue;
+        }
+        const int count = qMin(budget, rows.size());
+        rows.erase(rows.end() - count, rows.end());
+        budget -= count;
+        if (rows.isEmpty())
+            m_retiredRows.removeFirst();
+    }
+    if (!m_retiredIndexes.isEmpty() || !m_retiredRows.isEmpty()) {
+        m_releaseQueued = true;
+        QMetaObject::invokeMethod(this, &RepoObjects::releaseRetired, Qt::QueuedConnection);
+    }
 }
 
 void RepoObjects::setDiscoveryTimeout(int milliseconds)
@@ -250,7 +293,7 @@ void RepoObjects::onReplyData(QNetworkReply *reply, const std::weak_ptr<Object> 
 void RepoObjects::onReplyFinished(QNetworkReply *reply, const std::weak_ptr<Object> &gateway)
 {
     const ObjectPtr object = gateway.lock();
-    if (!object) {
+    if (!object || m_objectsById.value(object->id()) != object) {
         // The import that asked has been replaced; the answer belongs to no row.
         reply->deleteLater();
         return;

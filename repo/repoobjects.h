@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QList>
 #include <QMetaObject>
+#include <QVector>
 
 #include <memory>
 
@@ -20,7 +21,8 @@ class QNetworkReply;
 // also reachable through two indexes (by id and by serial, later rows winning), which
 // the local database reads when it saves and stream discovery uses to apply ports.
 // Stream rows follow their gateway's isActive and their own zmqPort through signal
-// connections made in setObjects() and broken at the next reset.
+// connections made in setObjects(), which go quiet at the next reset. Replaced rows
+// are released after the reset, a slice per event-loop turn.
 class RepoObjects : public QAbstractListModel, public Singleton<RepoObjects>
 {
     Q_OBJECT
@@ -44,12 +46,15 @@ public:
 
     using ObjectPtr = std::shared_ptr<Object>;
     using ObjectIndex = QHash<QString, ObjectPtr>;
+    using ObjectList = QVector<ObjectPtr>;
 
     // Largest discovery reply body that is read; a longer one is aborted and logged.
     static constexpr qint64 kMaxReplySize = 4 * 1024 * 1024;
     // Default limit for one discovery request, so a gateway that never answers
     // does not keep its request open for the rest of the run.
     static constexpr int kDefaultDiscoveryTimeoutMs = 10000;
+    // Rows (or index entries) of an earlier import released per event-loop turn.
+    static constexpr int kReleaseSlice = 4096;
 
     explicit RepoObjects(QObject *parent = nullptr);
     ~RepoObjects() override;
@@ -60,11 +65,13 @@ public:
     bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
 
     void clear();
-    void setObjects(const QList<ObjectPtr> &objects);
+    void setObjects(const ObjectList &objects);
 
     const ObjectIndex &objectsById() const { return m_objectsById; }
     const ObjectIndex &objectsBySerial() const { return m_objectsBySerial; }
-    const QList<ObjectPtr> &objects() const { return m_objects; }
+    const ObjectList &objects() const { return m_objects; }
+    // Whether rows replaced by a reset are still waiting to be released.
+    bool hasRetiredRows() const { return !m_retiredIndexes.isEmpty() || !m_retiredRows.isEmpty(); }
 
     int discoveryTimeout() const { return m_discoveryTimeoutMs; }
     void setDiscoveryTimeout(int milliseconds);
@@ -73,15 +80,21 @@ public:
     void parseStreams(const QByteArray &data, const std::weak_ptr<Object> &gateway);
 
 private:
-    void disconnectRows();
+    void retireRows();
+    void releaseRetired();
     void onReplyFinished(QNetworkReply *reply, const std::weak_ptr<Object> &gateway);
     void onReplyData(QNetworkReply *reply, const std::weak_ptr<Object> &gateway);
 
     QHash<int, QByteArray> m_roleNames;
     ObjectIndex m_objectsById;
     ObjectIndex m_objectsBySerial;
-    QList<ObjectPtr> m_objects;
-    QList<QMetaObject::Connection> m_connections;
+    ObjectList m_objects;
+    // Rows replaced by a reset, released a slice per event-loop turn afterwards:
+    // dropping a site of 100,000 rows at once would stall the GUI thread.
+    QVector<ObjectIndex> m_retiredIndexes;
+    QVector<ObjectList> m_retiredRows;
+    bool m_releaseQueued = false;
+    quint64 m_generation = 0;
     std::unique_ptr<QNetworkAccessManager> m_network;
     int m_discoveryTimeoutMs = kDefaultDiscoveryTimeoutMs;
 };

@@ -28,9 +28,9 @@ void say(const char *format, int value)
     std::fflush(stdout);
 }
 
-QList<std::shared_ptr<Object>> generation(int gen, int rows)
+RepoObjects::ObjectList generation(int gen, int rows)
 {
-    QList<std::shared_ptr<Object>> objects;
+    RepoObjects::ObjectList objects;
     for (int i = 0; i < rows; ++i) {
         auto object = std::make_shared<Object>();
         object->setId(QString::number(i + 1));

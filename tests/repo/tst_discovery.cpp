@@ -9,7 +9,7 @@
 
 #include <memory>
 
-using ObjectList = QList<std::shared_ptr<Object>>;
+using ObjectList = RepoObjects::ObjectList;
 using gatewaysim::Fault;
 using gatewaysim::GatewayConfig;
 using gatewaysim::GatewaySim;
@@ -203,14 +203,26 @@ private slots:
         QCOMPARE(objects.at(1)->zmqPort(), 5001);
     }
 
+    void aReplyAfterANewImportIsDropped_data()
+    {
+        QTest::addColumn<bool>("holdOldRows");
+        QTest::addRow("old rows released") << false;
+        // Something else (a window, a QML reference) still holds the replaced gateway.
+        QTest::addRow("old rows still held") << true;
+    }
+
     void aReplyAfterANewImportIsDropped()
     {
+        QFETCH(bool, holdOldRows);
         auto gateway = startGateway("GW-LATE", 2);
         QVERIFY(gateway);
         gateway->setDelay(std::chrono::milliseconds(400));
         RepoObjects model;
         LogCapture log;
-        model.setObjects(objectsFor(*gateway, "1"));
+        ObjectList old = objectsFor(*gateway, "1");
+        model.setObjects(old);
+        if (!holdOldRows)
+            old.clear();
         QTRY_COMPARE_WITH_TIMEOUT(gateway->requestCount(), 1, kWait);
 
         // The next import delivers the same streams, but no gateway to ask.
@@ -222,6 +234,8 @@ private slots:
         QVERIFY(!log.contains("Got results"));
         QVERIFY(!log.contains("Parsing streams done"));
         verifyUntouched(next);
+        if (holdOldRows)
+            verifyUntouched(old);
     }
 
     void parsingAppliesUsablePortsOnly_data()

@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-using ObjectList = QList<std::shared_ptr<Object>>;
+using ObjectList = RepoObjects::ObjectList;
 
 class TestRepoObjects : public QObject
 {
@@ -241,6 +241,45 @@ private slots:
         old.at(0)->setIsActive(false);
         old.at(2)->setZmqPort(7000);
         QCOMPARE(changed.count(), 0);
+    }
+
+    void replacedRowsAreReleasedByTheEventLoopAfterTheReset()
+    {
+        RepoObjects model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        std::vector<std::weak_ptr<Object>> old;
+        {
+            // More rows than one release slice, so the release takes several turns.
+            auto gw = makeGateway("1", "GW-1");
+            ObjectList rows{gw};
+            for (int i = 0; i < 3 * RepoObjects::kReleaseSlice; ++i)
+                rows.append(makeStream(QString::number(100 + i), gw, QStringLiteral("S-%1").arg(i)));
+            model.setObjects(rows);
+            old.assign(rows.cbegin(), rows.cend());
+        }
+        model.setObjects(site());
+        QCOMPARE(model.rowCount(), 6);
+        QCOMPARE(model.objectsById().size(), 6);
+        QVERIFY(model.hasRetiredRows());
+        QVERIFY(!old.front().expired());
+
+        QTRY_VERIFY_WITH_TIMEOUT(!model.hasRetiredRows(), 5000);
+        QVERIFY(std::all_of(old.cbegin(), old.cend(), [](const std::weak_ptr<Object> &row) { return row.expired(); }));
+        // The current rows are untouched by the release.
+        QCOMPARE(model.rowCount(), 6);
+        QCOMPARE(model.objectsBySerial().value("S-22")->name(), QString("Stream S-22"));
+    }
+
+    void rowsStillHeldElsewhereOutliveTheirRelease()
+    {
+        RepoObjects model;
+        const ObjectList held = site();
+        model.setObjects(held);
+        const RepoObjects::ObjectIndex index = model.objectsBySerial();
+        model.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(!model.hasRetiredRows(), 5000);
+        QCOMPARE(index.value("S-11"), held.at(2));
+        QCOMPARE(held.at(2)->name(), QString("Stream S-11"));
     }
 
     void aStreamWithoutGatewayReadsAsHidden()
