@@ -1,5 +1,6 @@
 #include "video/consumer.h"
 
+#include "video/heaptrim.h"
 #include "video/producer.h"
 
 #include <QLoggingCategory>
@@ -360,6 +361,7 @@ void Consumer::releasePipeline()
     d->glshader = nullptr;
     d->qmlglsink = nullptr;
     d->startPending = false;
+    HeapTrim::schedule();
 }
 
 void Consumer::stop()

@@ -1,6 +1,7 @@
 #include "video/producer.h"
 
 #include "video/consumer.h"
+#include "video/heaptrim.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -272,6 +273,7 @@ void Producer::releasePipeline()
     d->pipeline = nullptr;
     d->typefind = nullptr;
     d->appsink = nullptr;
+    HeapTrim::schedule();
 }
 
 bool Producer::start()

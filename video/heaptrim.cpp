@@ -1,0 +1,44 @@
+#include "video/heaptrim.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+Q_LOGGING_CATEGORY(lcHeapTrim, "quillon.video.heaptrim")
+
+namespace {
+std::atomic<bool> g_pending{false};
+} // namespace
+
+void HeapTrim::schedule(std::chrono::milliseconds delay)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread()) {
+        trimNow();
+        return;
+    }
+    if (g_pending.exchange(true))
+        return;
+    QTimer::singleShot(delay, app, [] {
+        g_pending = false;
+        trimNow();
+    });
+}
+
+bool HeapTrim::trimNow()
+{
+#if defined(__GLIBC__)
+    const bool released = malloc_trim(0) != 0;
+    qCDebug(lcHeapTrim, "heap trimmed: %s", released ? "memory released" : "nothing to release");
+    return released;
+#else
+    return false;
+#endif
+}
