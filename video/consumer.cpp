@@ -7,8 +7,11 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
+#include <memory>
 #include <mutex>
 
 Q_LOGGING_CATEGORY(lcConsumer, "quillon.video.consumer")
@@ -18,6 +21,62 @@ const char *const kHead = "appsrc name=appsrc is-live=true format=time ! queue !
                           " ! video/x-raw(memory:GLMemory),format=RGBA";
 const char *const kShader = " ! glshader name=glshader";
 const char *const kSink = " ! qmlglsink name=qmlglsink";
+
+// How long a teardown waits for the streaming thread to leave the GL elements.
+constexpr std::chrono::milliseconds kIdleWait{1000};
+
+// The queue's source pad: the one streaming thread that enters the GL elements
+// starts there. Null where the pipeline is not shaped as expected.
+GstPad *glEntryPad(GstElement *appsrc)
+{
+    GstPad *appsrcPad = gst_element_get_static_pad(appsrc, "src");
+    if (!appsrcPad)
+        return nullptr;
+    GstPad *queueSink = gst_pad_get_peer(appsrcPad);
+    gst_object_unref(appsrcPad);
+    if (!queueSink)
+        return nullptr;
+    GstElement *queue = gst_pad_get_parent_element(queueSink);
+    gst_object_unref(queueSink);
+    if (!queue)
+        return nullptr;
+    GstPad *pad = gst_element_get_static_pad(queue, "src");
+    gst_object_unref(queue);
+    return pad;
+}
+
+struct IdleWait
+{
+    std::mutex mutex;
+    std::condition_variable reached;
+    bool idle = false;
+};
+
+GstPadProbeReturn onPadIdle(GstPad *, GstPadProbeInfo *, gpointer userData)
+{
+    const auto &wait = *static_cast<std::shared_ptr<IdleWait> *>(userData);
+    {
+        std::lock_guard<std::mutex> lock(wait->mutex);
+        wait->idle = true;
+    }
+    wait->reached.notify_all();
+    // The probe stays: data stays blocked here until the teardown flushes the pad.
+    return GST_PAD_PROBE_OK;
+}
+
+// Holds the streaming thread at `pad` once whatever it is pushing has returned.
+// The GL elements behind it set up their contexts and buffer pools while the
+// first caps pass through them; taking them down in that moment pulls the GL
+// context from under an allocation and aborts inside GStreamer GL. Returns false
+// when the thread did not come back within the wait.
+bool blockWhenIdle(GstPad *pad)
+{
+    auto wait = std::make_shared<IdleWait>();
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_IDLE, onPadIdle, new std::shared_ptr<IdleWait>(wait),
+                      [](gpointer data) { delete static_cast<std::shared_ptr<IdleWait> *>(data); });
+    std::unique_lock<std::mutex> lock(wait->mutex);
+    return wait->reached.wait_for(lock, kIdleWait, [&wait] { return wait->idle; });
+}
 } // namespace
 
 class ConsumerPriv
@@ -40,6 +99,7 @@ public:
     // Read by the producer's streaming thread: guarded by appsrcMutex.
     mutable std::mutex appsrcMutex;
     GstAppSrc *appsrc = nullptr;
+    GstPad *glEntryPad = nullptr; // owned
     GstElement *glshader = nullptr;
     GstElement *qmlglsink = nullptr;
     VideoInfo *videoInfo = nullptr;
@@ -268,6 +328,7 @@ bool Consumer::start()
             callbacks.enough_data = ConsumerPriv::appsrc_enough_data;
             callbacks.seek_data = ConsumerPriv::appsrc_seek_data;
             gst_app_src_set_callbacks(GST_APP_SRC(appsrc), &callbacks, d, nullptr);
+            d->glEntryPad = glEntryPad(appsrc);
             std::lock_guard<std::mutex> lock(d->appsrcMutex);
             d->appsrc = GST_APP_SRC(appsrc); // keeps the reference from the lookup
         }
@@ -352,6 +413,13 @@ void Consumer::releasePipeline()
         std::lock_guard<std::mutex> lock(d->appsrcMutex);
         appsrc = d->appsrc;
         d->appsrc = nullptr;
+    }
+    if (d->glEntryPad) {
+        if (!blockWhenIdle(d->glEntryPad))
+            qCWarning(lcConsumer, "display pipeline of \"%s\" is still busy; stopping it anyway",
+                      d->name.toLocal8Bit().constData());
+        gst_object_unref(d->glEntryPad);
+        d->glEntryPad = nullptr;
     }
     gst_element_set_state(d->pipeline, GST_STATE_NULL);
     if (appsrc)

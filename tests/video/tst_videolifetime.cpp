@@ -107,12 +107,13 @@ void TestVideoLifetime::createPlayDestroyInRandomOrder()
             defished->start();
             producer->start();
         }
-        // Mid-stream: frames are handed out, then a random extra delay. Tearing a
-        // GL consumer down while its first buffer is still negotiating can trip
-        // an assertion inside GStreamer GL 1.22 itself (an allocation query
-        // answered by a filter without a context); that window is not exercised here.
-        QTRY_VERIFY_WITH_TIMEOUT(pushed.load() > 0, 10000);
-        ++reachedPlaying;
+        // Half the cycles tear down at once, often while the first frame is
+        // still setting up the GL consumers' buffer pools; the others mid-stream,
+        // once frames are handed out. A random extra delay in both cases.
+        if (random.bounded(2)) {
+            QTRY_VERIFY_WITH_TIMEOUT(pushed.load() > 0, 10000);
+            ++reachedPlaying;
+        }
         QTest::qWait(int(random.bounded(60)));
         framesSeen += pushed.load();
         if (random.bounded(4) == 0)
