@@ -1,5 +1,7 @@
 #pragma once
 
+#include "processinfo.h"
+
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <QString>
@@ -37,10 +39,3 @@ private:
     GstElement *m_glSink = nullptr;
     QString m_errors;
 };
-
-namespace ProcessInfo {
-// Process ids of this process's living children whose command name is name.
-QList<qint64> children(const QString &name);
-// Resident set size of this process in KiB.
-qint64 residentKiB();
-} // namespace ProcessInfo

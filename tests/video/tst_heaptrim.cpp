@@ -1,27 +1,14 @@
 // Freed memory of a streaming thread's arena goes back to the system on a trim,
 // and trims asked for in a burst (every pipeline of a closing window) run once.
+#include "support/processinfo.h"
 #include "video/heaptrim.h"
 
-#include <QFile>
 #include <QtTest>
 
 #include <thread>
 #include <vector>
 
 namespace {
-
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> lines = status.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
 
 int g_trims = 0;
 QtMessageHandler g_previous = nullptr;
@@ -73,10 +60,10 @@ private slots:
         });
         decoder.join();
 
-        const qint64 held = residentKiB();
+        const qint64 held = ProcessInfo::residentKiB();
         QVERIFY(held > 0);
         QVERIFY(HeapTrim::trimNow());
-        const qint64 trimmed = residentKiB();
+        const qint64 trimmed = ProcessInfo::residentKiB();
         QVERIFY2(held - trimmed > 32 * 1024,
                  qPrintable(QStringLiteral("resident %1 KiB before, %2 KiB after").arg(held).arg(trimmed)));
         QCOMPARE(g_trims, 1);
