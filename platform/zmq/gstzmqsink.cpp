@@ -5,6 +5,8 @@
 // stalling the pipeline.
 #include "platform/zmq/gstzmqsink.h"
 
+#include "platform/zmq/zmqsocket.h"
+
 #include <zmq.h>
 
 GST_DEBUG_CATEGORY_STATIC(gst_zmq_sink_debug);
@@ -22,8 +24,7 @@ struct _GstZmqSink
     gchar *endpoint;      // guarded by the object lock
     gchar *boundEndpoint; // guarded by the object lock
 
-    void *context;
-    void *socket;
+    ZmqSocket zmq;
 };
 
 enum {
@@ -73,18 +74,6 @@ static void gst_zmq_sink_get_property(GObject *object, guint prop_id, GValue *va
     }
 }
 
-static void gst_zmq_sink_close(GstZmqSink *self)
-{
-    if (self->socket) {
-        zmq_close(self->socket);
-        self->socket = nullptr;
-    }
-    if (self->context) {
-        zmq_ctx_term(self->context);
-        self->context = nullptr;
-    }
-}
-
 static gboolean gst_zmq_sink_start(GstBaseSink *basesink)
 {
     GstZmqSink *self = GST_ZMQ_SINK(basesink);
@@ -99,28 +88,24 @@ static gboolean gst_zmq_sink_start(GstBaseSink *basesink)
         return FALSE;
     }
 
-    const int linger = 0;
     const int hwm = kSendHighWaterMark;
-    self->context = zmq_ctx_new();
-    self->socket = self->context ? zmq_socket(self->context, ZMQ_PUB) : nullptr;
-    if (!self->socket || zmq_setsockopt(self->socket, ZMQ_LINGER, &linger, sizeof linger) != 0 ||
-        zmq_setsockopt(self->socket, ZMQ_SNDHWM, &hwm, sizeof hwm) != 0) {
+    if (!self->zmq.open(ZMQ_PUB) || zmq_setsockopt(self->zmq.socket, ZMQ_SNDHWM, &hwm, sizeof hwm) != 0) {
         GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE, ("Could not create a ZeroMQ socket."),
                           ("zmq: %s", zmq_strerror(zmq_errno())));
-        gst_zmq_sink_close(self);
+        self->zmq.close();
         g_free(endpoint);
         return FALSE;
     }
-    if (zmq_bind(self->socket, endpoint) != 0) {
+    if (zmq_bind(self->zmq.socket, endpoint) != 0) {
         GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE, ("Could not bind to ZeroMQ endpoint \"%s\".", endpoint),
                           ("zmq_bind: %s", zmq_strerror(zmq_errno())));
-        gst_zmq_sink_close(self);
+        self->zmq.close();
         g_free(endpoint);
         return FALSE;
     }
     char bound[256] = {0};
     size_t boundSize = sizeof bound;
-    if (zmq_getsockopt(self->socket, ZMQ_LAST_ENDPOINT, bound, &boundSize) != 0)
+    if (zmq_getsockopt(self->zmq.socket, ZMQ_LAST_ENDPOINT, bound, &boundSize) != 0)
         g_strlcpy(bound, endpoint, sizeof bound);
     GST_OBJECT_LOCK(self);
     g_free(self->boundEndpoint);
@@ -134,7 +119,7 @@ static gboolean gst_zmq_sink_start(GstBaseSink *basesink)
 
 static gboolean gst_zmq_sink_stop(GstBaseSink *basesink)
 {
-    gst_zmq_sink_close(GST_ZMQ_SINK(basesink));
+    GST_ZMQ_SINK(basesink)->zmq.close();
     return TRUE;
 }
 
@@ -146,7 +131,7 @@ static GstFlowReturn gst_zmq_sink_render(GstBaseSink *basesink, GstBuffer *buffe
         GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("Could not read a buffer."), ("gst_buffer_map failed"));
         return GST_FLOW_ERROR;
     }
-    int sent = zmq_send(self->socket, map.data, map.size, ZMQ_DONTWAIT);
+    int sent = zmq_send(self->zmq.socket, map.data, map.size, ZMQ_DONTWAIT);
     int err = sent < 0 ? zmq_errno() : 0;
     gst_buffer_unmap(buffer, &map);
     // EAGAIN means the message was dropped at the high-water mark: subscribers
@@ -162,7 +147,7 @@ static GstFlowReturn gst_zmq_sink_render(GstBaseSink *basesink, GstBuffer *buffe
 static void gst_zmq_sink_finalize(GObject *object)
 {
     GstZmqSink *self = GST_ZMQ_SINK(object);
-    gst_zmq_sink_close(self);
+    self->zmq.close();
     g_free(self->endpoint);
     g_free(self->boundEndpoint);
     G_OBJECT_CLASS(gst_zmq_sink_parent_class)->finalize(object);
@@ -204,6 +189,4 @@ static void gst_zmq_sink_init(GstZmqSink *self)
 {
     self->endpoint = g_strdup(kDefaultEndpoint);
     self->boundEndpoint = nullptr;
-    self->context = nullptr;
-    self->socket = nullptr;
 }

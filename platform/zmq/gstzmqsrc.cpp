@@ -10,6 +10,8 @@
 // NULL) returns within one poll period even when no publisher ever appears.
 #include "platform/zmq/gstzmqsrc.h"
 
+#include "platform/zmq/zmqsocket.h"
+
 #include <cstring>
 #include <zmq.h>
 
@@ -32,8 +34,7 @@ struct _GstZmqSrc
     gboolean isLive;
 
     // Owned by the streaming side between start() and stop().
-    void *context;
-    void *socket;
+    ZmqSocket zmq;
     gint flushing; // atomic
 };
 
@@ -92,18 +93,6 @@ static void gst_zmq_src_get_property(GObject *object, guint prop_id, GValue *val
     }
 }
 
-static void gst_zmq_src_close(GstZmqSrc *self)
-{
-    if (self->socket) {
-        zmq_close(self->socket);
-        self->socket = nullptr;
-    }
-    if (self->context) {
-        zmq_ctx_term(self->context);
-        self->context = nullptr;
-    }
-}
-
 static gboolean gst_zmq_src_start(GstBaseSrc *basesrc)
 {
     GstZmqSrc *self = GST_ZMQ_SRC(basesrc);
@@ -124,25 +113,21 @@ static gboolean gst_zmq_src_start(GstBaseSrc *basesrc)
     gst_base_src_set_format(basesrc, live ? GST_FORMAT_TIME : GST_FORMAT_BYTES);
     gst_base_src_set_do_timestamp(basesrc, live);
 
-    const int linger = 0;
     const int hwm = kReceiveHighWaterMark;
     const int reconnect = kReconnectIntervalMs;
-    self->context = zmq_ctx_new();
-    self->socket = self->context ? zmq_socket(self->context, ZMQ_SUB) : nullptr;
-    if (!self->socket || zmq_setsockopt(self->socket, ZMQ_LINGER, &linger, sizeof linger) != 0 ||
-        zmq_setsockopt(self->socket, ZMQ_RCVHWM, &hwm, sizeof hwm) != 0 ||
-        zmq_setsockopt(self->socket, ZMQ_RECONNECT_IVL, &reconnect, sizeof reconnect) != 0 ||
-        zmq_setsockopt(self->socket, ZMQ_SUBSCRIBE, "", 0) != 0) {
+    if (!self->zmq.open(ZMQ_SUB) || zmq_setsockopt(self->zmq.socket, ZMQ_RCVHWM, &hwm, sizeof hwm) != 0 ||
+        zmq_setsockopt(self->zmq.socket, ZMQ_RECONNECT_IVL, &reconnect, sizeof reconnect) != 0 ||
+        zmq_setsockopt(self->zmq.socket, ZMQ_SUBSCRIBE, "", 0) != 0) {
         GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ, ("Could not create a ZeroMQ socket."),
                           ("zmq: %s", zmq_strerror(zmq_errno())));
-        gst_zmq_src_close(self);
+        self->zmq.close();
         g_free(endpoint);
         return FALSE;
     }
-    if (zmq_connect(self->socket, endpoint) != 0) {
+    if (zmq_connect(self->zmq.socket, endpoint) != 0) {
         GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ, ("Could not connect to ZeroMQ endpoint \"%s\".", endpoint),
                           ("zmq_connect: %s", zmq_strerror(zmq_errno())));
-        gst_zmq_src_close(self);
+        self->zmq.close();
         g_free(endpoint);
         return FALSE;
     }
@@ -154,7 +139,7 @@ static gboolean gst_zmq_src_start(GstBaseSrc *basesrc)
 
 static gboolean gst_zmq_src_stop(GstBaseSrc *basesrc)
 {
-    gst_zmq_src_close(GST_ZMQ_SRC(basesrc));
+    GST_ZMQ_SRC(basesrc)->zmq.close();
     return TRUE;
 }
 
@@ -190,7 +175,7 @@ static GstFlowReturn gst_zmq_src_create(GstPushSrc *pushsrc, GstBuffer **outbuf)
         if (g_atomic_int_get(&self->flushing))
             return GST_FLOW_FLUSHING;
 
-        zmq_pollitem_t item = {self->socket, 0, ZMQ_POLLIN, 0};
+        zmq_pollitem_t item = {self->zmq.socket, 0, ZMQ_POLLIN, 0};
         int ready = zmq_poll(&item, 1, kPollIntervalMs);
         if (ready < 0) {
             if (zmq_errno() == EINTR)
@@ -204,7 +189,7 @@ static GstFlowReturn gst_zmq_src_create(GstPushSrc *pushsrc, GstBuffer **outbuf)
 
         auto *msg = static_cast<zmq_msg_t *>(g_malloc(sizeof(zmq_msg_t)));
         zmq_msg_init(msg);
-        if (zmq_msg_recv(msg, self->socket, ZMQ_DONTWAIT) < 0) {
+        if (zmq_msg_recv(msg, self->zmq.socket, ZMQ_DONTWAIT) < 0) {
             int err = zmq_errno();
             gst_zmq_src_free_message(msg);
             if (err == EAGAIN || err == EINTR)
@@ -229,7 +214,7 @@ static GstFlowReturn gst_zmq_src_create(GstPushSrc *pushsrc, GstBuffer **outbuf)
 static void gst_zmq_src_finalize(GObject *object)
 {
     GstZmqSrc *self = GST_ZMQ_SRC(object);
-    gst_zmq_src_close(self);
+    self->zmq.close();
     g_free(self->endpoint);
     G_OBJECT_CLASS(gst_zmq_src_parent_class)->finalize(object);
 }
@@ -274,8 +259,6 @@ static void gst_zmq_src_init(GstZmqSrc *self)
 {
     self->endpoint = g_strdup(kDefaultEndpoint);
     self->isLive = FALSE;
-    self->context = nullptr;
-    self->socket = nullptr;
     self->flushing = 0;
     gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_BYTES);
 }
