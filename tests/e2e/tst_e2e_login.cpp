@@ -142,15 +142,7 @@ private slots:
 private:
     bool chooseLanguage(QQuickWindow *login, const QString &name)
     {
-        QQuickItem *combo = item(login, "cbLanguage");
-        if (!click(combo))
-            return false;
-        auto *popup = combo->property("popup").value<QObject *>();
-        if (!popup || !QTest::qWaitFor([popup] { return popup->property("opened").toBool(); }, 3000))
-            return false;
-        if (!click(itemWithText(popup->property("contentItem").value<QQuickItem *>(), name)))
-            return false;
-        return QTest::qWaitFor([popup] { return !popup->property("visible").toBool(); }, 3000);
+        return chooseInCombo(item(login, "cbLanguage"), name);
     }
 
     QTemporaryDir m_dir;

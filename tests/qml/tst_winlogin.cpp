@@ -255,19 +255,7 @@ private:
         m_engine.reset();
     }
 
-    bool chooseLanguage(const QString &name)
-    {
-        QQuickItem *combo = item(m_window, "cbLanguage");
-        if (!click(combo))
-            return false;
-        auto *popup = combo->property("popup").value<QObject *>();
-        if (!popup || !QTest::qWaitFor([popup] { return popup->property("opened").toBool(); }, 3000))
-            return false;
-        auto *content = popup->property("contentItem").value<QQuickItem *>();
-        if (!click(itemWithText(content, name)))
-            return false;
-        return QTest::qWaitFor([popup] { return !popup->property("visible").toBool(); }, 3000);
-    }
+    bool chooseLanguage(const QString &name) { return chooseInCombo(item(m_window, "cbLanguage"), name); }
 
     static QByteArray readFile(const QString &path)
     {

@@ -1,5 +1,7 @@
 #include "uidriver.h"
 
+#include <QGuiApplication>
+#include <QStyleHints>
 #include <QtTest>
 
 namespace UiDriver {
@@ -105,6 +107,42 @@ bool typeInto(QQuickItem *field, const QString &text)
             return true;
     }
     return false;
+}
+
+bool chooseInCombo(QQuickItem *combo, const QString &text)
+{
+    if (!combo)
+        return false;
+    auto *popup = combo->property("popup").value<QObject *>();
+    if (!popup)
+        return false;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (combo->property("currentText").toString() == text && !popup->property("visible").toBool())
+            return true;
+        // A list still closing from the last attempt takes no clicks.
+        if (!QTest::qWaitFor([popup] { return !popup->property("visible").toBool(); }, 3000))
+            continue;
+        // Apart from the last click in time and place, so no double click is made.
+        QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50);
+        if (!click(combo))
+            return false;
+        if (!QTest::qWaitFor([popup] { return popup->property("opened").toBool(); }, 3000))
+            continue;
+        auto *content = popup->property("contentItem").value<QQuickItem *>();
+        QQuickItem *entry = nullptr;
+        const bool listed = QTest::qWaitFor(
+            [&entry, content, &text] { return (entry = itemWithText(content, text)) != nullptr; }, 3000);
+        if (!listed || !click(entry))
+            continue;
+        const bool chosen = QTest::qWaitFor(
+            [combo, popup, &text] {
+                return combo->property("currentText").toString() == text && !popup->property("visible").toBool();
+            },
+            3000);
+        if (chosen)
+            return true;
+    }
+    return combo->property("currentText").toString() == text && !popup->property("visible").toBool();
 }
 
 void key(QQuickItem *item, Qt::Key key)

@@ -29,6 +29,11 @@ bool clickAt(QQuickItem *item, const QPointF &localPos);
 // Gives a text field focus by clicking it, selects everything and types text.
 bool typeInto(QQuickItem *field, const QString &text);
 
+// Opens a combo box's list by clicking it and clicks the entry showing text;
+// true once the box shows that entry and its list has closed. Tries again when
+// a click is lost under load.
+bool chooseInCombo(QQuickItem *combo, const QString &text);
+
 // Presses one key in the window that shows item.
 void key(QQuickItem *item, Qt::Key key);
 
