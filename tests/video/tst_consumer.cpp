@@ -2,15 +2,13 @@
 // Xvfb with Mesa's software OpenGL, fed by one testvideo producer.
 #include "app/startup.h"
 #include "defish/utils.h"
+#include "support/videowindow.h"
 #include "video/consumer.h"
 #include "video/producer.h"
 
 #include <QGuiApplication>
 #include <QHash>
-#include <QQmlComponent>
-#include <QQmlEngine>
 #include <QQuickItem>
-#include <QQuickWindow>
 #include <QSignalSpy>
 #include <QtTest>
 #include <gst/gst.h>
@@ -18,17 +16,6 @@
 #include <mutex>
 
 namespace {
-
-const char *const kWindow = R"(
-import QtQuick 2.13
-import QtQuick.Window 2.13
-import org.freedesktop.gstreamer.GLVideoItem 1.0
-Window {
-    width: 640; height: 240; visible: true; color: "black"
-    GstGLVideoItem { objectName: "left"; x: 0; y: 0; width: 320; height: 240 }
-    GstGLVideoItem { objectName: "right"; x: 320; y: 0; width: 320; height: 240 }
-}
-)";
 
 // Captures log lines so a test can check both presence and absence.
 QStringList g_log;
@@ -135,39 +122,23 @@ private slots:
     void framesAreDrawnIntoTheVideoItems();
 
 private:
-    std::unique_ptr<QQmlEngine> m_engine;
-    std::unique_ptr<QQuickWindow> m_window;
+    VideoWindow m_video;
     QQuickItem *m_left = nullptr;
     QQuickItem *m_right = nullptr;
-    GstElement *m_glSink = nullptr;
 };
 
 void TestConsumer::initTestCase()
 {
-    m_glSink = Startup::loadGlVideoItem();
-    QVERIFY2(m_glSink, "the qmlglsink plug-in is missing");
-    Utils::create();
-    m_engine = std::make_unique<QQmlEngine>();
-    QQmlComponent component(m_engine.get());
-    component.setData(kWindow, QUrl::fromLocalFile(QDir::tempPath() + QStringLiteral("/tst_consumer_window.qml")));
-    m_window.reset(qobject_cast<QQuickWindow *>(component.create()));
-    if (!m_window)
-        qWarning("%s", qPrintable(component.errorString()));
-    QVERIFY(m_window);
-    m_left = m_window->findChild<QQuickItem *>(QStringLiteral("left"));
-    m_right = m_window->findChild<QQuickItem *>(QStringLiteral("right"));
-    QVERIFY(m_left && m_right);
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QVERIFY2(m_video.open(320, 240), qPrintable(m_video.error()));
+    m_left = m_video.left();
+    m_right = m_video.right();
     g_previous = qInstallMessageHandler(captureMessage);
 }
 
 void TestConsumer::cleanupTestCase()
 {
     qInstallMessageHandler(g_previous);
-    m_window.reset();
-    m_engine.reset();
-    Utils::destroy();
-    Startup::releaseGlVideoItem(m_glSink);
+    m_video.close();
 }
 
 void TestConsumer::init()
@@ -464,7 +435,7 @@ void TestConsumer::framesAreDrawnIntoTheVideoItems()
     // videotestsrc's default colour bars: white-ish on the left, yellow next.
     QImage image;
     const auto drawn = [&] {
-        image = m_window->grabWindow();
+        image = m_video.window()->grabWindow();
         if (image.isNull())
             return false;
         const QRgb white = image.pixel(20, 60);

@@ -3,32 +3,17 @@
 // source, or callback into a deleted private part, shows up there.
 #include "app/startup.h"
 #include "defish/utils.h"
+#include "support/videowindow.h"
 #include "video/consumer.h"
 #include "video/producer.h"
 
 #include <QGuiApplication>
-#include <QQmlComponent>
-#include <QQmlEngine>
 #include <QQuickItem>
-#include <QQuickWindow>
 #include <QRandomGenerator>
 #include <QtTest>
 #include <algorithm>
 #include <gst/gst.h>
 #include <memory>
-
-namespace {
-const char *const kWindow = R"(
-import QtQuick 2.13
-import QtQuick.Window 2.13
-import org.freedesktop.gstreamer.GLVideoItem 1.0
-Window {
-    width: 320; height: 120; visible: true
-    GstGLVideoItem { objectName: "left"; x: 0; width: 160; height: 120 }
-    GstGLVideoItem { objectName: "right"; x: 160; width: 160; height: 120 }
-}
-)";
-} // namespace
 
 class TestVideoLifetime : public QObject
 {
@@ -41,34 +26,21 @@ private slots:
     void consumerStopsWhileFramesArePushed();
 
 private:
-    std::unique_ptr<QQmlEngine> m_engine;
-    std::unique_ptr<QQuickWindow> m_window;
+    VideoWindow m_video;
     QQuickItem *m_left = nullptr;
     QQuickItem *m_right = nullptr;
-    GstElement *m_glSink = nullptr;
 };
 
 void TestVideoLifetime::initTestCase()
 {
-    m_glSink = Startup::loadGlVideoItem();
-    QVERIFY(m_glSink);
-    Utils::create();
-    m_engine = std::make_unique<QQmlEngine>();
-    QQmlComponent component(m_engine.get());
-    component.setData(kWindow, QUrl::fromLocalFile(QDir::tempPath() + QStringLiteral("/tst_videolifetime.qml")));
-    m_window.reset(qobject_cast<QQuickWindow *>(component.create()));
-    QVERIFY(m_window);
-    m_left = m_window->findChild<QQuickItem *>(QStringLiteral("left"));
-    m_right = m_window->findChild<QQuickItem *>(QStringLiteral("right"));
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QVERIFY2(m_video.open(160, 120), qPrintable(m_video.error()));
+    m_left = m_video.left();
+    m_right = m_video.right();
 }
 
 void TestVideoLifetime::cleanupTestCase()
 {
-    m_window.reset();
-    m_engine.reset();
-    Utils::destroy();
-    Startup::releaseGlVideoItem(m_glSink);
+    m_video.close();
 }
 
 void TestVideoLifetime::createPlayDestroyInRandomOrder()
