@@ -5,6 +5,7 @@
 #include "platform/fisheye/fisheyepublisher.h"
 #include "platform/fisheye/fisheyescene.h"
 #include "platform/fisheye/sitestreams.h"
+#include "support/freeport.h"
 #include "video/producer.h"
 
 #include <QGuiApplication>
@@ -14,30 +15,11 @@
 #include <cmath>
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
-#include <zmq.h>
 
 namespace {
 
 constexpr std::uint32_t kGridLine = (35u << 16) | (35u << 8) | 60u;
 constexpr std::uint32_t kFloor = (225u << 16) | (225u << 8) | 215u;
-
-int freePort()
-{
-    void *context = zmq_ctx_new();
-    void *socket = zmq_socket(context, ZMQ_PUB);
-    int port = 0;
-    if (zmq_bind(socket, "tcp://127.0.0.1:*") == 0) {
-        char endpoint[128] = {0};
-        size_t size = sizeof endpoint;
-        zmq_getsockopt(socket, ZMQ_LAST_ENDPOINT, endpoint, &size);
-        port = QString::fromLatin1(endpoint).section(QLatin1Char(':'), -1).toInt();
-    }
-    int linger = 0;
-    zmq_setsockopt(socket, ZMQ_LINGER, &linger, sizeof linger);
-    zmq_close(socket);
-    zmq_ctx_term(context);
-    return port;
-}
 
 PublisherSettings smallStream()
 {
@@ -262,7 +244,7 @@ void TestFisheyePublisher::programPublishesEverySiteStream()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const int p1 = freePort(), p2 = freePort();
+    const int p1 = freeLoopbackPort(), p2 = freeLoopbackPort();
     QFile site(dir.filePath(QStringLiteral("site.json")));
     QVERIFY(site.open(QIODevice::WriteOnly));
     site.write(QStringLiteral(R"({ "gateways": [ { "serial": "GW1", "host": "127.0.0.1", "streams": [

@@ -2,6 +2,7 @@
 // path, a decoded round trip, ffmpeg's zmq output, stopping without a
 // publisher, a restarting publisher and bad endpoints.
 #include "app/startup.h"
+#include "support/freeport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -11,28 +12,8 @@
 #include <gst/app/gstappsink.h>
 #include <gst/base/gstbasesrc.h>
 #include <gst/gst.h>
-#include <zmq.h>
 
 namespace {
-
-// A loopback port that is free right now (ZeroMQ picks it, we let it go).
-int freePort()
-{
-    void *context = zmq_ctx_new();
-    void *socket = zmq_socket(context, ZMQ_PUB);
-    int port = 0;
-    if (zmq_bind(socket, "tcp://127.0.0.1:*") == 0) {
-        char endpoint[128] = {0};
-        size_t size = sizeof endpoint;
-        zmq_getsockopt(socket, ZMQ_LAST_ENDPOINT, endpoint, &size);
-        port = QString::fromLatin1(endpoint).section(QLatin1Char(':'), -1).toInt();
-    }
-    int linger = 0;
-    zmq_setsockopt(socket, ZMQ_LINGER, &linger, sizeof linger);
-    zmq_close(socket);
-    zmq_ctx_term(context);
-    return port;
-}
 
 // Owns a pipeline and sets it to NULL on the way out.
 struct Pipeline
@@ -198,7 +179,7 @@ void TestZmqElements::ffmpegZmqOutputDecodes()
     QVERIFY(make.waitForFinished(60000));
     QCOMPARE(make.exitCode(), 0);
 
-    const int port = freePort();
+    const int port = freeLoopbackPort();
     QVERIFY(port > 0);
     const QString endpoint = QStringLiteral("tcp://127.0.0.1:%1").arg(port);
     QProcess ffmpeg;
@@ -216,7 +197,7 @@ void TestZmqElements::ffmpegZmqOutputDecodes()
 
 void TestZmqElements::stoppingWithoutPublisherReturnsPromptly()
 {
-    const int port = freePort();
+    const int port = freeLoopbackPort();
     Pipeline subscriber(subscriberLine(QStringLiteral("tcp://127.0.0.1:%1").arg(port)));
     QVERIFY(subscriber.play());
     QTest::qWait(300);
@@ -232,7 +213,7 @@ void TestZmqElements::stoppingWithoutPublisherReturnsPromptly()
 
 void TestZmqElements::restartedPublisherIsPickedUp()
 {
-    const int port = freePort();
+    const int port = freeLoopbackPort();
     const QString endpoint = QStringLiteral("tcp://127.0.0.1:%1").arg(port);
     Pipeline subscriber(subscriberLine(endpoint));
     QVERIFY(subscriber.play());

@@ -1,11 +1,12 @@
 #include "sitesim.h"
 
+#include "freeport.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMap>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -92,10 +93,7 @@ SiteSim::~SiteSim()
 
 int SiteSim::freePort()
 {
-    QTcpServer server;
-    if (!server.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return server.serverPort();
+    return freeLoopbackPort();
 }
 
 bool SiteSim::rewritePorts()
