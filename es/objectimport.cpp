@@ -87,47 +87,33 @@ struct Settings
 // Which of the read settings a key names; keys compare without regard to case.
 enum class Key { Other, Host, Port, Url, Fisheye, Title };
 
-bool equalsAsciiLower(const std::string &key, const char *lower)
+bool isAscii(const std::string &text)
 {
-    size_t i = 0;
-    for (; i < key.size() && lower[i]; ++i) {
-        const char c = key[i];
-        if ((c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c) != lower[i])
-            return false;
-    }
-    return i == key.size() && !lower[i];
+    return std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
 }
 
-Key keyOf(const std::string &key)
+Key keyOf(const std::string &name)
 {
-    const bool ascii = std::all_of(key.begin(), key.end(), [](char c) { return (c & 0x80) == 0; });
-    if (!ascii) {
-        // Case folding outside ASCII may still land on one of the names.
-        const QString lower = QString::fromStdString(key).toLower();
-        if (lower == kHost)
-            return Key::Host;
-        if (lower == kPort)
-            return Key::Port;
-        if (lower == kUrl)
-            return Key::Url;
-        if (lower == kFisheye)
-            return Key::Fisheye;
-        return lower == kTitle ? Key::Title : Key::Other;
+    static const struct
+    {
+        QLatin1String name;
+        Key key;
+    } keys[] = {{QLatin1String("host"), Key::Host},
+                {QLatin1String("port"), Key::Port},
+                {QLatin1String("url"), Key::Url},
+                {QLatin1String("fisheye"), Key::Fisheye},
+                {QLatin1String("title"), Key::Title}};
+    // ASCII names (all in practice) compare in place; case folding outside ASCII
+    // may still land on one of the names, so those go through QString.
+    const bool ascii = isAscii(name);
+    const QString lower = ascii ? QString() : QString::fromStdString(name).toLower();
+    for (const auto &key : keys) {
+        const bool same = ascii ? name.size() == size_t(key.name.size()) && qstricmp(name.c_str(), key.name.data()) == 0
+                                : lower == key.name;
+        if (same)
+            return key.key;
     }
-    switch (key.size()) {
-    case 3:
-        return equalsAsciiLower(key, "url") ? Key::Url : Key::Other;
-    case 4:
-        if (equalsAsciiLower(key, "host"))
-            return Key::Host;
-        return equalsAsciiLower(key, "port") ? Key::Port : Key::Other;
-    case 5:
-        return equalsAsciiLower(key, "title") ? Key::Title : Key::Other;
-    case 7:
-        return equalsAsciiLower(key, "fisheye") ? Key::Fisheye : Key::Other;
-    default:
-        return Key::Other;
-    }
+    return Key::Other;
 }
 
 std::shared_ptr<Object> newObject(const korvu::es::Object &source, const QString &parentId, Settings &settings)
@@ -179,19 +165,11 @@ int portOf(const Settings &settings)
 
 bool isLiveClass(const std::string &className)
 {
-    const bool ascii = std::all_of(className.begin(), className.end(), [](char c) { return (c & 0x80) == 0; });
-    if (!ascii)
-        return QString::fromStdString(className).toLower().endsWith(QLatin1String(".live"));
     static const char suffix[] = ".live";
     const size_t length = sizeof(suffix) - 1;
-    if (className.size() < length)
-        return false;
-    for (size_t i = 0; i < length; ++i) {
-        const char c = className[className.size() - length + i];
-        if ((c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c) != suffix[i])
-            return false;
-    }
-    return true;
+    if (!isAscii(className))
+        return QString::fromStdString(className).toLower().endsWith(QLatin1String(suffix));
+    return className.size() >= length && qstricmp(className.c_str() + className.size() - length, suffix) == 0;
 }
 
 } // namespace
