@@ -64,10 +64,11 @@ FisheyeVec3 FisheyeProjection::rotateZ(FisheyeVec3 p, float a)
 
 FisheyeVec3 FisheyeProjection::viewRay(float u, float v) const
 {
-    // p = p1 + u * deltah + v * deltav with p1 = (-dh, 1, dv), deltah = (2dh, 0, 0), deltav = (0, 0, -2dv).
+    // p = p1 + u * deltah + v * deltav with p1 = (-dh, 1, -dv), deltah = (2dh, 0, 0), deltav = (0, 0, 2dv).
+    // z grows downwards like the frame's rows, so the view's upper edge (v = 0) lies at z = -dv.
     const float deltah = m_dh - (-m_dh);
-    const float deltav = -m_dv - m_dv;
-    FisheyeVec3 p{-m_dh + u * deltah, 1.0f, m_dv + v * deltav};
+    const float deltav = m_dv - (-m_dv);
+    FisheyeVec3 p{-m_dh + u * deltah, 1.0f, -m_dv + v * deltav};
     p = rotateY(p, m_view.roll * kDegToRad);
     p = rotateX(p, m_view.tilt * kDegToRad);
     p = rotateZ(p, m_view.pan * kDegToRad);
@@ -132,6 +133,6 @@ bool FisheyeProjection::fisheyeToView(float x, float y, float *u, float *v) cons
     const float px = p.x / p.y;
     const float pz = p.z / p.y;
     *u = (px + m_dh) / (2.0f * m_dh);
-    *v = (m_dv - pz) / (2.0f * m_dv);
+    *v = (pz + m_dv) / (2.0f * m_dv);
     return std::isfinite(*u) && std::isfinite(*v);
 }

@@ -13,7 +13,12 @@
 //  - fisheye (x, y): position in the fisheye frame normalised to its width and height (the shader's
 //    texture coordinate; for the overlay, the item's width and height). The centre of the lens
 //    circle lies at (centerX / width, (height - 1 - centerY) / height).
-//  - rays: right = x, depth (viewing direction) = y, up = z.
+//  - rays: right = x, depth (viewing direction) = y, down = z. z grows with the frame's rows, so a
+//    ray through the view's upper edge points towards the top of the fisheye frame and the picture
+//    comes out upright, as a perspective camera pointed the same way would see it.
+// With roll = tilt = pan = 0 the view looks along the lens axis with its top towards the top of the
+// frame; pan turns it left and right (about z), tilt up and down (about x: positive looks up, towards
+// the top of the frame), roll turns the picture about its own centre.
 
 struct FisheyeVec3
 {

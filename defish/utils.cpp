@@ -5,8 +5,10 @@ namespace {
 // Fisheye-to-perspective fragment shader for glshader.
 //
 // For each output fragment a ray is cast through the virtual camera's image plane
-// (depth axis y, right x, up z), turned by roll (about y), tilt (about x) and pan
-// (about z), and mapped to the fisheye frame with the equidistant lens model.
+// (depth axis y, right x, down z), turned by roll (about y), tilt (about x) and pan
+// (about z), and mapped to the fisheye frame with the equidistant lens model. The frame's
+// rows run downwards (the first row is at texture y = 0), and so does z: the ray through
+// the top of the view points to -z, towards the top of the frame.
 // Rays beyond half the lens field of view, or outside the frame, are drawn red, and so is everything
 // while the uniforms are unset.
 const char *const kDefishShader = R"(
@@ -62,7 +64,7 @@ const char *const kDefishShader = R"(
     {
         vec3 right = vec3(1.0, 0.0, 0.0);
         vec3 depth = vec3(0.0, 1.0, 0.0);
-        vec3 up = vec3(0.0, 0.0, 1.0);
+        vec3 down = vec3(0.0, 0.0, 1.0);
         vec3 origin = vec3(0.0, 0.0, 0.0);
 
         float fov = iFov * 0.0174532925;
@@ -74,9 +76,9 @@ const char *const kDefishShader = R"(
         float dh = tan(0.5 * fov);
         float dv = dh / iRatio;
 
-        vec3 p1 = depth - dh * right + dv * up;
-        vec3 p2 = depth - dh * right - dv * up;
-        vec3 p4 = depth + dh * right + dv * up;
+        vec3 p1 = depth - dh * right - dv * down; // top left
+        vec3 p2 = depth - dh * right + dv * down; // bottom left
+        vec3 p4 = depth + dh * right - dv * down; // top right
         vec3 deltah = p4 - p1;
         vec3 deltav = p2 - p1;
 

@@ -194,10 +194,11 @@ Item {
                     color: "yellow"
                 }
 
+                // The lens circle: the radius slider gives its radius, so twice that across.
                 Rectangle {
                     id: rcRadius
                     objectName: "rcRadius"
-                    width: sldRadius.value / 100 * parent.width
+                    width: 2 * sldRadius.value / 100 * parent.width
                     height: width
                     radius: width / 2
                     x: rcVert.x - width / 2

@@ -94,7 +94,7 @@ FisheyeScene::FisheyeScene(const FisheyeLens &lens) : m_lens(lens)
 std::uint32_t FisheyeScene::colourAt(int column, int row) const
 {
     const double dx = column + 0.5 - m_lens.centerX;
-    const double dy = (m_lens.height - row - 0.5) - m_lens.centerY; // upwards
+    const double dy = (m_lens.height - 1.0 - (row + 0.5)) - m_lens.centerY; // upwards
     const double distance = std::sqrt(dx * dx + dy * dy);
     if (distance > m_lens.radius)
         return kOutside;
@@ -113,7 +113,7 @@ bool FisheyeScene::project(double x, double y, double z, QPointF *pixel) const
     const double theta = std::atan2(z, x);
     const double px = m_lens.centerX + distance * std::cos(theta);
     const double upwards = m_lens.centerY + distance * std::sin(theta);
-    *pixel = QPointF(px, m_lens.height - upwards);
+    *pixel = QPointF(px, m_lens.height - 1.0 - upwards);
     return true;
 }
 

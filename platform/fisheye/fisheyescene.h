@@ -6,7 +6,8 @@
 
 // Lens and frame of the synthetic fisheye camera. Lengths are in pixels; the
 // centre's vertical coordinate is measured from the bottom of the frame, as the
-// defish shader and the overlay measure it.
+// defish shader and the overlay measure it: the centre lies height - 1 - centerY
+// pixels below the frame's top edge.
 struct FisheyeLens
 {
     int width = 1280;

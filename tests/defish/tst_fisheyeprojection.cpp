@@ -51,14 +51,14 @@ private slots:
     void fov90WithRatio1GivesUnitFrustum()
     {
         const FisheyeProjection proj(lens1920(), view(0, 0, 0, 90, 1));
-        // The upper-right corner ray is (1, 1, 1): 54.7356 degrees off axis, at 45 degrees around it.
+        // The upper-right corner ray is (1, 1, -1): z grows downwards like the frame's rows.
         const FisheyeVec3 p = proj.viewRay(1.0f, 0.0f);
         QVERIFY(std::fabs(p.x - 1.0f) < 1e-6f);
         QCOMPARE(p.y, 1.0f);
-        QVERIFY(std::fabs(p.z - 1.0f) < 1e-6f);
+        QVERIFY(std::fabs(p.z + 1.0f) < 1e-6f);
         const FisheyeVec3 q = proj.viewRay(0.0f, 1.0f);
         QVERIFY(std::fabs(q.x + 1.0f) < 1e-6f);
-        QVERIFY(std::fabs(q.z + 1.0f) < 1e-6f);
+        QVERIFY(std::fabs(q.z - 1.0f) < 1e-6f);
     }
 
     void rotationsFollowRollTiltPanOrder_data()
@@ -71,7 +71,7 @@ private slots:
         QTest::addColumn<float>("ez");
         // The view centre ray (0, 1, 0) under each rotation alone and combined.
         QTest::newRow("roll keeps the axis") << 30.0f << 0.0f << 0.0f << 0.0f << 1.0f << 0.0f;
-        QTest::newRow("tilt 90 turns depth to -up") << 0.0f << 90.0f << 0.0f << 0.0f << 0.0f << -1.0f;
+        QTest::newRow("tilt 90 turns depth to up (-z)") << 0.0f << 90.0f << 0.0f << 0.0f << 0.0f << -1.0f;
         QTest::newRow("pan 90 turns depth to right") << 0.0f << 0.0f << 90.0f << 1.0f << 0.0f << 0.0f;
         // Tilt first, then pan: (0,1,0) -> tilt 90 -> (0,0,-1) -> pan 90 keeps z.
         QTest::newRow("tilt then pan") << 0.0f << 90.0f << 90.0f << 0.0f << 0.0f << -1.0f;

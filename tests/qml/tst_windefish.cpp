@@ -1,10 +1,12 @@
 // The defish window on its own, driven through its controls: the producer's
 // source form per stream address, the default slider values, the guide lines,
 // the live pictures, "Ok" copying the lens geometry and storing a named view
-// once, "Close" storing nothing, and the content torn down on every hide.
+// once, "Close" storing nothing, and the content torn down on every hide; the dewarped pane against
+// ffmpeg's v360 render of the same fisheye frame.
 #include "app/startup.h"
 #include "repo/object.h"
 #include "repo/repobjviews.h"
+#include "support/lensreference.h"
 #include "support/uidriver.h"
 
 #include <QProcess>
@@ -115,8 +117,9 @@ private slots:
         QVERIFY(dragSlider(item(content(), "sldCenterY"), 0.8));
         QVERIFY(item(content(), "sldCenterY")->property("value").toReal() > 60);
         QVERIFY(horz->y() < before);
-        // The overlay follows the same slider, in its own pixels.
+        // The overlay follows the same slider, in its own pixels; the guide circle is the lens circle.
         QQuickItem *overlay = item(content(), "dewrapArea");
+        QVERIFY(qAbs(item(content(), "rcRadius")->width() - 2 * overlay->property("radius").toReal()) < 0.01);
         QCOMPARE(overlay->property("vidWidth").toReal(), 320.0);
         QVERIFY(qAbs(overlay->property("centerY").toReal() -
                      item(content(), "sldCenterY")->property("value").toReal() / 100 * overlay->height()) < 0.01);
@@ -161,6 +164,62 @@ private slots:
         QVERIFY(click(item(m_window, "btnDefishOk")));
         QVERIFY(m_window->isVisible());
         QCOMPARE(RepoObjViews::instance()->rowCount(), views + 1);
+    }
+
+    void dewarpedPaneMatchesFfmpegsRender_data()
+    {
+        QTest::addColumn<double>("roll");
+        QTest::addColumn<double>("tilt");
+        QTest::addColumn<double>("pan");
+        QTest::addColumn<double>("zoom");
+        QTest::newRow("centre") << 0.0 << 0.0 << 0.0 << 90.0;
+        QTest::newRow("rolled, tilted and panned") << 20.0 << 25.0 << -40.0 << 60.0;
+    }
+
+    void dewarpedPaneMatchesFfmpegsRender()
+    {
+        QFETCH(double, roll);
+        QFETCH(double, tilt);
+        QFETCH(double, pan);
+        QFETCH(double, zoom);
+        QString error;
+        LensReference::Clip clip;
+        QVERIFY2(LensReference::makeClip(m_dir.path(), &clip, &error), qPrintable(error));
+        auto stream = makeStream(clip.path);
+        openWindow(stream.get());
+        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("consDefished")->property("state").toInt(), 2, 15000);
+        const QList<QPair<const char *, double>> values = {{"sldCenterX", clip.centerX / clip.width * 100},
+                                                           {"sldCenterY", clip.centerY / clip.height * 100},
+                                                           {"sldRadius", clip.radius / clip.width * 100},
+                                                           {"sldFOV", clip.fov},
+                                                           {"sldRoll", roll},
+                                                           {"sldTilt", tilt},
+                                                           {"sldPan", pan},
+                                                           {"sldZoom", zoom}};
+        for (const auto &v : values)
+            QVERIFY(item(content(), v.first)->setProperty("value", v.second));
+        QTest::qWait(1500);
+
+        // The pane has the video's shape; compare inside a margin that keeps its border out.
+        QQuickItem *pane = item(content(), "videoWidgetDefished");
+        const QRect rect = pane->mapRectToScene(QRectF(0, 0, pane->width(), pane->height())).toRect();
+        const QImage shown = m_window->grabWindow().copy(rect);
+        // The shader draws the view at the frame's size; the pane shows it smaller.
+        const QImage reference = LensReference::render(clip, {roll, tilt, pan, zoom}, rect.width(), rect.height(),
+                                                       &error, QSize(clip.width, clip.height));
+        QVERIFY2(!reference.isNull(), qPrintable(error));
+        const QRect inner = QRect(QPoint(0, 0), rect.size()).adjusted(3, 3, -3, -3);
+        const double db = LensReference::psnr(shown.copy(inner), reference.copy(inner));
+        const double mirroredDb = LensReference::psnr(shown.copy(inner), reference.mirrored(false, true).copy(inner));
+        qInfo("PSNR %.1f dB against v360, %.1f dB against its mirror (%dx%d pane)", db, mirroredDb, rect.width(),
+              rect.height());
+        if (db < 18.0) {
+            m_dir.setAutoRemove(false);
+            shown.save(m_dir.filePath(QStringLiteral("pane-shown.png")));
+            reference.save(m_dir.filePath(QStringLiteral("pane-v360.png")));
+            qInfo("Pictures kept in %s", qPrintable(m_dir.path()));
+        }
+        QVERIFY2(db >= 18.0 && mirroredDb < db - 6.0, qPrintable(QStringLiteral("%1 dB, mirror %2 dB").arg(db).arg(mirroredDb)));
     }
 
     void closeStoresNothingAndTearsTheContentDown()

@@ -1,0 +1,127 @@
+#include "support/lensreference.h"
+
+#include <QProcess>
+#include <QtMath>
+
+namespace LensReference {
+namespace {
+
+// The fisheye square inside the frame, in pixels from the top-left corner.
+constexpr int kFrameWidth = 640;
+constexpr int kFrameHeight = 480;
+constexpr int kSquare = 400;
+constexpr int kLeft = 180;
+constexpr int kTop = 50;
+constexpr int kLensFov = 180;
+
+bool runFfmpeg(const QStringList &arguments, QByteArray *out, QString *error)
+{
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+                 QStringList{QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"),
+                             QStringLiteral("-nostdin"), QStringLiteral("-y")} +
+                     arguments);
+    if (!ffmpeg.waitForStarted(10000) || !ffmpeg.waitForFinished(60000) ||
+        ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0) {
+        ffmpeg.kill();
+        *error = QStringLiteral("ffmpeg %1: %2")
+                     .arg(arguments.join(QLatin1Char(' ')), QString::fromLocal8Bit(ffmpeg.readAllStandardError()));
+        return false;
+    }
+    if (out)
+        *out = ffmpeg.readAllStandardOutput();
+    return true;
+}
+
+} // namespace
+
+bool makeClip(const QString &dir, Clip *clip, QString *error)
+{
+    clip->path = dir + QStringLiteral("/lens-reference.mkv");
+    clip->width = kFrameWidth;
+    clip->height = kFrameHeight;
+    clip->radius = kSquare / 2.0;
+    clip->centerX = kLeft + kSquare / 2.0;
+    // The program measures the centre from the bottom: it lies height - 1 - centerY below the top.
+    clip->centerY = kFrameHeight - 1 - (kTop + kSquare / 2.0);
+    clip->fov = kLensFov;
+    const QString card = QStringLiteral("testsrc2=size=2048x1024:rate=5,drawgrid=w=64:h=64:t=3:c=white,"
+                                        "drawtext=text='UP LEFT':fontsize=90:fontcolor=black:x=700:y=300:box=1:"
+                                        "boxcolor=white");
+    const QString lens = QStringLiteral("v360=input=e:output=fisheye:h_fov=%1:v_fov=%1:w=%2:h=%2,"
+                                        "pad=%3:%4:%5:%6:black")
+                             .arg(kLensFov)
+                             .arg(kSquare)
+                             .arg(kFrameWidth)
+                             .arg(kFrameHeight)
+                             .arg(kLeft)
+                             .arg(kTop);
+    // The test card's clock would change the picture every frame: take one frame and hold it.
+    return runFfmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), card, QStringLiteral("-vf"),
+                      QStringLiteral("select=eq(n\\,0),loop=loop=99:size=1,") + lens, QStringLiteral("-r"),
+                      QStringLiteral("5"), QStringLiteral("-frames:v"), QStringLiteral("100"), QStringLiteral("-c:v"),
+                      QStringLiteral("libx264"), QStringLiteral("-crf"), QStringLiteral("4"),
+                      QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), clip->path},
+                     nullptr, error);
+}
+
+QImage render(const Clip &clip, const View &view, int width, int height, QString *error, const QSize &renderSize)
+{
+    // v360 looks along the lens axis with yaw (our pan), then pitch (our tilt), then roll about the
+    // view's own axis, which it counts the other way round.
+    const QSize size = renderSize.isValid() ? renderSize : QSize(width, height);
+    const double vFov =
+        2.0 * qRadiansToDegrees(std::atan(std::tan(qDegreesToRadians(view.zoom) / 2.0) * size.height() / size.width()));
+    const double top = clip.height - 1 - clip.centerY - clip.radius;
+    const QString filter =
+        QStringLiteral("crop=%1:%1:%2:%3,v360=input=fisheye:ih_fov=%4:iv_fov=%4:output=flat:h_fov=%5:v_fov=%6:"
+                       "w=%7:h=%8:yaw=%9:pitch=%10:roll=%11,scale=%12:%13:flags=fast_bilinear,format=rgb24")
+            .arg(2 * clip.radius)
+            .arg(clip.centerX - clip.radius)
+            .arg(top)
+            .arg(clip.fov)
+            .arg(view.zoom)
+            .arg(vFov, 0, 'f', 4)
+            .arg(size.width())
+            .arg(size.height())
+            .arg(view.pan)
+            .arg(view.tilt)
+            .arg(-view.roll)
+            .arg(width)
+            .arg(height);
+    QByteArray raw;
+    if (!runFfmpeg({QStringLiteral("-i"), clip.path, QStringLiteral("-frames:v"), QStringLiteral("1"),
+                    QStringLiteral("-vf"), filter, QStringLiteral("-f"), QStringLiteral("rawvideo"),
+                    QStringLiteral("-")},
+                   &raw, error))
+        return {};
+    if (raw.size() != width * height * 3) {
+        *error = QStringLiteral("v360 gave %1 bytes for %2x%3").arg(raw.size()).arg(width).arg(height);
+        return {};
+    }
+    QImage image(width, height, QImage::Format_RGB888);
+    for (int y = 0; y < height; ++y)
+        memcpy(image.scanLine(y), raw.constData() + y * width * 3, size_t(width) * 3);
+    return image;
+}
+
+double psnr(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size() || a.isNull())
+        return 0.0;
+    const QImage ca = a.convertToFormat(QImage::Format_RGB888);
+    const QImage cb = b.convertToFormat(QImage::Format_RGB888);
+    double sum = 0.0;
+    for (int y = 0; y < ca.height(); ++y) {
+        const uchar *pa = ca.constScanLine(y);
+        const uchar *pb = cb.constScanLine(y);
+        for (int i = 0; i < ca.width() * 3; ++i) {
+            const double d = double(pa[i]) - double(pb[i]);
+            sum += d * d;
+        }
+    }
+    const double mse = sum / (double(ca.width()) * ca.height() * 3.0);
+    return mse == 0.0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+} // namespace LensReference

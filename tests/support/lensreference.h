@@ -1,0 +1,51 @@
+#pragma once
+
+// An outside reference for the lens model: fisheye footage made by ffmpeg's v360 filter from an
+// equirectangular test card (colour bars, a white grid and text, so that a mirror, a turn or an
+// offset shows), and the perspective views that v360 renders from the same frames. No code of ours
+// computes either picture.
+//
+// The lens circle sits off the middle of a wider frame, so a centre measured from the wrong edge
+// or a swapped axis shows too.
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+namespace LensReference {
+
+struct Clip
+{
+    QString path;
+    int width = 0;
+    int height = 0;
+    // The lens as the program stores it: pixels, centreY measured from the bottom of the frame.
+    double centerX = 0;
+    double centerY = 0;
+    double radius = 0;
+    double fov = 0;
+};
+
+struct View
+{
+    double roll = 0;
+    double tilt = 0;
+    double pan = 0;
+    double zoom = 90; // horizontal field of view, degrees
+};
+
+// Writes a still H.264 clip (20 s at 5 frames per second) into dir. False with a reason when ffmpeg
+// fails.
+bool makeClip(const QString &dir, Clip *clip, QString *error);
+
+// The view of the clip's first frame as ffmpeg's v360 renders it, width x height RGB. A valid
+// renderSize renders at that size first and then scales down bilinearly, as a video item shows a
+// larger picture in a smaller pane. Null image with a reason on failure.
+QImage render(const Clip &clip, const View &view, int width, int height, QString *error,
+              const QSize &renderSize = QSize());
+
+// Peak signal-to-noise ratio over the RGB channels, in dB (99 for equal pictures, 0 when the sizes
+// differ).
+double psnr(const QImage &a, const QImage &b);
+
+} // namespace LensReference
