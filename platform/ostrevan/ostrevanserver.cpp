@@ -13,6 +13,7 @@
 #include <gst/gl/gl.h>
 #include <gst/gl/gstglfuncs.h>
 #include <gst/rtsp-server/rtsp-server.h>
+#include <gst/video/video.h>
 #define signals Q_SIGNALS
 
 Q_LOGGING_CATEGORY(lcServer, "quillon.ostrevan")
@@ -87,6 +88,31 @@ void onMediaConfigure(GstRTSPMediaFactory *, GstRTSPMedia *media, gpointer data)
     gst_object_unref(appsrc);
     if (shader)
         gst_object_unref(shader);
+}
+
+// Runs on the RTSP server's thread once a client's PLAY went through. A view's media is shared: a
+// client joining a running one would wait for the encoder's next periodic key frame, so the next
+// frame is encoded as one, with its parameter sets, for everybody.
+void onPlayRequest(GstRTSPClient *, GstRTSPContext *context, gpointer)
+{
+    if (!context || !context->media)
+        return;
+    GstElement *bin = gst_rtsp_media_get_element(context->media);
+    GstElement *encoder = gst_bin_get_by_name_recurse_up(GST_BIN(bin), "encoder");
+    gst_object_unref(bin);
+    if (!encoder)
+        return;
+    if (GstPad *pad = gst_element_get_static_pad(encoder, "src")) {
+        gst_pad_send_event(pad, gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, FALSE, 0));
+        gst_object_unref(pad);
+    }
+    gst_object_unref(encoder);
+    qCDebug(lcServer, "A client started playing; the next frame is a key frame");
+}
+
+void onClientConnected(GstRTSPServer *, GstRTSPClient *client, gpointer)
+{
+    g_signal_connect(client, "play-request", G_CALLBACK(onPlayRequest), nullptr);
 }
 
 GstRTSPFilterResult removeSessionsOfPath(GstRTSPClient *, GstRTSPSession *session, gpointer data)
@@ -247,6 +273,7 @@ bool OstrevanServer::start(QString *error)
           m_options.output.width, m_options.output.height, m_options.output.fps, m_options.output.bitrateKbps);
 
     m_rtsp = gst_rtsp_server_new();
+    g_signal_connect(m_rtsp, "client-connected", G_CALLBACK(onClientConnected), nullptr);
     gst_rtsp_server_set_address(m_rtsp, m_options.address.toUtf8().constData());
     gst_rtsp_server_set_service(m_rtsp, QByteArray::number(m_options.port).constData());
     GError *gerror = nullptr;

@@ -14,6 +14,35 @@ namespace {
 // Silence after which the last frame is sent again, so that the clients' sessions stay alive.
 constexpr auto kRepeatAfter = std::chrono::milliseconds(500);
 
+// The time stamps of one media's frames. appsrc stamps a frame when it leaves, so a scheduling
+// hiccup puts two frames closer than a frame period, and the frames queued before the media plays
+// leave within a millisecond; a client that counts in frame periods (libavformat takes 1/fps from
+// the stream's frame rate) then sees two frames at one time. Each stamp is moved up onto the grid
+// of the view's frame period, at least one period after the one before.
+struct FrameGrid
+{
+    int fps = 1;
+    gint64 last = -1; // index on the grid of the last stamp
+};
+
+GstPadProbeReturn stampOnFrameGrid(GstPad *, GstPadProbeInfo *info, gpointer data)
+{
+    auto *grid = static_cast<FrameGrid *>(data);
+    GstBuffer *buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!buffer || !GST_BUFFER_PTS_IS_VALID(buffer))
+        return GST_PAD_PROBE_OK;
+    gint64 index = gint64(gst_util_uint64_scale_ceil(GST_BUFFER_PTS(buffer), guint64(grid->fps), GST_SECOND));
+    if (index <= grid->last)
+        index = grid->last + 1;
+    grid->last = index;
+    buffer = gst_buffer_make_writable(buffer);
+    GST_BUFFER_PTS(buffer) = gst_util_uint64_scale_int(guint64(index), GST_SECOND, grid->fps);
+    GST_BUFFER_DTS(buffer) = GST_BUFFER_PTS(buffer);
+    GST_BUFFER_DURATION(buffer) = gst_util_uint64_scale_int(1, GST_SECOND, grid->fps);
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    return GST_PAD_PROBE_OK;
+}
+
 } // namespace
 
 ViewChannel::ViewChannel(const QString &label, DewarpMode mode, const OutputOptions &output)
@@ -65,9 +94,15 @@ QString ViewChannel::mediaLaunch() const
 {
     const QString source = QStringLiteral("appsrc name=src is-live=true do-timestamp=true format=time "
                                           "max-buffers=3 leaky-type=downstream");
+    // x264enc cuts each frame into slices (one per thread, tune=zerolatency). rtph264pay's
+    // config-interval=-1 would put the parameter sets before every slice of a key frame, and a
+    // parameter set between two slices starts a new access unit: a strict decoder (libavcodec) then
+    // sees two halves of a picture with one time. As a byte stream, x264 heads every key frame with
+    // its parameter sets itself, so the payloader adds none.
     const QString encode = QStringLiteral("queue max-size-buffers=3 max-size-time=0 max-size-bytes=0 leaky=downstream"
-                                          " ! x264enc tune=zerolatency speed-preset=ultrafast bitrate=%1 "
-                                          "key-int-max=%2 ! rtph264pay name=pay0 pt=96 config-interval=-1")
+                                          " ! x264enc name=encoder tune=zerolatency speed-preset=ultrafast bitrate=%1 "
+                                          "key-int-max=%2 ! video/x-h264,stream-format=byte-stream,alignment=au ! "
+                                          "rtph264pay name=pay0 pt=96 config-interval=0")
                                .arg(m_output.bitrateKbps)
                                .arg(2 * m_output.fps);
     if (m_mode == DewarpMode::Cpu)
@@ -93,6 +128,12 @@ void ViewChannel::attach(GstElement *appsrc, GstElement *shader)
             gst_object_unref(m_shader);
         m_appsrc = GST_ELEMENT(gst_object_ref(appsrc));
         m_shader = shader ? GST_ELEMENT(gst_object_ref(shader)) : nullptr;
+        if (GstPad *pad = gst_element_get_static_pad(appsrc, "src")) {
+            gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, stampOnFrameGrid,
+                              new FrameGrid{qMax(1, m_output.fps), -1},
+                              [](gpointer data) { delete static_cast<FrameGrid *>(data); });
+            gst_object_unref(pad);
+        }
         // The new media knows no caps yet; the first frame must come soon, since the media only
         // describes itself to the client once data flows.
         if (!m_pending && m_last)

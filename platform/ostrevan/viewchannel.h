@@ -38,6 +38,7 @@ struct OutputOptions
 //   GL:  worker passes the frame -> appsrc (the stream's I420) ! glupload ! glcolorconvert
 //        ! glshader (defish shader) ! output size ! gldownload ! videoconvert ! x264enc ! rtph264pay
 //
+// appsrc's time stamps are moved onto the grid of the view's frame period, strictly increasing.
 // While the source delivers nothing the worker repeats the last frame twice a second (or a frame
 // of the missing colour when there never was one), so clients stay connected across a source
 // restart. The remap table and the shader's uniforms follow setGeometry().

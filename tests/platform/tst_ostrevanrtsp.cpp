@@ -1,7 +1,10 @@
 // The streaming server end to end over RTSP on 127.0.0.1: which views are served, that their
-// pictures are the defish shader's, and how they survive file changes and source restarts.
+// pictures are the defish shader's, that libavcodec clients decode them as cleanly as GStreamer's,
+// and how they survive file changes and source restarts.
 
 #include "defish/utils.h"
+#include "ffmpegclient.h"
+#include "ffprobepackets.h"
 #include "objectsfilewriter.h"
 #include "platform/ostrevan/ostrevanserver.h"
 #include "platform/zmq/zmqelements.h"
@@ -281,6 +284,89 @@ private slots:
             }
             QVERIFY2(db > 35.0, qPrintable(QStringLiteral("%1: %2 dB").arg(view.name).arg(db)));
         }
+    }
+
+    void libavcodecClientsJoiningAnyTimeGetWholePicturesInOrder_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("CPU remap") << "cpu";
+        QTest::newRow("GL shader") << "gl";
+    }
+
+    // The first client (ffprobe) starts the view; beside a GStreamer client, two ffmpeg clients join
+    // 3 s apart and decode for 10 s without a damaged picture or a time going backwards, and see
+    // what GStreamer's client sees. Each ffprobe client, the first and two more joining a second
+    // apart, gets a key frame within a second (with one only every two seconds, one of the two would
+    // wait longer) and frames stamped at least a frame period apart.
+    void libavcodecClientsJoiningAnyTimeGetWholePicturesInOrder()
+    {
+        QFETCH(QString, mode);
+        QString why;
+        if (mode == QLatin1String("gl") && !OstrevanServer::glWorks(&why))
+            QSKIP(qPrintable(QStringLiteral("GStreamer GL does not work here: ") + why));
+
+        // The test picture is still and comes at 30 frames a second, so that the view is served at
+        // its full rate and every client's last frame shows the same picture.
+        constexpr int kFps = 15;
+        const QString file = m_dir.filePath(QStringLiteral("libav-") + mode + QStringLiteral(".data"));
+        ObjectsFileSpec spec = pictureSite({{QStringLiteral("CAM-1"), QStringLiteral("Turned"), 10, 30, 45, 60, true}});
+        spec.streams[0].url = QStringLiteral("testvideo:");
+        spec.streams[0].centerX = 160;
+        spec.streams[0].centerY = 120;
+        spec.streams[0].radius = 120;
+        QVERIFY(ObjectsFileWriter::write(file, spec));
+        QStringList arguments = QStringList{file} + ServerRun::testOptions();
+        arguments[arguments.indexOf(QStringLiteral("cpu"))] = mode;
+        arguments << QStringLiteral("--fps") << QString::number(kFps);
+        ServerRun server(arguments);
+        const int port = server.waitForPort();
+        QVERIFY2(port > 0, qPrintable(server.output()));
+        const QString address = url(port, QStringLiteral("CAM-1"), QStringLiteral("Turned"));
+
+        FfprobePackets opener(address, 2.0);
+        QTest::qWait(1000);
+        RtspClient gstreamer(address);
+        QVERIFY2(gstreamer.waitForFrames(3, 30000), qPrintable(gstreamer.error() + server.output()));
+        constexpr int kSeconds = 10;
+        FfmpegClient first(address, kSeconds, m_dir.filePath(mode + QStringLiteral("-first.png")));
+        QTest::qWait(3000);
+        FfmpegClient second(address, kSeconds, m_dir.filePath(mode + QStringLiteral("-second.png")));
+        FfprobePackets early(address, 2.0);
+        QTest::qWait(1000);
+        FfprobePackets late(address, 2.0);
+
+        for (FfprobePackets *probe : {&opener, &early, &late}) {
+            const QVector<FfprobePackets::Packet> packets = probe->waitForPackets(20000);
+            QVERIFY2(!packets.isEmpty(), qPrintable(probe->errors()));
+            double start = -1.0;
+            double previous = -1.0;
+            double keyAfter = -1.0;
+            for (const FfprobePackets::Packet &packet : packets) {
+                if (packet.timed) {
+                    // A millisecond of slack for the rounding to the 90 kHz RTP clock and the listing.
+                    QVERIFY2(previous < 0.0 || packet.seconds - previous > 1.0 / kFps - 0.001,
+                             qPrintable(QStringLiteral("%1 s after %2 s").arg(packet.seconds).arg(previous)));
+                    previous = packet.seconds;
+                    if (start < 0.0)
+                        start = packet.seconds;
+                }
+                if (packet.key && keyAfter < 0.0)
+                    keyAfter = packet.timed ? packet.seconds - start : 0.0;
+            }
+            qInfo("%s: key frame %.3f s after the first packet", qPrintable(mode), keyAfter);
+            QVERIFY2(keyAfter >= 0.0 && keyAfter <= 1.0, qPrintable(QString::number(keyAfter)));
+        }
+
+        for (FfmpegClient *client : {&first, &second}) {
+            QVERIFY2(client->waitForSuccess(30000), qPrintable(client->log()));
+            QVERIFY2(client->complaints().isEmpty(), qPrintable(client->complaints().join(QLatin1Char('\n'))));
+            QVERIFY2(client->frames() >= kSeconds * kFps / 2, qPrintable(client->log()));
+            const double db = psnr(client->lastFrame(), gstreamer.lastFrame());
+            qInfo("%s: %d frames decoded by ffmpeg, last one against GStreamer's: PSNR %.1f dB", qPrintable(mode),
+                  client->frames(), db);
+            QVERIFY2(db > 35.0, qPrintable(QStringLiteral("%1 dB").arg(db)));
+        }
+        QVERIFY(!gstreamer.failed());
     }
 
     void automaticModeLeavesSoftwareGlForTheCpu()
