@@ -6,6 +6,8 @@
 // reported, and the stand-in stopped when the program ends.
 #include "app/startup.h"
 #include "e2esteps.h"
+#include "repo/object.h"
+#include "repo/repoobjects.h"
 
 #include <QDir>
 #include <QFile>
@@ -230,6 +232,19 @@ private slots:
         QVERIFY(click(view));
         QVERIFY(view->property("checked").toBool());
         QCOMPARE(column("SELECT isActive FROM views"), QStringList{"0"});
+
+        // The server serves a view only with a usable lens geometry on its stream.
+        bool found = false;
+        for (const auto &object : RepoObjects::instance()->objects()) {
+            if (object->serial() == QLatin1String("S-LOBBY")) {
+                object->setCenterX(640);
+                object->setCenterY(480);
+                object->setRadius(480);
+                object->setFov(180);
+                found = true;
+            }
+        }
+        QVERIFY(found);
 
         QQuickItem *button = item(m_main, "btnStartStop");
         QCOMPARE(button->property("text").toString(), QStringLiteral("Start"));
