@@ -3,6 +3,7 @@
 #include "app/appstate.h"
 #include "app/i18n.h"
 #include "app/settingsstore.h"
+#include "app/signalwatcher.h"
 #include "defish/dewraparea.h"
 #include "defish/utils.h"
 #include "es/eventserver.h"
@@ -96,7 +97,8 @@ void Startup::setContextProperties(QQmlEngine *engine)
 {
     QQmlContext *context = engine->rootContext();
     context->setContextProperty(QStringLiteral("isDebug"), true);
-    context->setContextProperty(QStringLiteral("debugServerProgram"), QStringLiteral(QUILLON_STANDIN_SERVER));
+    // A bare name: the process controller looks for it beside our executable, then on PATH.
+    context->setContextProperty(QStringLiteral("debugServerProgram"), QStringLiteral("ostrevan"));
     // The stand-in reads the database that this program writes beside its own executable.
     context->setContextProperty(QStringLiteral("debugServerArguments"),
                                 QStringList{QCoreApplication::applicationDirPath() + QStringLiteral("/objects.data")});
@@ -111,6 +113,8 @@ int Startup::run(int argc, char **argv, const QUrl &mainUrl)
     int exitCode = 0;
     {
         auto app = std::make_unique<QGuiApplication>(argc, argv);
+        // Until the application object goes: a signal during shutdown changes nothing.
+        auto signalWatcher = std::make_unique<SignalWatcher>();
         GstElement *glSink = loadGlVideoItem();
 
         createSingletons();
@@ -133,6 +137,7 @@ int Startup::run(int argc, char **argv, const QUrl &mainUrl)
         destroySingletons();
         releaseGlVideoItem(glSink);
         engine.reset();
+        signalWatcher.reset();
         app.reset();
     }
     gst_deinit();

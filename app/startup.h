@@ -26,7 +26,7 @@ public:
     static void destroySingletons();
 
     // Sets the root-context properties every document may use: "isDebug" (true),
-    // "debugServerProgram" (path of the streaming-server stand-in built with the
+    // "debugServerProgram" (name of the streaming-server stand-in built beside the
     // program, run by the main window while isDebug is true), "debugServerArguments"
     // (the stand-in's arguments: the objects.data this program writes) and
     // "settingsStore" (the login window's settings-file helper, owned by the engine).

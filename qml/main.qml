@@ -239,6 +239,47 @@ ApplicationWindow {
             }
         }
 
+        // What the server really does: starting, running with the addresses it serves,
+        // stopped, or failed with its last error line and the restarts so far.
+        Label {
+            id: lblServerStatus
+            objectName: "lblServerStatus"
+            Layout.fillWidth: true
+            wrapMode: Text.Wrap
+            color: procManager.status === ProcessManager.Failed || procManager.restartDelay > 0 ? "darkred" : winMain.palette.windowText
+            text: serverStatusText() + I18n.localeNotify
+
+            function serverStatusText() {
+                switch (procManager.status) {
+                case ProcessManager.Starting:
+                    if (procManager.restartDelay > 0)
+                        return qsTr("Server: %1 Restart %2 in %3 s.").arg(procManager.lastError)
+                            .arg(procManager.restartCount + 1).arg(Math.ceil(procManager.restartDelay / 1000))
+                    return qsTr("Server: starting")
+                case ProcessManager.Running:
+                    if (procManager.restartCount > 0)
+                        return qsTr("Server: running, restarted %1 times").arg(procManager.restartCount)
+                    return qsTr("Server: running")
+                case ProcessManager.Failed:
+                    return qsTr("Server: failed. %1").arg(procManager.lastError)
+                }
+                return qsTr("Server: stopped")
+            }
+        }
+
+        // Read-only but selectable, so that an address can be copied into a player.
+        TextEdit {
+            id: txtServerAddresses
+            objectName: "txtServerAddresses"
+            Layout.fillWidth: true
+            visible: procManager.status === ProcessManager.Running && procManager.servedAddresses.length > 0
+            readOnly: true
+            selectByMouse: true
+            wrapMode: TextEdit.WrapAnywhere
+            color: winMain.palette.windowText
+            text: procManager.servedAddresses.join("\n")
+        }
+
         RowLayout {
             Layout.alignment: Qt.AlignRight
 

@@ -7,8 +7,6 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 #include <memory>
@@ -22,12 +20,9 @@ const char *const kHead = "appsrc name=appsrc is-live=true format=time ! queue !
 const char *const kShader = " ! glshader name=glshader";
 const char *const kSink = " ! qmlglsink name=qmlglsink";
 
-// How long a teardown waits for the streaming thread to leave the GL elements.
-constexpr std::chrono::milliseconds kIdleWait{1000};
-
-// The queue's source pad: the one streaming thread that enters the GL elements
-// starts there. Null where the pipeline is not shaped as expected.
-GstPad *glEntryPad(GstElement *appsrc)
+// The queue behind the app source: its streaming thread is the one that enters
+// the GL elements. Null where the pipeline is not shaped as expected.
+GstElement *queueAfter(GstElement *appsrc)
 {
     GstPad *appsrcPad = gst_element_get_static_pad(appsrc, "src");
     if (!appsrcPad)
@@ -38,44 +33,27 @@ GstPad *glEntryPad(GstElement *appsrc)
         return nullptr;
     GstElement *queue = gst_pad_get_parent_element(queueSink);
     gst_object_unref(queueSink);
-    if (!queue)
-        return nullptr;
-    GstPad *pad = gst_element_get_static_pad(queue, "src");
-    gst_object_unref(queue);
-    return pad;
+    return queue;
 }
 
-struct IdleWait
+// Stops the queue's streaming thread before the GL elements go down.
+//
+// The GL elements set up their contexts and buffer pools while the first caps and
+// the allocation query pass through them, on the queue's thread. A pipeline goes
+// to NULL from the sink upwards, so the sink gives up its GL context before the
+// queue's thread is stopped; were the thread still in that set-up, a buffer pool
+// would get a null context and GStreamer GL aborts. On a loaded machine with a
+// cold shader cache the set-up takes seconds. A flush wakes the thread from any
+// clock or preroll wait in the sink; stopping the queue then waits, however long,
+// for whatever it still does in the GL elements.
+void stopGlStreamingThread(GstElement *queue)
 {
-    std::mutex mutex;
-    std::condition_variable reached;
-    bool idle = false;
-};
-
-GstPadProbeReturn onPadIdle(GstPad *, GstPadProbeInfo *, gpointer userData)
-{
-    const auto &wait = *static_cast<std::shared_ptr<IdleWait> *>(userData);
-    {
-        std::lock_guard<std::mutex> lock(wait->mutex);
-        wait->idle = true;
+    GstPad *src = gst_element_get_static_pad(queue, "src");
+    if (src) {
+        gst_pad_push_event(src, gst_event_new_flush_start());
+        gst_object_unref(src);
     }
-    wait->reached.notify_all();
-    // The probe stays: data stays blocked here until the teardown flushes the pad.
-    return GST_PAD_PROBE_OK;
-}
-
-// Holds the streaming thread at `pad` once whatever it is pushing has returned.
-// The GL elements behind it set up their contexts and buffer pools while the
-// first caps pass through them; taking them down in that moment pulls the GL
-// context from under an allocation and aborts inside GStreamer GL. Returns false
-// when the thread did not come back within the wait.
-bool blockWhenIdle(GstPad *pad)
-{
-    auto wait = std::make_shared<IdleWait>();
-    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_IDLE, onPadIdle, new std::shared_ptr<IdleWait>(wait),
-                      [](gpointer data) { delete static_cast<std::shared_ptr<IdleWait> *>(data); });
-    std::unique_lock<std::mutex> lock(wait->mutex);
-    return wait->reached.wait_for(lock, kIdleWait, [&wait] { return wait->idle; });
+    gst_element_set_state(queue, GST_STATE_NULL);
 }
 } // namespace
 
@@ -99,7 +77,7 @@ public:
     // Read by the producer's streaming thread: guarded by appsrcMutex.
     mutable std::mutex appsrcMutex;
     GstAppSrc *appsrc = nullptr;
-    GstPad *glEntryPad = nullptr; // owned
+    GstElement *glQueue = nullptr; // owned
     GstElement *glshader = nullptr;
     GstElement *qmlglsink = nullptr;
     VideoInfo *videoInfo = nullptr;
@@ -328,7 +306,7 @@ bool Consumer::start()
             callbacks.enough_data = ConsumerPriv::appsrc_enough_data;
             callbacks.seek_data = ConsumerPriv::appsrc_seek_data;
             gst_app_src_set_callbacks(GST_APP_SRC(appsrc), &callbacks, d, nullptr);
-            d->glEntryPad = glEntryPad(appsrc);
+            d->glQueue = queueAfter(appsrc);
             std::lock_guard<std::mutex> lock(d->appsrcMutex);
             d->appsrc = GST_APP_SRC(appsrc); // keeps the reference from the lookup
         }
@@ -414,17 +392,15 @@ void Consumer::releasePipeline()
         appsrc = d->appsrc;
         d->appsrc = nullptr;
     }
-    if (d->glEntryPad) {
-        if (!blockWhenIdle(d->glEntryPad))
-            qCWarning(lcConsumer, "display pipeline of \"%s\" is still busy; stopping it anyway",
-                      d->name.toLocal8Bit().constData());
-        gst_object_unref(d->glEntryPad);
-        d->glEntryPad = nullptr;
+    if (d->glQueue) {
+        stopGlStreamingThread(d->glQueue);
+        gst_object_unref(d->glQueue);
+        d->glQueue = nullptr;
     }
     gst_element_set_state(d->pipeline, GST_STATE_NULL);
+    gst_object_unref(d->pipeline);
     if (appsrc)
         gst_object_unref(appsrc);
-    gst_object_unref(d->pipeline);
     d->pipeline = nullptr;
     d->glshader = nullptr;
     d->qmlglsink = nullptr;

@@ -13,7 +13,7 @@ fi
 export LIBGL_ALWAYS_SOFTWARE=1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-server=$build/platform/ostrevan/ostrevan
+server=$build/ostrevan
 clients=$build/bench/ostrevan/bench_ostrevan_clients
 
 echo "== machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -1,5 +1,6 @@
 // Runs the program's start-up and shutdown on the main document given as the
-// first argument, then reports on stdout what the shutdown left behind.
+// first argument, then reports on stdout what the shutdown left behind. Further
+// arguments go to the program (the document reads Qt.application.arguments).
 #include "app/appstate.h"
 #include "app/i18n.h"
 #include "app/startup.h"
@@ -11,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <cstdio>
+#include <vector>
 
 int main(int argc, char *argv[])
 {
@@ -19,8 +21,10 @@ int main(int argc, char *argv[])
         return 2;
     }
     const QUrl mainUrl(QString::fromLocal8Bit(argv[1]));
-    int appArgc = 1;
-    const int rc = Startup::run(appArgc, argv, mainUrl);
+    std::vector<char *> appArgv{argv[0]};
+    appArgv.insert(appArgv.end(), argv + 2, argv + argc);
+    appArgv.push_back(nullptr);
+    const int rc = Startup::run(argc - 1, appArgv.data(), mainUrl);
 
     const bool singletonsGone = !I18n::instance() && !AppState::instance() && !Utils::instance() &&
                                 !EventServer::instance() && !RepoObjects::instance() && !RepoObjViews::instance() &&

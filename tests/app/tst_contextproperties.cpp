@@ -4,7 +4,6 @@
 #include "app/startup.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QtTest>
@@ -31,9 +30,8 @@ private slots:
         QVERIFY2(object, qPrintable(component.errorString()));
         QCOMPARE(object->property("debug").toBool(), true);
 
-        const QFileInfo program(object->property("program").toString());
-        QVERIFY2(program.isAbsolute(), qPrintable(program.filePath()));
-        QVERIFY2(program.isExecutable(), qPrintable(program.filePath()));
+        // A bare name, looked for where the program is installed rather than where it was built.
+        QCOMPARE(object->property("program").toString(), QStringLiteral("ostrevan"));
 
         const QStringList arguments = object->property("arguments").toStringList();
         QCOMPARE(arguments, QStringList{QCoreApplication::applicationDirPath() + QStringLiteral("/objects.data")});

@@ -1,7 +1,6 @@
 // End to end, the defish window under stress: a stream whose video never arrives
-// leaves the window usable and it closes cleanly; opening and closing it 100
-// times with live video neither crashes nor leaves pipelines behind. The
-// resident memory before and after the 100 rounds is reported.
+// leaves the window usable and it closes cleanly; opening and closing it again
+// and again with live video neither crashes nor lets the resident memory climb.
 #include "app/startup.h"
 #include "e2esteps.h"
 #include "video/heaptrim.h"
@@ -70,33 +69,43 @@ private slots:
         E2e::closeMenu(row);
     }
 
-    void openingAndClosing100TimesWithLiveVideo()
+    // QUILLON_DEFISH_ROUNDS sets the number of rounds: 20 by default, 100 in the
+    // stress run. After a warm-up the resident memory may grow by at most
+    // kMaxGrowthPerRoundKiB per round.
+    void openingAndClosingRepeatedlyWithLiveVideoDoesNotClimb()
     {
         QQuickWindow *defish = m_app.defishWindow();
         qint64 before = 0;
-        // QUILLON_DEFISH_ROUNDS shortens the run when hunting a leak.
-        const int rounds = qMax(6, qEnvironmentVariableIntValue("QUILLON_DEFISH_ROUNDS") > 0
-                                       ? qEnvironmentVariableIntValue("QUILLON_DEFISH_ROUNDS")
-                                       : 100);
-        const int warmUp = 5;
+        const int requested = qEnvironmentVariableIntValue("QUILLON_DEFISH_ROUNDS");
+        const int rounds = qMax(kWarmUp + 5, requested > 0 ? requested : 20);
         for (int i = 0; i < rounds; ++i) {
             QVERIFY2(E2e::openDefish(m_app, "Lobby"), qPrintable(QString::number(i)));
             QVERIFY2(E2e::waitForLiveVideo(m_app), qPrintable(QString::number(i)));
             QVERIFY(click(item(defish, "btnDefishClose")));
             QTRY_VERIFY(!defish->isVisible());
             QVERIFY(!E2e::defishContent(m_app));
-            if (i + 1 == warmUp)
+            if (i + 1 == kWarmUp)
                 before = residentAtRest();
         }
         const qint64 after = residentAtRest();
+        const double perRound = double(after - before) / (rounds - kWarmUp);
         // Printed directly: the test log caps the number of messages and the
         // pipelines log plenty over 100 rounds.
-        std::fprintf(stderr, "Resident memory after %d rounds: %lld KiB; after %d more rounds: %lld KiB (%+lld KiB)\n",
-                     warmUp, before, rounds - warmUp, after, after - before);
+        std::fprintf(stderr,
+                     "Resident memory after %d rounds: %lld KiB; after %d more rounds: %lld KiB (%+lld KiB, %+.1f KiB "
+                     "per round)\n",
+                     kWarmUp, before, rounds - kWarmUp, after, after - before, perRound);
         QVERIFY(before > 0 && after > 0);
+        // Not found yet: some hundreds of KiB per round remain (see README).
+        QEXPECT_FAIL("", "the defish window still leaves memory behind per round", Continue);
+        QVERIFY2(perRound <= kMaxGrowthPerRoundKiB,
+                 qPrintable(QStringLiteral("%1 KiB per round").arg(perRound, 0, 'f', 1)));
     }
 
 private:
+    static constexpr int kWarmUp = 5;
+    static constexpr double kMaxGrowthPerRoundKiB = 64;
+
     // Resident memory once the closed window's deferred deletions and the heap
     // trim that follows a pipeline's teardown have run.
     static qint64 residentAtRest()

@@ -2,9 +2,12 @@
 // operator's session in order: lists after sign-in, switching gateways and
 // streams, "Add view" where it may be used, storing a view, "Save" writing
 // objects.data, "Start"/"Stop" running and killing the streaming-server
-// stand-in, and the stand-in stopped when the program ends.
+// stand-in while the window shows its state and addresses, a missing server
+// reported, and the stand-in stopped when the program ends.
 #include "app/startup.h"
 #include "e2esteps.h"
+#include "repo/object.h"
+#include "repo/repoobjects.h"
 
 #include <QDir>
 #include <QFile>
@@ -197,6 +200,28 @@ private slots:
         QVERIFY2(url.first().startsWith("zmq:tcp://127.0.0.1:"), qPrintable(url.first()));
     }
 
+    void missingServerIsReportedAndStartIsOfferedAgain()
+    {
+        QObject *manager = m_main->findChild<QObject *>(QStringLiteral("procManager"));
+        QVERIFY(manager);
+        const QString program = manager->property("program").toString();
+        QVERIFY(manager->setProperty("program", QStringLiteral("quillon-no-such-server")));
+        const auto restore = qScopeGuard([&] { manager->setProperty("program", program); });
+        QQuickItem *button = item(m_main, "btnStartStop");
+        QQuickItem *status = item(m_main, "lblServerStatus");
+        QVERIFY(status);
+        QCOMPARE(status->property("text").toString(), QStringLiteral("Server: stopped"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("quillon-no-such-server")));
+        QVERIFY(click(button));
+        QTRY_VERIFY(status->property("text").toString().startsWith(QLatin1String("Server: failed.")));
+        QVERIFY2(status->property("text").toString().contains(QLatin1String("\"quillon-no-such-server\" is neither")),
+                 qPrintable(status->property("text").toString()));
+        QCOMPARE(button->property("text").toString(), QStringLiteral("Start"));
+        QVERIFY(item(m_main, "btnSave")->isEnabled());
+        QVERIFY(item(m_main, "lstStreams")->isEnabled());
+        QVERIFY(!item(m_main, "txtServerAddresses")->isVisible());
+    }
+
     void startAndStopRunAndKillTheStandin()
     {
         QVERIFY(ProcessInfo::children(kServer).isEmpty());
@@ -208,6 +233,19 @@ private slots:
         QVERIFY(view->property("checked").toBool());
         QCOMPARE(column("SELECT isActive FROM views"), QStringList{"0"});
 
+        // The server serves a view only with a usable lens geometry on its stream.
+        bool found = false;
+        for (const auto &object : RepoObjects::instance()->objects()) {
+            if (object->serial() == QLatin1String("S-LOBBY")) {
+                object->setCenterX(640);
+                object->setCenterY(480);
+                object->setRadius(480);
+                object->setFov(180);
+                found = true;
+            }
+        }
+        QVERIFY(found);
+
         QQuickItem *button = item(m_main, "btnStartStop");
         QCOMPARE(button->property("text").toString(), QStringLiteral("Start"));
         QVERIFY(click(button));
@@ -218,13 +256,24 @@ private slots:
         QVERIFY(!item(m_main, "btnSave")->isEnabled());
         QVERIFY(!item(m_main, "lstGateways")->isEnabled());
         QVERIFY(!item(m_main, "lstStreams")->isEnabled());
-        // The server keeps running (it has a database to read).
-        QTest::qWait(1000);
+        // The server keeps running (it has a database to read), and the window says
+        // so with the address of the view it serves, ready to be copied.
+        QQuickItem *status = item(m_main, "lblServerStatus");
+        QTRY_COMPARE_WITH_TIMEOUT(status->property("text").toString(), QStringLiteral("Server: running"), 15000);
         QCOMPARE(ProcessInfo::children(kServer).size(), 1);
+        QQuickItem *addresses = item(m_main, "txtServerAddresses");
+        QTRY_VERIFY_WITH_TIMEOUT(addresses->isVisible(), 10000);
+        const QString text = addresses->property("text").toString();
+        QVERIFY2(QRegularExpression(QStringLiteral("^rtsp://[^/ ]+:8554/S-LOBBY/Entrance$")).match(text).hasMatch(),
+                 qPrintable(text));
+        QVERIFY(addresses->property("selectByMouse").toBool());
+        QVERIFY(addresses->property("readOnly").toBool());
 
         QVERIFY(click(button));
         QTRY_VERIFY_WITH_TIMEOUT(ProcessInfo::children(kServer).isEmpty(), 10000);
         QCOMPARE(button->property("text").toString(), QStringLiteral("Start"));
+        QTRY_COMPARE(status->property("text").toString(), QStringLiteral("Server: stopped"));
+        QVERIFY(!addresses->isVisible());
         QVERIFY(item(m_main, "btnSave")->isEnabled());
         QVERIFY(item(m_main, "lstStreams")->isEnabled());
     }

@@ -6,36 +6,62 @@
 
 namespace ProcessInfo {
 
-QList<qint64> children(const QString &name)
+namespace {
+struct Stat
+{
+    QByteArray comm;
+    char state = '?';
+    qint64 parent = 0;
+};
+
+bool readStat(qint64 pid, Stat *stat)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    // pid (comm) state ppid ...; comm may hold spaces, so split at the last ')'.
+    const QByteArray text = file.readAll();
+    const int open = text.indexOf('(');
+    const int close = text.lastIndexOf(')');
+    if (open < 0 || close < open)
+        return false;
+    const QList<QByteArray> rest = text.mid(close + 2).split(' ');
+    if (rest.size() < 2)
+        return false;
+    stat->comm = text.mid(open + 1, close - open - 1);
+    stat->state = rest.at(0).isEmpty() ? '?' : rest.at(0).at(0);
+    stat->parent = rest.at(1).toLongLong();
+    return true;
+}
+
+bool living(const Stat &stat)
+{
+    return stat.state != 'Z' && stat.state != 'X';
+}
+} // namespace
+
+QList<qint64> children(const QString &name, qint64 parent)
 {
     QList<qint64> found;
-    const qint64 self = ::getpid();
+    if (parent < 0)
+        parent = ::getpid();
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &entry : entries) {
         bool isPid = false;
         const qint64 pid = entry.toLongLong(&isPid);
-        if (!isPid)
+        Stat stat;
+        if (!isPid || !readStat(pid, &stat) || !living(stat))
             continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        // pid (comm) state ppid ...; comm may hold spaces, so split at the last ')'.
-        const QByteArray text = stat.readAll();
-        const int open = text.indexOf('(');
-        const int close = text.lastIndexOf(')');
-        if (open < 0 || close < open)
-            continue;
-        const QByteArray comm = text.mid(open + 1, close - open - 1);
-        const QList<QByteArray> rest = text.mid(close + 2).split(' ');
-        if (rest.size() < 2)
-            continue;
-        const char state = rest.at(0).isEmpty() ? '?' : rest.at(0).at(0);
-        if (state == 'Z' || state == 'X')
-            continue;
-        if (rest.at(1).toLongLong() == self && QString::fromUtf8(comm) == name.left(15))
+        if (stat.parent == parent && QString::fromUtf8(stat.comm) == name.left(15))
             found.append(pid);
     }
     return found;
+}
+
+bool isAlive(qint64 pid)
+{
+    Stat stat;
+    return readStat(pid, &stat) && living(stat);
 }
 
 qint64 residentKiB()

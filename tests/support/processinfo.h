@@ -5,8 +5,11 @@
 
 // What the tests read about processes from /proc.
 namespace ProcessInfo {
-// Process ids of this process's living children whose command name is name.
-QList<qint64> children(const QString &name);
+// Process ids of the living children of parent (by default this process) whose
+// command name is name.
+QList<qint64> children(const QString &name, qint64 parent = -1);
+// Whether pid names a process that is neither gone nor a zombie.
+bool isAlive(qint64 pid);
 // Resident set size of this process in KiB.
 qint64 residentKiB();
 } // namespace ProcessInfo

@@ -5,6 +5,9 @@
 //   crash-once:FILE   crashes if FILE does not exist (creating it first), otherwise runs
 //   spew              writes 1 MiB to standard output and to standard error, logs "spewed", runs
 //   run               runs until it is killed
+//   say-exit:N        writes each EXTRA as a line to standard error, then exits with code N
+//   say-abort         writes each EXTRA as a line to standard error, then crashes
+//   say-run           writes each EXTRA as a line to standard error, then runs
 // "Runs" means sleeping in a loop, for at most two minutes, so a lost child cannot outlive the tests.
 #include <chrono>
 #include <cstdio>
@@ -70,6 +73,17 @@ int main(int argc, char **argv)
     }
     if (mode == "run")
         return runUntilKilled();
+    if (mode.rfind("say-", 0) == 0) {
+        for (int i = 3; i < argc; ++i)
+            std::fprintf(stderr, "%s\n", argv[i]);
+        std::fflush(stderr);
+        if (mode.rfind("say-exit:", 0) == 0)
+            return std::atoi(mode.c_str() + 9);
+        if (mode == "say-abort")
+            std::abort();
+        if (mode == "say-run")
+            return runUntilKilled();
+    }
     std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
     return 2;
 }

@@ -1,9 +1,12 @@
 // The server process controller against a child program of ours that exits, crashes or runs until
-// it is killed. Every child appends "<pid> <arguments>" to a log file when it starts, so the tests
-// see how often, and with what, it was started.
+// it is killed; what it reports: state, last error line, restarts, announced addresses. Every child
+// appends "<pid> <arguments>" to a log file when it starts, so the tests see how often, and with
+// what, it was started.
 #include "video/processmanager.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -91,37 +94,139 @@ private slots:
         QVERIFY(meta->indexOfSignal("started()") < meta->indexOfSignal("stopped()"));
     }
 
-    void normalExitIsNotRestartedAndStaysRunning_data()
+    void endOfARunIsReportedAndNotRestarted_data()
     {
-        QTest::addColumn<QString>("mode");
-        QTest::newRow("exit code 0") << QStringLiteral("exit:0");
-        QTest::newRow("exit code 3") << QStringLiteral("exit:3");
+        QTest::addColumn<QStringList>("mode");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("errorParts");
+        QTest::newRow("exit code 0") << QStringList{QStringLiteral("exit:0")} << int(ProcessManager::Stopped)
+                                     << QStringList{};
+        QTest::newRow("exit code 3, silent") << QStringList{QStringLiteral("exit:3")} << int(ProcessManager::Failed)
+                                             << QStringList{QStringLiteral("exit code 3")};
+        QTest::newRow("exit code 1, last error line")
+            << QStringList{QStringLiteral("say-exit:1"), QStringLiteral("Dewarping on the CPU"),
+                           QStringLiteral("ostrevan: cannot listen on 127.0.0.1:1: Address already in use")}
+            << int(ProcessManager::Failed)
+            << QStringList{QStringLiteral("exit code 1"),
+                           QStringLiteral(": ostrevan: cannot listen on 127.0.0.1:1: Address already in use")};
     }
 
-    void normalExitIsNotRestartedAndStaysRunning()
+    // Nothing runs any more, so nothing claims to: "Start" is offered again.
+    void endOfARunIsReportedAndNotRestarted()
     {
-        QFETCH(QString, mode);
+        QFETCH(QStringList, mode);
+        QFETCH(int, status);
+        QFETCH(QStringList, errorParts);
         ProcessManager manager;
         manager.setProgram(QStringLiteral(PROCESS_HELPER));
-        manager.setArguments({m_log, mode});
+        manager.setArguments(QStringList{m_log} + mode);
         QSignalSpy running(&manager, &ProcessManager::isRunningChanged);
         QSignalSpy started(&manager, &ProcessManager::started);
         QSignalSpy stopped(&manager, &ProcessManager::stopped);
+        if (status == ProcessManager::Failed)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^The server ended with exit code")));
         manager.start();
         QCOMPARE(running.count(), 1);
-        QVERIFY(manager.isRunning());
+        QCOMPARE(manager.status(), ProcessManager::Starting);
         QTRY_COMPARE_WITH_TIMEOUT(stopped.count(), 1, kWaitMs);
         QCOMPARE(started.count(), 1);
+        QCOMPARE(int(manager.status()), status);
+        QVERIFY(!manager.isRunning());
+        QCOMPARE(running.count(), 2);
+        for (const QString &part : errorParts)
+            QVERIFY2(manager.lastError().contains(part), qPrintable(manager.lastError()));
+        QCOMPARE(manager.lastError().isEmpty(), errorParts.isEmpty());
         // Give a wrongful restart time to show.
         QTest::qWait(300);
         QCOMPARE(startLines(m_log).size(), 1);
-        QCOMPARE(started.count(), 1);
-        QVERIFY(manager.isRunning());
+        QCOMPARE(manager.restartCount(), 0);
         manager.stop();
         QCOMPARE(running.count(), 2);
+    }
+
+    void startingThenRunningThenStopped()
+    {
+        ProcessManager manager;
+        manager.m_settleMs = 300;
+        manager.setProgram(QStringLiteral(PROCESS_HELPER));
+        manager.setArguments({m_log, QStringLiteral("run")});
+        QList<int> seen;
+        connect(&manager, &ProcessManager::statusChanged, this, [&] { seen << int(manager.status()); });
+        QSignalSpy stopped(&manager, &ProcessManager::stopped);
+        manager.start();
+        QTRY_COMPARE_WITH_TIMEOUT(manager.status(), ProcessManager::Running, kWaitMs);
+        QCOMPARE(seen, (QList<int>{ProcessManager::Starting, ProcessManager::Running}));
+        manager.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(stopped.count(), 1, kWaitMs);
+        QCOMPARE(seen, (QList<int>{ProcessManager::Starting, ProcessManager::Running, ProcessManager::Stopped}));
+        QVERIFY(manager.lastError().isEmpty());
+    }
+
+    void backOffDoublesUpToThirtySeconds_data()
+    {
+        QTest::addColumn<int>("quickCrashes");
+        QTest::addColumn<int>("delayMs");
+        QTest::newRow("first") << 0 << 1000;
+        QTest::newRow("second") << 1 << 2000;
+        QTest::newRow("third") << 2 << 4000;
+        QTest::newRow("fifth") << 4 << 16000;
+        QTest::newRow("sixth") << 5 << 30000;
+        QTest::newRow("many") << 40 << 30000;
+    }
+
+    void backOffDoublesUpToThirtySeconds()
+    {
+        QFETCH(int, quickCrashes);
+        QFETCH(int, delayMs);
+        QCOMPARE(ProcessManager::backoffDelay(quickCrashes), delayMs);
+    }
+
+    // A server that dies at once is restarted ever more slowly, the operator sees
+    // the count and the reason, and after some tries it is given up.
+    void quickCrashesBackOffAndAreGivenUp()
+    {
+        ProcessManager manager;
+        manager.m_delayDivisor = 20;
+        manager.setProgram(QStringLiteral(PROCESS_HELPER));
+        manager.setArguments({m_log, QStringLiteral("say-abort"), QStringLiteral("boom")});
+        QList<int> delays;
+        connect(&manager, &ProcessManager::restartDelayChanged, this, [&] {
+            if (manager.restartDelay() > 0)
+                delays << manager.restartDelay();
+        });
+        QList<int> counts;
+        connect(&manager, &ProcessManager::restartCountChanged, this, [&] { counts << manager.restartCount(); });
+        QTest::ignoreMessage(QtDebugMsg, "Restarting");
+        for (int i = 0; i < ProcessManager::kMaxQuickCrashes - 1; ++i)
+            QTest::ignoreMessage(QtWarningMsg, "The server crashed: boom");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("crashed 8 times in a row")));
+        manager.start();
+        QTRY_COMPARE_WITH_TIMEOUT(manager.status(), ProcessManager::Failed, 3 * kWaitMs);
+        QCOMPARE(delays, (QList<int>{50, 100, 200, 400, 800, 1500, 1500}));
+        QCOMPARE(counts, (QList<int>{1, 2, 3, 4, 5, 6, 7}));
+        QCOMPARE(startLines(m_log).size(), ProcessManager::kMaxQuickCrashes);
         QVERIFY(!manager.isRunning());
-        QTest::qWait(100);
-        QCOMPARE(stopped.count(), 1);
+        QVERIFY2(manager.lastError().contains(QLatin1String("boom")), qPrintable(manager.lastError()));
+        QCOMPARE(manager.restartDelay(), 0);
+        QTest::qWait(300);
+        QCOMPARE(startLines(m_log).size(), ProcessManager::kMaxQuickCrashes);
+    }
+
+    void stopDuringTheBackOffCancelsTheRestart()
+    {
+        ProcessManager manager;
+        manager.setProgram(QStringLiteral(PROCESS_HELPER));
+        manager.setArguments({m_log, QStringLiteral("abort")});
+        QTest::ignoreMessage(QtWarningMsg, "The server crashed.");
+        manager.start();
+        QTRY_VERIFY_WITH_TIMEOUT(manager.restartDelay() > 0, kWaitMs);
+        QCOMPARE(manager.status(), ProcessManager::Starting);
+        QVERIFY(manager.isRunning());
+        manager.stop();
+        QCOMPARE(manager.status(), ProcessManager::Stopped);
+        QCOMPARE(manager.restartDelay(), 0);
+        QTest::qWait(ProcessManager::kFirstDelayMs + 300);
+        QCOMPARE(startLines(m_log).size(), 1);
     }
 
     void crashIsRestartedWithTheCurrentArguments()
@@ -209,17 +314,102 @@ private slots:
         manager.stop();
     }
 
-    void programThatCannotStartGivesNoStartedSignal()
+    void programIsFoundBesideTheExecutableThenOnPath()
     {
+        const QString besideName = QFileInfo(QStringLiteral(PROCESS_HELPER)).fileName();
+        QCOMPARE(QFileInfo(QStringLiteral(PROCESS_HELPER)).absolutePath(), QCoreApplication::applicationDirPath());
+        QCOMPARE(ProcessManager::findProgram(besideName), QFileInfo(QStringLiteral(PROCESS_HELPER)).absoluteFilePath());
+
+        const QString onPath = m_dir.filePath(QStringLiteral("bin/quillon-test-server"));
+        QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("bin"))));
+        QVERIFY(QFile::copy(QStringLiteral(PROCESS_HELPER), onPath));
+        const QByteArray oldPath = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(m_dir.filePath(QStringLiteral("bin"))) + ':' + oldPath);
+        const auto restore = qScopeGuard([&] { qputenv("PATH", oldPath); });
+        QCOMPARE(ProcessManager::findProgram(QStringLiteral("quillon-test-server")), onPath);
+        // Beside the executable wins over PATH.
+        QVERIFY(QFile::copy(QStringLiteral(PROCESS_HELPER), m_dir.filePath(QStringLiteral("bin/") + besideName)));
+        QCOMPARE(ProcessManager::findProgram(besideName), QFileInfo(QStringLiteral(PROCESS_HELPER)).absoluteFilePath());
+
         ProcessManager manager;
-        manager.setProgram(m_dir.filePath(QStringLiteral("no-such-program")));
+        manager.setProgram(QStringLiteral("quillon-test-server"));
+        manager.setArguments({m_log, QStringLiteral("run")});
         QSignalSpy started(&manager, &ProcessManager::started);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^cannot start .*no-such-program")));
         manager.start();
+        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(startLines(m_log).size(), 1, kWaitMs);
+        manager.stop();
+    }
+
+    void programThatCannotRunIsAFailureWithAMessage_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("bare name nowhere")
+            << QStringLiteral("quillon-no-such-server")
+            << QStringLiteral("\"quillon-no-such-server\" is neither beside .* nor on PATH");
+        QTest::newRow("missing path") << QStringLiteral("%1/no-such-program")
+                                      << QStringLiteral("/no-such-program does not exist or cannot be run");
+        QTest::newRow("not executable") << QStringLiteral("%1/plain-file")
+                                        << QStringLiteral("/plain-file does not exist or cannot be run");
+        QTest::newRow("not a program") << QStringLiteral("%1/garbage")
+                                       << QStringLiteral("/garbage cannot be started: ");
+    }
+
+    void programThatCannotRunIsAFailureWithAMessage()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, message);
+        QFile plain(m_dir.filePath(QStringLiteral("plain-file")));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        QFile garbage(m_dir.filePath(QStringLiteral("garbage")));
+        QVERIFY(garbage.open(QIODevice::WriteOnly));
+        garbage.write("\x01\x02\x03 not a program\n");
+        garbage.close();
+        QVERIFY(garbage.setPermissions(garbage.permissions() | QFileDevice::ExeOwner));
+
+        ProcessManager manager;
+        manager.setProgram(program.contains(QLatin1String("%1")) ? program.arg(m_dir.path()) : program);
+        QSignalSpy started(&manager, &ProcessManager::started);
+        QSignalSpy running(&manager, &ProcessManager::isRunningChanged);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(message));
+        manager.start();
+        QTRY_COMPARE_WITH_TIMEOUT(manager.status(), ProcessManager::Failed, kWaitMs);
+        QVERIFY2(manager.lastError().contains(QRegularExpression(message)), qPrintable(manager.lastError()));
+        QVERIFY(!manager.isRunning());
+        QCOMPARE(running.count() % 2, 0);
         QTest::qWait(300);
         QCOMPARE(started.count(), 0);
+    }
+
+    void announcedAddressesAreListedWhileItRuns()
+    {
+        ProcessManager manager;
+        manager.setProgram(QStringLiteral(PROCESS_HELPER));
+        const QString a = QStringLiteral("rtsp://cam-host:8554/S-1/Door");
+        const QString b = QStringLiteral("rtsp://cam-host:8554/S-1/Caf%C3%A9%202");
+        const QString c = QStringLiteral("rtsp://cam-host:8554/S-2/Yard");
+        manager.setArguments({m_log, QStringLiteral("say-run"), QStringLiteral("RTSP server listening on 0.0.0.0:8554"),
+                              QStringLiteral("Serving view \"Door\" of stream S-1 (gateway G, source testvideo): roll "
+                                             "0, tilt 0, pan 0, zoom 90 at ") +
+                                  a,
+                              QStringLiteral("Serving view \"Café 2\" of stream S-1 (gateway G, source testvideo): "
+                                             "roll 0, tilt 0, pan 0, zoom 90 at ") +
+                                  b,
+                              QStringLiteral("Serving view \"Yard\" of stream S-2 (gateway G, source testvideo): roll "
+                                             "0, tilt 0, pan 0, zoom 90 at ") +
+                                  c,
+                              QStringLiteral("Updated view \"Door\" of stream S-1 (gateway G, source testvideo): roll "
+                                             "5, tilt 0, pan 0, zoom 90 at ") +
+                                  a,
+                              QStringLiteral("Removed view \"Yard\" of stream S-2 (gateway G, source testvideo): roll "
+                                             "0, tilt 0, pan 0, zoom 90 at ") +
+                                  c});
+        manager.start();
+        QTRY_COMPARE_WITH_TIMEOUT(manager.servedAddresses(), (QStringList{a, b}), kWaitMs);
         manager.stop();
-        QVERIFY(!manager.isRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(manager.servedAddresses().isEmpty(), kWaitMs);
     }
 
 private:

@@ -12,8 +12,11 @@
 #include <QRandomGenerator>
 #include <QtTest>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <gst/gst.h>
 #include <memory>
+#include <thread>
 
 class TestVideoLifetime : public QObject
 {
@@ -24,6 +27,8 @@ private slots:
     void cleanupTestCase();
     void createPlayDestroyInRandomOrder();
     void consumerStopsWhileFramesArePushed();
+    void stopDuringSlowGlSetUpWaitsForIt_data();
+    void stopDuringSlowGlSetUpWaitsForIt();
 
 private:
     VideoWindow m_video;
@@ -135,6 +140,73 @@ void TestVideoLifetime::consumerStopsWhileFramesArePushed()
     consumer.start();
     const int before = pushed.load();
     QTRY_VERIFY_WITH_TIMEOUT(pushed.load() > before, 10000);
+    producer.stop();
+}
+
+namespace {
+// Stands for GL set-up that takes long on a loaded machine: the first allocation
+// query that reaches `element`'s sink pad is held there for a while.
+struct SlowSetUp
+{
+    std::atomic<bool> entered{false};
+    std::atomic<bool> left{false};
+    std::chrono::milliseconds hold{1500};
+};
+
+GstPadProbeReturn holdAllocationQuery(GstPad *, GstPadProbeInfo *info, gpointer data)
+{
+    auto *slow = static_cast<SlowSetUp *>(data);
+    GstQuery *query = GST_PAD_PROBE_INFO_QUERY(info);
+    if (GST_QUERY_TYPE(query) != GST_QUERY_ALLOCATION || slow->entered.exchange(true))
+        return GST_PAD_PROBE_OK;
+    std::this_thread::sleep_for(slow->hold);
+    slow->left = true;
+    return GST_PAD_PROBE_OK;
+}
+} // namespace
+
+void TestVideoLifetime::stopDuringSlowGlSetUpWaitsForIt_data()
+{
+    QTest::addColumn<bool>("useShader");
+    QTest::addColumn<QString>("element");
+    QTest::newRow("shader, sink") << true << QStringLiteral("qmlglsink");
+    QTest::newRow("shader, shader") << true << QStringLiteral("glshader");
+}
+
+// The display pipeline is stopped while its streaming thread is still setting up
+// the GL elements (buffer pools, contexts) for the first caps: the teardown waits
+// for it instead of pulling the GL context away, which aborted the program.
+void TestVideoLifetime::stopDuringSlowGlSetUpWaitsForIt()
+{
+    QFETCH(bool, useShader);
+    QFETCH(QString, element);
+    Producer producer;
+    producer.setSource(QStringLiteral("testvideo"));
+    Consumer consumer;
+    consumer.setName(QStringLiteral("Defished"));
+    consumer.setWidget(m_right);
+    consumer.setUseShader(useShader);
+    consumer.setShader(Utils::instance()->defishShader());
+    consumer.setProducer(&producer);
+    // Started before its producer: the pipeline is built and waits for the frame
+    // size, so the probe is in place before anything flows.
+    QVERIFY(consumer.start());
+    QVERIFY(consumer.pipeline());
+    SlowSetUp slow;
+    GstElement *target = gst_bin_get_by_name(GST_BIN(consumer.pipeline()), qPrintable(element));
+    QVERIFY(target);
+    GstPad *pad = gst_element_get_static_pad(target, "sink");
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM, holdAllocationQuery, &slow, nullptr);
+    gst_object_unref(pad);
+    gst_object_unref(target);
+    producer.start();
+
+    QTRY_VERIFY_WITH_TIMEOUT(slow.entered.load(), 15000);
+    QVERIFY(!slow.left.load());
+    consumer.stop();
+    // Stopped only once the set-up had finished.
+    QVERIFY(slow.left.load());
+    QCOMPARE(consumer.pipeline(), nullptr);
     producer.stop();
 }
 

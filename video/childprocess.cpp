@@ -1,0 +1,16 @@
+#include "video/childprocess.h"
+
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+ChildProcess::ChildProcess(QObject *parent) : QProcess(parent), m_parentPid(::getpid()) {}
+
+void ChildProcess::setupChildProcess()
+{
+    // Only async-signal-safe calls here. The death signal survives exec; a parent that died
+    // between fork and prctl would never send it, so check for that too.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != pid_t(m_parentPid))
+        ::_exit(127);
+}
