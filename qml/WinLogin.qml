@@ -51,6 +51,26 @@ Window {
         messager.open()
     }
 
+    // The stored settings are read before the objects are fetched, since the import
+    // applies them. When they cannot be read the operator retries or goes on
+    // read-only: the database then refuses every save of this session.
+    function loadDatabase() {
+        console.log("Loading database")
+        if (!LocalDatabase.open()) {
+            var text = qsTr("The stored gateways, streams and views could not be read from objects.data:\n%1\n\nRetry, or continue read-only: nothing will be saved in this session.")
+            dbFailure.text = text.arg(LocalDatabase.lastError)
+            dbFailure.open()
+            return
+        }
+        fetchObjects()
+    }
+
+    function fetchObjects() {
+        console.log("Logged in, fetching objects")
+        EventServer.fetchObjects()
+        control.close()
+    }
+
     // The user name and password are kept in the settings file only while
     // "Remember credentials" is checked; unchecking it removes them from the file.
     function storeCredential(key, value) {
@@ -249,6 +269,21 @@ Window {
         y: (control.height - height) / 2
     }
 
+    WinMessage {
+        id: dbFailure
+        objectName: "dbFailure"
+        width: control.width - 2 * Config.theme.defaultMargin
+        x: (control.width - width) / 2
+        y: (control.height - height) / 2
+        actionText: qsTr("Retry") + I18n.localeNotify
+        closeText: qsTr("Continue read-only") + I18n.localeNotify
+        onActionClicked: {
+            close()
+            loadDatabase()
+        }
+        onCloseClicked: fetchObjects()
+    }
+
     // Both react only while the dialog is shown.
     Connections {
         target: EventServer
@@ -277,13 +312,8 @@ Window {
         target: AppState
         enabled: control.visible
         function onLoggedInChanged() {
-            if (!AppState.loggedIn)
-                return
-            console.log("Loading database")
-            LocalDatabase.open()
-            console.log("Logged in, fetching objects")
-            EventServer.fetchObjects()
-            control.close()
+            if (AppState.loggedIn)
+                loadDatabase()
         }
     }
 }

@@ -5,11 +5,18 @@ import QtQuick.Layouts 1.13
 import Qt.labs.platform 1.0
 import korvu.converter 1.0
 
-// Modal message: stays until the operator presses "Close".
+// Modal message: stays until the operator presses "Close". With an actionText it
+// offers a second button, which emits actionClicked() and leaves closing to the
+// handler.
 Popup {
     id: control
 
     property alias text: lblMsg.text
+    property string actionText: ""
+    property string closeText: qsTr("Close") + I18n.localeNotify
+
+    signal actionClicked
+    signal closeClicked
 
     modal: true
     dim: true
@@ -25,12 +32,26 @@ Popup {
             wrapMode: Text.Wrap
         }
 
-        Button {
-            id: btnClose
-            objectName: "btnClose"
+        RowLayout {
             Layout.alignment: Qt.AlignHCenter
-            text: qsTr("Close") + I18n.localeNotify
-            onClicked: control.close()
+
+            Button {
+                id: btnAction
+                objectName: "btnAction"
+                visible: control.actionText.length > 0
+                text: control.actionText
+                onClicked: control.actionClicked()
+            }
+
+            Button {
+                id: btnClose
+                objectName: "btnClose"
+                text: control.closeText
+                onClicked: {
+                    control.close()
+                    control.closeClicked()
+                }
+            }
         }
     }
 }

@@ -15,6 +15,24 @@ ApplicationWindow {
     height: 600
     title: qsTr("Quillon") + I18n.localeNotify
 
+    // Set while a save runs that "Start" asked for: the server starts only once
+    // the save has succeeded, so it never runs on the previous file.
+    property bool startAfterSave: false
+
+    function error(msg) {
+        // Messages that arrive together (a lost connection ends the fetch too) are shown together.
+        messager.text = messager.visible ? messager.text + "\n\n" + msg : msg
+        messager.open()
+    }
+
+    function save(thenStart) {
+        if (!LocalDatabase.saveInBackground()) {
+            error(qsTr("Not saved: %1").arg(LocalDatabase.lastError))
+            return
+        }
+        startAfterSave = thenStart
+    }
+
     WinLogin {
         id: winLogin
         objectName: "winLogin"
@@ -25,6 +43,38 @@ ApplicationWindow {
         id: winDefish
         objectName: "winDefish"
         visible: false
+    }
+
+    WinMessage {
+        id: messager
+        objectName: "mainMessager"
+        width: winMain.width - 2 * Config.theme.defaultMargin
+        x: (winMain.width - width) / 2
+        y: (winMain.height - height) / 2
+    }
+
+    Connections {
+        target: LocalDatabase
+        function onSaveFinished(ok) {
+            var start = startAfterSave
+            startAfterSave = false
+            if (!ok)
+                error(qsTr("Saving failed: %1").arg(LocalDatabase.lastError))
+            else if (start)
+                procManager.start()
+        }
+    }
+
+    // The login window reports these while it is shown; afterwards they land here.
+    Connections {
+        target: EventServer
+        enabled: !winLogin.visible
+        function onFetchObjectsFailed(message) {
+            error(qsTr("Fetching the objects failed: %1").arg(message))
+        }
+        function onDisconnectedFromEs() {
+            error(qsTr("Lost connection to ES"))
+        }
     }
 
     ColumnLayout {
@@ -283,26 +333,33 @@ ApplicationWindow {
         RowLayout {
             Layout.alignment: Qt.AlignRight
 
+            BusyIndicator {
+                objectName: "busySaving"
+                running: LocalDatabase.saving
+                visible: running
+                Layout.preferredHeight: btnSave.height
+                Layout.preferredWidth: btnSave.height
+            }
+
             Button {
                 id: btnSave
                 objectName: "btnSave"
                 text: qsTr("Save") + I18n.localeNotify
-                enabled: !procManager.isRunning
-                onClicked: LocalDatabase.save()
+                enabled: !procManager.isRunning && !LocalDatabase.saving
+                onClicked: save(false)
             }
 
             Button {
                 id: btnStartStop
                 objectName: "btnStartStop"
                 text: (procManager.isRunning ? qsTr("Stop") : qsTr("Start")) + I18n.localeNotify
+                enabled: !LocalDatabase.saving
                 onClicked: {
-                    if (procManager.isRunning) {
+                    if (procManager.isRunning)
                         procManager.stop()
-                    } else {
-                        // The server reads objects.data: write it first.
-                        LocalDatabase.save()
-                        procManager.start()
-                    }
+                    else
+                        // The server reads objects.data: it starts once the file is written.
+                        save(true)
                 }
             }
         }

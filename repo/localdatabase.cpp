@@ -10,6 +10,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QThread>
 #include <QVariant>
 
 namespace {
@@ -60,12 +61,118 @@ void logFailure(const char *where, const QString &error)
     qWarning("  ERROR: %s", qPrintable(error));
 }
 
+bool execute(QSqlDatabase &db, const QString &statement, QSqlError *failure)
+{
+    QSqlQuery query(db);
+    if (!query.exec(statement)) {
+        qWarning("At: %s", "bool LocalDatabase::executeNonReturn(const QString&)");
+        qWarning("  SQL: %s", qPrintable(statement));
+        qWarning("  Error: %s", qPrintable(query.lastError().text()));
+        *failure = query.lastError();
+        return false;
+    }
+    return true;
+}
+
+// Prepares one insert and runs it for every row; bind(query, i) binds row i.
+template<typename Bind>
+bool insertRows(QSqlDatabase &db, const char *where, const char *sql, int count, const char *done, Bind bind,
+                QString *error)
+{
+    QSqlQuery query(db);
+    bool ok = query.prepare(QLatin1String(sql));
+    for (int i = 0; ok && i < count; ++i) {
+        bind(query, i);
+        ok = query.exec();
+    }
+    if (!ok) {
+        *error = query.lastError().text();
+        qDebug("At: %s", where);
+        qDebug("  ERROR: %s", qPrintable(*error));
+        return false;
+    }
+    qInfo("%s", done);
+    return true;
+}
+
+// Replaces every row in one transaction: nothing is committed unless every row
+// was written, so on any failure the file keeps exactly the rows it had. Runs on
+// the thread that opened db.
+bool writeRows(QSqlDatabase &db, const LocalDatabase::Snapshot &rows, QString *error)
+{
+    if (!db.transaction()) {
+        *error = db.lastError().text();
+        logFailure("bool LocalDatabase::save()", *error);
+        return false;
+    }
+    QSqlError failure;
+    bool deleted = execute(db, QStringLiteral("DELETE FROM gateways"), &failure);
+    deleted = execute(db, QStringLiteral("DELETE FROM streams"), &failure) && deleted;
+    deleted = execute(db, QStringLiteral("DELETE FROM views"), &failure) && deleted;
+    if (!deleted)
+        *error = failure.text();
+
+    const auto &gateways = rows.gateways;
+    const auto &streams = rows.streams;
+    const auto &views = rows.views;
+    const bool written =
+        deleted &&
+        insertRows(
+            db, "bool LocalDatabase::saveGateways()", kInsertGateway, gateways.size(), "Gateways saved",
+            [&gateways](QSqlQuery &query, int i) {
+                const GatewayInfo &row = gateways.at(i);
+                query.bindValue(QStringLiteral(":serial"), row.serial);
+                query.bindValue(QStringLiteral(":host"), row.host);
+                query.bindValue(QStringLiteral(":port"), row.port);
+                query.bindValue(QStringLiteral(":isActive"), row.isActive);
+            },
+            error) &&
+        insertRows(
+            db, "bool LocalDatabase::saveStreams()", kInsertStream, streams.size(), "Streams saved",
+            [&streams](QSqlQuery &query, int i) {
+                const StreamInfo &row = streams.at(i);
+                query.bindValue(QStringLiteral(":serialGateway"), row.serialGateway);
+                query.bindValue(QStringLiteral(":serial"), row.serial);
+                query.bindValue(QStringLiteral(":url"), row.url);
+                query.bindValue(QStringLiteral(":isFisheye"), row.isFisheye);
+                query.bindValue(QStringLiteral(":centerX"), row.centerX);
+                query.bindValue(QStringLiteral(":centerY"), row.centerY);
+                query.bindValue(QStringLiteral(":radius"), row.radius);
+                query.bindValue(QStringLiteral(":fov"), static_cast<double>(row.fov));
+                query.bindValue(QStringLiteral(":isActive"), row.isActive);
+            },
+            error) &&
+        insertRows(
+            db, "bool LocalDatabase::saveViews()", kInsertView, views.size(), "Views saved",
+            [&views](QSqlQuery &query, int i) {
+                const ViewInfo &row = views.at(i);
+                query.bindValue(QStringLiteral(":serialStream"), row.serialStream);
+                query.bindValue(QStringLiteral(":name"), row.name);
+                query.bindValue(QStringLiteral(":roll"), static_cast<double>(row.roll));
+                query.bindValue(QStringLiteral(":tilt"), static_cast<double>(row.tilt));
+                query.bindValue(QStringLiteral(":pan"), static_cast<double>(row.pan));
+                query.bindValue(QStringLiteral(":zoom"), static_cast<double>(row.zoom));
+                query.bindValue(QStringLiteral(":isActive"), row.isActive);
+            },
+            error);
+    if (written && db.commit())
+        return true;
+    if (written) {
+        *error = db.lastError().text();
+        logFailure("bool LocalDatabase::save()", *error);
+    }
+    if (!db.rollback())
+        logFailure("bool LocalDatabase::save()", db.lastError().text());
+    return false;
+}
+
 } // namespace
 
 LocalDatabase::LocalDatabase(QObject *parent) : QObject(parent), Singleton<LocalDatabase>(this) {}
 
 LocalDatabase::~LocalDatabase()
 {
+    waitForSave();
     closeDatabase();
 }
 
@@ -110,8 +217,12 @@ void LocalDatabase::closeDatabase()
 
 bool LocalDatabase::open()
 {
+    // A save still running on its worker finishes first: its rows are what is read.
+    waitForSave();
+    setLoaded(false);
     if (!QSqlDatabase::isDriverAvailable(QLatin1String(kDriver))) {
         qWarning("SQLite is not available");
+        setLastError(tr("SQLite is not available"));
         return false;
     }
 
@@ -124,6 +235,7 @@ bool LocalDatabase::open()
     m_database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyTimeoutMs));
     if (!m_database.open()) {
         qDebug("Can't open database");
+        setLastError(m_database.lastError().text());
         return false;
     }
 
@@ -132,6 +244,7 @@ bool LocalDatabase::open()
     // the record sets keep what they hold.
     if (!createTables()) {
         qDebug("Can't open database");
+        setLastError(m_lastError.text());
         // A lock held by another process passes; anything else means the file
         // is no database of ours, and the connection is dropped.
         const QString code = m_lastError.nativeErrorCode();
@@ -139,21 +252,18 @@ bool LocalDatabase::open()
             closeDatabase();
         return false;
     }
-    loadAll();
+    if (!loadAll()) {
+        setLastError(m_lastError.text());
+        return false;
+    }
+    setLastError(QString());
+    setLoaded(true);
     return true;
 }
 
 bool LocalDatabase::executeNonReturn(const QString &statement)
 {
-    QSqlQuery query(m_database);
-    if (!query.exec(statement)) {
-        qWarning("At: %s", "bool LocalDatabase::executeNonReturn(const QString&)");
-        qWarning("  SQL: %s", qPrintable(statement));
-        qWarning("  Error: %s", qPrintable(query.lastError().text()));
-        m_lastError = query.lastError();
-        return false;
-    }
-    return true;
+    return execute(m_database, statement, &m_lastError);
 }
 
 bool LocalDatabase::createTables()
@@ -161,14 +271,6 @@ bool LocalDatabase::createTables()
     bool ok = executeNonReturn(QLatin1String(kCreateGateways));
     ok = executeNonReturn(QLatin1String(kCreateStreams)) && ok;
     ok = executeNonReturn(QLatin1String(kCreateViews)) && ok;
-    return ok;
-}
-
-bool LocalDatabase::deleteAll()
-{
-    bool ok = executeNonReturn(QStringLiteral("DELETE FROM gateways"));
-    ok = executeNonReturn(QStringLiteral("DELETE FROM streams")) && ok;
-    ok = executeNonReturn(QStringLiteral("DELETE FROM views")) && ok;
     return ok;
 }
 
@@ -180,132 +282,158 @@ void LocalDatabase::clearRecords()
     m_viewOrder.clear();
 }
 
-bool LocalDatabase::save()
+bool LocalDatabase::mayBeSaved()
 {
-    if (!m_database.isOpen()) {
-        logFailure("bool LocalDatabase::save()", QStringLiteral("the database is not open"));
-        return false;
-    }
-    if (!m_database.transaction()) {
-        logFailure("bool LocalDatabase::save()", m_database.lastError().text());
-        return false;
-    }
-
-    // Nothing is committed unless every row was written; on any failure the
-    // file keeps exactly the rows it had.
-    const bool written = deleteAll() && saveGateways() && saveStreams() && saveViews();
-    if (written && m_database.commit()) {
-        clearRecords();
+    QString reason;
+    const RepoObjects *objects = RepoObjects::instance();
+    if (isSaving())
+        reason = tr("a save is already running");
+    else if (!m_database.isOpen())
+        reason = tr("objects.data is not open");
+    else if (!m_loaded)
+        reason = tr("the stored gateways, streams and views could not be read from objects.data, and a save would "
+                    "replace them");
+    else if (!objects || !objects->isImported())
+        reason = tr("the objects were not fetched from the event server");
+    if (reason.isEmpty())
         return true;
-    }
-    if (written)
-        logFailure("bool LocalDatabase::save()", m_database.lastError().text());
-    if (!m_database.rollback())
-        logFailure("bool LocalDatabase::save()", m_database.lastError().text());
+    logFailure("bool LocalDatabase::save()", reason);
+    setLastError(reason);
     return false;
 }
 
-bool LocalDatabase::saveGateways()
+LocalDatabase::Snapshot LocalDatabase::snapshot() const
 {
-    RepoObjects *objects = RepoObjects::instance();
-    QSqlQuery query(m_database);
-    if (!query.prepare(QLatin1String(kInsertGateway))) {
-        qDebug("At: %s", "bool LocalDatabase::saveGateways()");
-        qDebug("  ERROR: %s", qPrintable(query.lastError().text()));
-        return false;
-    }
-    if (objects) {
-        for (const auto &object : objects->objectsBySerial()) {
-            if (object->type() != Object::Device)
-                continue;
-            query.bindValue(QStringLiteral(":serial"), object->serial());
-            query.bindValue(QStringLiteral(":host"), object->host());
-            query.bindValue(QStringLiteral(":port"), object->port());
-            query.bindValue(QStringLiteral(":isActive"), object->isActive());
-            if (!query.exec()) {
-                qDebug("At: %s", "bool LocalDatabase::saveGateways()");
-                qDebug("  ERROR: %s", qPrintable(query.lastError().text()));
-                return false;
-            }
-        }
-    }
-    qInfo("Gateways saved");
-    return true;
-}
-
-bool LocalDatabase::saveStreams()
-{
-    RepoObjects *objects = RepoObjects::instance();
-    QSqlQuery query(m_database);
-    if (!query.prepare(QLatin1String(kInsertStream))) {
-        qDebug("At: %s", "bool LocalDatabase::saveStreams()");
-        qDebug("  ERROR: %s", qPrintable(query.lastError().text()));
-        return false;
-    }
-    if (objects) {
+    Snapshot rows;
+    if (const RepoObjects *objects = RepoObjects::instance()) {
         const RepoObjects::ObjectIndex &byId = objects->objectsById();
         for (const auto &object : objects->objectsBySerial()) {
-            if (object->type() != Object::Stream || object->sourceUrl().isEmpty())
+            if (object->type() == Object::Device) {
+                rows.gateways.append({object->serial(), object->host(), object->port(), object->isActive()});
+                continue;
+            }
+            if (object->type() != Object::Stream)
+                continue;
+            // A stream whose gateway has not answered yet keeps the source it had.
+            const QString url =
+                object->sourceUrl().isEmpty() ? m_storedUrls.value(object->serial()) : object->sourceUrl();
+            if (url.isEmpty())
                 continue;
             // A stream whose gateway is not in the model has no gateway serial.
             const auto parent = byId.value(object->idParent());
-            query.bindValue(QStringLiteral(":serialGateway"), parent ? parent->serial() : QString(QLatin1String("")));
-            query.bindValue(QStringLiteral(":serial"), object->serial());
-            query.bindValue(QStringLiteral(":url"), object->sourceUrl());
-            query.bindValue(QStringLiteral(":isFisheye"), object->isFisheye());
-            query.bindValue(QStringLiteral(":centerX"), object->centerX());
-            query.bindValue(QStringLiteral(":centerY"), object->centerY());
-            query.bindValue(QStringLiteral(":radius"), object->radius());
-            query.bindValue(QStringLiteral(":fov"), static_cast<double>(object->fov()));
-            query.bindValue(QStringLiteral(":isActive"), object->isActive());
-            if (!query.exec()) {
-                qDebug("At: %s", "bool LocalDatabase::saveStreams()");
-                qDebug("  ERROR: %s", qPrintable(query.lastError().text()));
-                return false;
-            }
+            rows.streams.append({parent ? parent->serial() : QString(QLatin1String("")), object->serial(), url,
+                                 object->isFisheye(), object->centerX(), object->centerY(), object->radius(),
+                                 object->fov(), object->isActive()});
         }
     }
-    qInfo("Streams saved");
-    return true;
+    if (const RepoObjViews *views = RepoObjViews::instance()) {
+        for (const auto &view : views->views())
+            rows.views.append({view->objectSerial(), view->name(), view->roll(), view->tilt(), view->pan(),
+                               view->zoom(), view->isActive()});
+    }
+    return rows;
 }
 
-bool LocalDatabase::saveViews()
+bool LocalDatabase::save()
 {
-    RepoObjViews *views = RepoObjViews::instance();
-    QSqlQuery query(m_database);
-    if (!query.prepare(QLatin1String(kInsertView))) {
-        qDebug("At: %s", "bool LocalDatabase::saveViews()");
-        qDebug("  ERROR: %s", qPrintable(query.lastError().text()));
+    if (!mayBeSaved())
         return false;
-    }
-    if (views) {
-        for (const auto &view : views->views()) {
-            query.bindValue(QStringLiteral(":serialStream"), view->objectSerial());
-            query.bindValue(QStringLiteral(":name"), view->name());
-            query.bindValue(QStringLiteral(":roll"), static_cast<double>(view->roll()));
-            query.bindValue(QStringLiteral(":tilt"), static_cast<double>(view->tilt()));
-            query.bindValue(QStringLiteral(":pan"), static_cast<double>(view->pan()));
-            query.bindValue(QStringLiteral(":zoom"), static_cast<double>(view->zoom()));
-            query.bindValue(QStringLiteral(":isActive"), view->isActive());
-            if (!query.exec()) {
-                qDebug("At: %s", "bool LocalDatabase::saveViews()");
-                qDebug("  ERROR: %s", qPrintable(query.lastError().text()));
-                return false;
+    const Snapshot rows = snapshot();
+    QString error;
+    const bool ok = writeRows(m_database, rows, &error);
+    saveDone(ok, error, rows);
+    return ok;
+}
+
+bool LocalDatabase::saveInBackground()
+{
+    if (!mayBeSaved())
+        return false;
+    const Snapshot rows = snapshot();
+    const QString path = m_database.databaseName();
+    const QString options = m_database.connectOptions();
+    static int s_saves = 0;
+    const QString connection = QStringLiteral("quillon-save-%1").arg(++s_saves);
+    m_saveThread = QThread::create([this, rows, path, options, connection] {
+        QString error;
+        bool ok = false;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QLatin1String(kDriver), connection);
+            db.setDatabaseName(path);
+            db.setConnectOptions(options);
+            if (db.open()) {
+                ok = writeRows(db, rows, &error);
+            } else {
+                error = db.lastError().text();
+                logFailure("bool LocalDatabase::save()", error);
             }
+            db.close();
         }
-    }
-    qInfo("Views saved");
+        QSqlDatabase::removeDatabase(connection);
+        // The destructor waits for this thread, so the object is alive here; a call
+        // still queued when it is destroyed is dropped with it.
+        QMetaObject::invokeMethod(
+            this,
+            [this, ok, error, rows] {
+                waitForSave();
+                saveDone(ok, error, rows);
+                emit saveFinished(ok);
+            },
+            Qt::QueuedConnection);
+    });
+    m_saveThread->start();
+    emit savingChanged();
     return true;
 }
 
-void LocalDatabase::loadAll()
+void LocalDatabase::waitForSave()
 {
-    loadGateways();
+    if (!m_saveThread)
+        return;
+    m_saveThread->wait();
+    delete m_saveThread;
+    m_saveThread = nullptr;
+    emit savingChanged();
+}
+
+void LocalDatabase::saveDone(bool ok, const QString &error, const Snapshot &rows)
+{
+    if (!ok) {
+        setLastError(error);
+        return;
+    }
+    m_storedUrls.clear();
+    for (const StreamInfo &stream : rows.streams)
+        m_storedUrls.insert(stream.serial, stream.url);
+    clearRecords();
+    setLastError(QString());
+}
+
+void LocalDatabase::setLoaded(bool loaded)
+{
+    if (m_loaded == loaded)
+        return;
+    m_loaded = loaded;
+    emit loadedChanged();
+}
+
+void LocalDatabase::setLastError(const QString &text)
+{
+    if (m_lastErrorText == text)
+        return;
+    m_lastErrorText = text;
+    emit lastErrorChanged();
+}
+
+bool LocalDatabase::loadAll()
+{
+    bool ok = loadGateways();
     qInfo("Loaded %d gateways", static_cast<int>(m_gatewayInfos.size()));
-    loadStreams();
+    ok = loadStreams() && ok;
     qInfo("Loaded %d streams", static_cast<int>(m_streamInfos.size()));
-    loadViews();
+    ok = loadViews() && ok;
     qInfo("Loaded %d views", static_cast<int>(m_viewInfos.size()));
+    return ok;
 }
 
 bool LocalDatabase::loadGateways()
@@ -315,6 +443,7 @@ bool LocalDatabase::loadGateways()
     if (!query.prepare(QStringLiteral("SELECT * FROM gateways")) || !query.exec()) {
         qWarning() << "bool LocalDatabase::loadGateways()";
         qWarning() << "ERROR: " << query.lastError().text();
+        m_lastError = query.lastError();
         return false;
     }
     m_gatewayInfos.clear();
@@ -339,9 +468,11 @@ bool LocalDatabase::loadStreams()
     if (!query.prepare(QStringLiteral("SELECT * FROM streams")) || !query.exec()) {
         qWarning() << "bool LocalDatabase::loadStreams()";
         qWarning() << "ERROR: " << query.lastError().text();
+        m_lastError = query.lastError();
         return false;
     }
     m_streamInfos.clear();
+    m_storedUrls.clear();
     const Columns columns(query);
     const int serialGateway = columns("serialGateway"), serial = columns("serial"), url = columns("url"),
               isFisheye = columns("isFisheye"), centerX = columns("centerX"), centerY = columns("centerY"),
@@ -359,6 +490,7 @@ bool LocalDatabase::loadStreams()
         info->fov = column(query, fov).toFloat();
         info->isActive = column(query, isActive).toBool();
         m_streamInfos.insert(info->serial, info);
+        m_storedUrls.insert(info->serial, info->url);
     }
     return true;
 }
@@ -370,6 +502,7 @@ bool LocalDatabase::loadViews()
     if (!query.prepare(QStringLiteral("SELECT * FROM views")) || !query.exec()) {
         qWarning() << "bool LocalDatabase::loadViews()";
         qWarning() << "ERROR: " << query.lastError().text();
+        m_lastError = query.lastError();
         return false;
     }
     m_viewInfos.clear();

@@ -12,18 +12,30 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QString>
+#include <QVector>
 
 #include <memory>
+
+class QThread;
 
 // The SQLite file objects.data: written from the two list models, read back into
 // three sets of records that carry the operator's settings over to the next import.
 // The streaming server reads the same file, so its schema is fixed.
 //
 // A save replaces every row in one transaction: the file holds either the previous
-// rows or the new ones, also when the process dies in the middle.
+// rows or the new ones, also when the process dies in the middle. A save is refused
+// while the rows it would replace were never read (the last open() failed) or the
+// object model holds no finished import: either would wipe the stored settings.
+//
+// saveInBackground() takes its rows from the models on the GUI thread and writes
+// them on a worker thread with a connection of its own, so a lock held by another
+// process never freezes the window; the outcome comes back as a queued call.
 class LocalDatabase : public QObject, public Singleton<LocalDatabase>
 {
     Q_OBJECT
+    Q_PROPERTY(bool loaded READ isLoaded NOTIFY loadedChanged)
+    Q_PROPERTY(bool saving READ isSaving NOTIFY savingChanged)
+    Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
 
 public:
     // Views are told apart by their stream and their name together.
@@ -51,23 +63,49 @@ public:
     int busyTimeout() const { return m_busyTimeoutMs; }
     void setBusyTimeout(int milliseconds);
 
+    // Whether the last open() read all three tables; saves are refused otherwise.
+    bool isLoaded() const { return m_loaded; }
+    bool isSaving() const { return m_saveThread != nullptr; }
+    // Why the last open() or save failed or was refused, for the operator.
+    QString lastError() const { return m_lastErrorText; }
+
+    // One save's rows, taken from the models on the GUI thread.
+    struct Snapshot
+    {
+        QVector<GatewayInfo> gateways;
+        QVector<StreamInfo> streams;
+        QVector<ViewInfo> views;
+    };
+
+signals:
+    void loadedChanged();
+    void savingChanged();
+    void lastErrorChanged();
+    // The outcome of saveInBackground(); lastError says why it failed.
+    void saveFinished(bool ok);
+
 public slots:
     bool open();
     bool save();
+    // False when the save is refused at once (lastError says why); otherwise the
+    // rows are written on a worker thread and saveFinished() follows.
+    bool saveInBackground();
 
 private:
     bool executeNonReturn(const QString &statement);
     bool createTables();
-    bool deleteAll();
+    bool mayBeSaved();
+    Snapshot snapshot() const;
+    void saveDone(bool ok, const QString &error, const Snapshot &rows);
     void clearRecords();
-    bool saveGateways();
-    bool saveStreams();
-    bool saveViews();
-    void loadAll();
+    bool loadAll();
     bool loadGateways();
     bool loadStreams();
     bool loadViews();
     void closeDatabase();
+    void waitForSave();
+    void setLoaded(bool loaded);
+    void setLastError(const QString &text);
 
     QSqlDatabase m_database;
     QSqlError m_lastError; // of the last failed statement
@@ -75,6 +113,12 @@ private:
     StreamInfos m_streamInfos;
     ViewInfos m_viewInfos;
     QList<ViewKey> m_viewOrder;
+    // The source string last stored for each stream: kept for a stream whose own
+    // is not known yet (its gateway has not answered).
+    QHash<QString, QString> m_storedUrls;
+    bool m_loaded = false;
+    QString m_lastErrorText;
+    QThread *m_saveThread = nullptr;
     QString m_dataPath;
     int m_busyTimeoutMs = kDefaultBusyTimeoutMs;
 };

@@ -127,6 +127,7 @@ void RepoObjects::clear()
 {
     beginResetModel();
     retireRows();
+    m_imported = false;
     endResetModel();
 }
 
@@ -139,6 +140,7 @@ void RepoObjects::setObjects(const ObjectList &objects)
 
     beginResetModel();
     retireRows();
+    m_imported = true;
     m_objects.reserve(objects.size());
     m_objectsById.reserve(objects.size());
     m_objectsBySerial.reserve(objects.size());

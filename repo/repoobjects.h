@@ -70,6 +70,9 @@ public:
     const ObjectIndex &objectsById() const { return m_objectsById; }
     const ObjectIndex &objectsBySerial() const { return m_objectsBySerial; }
     const ObjectList &objects() const { return m_objects; }
+    // Whether the rows are those of a finished import: set by setObjects(), unset by
+    // clear(). An empty model after a failed fetch must never be saved over the file.
+    bool isImported() const { return m_imported; }
     // Whether rows replaced by a reset are still waiting to be released.
     bool hasRetiredRows() const { return !m_retiredIndexes.isEmpty() || !m_retiredRows.isEmpty(); }
 
@@ -94,6 +97,7 @@ private:
     QVector<ObjectIndex> m_retiredIndexes;
     QVector<ObjectList> m_retiredRows;
     bool m_releaseQueued = false;
+    bool m_imported = false;
     quint64 m_generation = 0;
     std::unique_ptr<QNetworkAccessManager> m_network;
     int m_discoveryTimeoutMs = kDefaultDiscoveryTimeoutMs;

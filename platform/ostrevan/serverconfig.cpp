@@ -140,14 +140,20 @@ bool ServerConfig::load(const QString &path, QString *error)
         return false;
     }
 
+    // Read-write without create: a writer killed mid-save leaves a hot journal that
+    // only a connection allowed to write can roll back, and the last committed state
+    // is what we must read. query_only keeps this connection from writing anything
+    // else; a file we may not write still opens (read-only) as long as no journal
+    // needs rolling back.
     sqlite3 *raw = nullptr;
-    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &raw, SQLITE_OPEN_READWRITE, nullptr);
     Db db(raw);
     if (rc != SQLITE_OK) {
         *error =
             QStringLiteral("it cannot be opened: %1").arg(raw ? sqliteError(raw) : QStringLiteral("out of memory"));
         return false;
     }
+    sqlite3_exec(raw, "PRAGMA query_only = 1", nullptr, nullptr, nullptr);
     // The application may be writing the file while we read it: wait for its lock a little.
     sqlite3_busy_timeout(raw, 2000);
 

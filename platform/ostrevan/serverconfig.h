@@ -39,8 +39,9 @@ class ServerConfig
 {
 public:
     // Reads the file. False, with a readable reason in *error, when the file is missing, is not an
-    // SQLite database, or lacks one of the three tables or one of their columns. The file is opened
-    // read-only and never created.
+    // SQLite database, or lacks one of the three tables or one of their columns. The file is never
+    // created, and nothing is written to it but SQLite's own roll-back of a save whose writer died:
+    // what is read is the last committed state.
     bool load(const QString &path, QString *error);
 
     const QVector<ServedStream> &streams() const { return m_streams; }

@@ -30,9 +30,9 @@ bool waitForGateways(AppRun &app)
     return gateways && QTest::qWaitFor([gateways] { return gateways->property("count").toInt() > 0; }, 15000);
 }
 
-QObject *waitForMessage(QQuickWindow *login, int timeoutMs)
+QObject *waitForMessage(QQuickWindow *window, int timeoutMs, const QString &name)
 {
-    QObject *messager = object(login, "messager");
+    QObject *messager = object(window, name);
     if (!messager)
         return nullptr;
     if (!QTest::qWaitFor([messager] { return messager->property("opened").toBool(); }, timeoutMs))
@@ -40,10 +40,10 @@ QObject *waitForMessage(QQuickWindow *login, int timeoutMs)
     return messager;
 }
 
-bool closeMessage(QObject *messager)
+bool closeMessage(QObject *messager, const QString &button)
 {
     auto *content = messager->property("contentItem").value<QQuickItem *>();
-    if (!click(itemWithText(content, "Close")))
+    if (!click(itemWithText(content, button)))
         return false;
     return QTest::qWaitFor([messager] { return !messager->property("visible").toBool(); }, 3000);
 }

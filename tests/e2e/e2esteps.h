@@ -21,10 +21,11 @@ bool signIn(AppRun &app, const SiteSim &sim);
 // Waits (bounded) until the main window lists at least one gateway.
 bool waitForGateways(AppRun &app);
 
-// The message popup of the login window once it is open (bounded wait), or null.
-QObject *waitForMessage(QQuickWindow *login, int timeoutMs = 15000);
-// Presses the popup's "Close" button and waits until it is gone.
-bool closeMessage(QObject *messager);
+// A window's message popup (by default the login window's) once it is open
+// (bounded wait), or null.
+QObject *waitForMessage(QQuickWindow *window, int timeoutMs = 15000, const QString &name = QStringLiteral("messager"));
+// Presses the popup's button showing text and waits until the popup is gone.
+bool closeMessage(QObject *messager, const QString &button = QStringLiteral("Close"));
 
 // Visible stream delegate whose check box text begins with name, or null.
 QQuickItem *streamRow(QQuickWindow *main, const QString &name);

@@ -6,6 +6,7 @@
 // reported, and the stand-in stopped when the program ends.
 #include "app/startup.h"
 #include "e2esteps.h"
+#include "repo/localdatabase.h"
 #include "repo/object.h"
 #include "repo/repoobjects.h"
 
@@ -14,6 +15,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 using namespace UiDriver;
@@ -45,6 +47,80 @@ QStringList column(const QString &sql)
     QSqlDatabase::removeDatabase(QStringLiteral("e2e-reader"));
     return values;
 }
+
+// Saves run on a worker thread: waits (bounded) until the one just asked for is done.
+bool waitForSave()
+{
+    return QTest::qWaitFor([] { return !LocalDatabase::instance()->property("saving").toBool(); }, 10000);
+}
+
+bool exec(const QString &sql)
+{
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("e2e-writer"));
+        db.setDatabaseName(databasePath());
+        ok = db.open() && QSqlQuery(db).exec(sql);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("e2e-writer"));
+    return ok;
+}
+
+// What a save over rows that were never loaded would wipe: a lens, a switched-off
+// gateway and the stored view.
+QStringList storedState()
+{
+    return column("SELECT centerX || ' ' || centerY || ' ' || radius || ' ' || fov FROM streams WHERE serial = "
+                  "'S-LOBBY'") +
+           column("SELECT isActive FROM gateways WHERE serial = 'GW-SOUTH'") + column("SELECT name FROM views");
+}
+
+// A second connection holding objects.data under BEGIN EXCLUSIVE, as another process would.
+class FileLock
+{
+public:
+    ~FileLock() { unlock(); }
+    bool lock()
+    {
+        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("e2e-lock"));
+        m_db.setDatabaseName(databasePath());
+        return m_db.open() && QSqlQuery(m_db).exec(QStringLiteral("BEGIN EXCLUSIVE"));
+    }
+    void unlock()
+    {
+        if (!m_db.isValid())
+            return;
+        QSqlQuery(m_db).exec(QStringLiteral("COMMIT"));
+        m_db.close();
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("e2e-lock"));
+    }
+
+private:
+    QSqlDatabase m_db;
+};
+
+// The longest time the GUI thread went without running a 10 ms timer while it existed.
+class StallMeter
+{
+public:
+    StallMeter()
+    {
+        m_clock.start();
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { m_longest = qMax(m_longest, m_clock.restart()); });
+        m_timer.start(10);
+    }
+    qint64 longest() const { return qMax(m_longest, m_clock.elapsed()); }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_longest = 0;
+};
+
+const char *const kBusyText = "locked";
+const int kBusyTimeoutMs = 3000;
 } // namespace
 
 class TestE2eMain : public QObject
@@ -60,6 +136,7 @@ private slots:
                  qPrintable(m_sim.error()));
         QVERIFY(QDir::setCurrent(m_dir.path()));
         QVERIFY2(m_app.start(), qPrintable(m_app.loadErrors()));
+        LocalDatabase::instance()->setBusyTimeout(kBusyTimeoutMs);
         QVERIFY(E2e::signIn(m_app, m_sim));
         QVERIFY(E2e::waitForGateways(m_app));
         m_main = m_app.mainWindow();
@@ -143,7 +220,7 @@ private slots:
         QVERIFY(click(box));
         QVERIFY(!box->property("checked").toBool());
         QVERIFY(click(item(m_main, "btnSave")));
-        QTRY_VERIFY(!column("SELECT isActive FROM streams WHERE serial = 'S-PARK'").isEmpty());
+        QVERIFY(waitForSave());
         QCOMPARE(column("SELECT isActive FROM streams WHERE serial = 'S-PARK'"), QStringList{"0"});
         QCOMPARE(column("SELECT isActive FROM streams WHERE serial = 'S-LOBBY'"), QStringList{"1"});
     }
@@ -189,7 +266,8 @@ private slots:
     void saveWritesObjectsData()
     {
         QVERIFY(click(item(m_main, "btnSave")));
-        QTRY_COMPARE(column("SELECT COUNT(*) FROM gateways"), QStringList{"2"});
+        QVERIFY(waitForSave());
+        QCOMPARE(column("SELECT COUNT(*) FROM gateways"), QStringList{"2"});
         QStringList serials = column("SELECT serial FROM gateways");
         serials.sort();
         QCOMPARE(serials, (QStringList{"GW-NORTH", "GW-SOUTH"}));
@@ -250,8 +328,8 @@ private slots:
         QCOMPARE(button->property("text").toString(), QStringLiteral("Start"));
         QVERIFY(click(button));
         // The database is written before the server starts.
-        QCOMPARE(column("SELECT isActive FROM views"), QStringList{"1"});
         QTRY_COMPARE_WITH_TIMEOUT(ProcessInfo::children(kServer).size(), 1, 10000);
+        QCOMPARE(column("SELECT isActive FROM views"), QStringList{"1"});
         QCOMPARE(button->property("text").toString(), QStringLiteral("Stop"));
         QVERIFY(!item(m_main, "btnSave")->isEnabled());
         QVERIFY(!item(m_main, "lstGateways")->isEnabled());
@@ -278,6 +356,34 @@ private slots:
         QVERIFY(item(m_main, "lstStreams")->isEnabled());
     }
 
+    void aFailedSaveIsShownAndStartsNothingWhileTheWindowStaysLive()
+    {
+        QQuickItem *view = item(E2e::streamRow(m_main, "Lobby"), "chkView");
+        QVERIFY(view);
+        QVERIFY(view->property("checked").toBool());
+        QVERIFY(click(view));
+        FileLock lock;
+        QVERIFY(lock.lock());
+
+        StallMeter stall;
+        QVERIFY(click(item(m_main, "btnStartStop")));
+        QObject *messager = E2e::waitForMessage(m_main, 15000, "mainMessager");
+        QVERIFY(messager);
+        qInfo("Longest GUI-thread stall during the failed save: %lld ms", stall.longest());
+        QVERIFY(stall.longest() < kBusyTimeoutMs / 2);
+        const QString text = messager->property("text").toString();
+        QVERIFY2(text.startsWith("Saving failed: ") && text.contains(kBusyText), qPrintable(text));
+        QTest::qWait(300);
+        QVERIFY(ProcessInfo::children(kServer).isEmpty());
+        QCOMPARE(item(m_main, "btnStartStop")->property("text").toString(), QStringLiteral("Start"));
+        lock.unlock();
+        QCOMPARE(column("SELECT isActive FROM views"), QStringList{"1"});
+
+        QVERIFY(E2e::closeMessage(messager));
+        QVERIFY(click(item(m_main, "btnSave")));
+        QTRY_COMPARE_WITH_TIMEOUT(column("SELECT isActive FROM views"), QStringList{"0"}, 10000);
+    }
+
     void endingTheProgramStopsTheStandin()
     {
         QVERIFY(click(item(m_main, "btnStartStop")));
@@ -285,6 +391,112 @@ private slots:
         m_app.stop();
         m_main = nullptr;
         QTRY_VERIFY_WITH_TIMEOUT(ProcessInfo::children(kServer).isEmpty(), 10000);
+    }
+
+    // Fresh program starts from here on.
+
+    void aLockDuringSignInOffersRetryOrReadOnly_data()
+    {
+        QTest::addColumn<bool>("retry");
+        QTest::newRow("continue read-only") << false;
+        QTest::newRow("retry once the lock is gone") << true;
+    }
+
+    void aLockDuringSignInOffersRetryOrReadOnly()
+    {
+        QFETCH(bool, retry);
+        QVERIFY(exec("UPDATE streams SET centerX = 321, centerY = 241, radius = 231, fov = 185 WHERE serial = "
+                     "'S-LOBBY'"));
+        QVERIFY(exec("UPDATE gateways SET isActive = 0 WHERE serial = 'GW-SOUTH'"));
+        const QStringList stored = storedState();
+        QCOMPARE(stored, (QStringList{"321.0 241.0 231.0 185.0", "0", "Entrance"}));
+
+        FileLock lock;
+        QVERIFY(lock.lock());
+        QVERIFY2(m_app.start(), qPrintable(m_app.loadErrors()));
+        LocalDatabase::instance()->setBusyTimeout(500);
+        QQuickWindow *login = m_app.loginWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(login));
+        QVERIFY(E2e::fillLogin(login, m_sim.esHost(), m_sim.esPort(), m_sim.username(), m_sim.password()));
+        QVERIFY(click(item(login, "btnLogin")));
+        QObject *failure = E2e::waitForMessage(login, 30000, "dbFailure");
+        QVERIFY(failure);
+        QVERIFY2(failure->property("text").toString().contains(kBusyText),
+                 qPrintable(failure->property("text").toString()));
+        QVERIFY(login->isVisible());
+        // Gone again before the operator chooses.
+        lock.unlock();
+        QVERIFY(E2e::closeMessage(failure, retry ? "Retry" : "Continue read-only"));
+        QTRY_VERIFY_WITH_TIMEOUT(!login->isVisible(), 10000);
+        m_main = m_app.mainWindow();
+        QVERIFY(E2e::waitForGateways(m_app));
+
+        if (retry) {
+            // The stored settings reached the lists, and a save keeps them.
+            QTRY_VERIFY_WITH_TIMEOUT(E2e::streamRow(m_main, "Lobby"), 10000);
+            QTRY_VERIFY(itemWithText(item(E2e::streamRow(m_main, "Lobby"), "lstViews"), "Entrance"));
+            QQuickItem *south = nullptr;
+            QTRY_VERIFY((south = E2e::gatewayCheckBox(m_main, "Gateway South")));
+            QVERIFY(!south->property("checked").toBool());
+            QVERIFY(click(item(m_main, "btnSave")));
+            QVERIFY(waitForSave());
+            QVERIFY(!object(m_main, "mainMessager")->property("opened").toBool());
+        } else {
+            for (const char *button : {"btnSave", "btnStartStop"}) {
+                QVERIFY(click(item(m_main, button)));
+                QObject *messager = E2e::waitForMessage(m_main, 5000, "mainMessager");
+                QVERIFY2(messager, button);
+                QVERIFY(messager->property("text").toString().startsWith("Not saved: "));
+                QVERIFY(E2e::closeMessage(messager));
+            }
+            QTest::qWait(300);
+            QVERIFY(ProcessInfo::children(kServer).isEmpty());
+        }
+        QCOMPARE(storedState(), stored);
+        m_app.stop();
+        m_main = nullptr;
+    }
+
+    void aFetchCutShortIsShownAndNothingIsSaved()
+    {
+        const QStringList stored = storedState();
+        QVERIFY(!stored.isEmpty());
+        // An event server of its own that answers slowly, so it can be stopped mid-fetch.
+        QProcess es;
+        es.start(QStringLiteral(QUILLON_BUILD_DIR "/platform/es/quillon-es-sim"),
+                 {"--site", m_sim.sitePath(), "--port", "0", "--reply-delay-ms", "1500", "--quiet"});
+        QVERIFY(es.waitForReadyRead(10000));
+        const QString serving = QString::fromUtf8(es.readLine()).trimmed();
+        const int port = serving.section(QLatin1Char(':'), -1).toInt();
+        QVERIFY2(port > 0, qPrintable(serving));
+
+        QVERIFY2(m_app.start(), qPrintable(m_app.loadErrors()));
+        QQuickWindow *login = m_app.loginWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(login));
+        QVERIFY(E2e::fillLogin(login, m_sim.esHost(), port, m_sim.username(), m_sim.password()));
+        QVERIFY(click(item(login, "btnLogin")));
+        QTRY_VERIFY_WITH_TIMEOUT(!login->isVisible(), 30000);
+        es.kill();
+        QVERIFY(es.waitForFinished(5000));
+
+        m_main = m_app.mainWindow();
+        QObject *messager = E2e::waitForMessage(m_main, 15000, "mainMessager");
+        QVERIFY(messager);
+        QTRY_VERIFY(messager->property("text").toString().contains("Fetching the objects failed: "));
+        QCOMPARE(item(m_main, "lstGateways")->property("count").toInt(), 0);
+        QVERIFY(E2e::closeMessage(messager));
+        for (const char *button : {"btnSave", "btnStartStop"}) {
+            QVERIFY(click(item(m_main, button)));
+            messager = E2e::waitForMessage(m_main, 5000, "mainMessager");
+            QVERIFY2(messager, button);
+            QVERIFY(messager->property("text").toString().startsWith("Not saved: "));
+            QVERIFY(E2e::closeMessage(messager));
+        }
+        QTest::qWait(300);
+        QVERIFY(ProcessInfo::children(kServer).isEmpty());
+        QCOMPARE(storedState(), stored);
+        m_app.stop();
+        m_main = nullptr;
     }
 
 private:

@@ -9,6 +9,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
 class TstOstrevanConfig : public QObject
 {
     Q_OBJECT
@@ -176,6 +180,42 @@ private slots:
         QVERIFY(ObjectsFileWriter::write(file, spec));
         QVERIFY(b.load(file, nullptr));
         QVERIFY(a != b);
+    }
+
+    void readsTheLastCommittedStateAfterAWriterWasKilledMidSave()
+    {
+        const QString file = path(QStringLiteral("killed.data"));
+        QVERIFY(ObjectsFileWriter::write(file, oneOfEach()));
+        // A writer dies by SIGKILL in the middle of a save, after part of it reached the file:
+        // a small cache makes SQLite spill the new pages before the commit.
+        const pid_t child = fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            sqlite3 *db = nullptr;
+            sqlite3_open(file.toUtf8().constData(), &db);
+            ObjectsFileWriter::exec(db, "PRAGMA cache_size = 1");
+            ObjectsFileWriter::exec(db, "BEGIN");
+            ObjectsFileWriter::exec(db, "DELETE FROM views");
+            ObjectsFileWriter::exec(db, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < "
+                                        "20000) INSERT INTO views(serialStream, name, roll, tilt, pan, zoom, "
+                                        "isActive) SELECT 'S1', 'half-saved ' || i, 0, 0, 0, 90, 1 FROM n");
+            raise(SIGKILL);
+            _exit(1);
+        }
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFSIGNALED(status));
+        QVERIFY2(QFile::exists(file + QStringLiteral("-journal")), "the writer left no journal");
+
+        ServerConfig config;
+        QString error;
+        QVERIFY2(config.load(file, &error), qPrintable(error));
+        QCOMPARE(config.viewRows(), 1);
+        QCOMPARE(config.viewCount(), 1);
+        QCOMPARE(config.streams().first().views.first().name, QStringLiteral("Door"));
+        // And so does the next read.
+        QVERIFY2(config.load(file, &error), qPrintable(error));
+        QCOMPARE(config.viewRows(), 1);
     }
 
     void refusesUnusableFilesWithAReason_data()

@@ -316,30 +316,6 @@ private slots:
         QCOMPARE(site.database.viewInfos().size(), 1);
     }
 
-    void aFailingLoadKeepsItsRecordsAndIsStillCounted()
-    {
-        Site site;
-        QVERIFY(site.database.open());
-        site.fill();
-        QVERIFY(site.views.appendView("V", "S-1", 0, 0, 0, 0));
-        QVERIFY(site.database.save());
-        QVERIFY(site.database.open());
-        {
-            FileInspector file(site.path());
-            QVERIFY(file.exec("DROP TABLE views"));
-            QVERIFY(file.exec("CREATE VIEW views AS SELECT * FROM missing"));
-        }
-        LogCapture log;
-        QVERIFY(site.database.open());
-        const QStringList warnings = log.texts(QtWarningMsg);
-        const int at = warnings.indexOf("bool LocalDatabase::loadViews()");
-        QVERIFY(at >= 0);
-        QVERIFY(warnings.value(at + 1).startsWith("ERROR:  \""));
-        QVERIFY(log.contains(QtInfoMsg, "Loaded 1 views"));
-        QCOMPARE(site.database.viewInfos().size(), 1);
-        QCOMPARE(site.database.gatewayInfos().size(), 1);
-    }
-
     void aFileThatIsNotADatabaseIsLeftAlone()
     {
         Site site;
@@ -426,6 +402,7 @@ private slots:
     void aLockHeldByAnotherProcessFailsTheSaveWithoutLoss()
     {
         Site site;
+        site.database.setBusyTimeout(200);
         QVERIFY(site.database.open());
         site.fill();
         QVERIFY(site.database.save());
@@ -436,17 +413,10 @@ private slots:
         QVERIFY(holder.waitForReadyRead(10000));
         QCOMPARE(holder.readLine(), QByteArray("held 3000\n"));
 
-        site.database.setBusyTimeout(200);
         site.gateway->setHost("10.9.9.9");
         LogCapture log;
         QElapsedTimer timer;
         timer.start();
-        // Opening while the file is locked fails, keeps the records and the connection.
-        QVERIFY(!site.database.open());
-        QVERIFY(!log.texts(QtWarningMsg).filter(QRegularExpression("^  Error: .*locked")).isEmpty());
-        QVERIFY(log.contains(QtDebugMsg, "Can't open database"));
-        QCOMPARE(site.database.gatewayInfos().size(), 1);
-        log.clear();
         QVERIFY(!site.database.save());
         QVERIFY(timer.elapsed() < 2500);
         QVERIFY(!log.texts(QtWarningMsg).filter(QRegularExpression("^  Error: .*locked")).isEmpty());
@@ -461,6 +431,158 @@ private slots:
         QVERIFY(site.database.save());
         FileInspector file(site.path());
         QCOMPARE(file.rows("SELECT host FROM gateways"), (QList<QVariantList>{{"10.9.9.9"}}));
+    }
+
+    // A save must never replace rows that were never read: after a failed load
+    // every save is refused until a load succeeds, and so is a save of a model
+    // that holds no finished import.
+    void aSaveIsRefusedUntilTheStoredRowsWereReadAndImported_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("lock held while opening") << "lock";
+        QTest::newRow("a table that cannot be read") << "unreadable";
+        QTest::newRow("objects not imported") << "notImported";
+    }
+
+    void aSaveIsRefusedUntilTheStoredRowsWereReadAndImported()
+    {
+        QFETCH(QString, fault);
+        Site site;
+        site.database.setBusyTimeout(200);
+        QVERIFY(site.database.open());
+        site.fill();
+        QVERIFY(site.views.appendView("Stored", "S-1", 0, 0, 0, 0));
+        QVERIFY(site.database.save());
+
+        QProcess holder;
+        if (fault == "lock") {
+            holder.start(QStringLiteral(QUILLON_DB_CHILD), {"hold", site.path(), "write", "800"});
+            QVERIFY(holder.waitForReadyRead(10000));
+            QCOMPARE(holder.readLine(), QByteArray("held 800\n"));
+        } else if (fault == "unreadable") {
+            FileInspector file(site.path());
+            QVERIFY(file.exec("ALTER TABLE views RENAME TO kept"));
+            QVERIFY(file.exec("CREATE VIEW views AS SELECT * FROM missing"));
+        }
+        {
+            LogCapture opening;
+            QVERIFY(site.database.open() == (fault == "notImported"));
+            if (fault == "unreadable") {
+                const QStringList warnings = opening.texts(QtWarningMsg);
+                const int at = warnings.indexOf("bool LocalDatabase::loadViews()");
+                QVERIFY(at >= 0);
+                QVERIFY(warnings.value(at + 1).startsWith("ERROR:  \""));
+                QVERIFY(opening.contains(QtInfoMsg, "Loaded 1 streams"));
+            }
+        }
+        QVERIFY(site.database.isLoaded() == (fault == "notImported"));
+        if (fault == "lock") {
+            // Released again: the save below would succeed if it were allowed.
+            QVERIFY(holder.state() == QProcess::NotRunning || holder.waitForFinished(10000));
+            QCOMPARE(holder.exitCode(), 0);
+        }
+        if (fault == "notImported")
+            site.objects.clear();
+        else
+            site.objects.setObjects({makeGateway("200", "GW-2", "10.0.0.2", 9090)});
+
+        LogCapture log;
+        QVERIFY(!site.database.save());
+        QVERIFY(!site.database.saveInBackground());
+        QVERIFY(!site.database.isSaving());
+        QVERIFY(!site.database.lastError().isEmpty());
+        QVERIFY(log.contains(QtWarningMsg, "At: bool LocalDatabase::save()"));
+        {
+            FileInspector file(site.path());
+            QCOMPARE(file.rows("SELECT serial FROM gateways"), (QList<QVariantList>{{"GW-1"}}));
+            QCOMPARE(file.rows("SELECT serial FROM streams"), (QList<QVariantList>{{"S-1"}}));
+            if (fault == "unreadable") {
+                QVERIFY(file.exec("DROP VIEW views"));
+                QVERIFY(file.exec("ALTER TABLE kept RENAME TO views"));
+            }
+            QCOMPARE(file.rows("SELECT name FROM views"), (QList<QVariantList>{{"Stored"}}));
+        }
+
+        // Once a load has succeeded and the objects are imported, saving works again.
+        QVERIFY(site.database.open());
+        site.objects.setObjects({makeGateway("200", "GW-2", "10.0.0.2", 9090)});
+        QVERIFY(site.database.save());
+        FileInspector file(site.path());
+        QCOMPARE(file.rows("SELECT serial FROM gateways"), (QList<QVariantList>{{"GW-2"}}));
+    }
+
+    void aStreamWhoseGatewayIsDownKeepsItsStoredRow()
+    {
+        Site site;
+        QVERIFY(site.database.open());
+        site.fill();
+        QVERIFY(site.views.appendView("Door", "S-1", 0, 0, 0, 1));
+        QVERIFY(site.database.save());
+
+        // The next sign-in: the gateway has not answered, so S-1 has no source yet.
+        QVERIFY(site.database.open());
+        auto gateway = makeGateway("100", "GW-1", "10.0.0.1", 8080);
+        auto silent = makeStream("101", gateway, "S-1");
+        silent->setIsFisheye(true);
+        site.objects.setObjects({gateway, silent, makeStream("102", gateway, "S-2")});
+        const QList<QVariantList> stored{{"GW-1", "zmq:tcp://10.0.0.1:5555", 512.0, 384.0, 500.0, 185.25, 0}};
+        // Twice: the first save empties the loaded records.
+        for (int save = 0; save < 2; ++save) {
+            QVERIFY(site.database.save());
+            FileInspector file(site.path());
+            QCOMPARE(file.rows("SELECT serialGateway, url, centerX, centerY, radius, fov, isActive FROM streams"),
+                     stored);
+            QCOMPARE(file.rows("SELECT serialStream, name FROM views"), (QList<QVariantList>{{"S-1", "Door"}}));
+        }
+        // Once the gateway answers, its new port is what is stored.
+        silent->setSourceUrl("zmq:tcp://10.0.0.1:6000");
+        QVERIFY(site.database.save());
+        FileInspector file(site.path());
+        QCOMPARE(file.rows("SELECT serial, url FROM streams"),
+                 (QList<QVariantList>{{"S-1", "zmq:tcp://10.0.0.1:6000"}}));
+    }
+
+    void aBackgroundSaveLeavesTheCallerFreeAndReportsTheOutcome_data()
+    {
+        QTest::addColumn<int>("holdMs");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("lock released within the busy time-out") << 400 << true;
+        QTest::newRow("lock held past the busy time-out") << 3000 << false;
+    }
+
+    void aBackgroundSaveLeavesTheCallerFreeAndReportsTheOutcome()
+    {
+        QFETCH(int, holdMs);
+        QFETCH(bool, saved);
+        Site site;
+        site.database.setBusyTimeout(1500);
+        QVERIFY(site.database.open());
+        site.fill();
+        QVERIFY(site.database.save());
+        site.gateway->setHost("10.7.7.7");
+
+        QProcess holder;
+        holder.start(QStringLiteral(QUILLON_DB_CHILD), {"hold", site.path(), "write", QString::number(holdMs)});
+        QVERIFY(holder.waitForReadyRead(10000));
+        QVERIFY(holder.readLine().startsWith("held "));
+
+        QSignalSpy finished(&site.database, &LocalDatabase::saveFinished);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(site.database.saveInBackground());
+        QVERIFY(timer.elapsed() < 300);
+        QVERIFY(site.database.isSaving());
+        // A second save is refused while the first runs.
+        QVERIFY(!site.database.saveInBackground());
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.at(0).at(0).toBool(), saved);
+        QVERIFY(!site.database.isSaving());
+        if (!saved)
+            QVERIFY2(site.database.lastError().contains("locked"), qPrintable(site.database.lastError()));
+        QVERIFY(holder.state() == QProcess::NotRunning || holder.waitForFinished(10000));
+        FileInspector file(site.path());
+        QCOMPARE(file.rows("SELECT host FROM gateways"), (QList<QVariantList>{{saved ? "10.7.7.7" : "10.0.0.1"}}));
     }
 
     void aShortReadLockOfTheServerOnlyDelaysTheSave()
