@@ -89,8 +89,9 @@ bool click(QQuickItem *item)
     return clickAt(item, QPointF(item->width() / 2, item->height() / 2));
 }
 
-bool typeInto(QQuickItem *field, const QString &text)
+bool typeInto(QQuickItem *field, const QString &text, const QString &expected)
 {
+    const QString result = expected.isNull() ? text : expected;
     // Under load a key press can reach the field before it has focus; check what
     // the field holds and type again if it differs.
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -102,8 +103,7 @@ bool typeInto(QQuickItem *field, const QString &text)
         QTest::keyClick(field->window(), Qt::Key_Delete);
         for (const QChar c : text)
             QTest::keyClick(field->window(), c.toLatin1());
-        const QVariant validator = field->property("validator");
-        if (field->property("text").toString() == text || (validator.isValid() && !validator.isNull()))
+        if (field->property("text").toString() == result)
             return true;
     }
     return false;

@@ -26,8 +26,9 @@ QQuickItem *itemWithText(QQuickItem *root, const QString &text);
 bool click(QQuickItem *item);
 bool clickAt(QQuickItem *item, const QPointF &localPos);
 
-// Gives a text field focus by clicking it, selects everything and types text.
-bool typeInto(QQuickItem *field, const QString &text);
+// Gives a text field focus by clicking it, selects everything and types text; true once the field
+// holds expected (text itself when not given: a validator may drop some of the keys).
+bool typeInto(QQuickItem *field, const QString &text, const QString &expected = QString());
 
 // Opens a combo box's list by clicking it and clicks the entry showing text;
 // true once the box shows that entry and its list has closed. Tries again when
