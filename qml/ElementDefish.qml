@@ -145,6 +145,8 @@ Item {
             Rectangle {
                 id: rcSourcePane
                 objectName: "rcSourcePane"
+                // The lens circle and the outline may reach past the frame.
+                clip: true
                 // The layout leaves an item without any size hint at 0x0, so the
                 // pane needs an implicit width before it can fill the row.
                 implicitWidth: 100

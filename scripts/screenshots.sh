@@ -7,4 +7,4 @@ cd "$(dirname "$0")/.."
 build=${QUILLON_BUILD_DIR:-build}
 cmake --build "$build" --target quillon-screenshots
 export LIBGL_ALWAYS_SOFTWARE=1 QT_QPA_PLATFORM=xcb
-xvfb-run -a -s "-screen 0 1100x760x24" "$build/tests/e2e/quillon-screenshots" docs
+xvfb-run -a -s "-screen 0 1100x760x24" "$build/tests/e2e/quillon-screenshots" "$PWD/docs"
