@@ -25,6 +25,8 @@ Item {
     property alias centerY: localProps.centerY
     property alias radius: localProps.radius
     property alias fov: sldFOV.value
+    // Until the producer knows the frame size the centre and radius in pixels are 0.
+    readonly property bool videoSizeKnown: localProps.width > 0 && localProps.height > 0
 
     // Sends the camera and view to the shader; called on every slider move and
     // when the dewarped picture starts playing.

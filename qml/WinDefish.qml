@@ -37,10 +37,15 @@ Window {
         var item = loader.item
         console.assert(item, "storeView: no content")
 
-        obj.centerX = item.centerX
-        obj.centerY = item.centerY
-        obj.radius = item.radius
-        obj.fov = item.fov
+        // Without a frame size the geometry in pixels is 0: keep the stream's own.
+        if (item.videoSizeKnown) {
+            obj.centerX = item.centerX
+            obj.centerY = item.centerY
+            obj.radius = item.radius
+            obj.fov = item.fov
+        } else {
+            console.log("Lens geometry not taken over: the video size is not known yet")
+        }
 
         if (item.name.length === 0)
             return false

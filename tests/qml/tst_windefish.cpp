@@ -222,6 +222,22 @@ private slots:
         QVERIFY2(db >= 18.0 && mirroredDb < db - 6.0, qPrintable(QStringLiteral("%1 dB, mirror %2 dB").arg(db).arg(mirroredDb)));
     }
 
+    void okBeforeTheVideoSizeIsKnownKeepsTheStreamsGeometry()
+    {
+        auto stream = makeStream(m_dir.filePath("missing.mp4"));
+        stream->setCenterX(321);
+        stream->setCenterY(241);
+        stream->setRadius(231);
+        stream->setFov(185);
+        openWindow(stream.get());
+        QVERIFY(typeInto(item(content(), "txtName"), "Early"));
+        QTest::ignoreMessage(QtDebugMsg, "Lens geometry not taken over: the video size is not known yet");
+        QVERIFY(click(item(m_window, "btnDefishOk")));
+        QTRY_VERIFY(!m_window->isVisible());
+        QCOMPARE(QList<int>({stream->centerX(), stream->centerY(), stream->radius()}), QList<int>({321, 241, 231}));
+        QCOMPARE(stream->fov(), 185.0f);
+    }
+
     void closeStoresNothingAndTearsTheContentDown()
     {
         auto stream = makeStream(m_clip);
