@@ -10,6 +10,7 @@
 #include "platform/zmq/zmqelements.h"
 #include "rtspclient.h"
 #include "serverrun.h"
+#include "support/lensreference.h"
 
 #include <QImage>
 #include <QTemporaryDir>
@@ -42,25 +43,6 @@ QImage fisheyePicture()
         }
     }
     return image;
-}
-
-double psnr(const QImage &a, const QImage &b)
-{
-    if (a.size() != b.size())
-        return 0.0;
-    const QImage ca = a.convertToFormat(QImage::Format_RGB888);
-    const QImage cb = b.convertToFormat(QImage::Format_RGB888);
-    double sum = 0.0;
-    for (int y = 0; y < ca.height(); ++y) {
-        const uchar *pa = ca.constScanLine(y);
-        const uchar *pb = cb.constScanLine(y);
-        for (int i = 0; i < ca.width() * 3; ++i) {
-            const double d = double(pa[i]) - double(pb[i]);
-            sum += d * d;
-        }
-    }
-    const double mse = sum / (double(ca.width()) * ca.height() * 3.0);
-    return mse == 0.0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
 }
 
 double meanLuma(const QImage &image)
@@ -276,7 +258,7 @@ private slots:
             RtspClient client(url(port, view.serialStream, view.name));
             QVERIFY2(client.waitForFrames(3, 30000), qPrintable(client.error() + server.output()));
             const QImage served = client.lastFrame();
-            const double db = psnr(served, reference);
+            const double db = LensReference::psnr(served, reference);
             qInfo("%s, view %s: PSNR %.1f dB", qPrintable(mode), qPrintable(view.name), db);
             if (db <= 35.0) {
                 served.save(m_dir.filePath(view.name + QStringLiteral("-served.png")));
@@ -361,7 +343,7 @@ private slots:
             QVERIFY2(client->waitForSuccess(30000), qPrintable(client->log()));
             QVERIFY2(client->complaints().isEmpty(), qPrintable(client->complaints().join(QLatin1Char('\n'))));
             QVERIFY2(client->frames() >= kSeconds * kFps / 2, qPrintable(client->log()));
-            const double db = psnr(client->lastFrame(), gstreamer.lastFrame());
+            const double db = LensReference::psnr(client->lastFrame(), gstreamer.lastFrame());
             qInfo("%s: %d frames decoded by ffmpeg, last one against GStreamer's: PSNR %.1f dB", qPrintable(mode),
                   client->frames(), db);
             QVERIFY2(db > 35.0, qPrintable(QStringLiteral("%1 dB").arg(db)));
