@@ -2,11 +2,13 @@
 
 #include "app/singleton.h"
 #include "repo/objview.h"
+#include "repo/viewinfo.h"
 
 #include <QAbstractListModel>
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QVector>
 
 #include <memory>
 
@@ -34,6 +36,13 @@ public:
     ~RepoObjViews() override;
 
     const QList<ViewPtr> &views() const { return m_views; }
+    // Rows of one stream's views, ascending.
+    QVector<int> rowsOf(const QString &objSerial) const { return m_rowsBySerial.value(objSerial); }
+
+    // Appends the views of the records, each with its isActive, in one model
+    // change; records naming a view that exists already (or earlier in the list)
+    // are skipped. Returns the number appended.
+    int appendViews(const QList<std::shared_ptr<ViewInfo>> &infos);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QHash<int, QByteArray> roleNames() const override;
@@ -46,6 +55,14 @@ public slots:
 private:
     QHash<int, QByteArray> m_roleNames;
     QList<ViewPtr> m_views;
+    ViewPtr makeView(const QString &name, const QString &objSerial, float roll, float tilt, float pan,
+                     float zoom) const;
+    // Enters an appended view into both indexes.
+    void enterIndex(const ViewPtr &view, int row);
+    bool contains(const QString &objSerial, const QString &name) const;
+
     // stream serial -> view name -> view
     QHash<QString, QHash<QString, ViewPtr>> m_viewsByName;
+    // stream serial -> rows of its views
+    QHash<QString, QVector<int>> m_rowsBySerial;
 };
