@@ -71,8 +71,14 @@ private slots:
         QVERIFY(!m_engine->rootObjects().isEmpty());
         m_main = qobject_cast<QQuickWindow *>(m_engine->rootObjects().constFirst());
         QVERIFY(m_main);
-        window(m_main, "winLogin")->setVisible(false);
+        // Signed in, as far as the lists are concerned: the login window (shown
+        // once its parent is) goes away.
+        QQuickWindow *login = window(m_main, "winLogin");
+        QVERIFY(QTest::qWaitForWindowExposed(login));
+        login->setVisible(false);
         QVERIFY(QTest::qWaitForWindowExposed(m_main));
+        m_main->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(m_main));
 
         // One gateway with a stream of two views, one of many and one of none.
         auto gateway = makeGateway("1", "GW-1");
