@@ -327,7 +327,7 @@ void importObjects(const QHash<qint64, korvu::es::Object> &objects, qint64 rootI
                 if (present.contains(info->serialStream))
                     restored.append(info);
             }
-            views->appendViews(restored);
+            views->restoreViews(restored);
         }
     } else {
         qCWarning(lcImport, "Import skipped: the object models are not set up");

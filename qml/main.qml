@@ -197,6 +197,8 @@ ApplicationWindow {
                                     model: viewsFilter
                                     interactive: contentHeight > height
                                     clip: true
+                                    // Rows are made as they scroll into sight, none ahead.
+                                    cacheBuffer: 0
                                     visible: viewsFilter.count > 0
                                     enabled: !procManager.isRunning
                                     Layout.fillWidth: true

@@ -186,6 +186,13 @@ bool LocalDatabase::save()
         logFailure("bool LocalDatabase::save()", QStringLiteral("the database is not open"));
         return false;
     }
+    // The views table is replaced as a whole: written now, it would lose the
+    // saved views that are not back in the model yet.
+    if (const RepoObjViews *views = RepoObjViews::instance(); views && views->isRestoring()) {
+        logFailure("bool LocalDatabase::save()",
+                   QStringLiteral("the saved views are still being restored; nothing was written"));
+        return false;
+    }
     if (!m_database.transaction()) {
         logFailure("bool LocalDatabase::save()", m_database.lastError().text());
         return false;

@@ -1,7 +1,6 @@
 #include "repo/repobjviews.h"
 
 #include <QQmlEngine>
-#include <QSet>
 
 RepoObjViews::RepoObjViews(QObject *parent) : QAbstractListModel(parent), Singleton<RepoObjViews>(this)
 {
@@ -104,20 +103,20 @@ bool RepoObjViews::appendView(const QString &name, const QString &objSerial, flo
 
 int RepoObjViews::appendViews(const QList<std::shared_ptr<ViewInfo>> &infos)
 {
-    // Built and checked before the model changes: the views see one insertion,
-    // however many views a site holds.
+    // Built and entered in the name index (which also catches repeats within the
+    // list) before the model changes: the views see one insertion, however many
+    // views a site holds.
     QList<ViewPtr> added;
-    QHash<QString, QSet<QString>> seen;
+    added.reserve(infos.size());
     for (const auto &info : infos) {
-        if (!info || contains(info->serialStream, info->name))
+        if (!info)
             continue;
-        QSet<QString> &names = seen[info->serialStream];
-        if (names.contains(info->name))
+        ViewPtr &slot = m_viewsByName[info->serialStream][info->name];
+        if (slot)
             continue;
-        names.insert(info->name);
-        const ViewPtr view = makeView(info->name, info->serialStream, info->roll, info->tilt, info->pan, info->zoom);
-        view->setIsActive(info->isActive);
-        added.append(view);
+        slot = makeView(info->name, info->serialStream, info->roll, info->tilt, info->pan, info->zoom);
+        slot->setIsActive(info->isActive);
+        added.append(slot);
     }
     if (added.isEmpty())
         return 0;
@@ -125,7 +124,42 @@ int RepoObjViews::appendViews(const QList<std::shared_ptr<ViewInfo>> &infos)
     beginInsertRows(QModelIndex(), first, first + added.size() - 1);
     m_views.append(added);
     for (int i = 0; i < added.size(); ++i)
-        enterIndex(added.at(i), first + i);
+        m_rowsBySerial[added.at(i)->objectSerial()].append(first + i);
     endInsertRows();
     return added.size();
+}
+
+void RepoObjViews::restoreViews(const QList<std::shared_ptr<ViewInfo>> &infos)
+{
+    const bool wasRestoring = isRestoring();
+    m_pendingRestore.append(infos);
+    if (wasRestoring)
+        return; // the queued slices take these too
+    appendNextSlice();
+    if (!isRestoring()) {
+        m_pendingRestore = QList<std::shared_ptr<ViewInfo>>();
+        return;
+    }
+    QMetaObject::invokeMethod(this, &RepoObjViews::restoreSlice, Qt::QueuedConnection);
+    emit restoringChanged();
+}
+
+void RepoObjViews::restoreSlice()
+{
+    if (!isRestoring())
+        return;
+    appendNextSlice();
+    if (isRestoring()) {
+        QMetaObject::invokeMethod(this, &RepoObjViews::restoreSlice, Qt::QueuedConnection);
+        return;
+    }
+    m_pendingRestore = QList<std::shared_ptr<ViewInfo>>(); // it may have been large
+    emit restoringChanged();
+}
+
+void RepoObjViews::appendNextSlice()
+{
+    const int count = qMin(kRestoreSlice, m_pendingRestore.size());
+    appendViews(m_pendingRestore.mid(0, count));
+    m_pendingRestore.erase(m_pendingRestore.begin(), m_pendingRestore.begin() + count);
 }

@@ -54,6 +54,37 @@ private slots:
         QCOMPARE(inserted.count(), 1);
     }
 
+    // A large restore comes in slices, one model change each, the first at once.
+    void aLargeRestoreArrivesInSlices()
+    {
+        RepoObjViews model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const int slice = RepoObjViews::kRestoreSlice;
+        QList<std::shared_ptr<ViewInfo>> records;
+        for (int i = 0; i < 2 * slice + 5; ++i)
+            records << info(QStringLiteral("S-%1").arg(i % 3), QStringLiteral("v%1").arg(i));
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        QSignalSpy restoring(&model, &RepoObjViews::restoringChanged);
+        model.restoreViews(records);
+        QCOMPARE(model.rowCount(), slice);
+        QVERIFY(model.isRestoring());
+        // A view stored meanwhile, and one of the pending names, stored first.
+        QVERIFY(model.appendView("late", "S-0", 0, 0, 0, 1));
+        QVERIFY(model.appendView(QStringLiteral("v%1").arg(2 * slice), QStringLiteral("S-%1").arg(2 * slice % 3), 0, 0,
+                                 0, 1));
+        QTRY_VERIFY(!model.isRestoring());
+        QCOMPARE(model.rowCount(), 2 * slice + 5 + 1);
+        QCOMPARE(restoring.count(), 2);
+        QCOMPARE(inserted.count(), 5);
+        for (const auto &args : inserted)
+            QVERIFY(args.at(2).toInt() - args.at(1).toInt() < slice);
+
+        // A small one is in at once and never counts as restoring.
+        model.restoreViews({info("S-9", "x")});
+        QCOMPARE(model.rowCount(), 2 * slice + 7);
+        QCOMPARE(restoring.count(), 2);
+    }
+
     // A stream's own list follows appends (one by one or in a batch), changes of
     // its rows only, and writes viewIsActive through to the view model.
     void aStreamsViewListFollowsTheViewModel()
