@@ -56,3 +56,33 @@ bool SettingsStore::removeKeys(const QString &fileName, const QString &group, co
     }
     return true;
 }
+
+QString SettingsStore::value(const QString &fileName, const QString &group, const QString &key,
+                             const QString &fallback) const
+{
+    if (fileName.isEmpty())
+        return fallback;
+    QSettings settings(fileName, QSettings::IniFormat);
+    settings.beginGroup(group);
+    return settings.value(key, fallback).toString();
+}
+
+bool SettingsStore::setValue(const QString &fileName, const QString &group, const QString &key,
+                             const QString &value) const
+{
+    if (fileName.isEmpty()) {
+        qCWarning(lcSettings, "Settings file: no file name given");
+        return false;
+    }
+    QSettings settings(fileName, QSettings::IniFormat);
+    settings.beginGroup(group);
+    settings.setValue(key, value);
+    settings.endGroup();
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        qCWarning(lcSettings, "Settings file %s: %s/%s cannot be written", qUtf8Printable(fileName),
+                  qUtf8Printable(group), qUtf8Printable(key));
+        return false;
+    }
+    return true;
+}

@@ -5,8 +5,10 @@
 #include <QStringList>
 
 // File-level chores on the login window's settings file that the QML Settings type
-// cannot do: keeping the file private to its owner (it may hold a password) and
-// removing keys, so that forgotten credentials leave the file for good.
+// cannot do: keeping the file private to its owner (it may hold a password),
+// removing keys, so that forgotten credentials leave the file for good, and
+// reading and writing the credentials without handing them to the Settings type,
+// whose debug output prints every value it is given.
 //
 // Exposed to the documents as the root-context property "settingsStore".
 class SettingsStore : public QObject
@@ -24,4 +26,12 @@ public:
     // Removes the keys of one group from the INI file and writes it at once.
     // Returns false, with a warning, when the file cannot be written.
     Q_INVOKABLE bool removeKeys(const QString &fileName, const QString &group, const QStringList &keys) const;
+
+    // One text value of the INI file; fallback when the key is missing. Neither
+    // logs the value.
+    Q_INVOKABLE QString value(const QString &fileName, const QString &group, const QString &key,
+                              const QString &fallback = QString()) const;
+    // Returns false, with a warning naming the key, when the file cannot be written.
+    Q_INVOKABLE bool setValue(const QString &fileName, const QString &group, const QString &key,
+                              const QString &value) const;
 };

@@ -2,6 +2,8 @@
 
 #include <QQmlEngine>
 
+#include <utility>
+
 class QJSEngine;
 
 // Application-wide singleton support shared by I18n, AppState, Utils, EventServer,
@@ -14,10 +16,12 @@ class QJSEngine;
 template<typename T> class Singleton
 {
 public:
-    static T *create()
+    // Arguments go to the constructor; a call while an instance exists returns it
+    // unchanged.
+    template<typename... Args> static T *create(Args &&...args)
     {
         if (!s_instance) {
-            auto *object = new T();
+            auto *object = new T(std::forward<Args>(args)...);
             QQmlEngine::setObjectOwnership(object, QQmlEngine::CppOwnership);
         }
         return s_instance;

@@ -13,6 +13,7 @@
 #include "repo/objview.h"
 #include "repo/repobjviews.h"
 #include "repo/repoobjects.h"
+#include "repo/streamviews.h"
 #include "video/consumer.h"
 #include "video/processmanager.h"
 #include "video/producer.h"
@@ -69,6 +70,7 @@ void Startup::registerTypes()
     qmlRegisterType<DewrapArea>(kModule, 1, 0, "DewrapArea");
     qmlRegisterType<ObjView>(kModule, 1, 0, "ObjView");
     qmlRegisterType<ProcessManager>(kModule, 1, 0, "ProcessManager");
+    qmlRegisterType<StreamViews>(kModule, 1, 0, "StreamViews");
 }
 
 void Startup::registerSingletons()

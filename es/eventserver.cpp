@@ -16,10 +16,11 @@ public:
     korvu::es::Connection connection;
 };
 
-EventServer::EventServer(QObject *parent) : QObject(parent), Singleton<EventServer>(this), m_d(new EventServerPriv)
+EventServer::EventServer(const korvu::es::ContextOptions &options, QObject *parent)
+    : QObject(parent), Singleton<EventServer>(this), m_d(new EventServerPriv)
 {
     korvu::es::Logger logger(&EventServer::logMessage, korvu::es::LogLevel::Debug);
-    m_d->context = korvu::es::Context(logger);
+    m_d->context = korvu::es::Context(logger, options);
 
     korvu::es::ConnectionCallbacks connectionCallbacks;
     connectionCallbacks.onStateChanged = [this](korvu::es::Connection::State newState,

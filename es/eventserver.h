@@ -26,7 +26,10 @@ class EventServer : public QObject, public Singleton<EventServer>
     Q_PROPERTY(bool isConnected READ isConnected NOTIFY isConnectedChanged)
 
 public:
-    explicit EventServer(QObject *parent = nullptr);
+    // The options set the library's time limits; every request (sign-in, fetch)
+    // unanswered within options.requestTimeoutMs fails through its error signal.
+    explicit EventServer(const korvu::es::ContextOptions &options = korvu::es::ContextOptions(),
+                         QObject *parent = nullptr);
     ~EventServer() override;
 
     // Asks the library; true exactly when the connection state is 2 (connected).

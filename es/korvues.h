@@ -96,6 +96,7 @@ enum : int {
     InvalidArgument = 1009,   // empty host, port outside 1..65535, empty handle
     Closed = 1010,            // the connection was closed locally before the answer came
     NetworkError = 1011,      // any other socket error
+    RequestTimeout = 1012,    // a request got no complete answer within the request time-out
 };
 } // namespace ErrorCode
 
@@ -130,6 +131,7 @@ struct ContextOptions
     int connectTimeoutMs = 5000;                    // resolve + TCP connect + handshake
     int heartbeatIntervalMs = 1000;                 // a ping is sent this often
     int heartbeatTimeoutMs = 5000;                  // silence this long means the peer is gone
+    int requestTimeoutMs = 15000;                   // a sign-in or fetch not answered in full by then fails
     std::size_t maxFrameSize = 16u * 1024u * 1024u; // larger frames end the connection
 };
 
@@ -426,7 +428,9 @@ public:
 
     // Each returns at once; later exactly one callback runs (none if cancelled).
     // A request in flight when the connection goes away fails with
-    // ErrorCode::ConnectionLost or ErrorCode::Closed.
+    // ErrorCode::ConnectionLost or ErrorCode::Closed; one that is not answered in
+    // full within the context's request time-out fails with
+    // ErrorCode::RequestTimeout, and a late answer is ignored.
     Request signIn(const std::string &user, const std::string &password, SignInSuccess onSuccess, RequestError onError);
     // The whole object set at once, in the server's order (ids may repeat).
     Request getObjects(ObjectsSuccess onSuccess, RequestError onError);

@@ -322,12 +322,12 @@ void importObjects(const QHash<qint64, korvu::es::Object> &objects, qint64 rootI
 
         if (const LocalDatabase *database = LocalDatabase::instance()) {
             const auto &present = model->objectsBySerial();
+            QList<std::shared_ptr<ViewInfo>> restored;
             for (const auto &info : database->orderedViewInfos()) {
-                if (!present.contains(info->serialStream))
-                    continue;
-                if (views->appendView(info->name, info->serialStream, info->roll, info->tilt, info->pan, info->zoom))
-                    views->views().last()->setIsActive(info->isActive);
+                if (present.contains(info->serialStream))
+                    restored.append(info);
             }
+            views->restoreViews(restored);
         }
     } else {
         qCWarning(lcImport, "Import skipped: the object models are not set up");

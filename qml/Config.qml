@@ -20,6 +20,8 @@ Item {
     QtObject {
         id: _theme
         property int defaultMargin: 5
+        // Tallest a stream's list of views grows before it scrolls.
+        property int maxViewsHeight: 200
     }
 
     QtObject {

@@ -229,6 +229,20 @@ Item {
                     objectName: "videoWidgetDefished"
                     anchors.fill: parent
                 }
+
+                // Why the picture is black, while the producer retries.
+                Label {
+                    id: lblVideoError
+                    objectName: "lblVideoError"
+                    anchors.fill: parent
+                    anchors.margins: Config.theme.defaultMargin
+                    visible: text.length > 0
+                    text: prod.errorText
+                    color: "red"
+                    wrapMode: Text.Wrap
+                    horizontalAlignment: Text.AlignHCenter
+                    verticalAlignment: Text.AlignVCenter
+                }
             }
         }
 

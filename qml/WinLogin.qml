@@ -73,9 +73,11 @@ Window {
 
     // The user name and password are kept in the settings file only while
     // "Remember credentials" is checked; unchecking it removes them from the file.
+    // They go through settingsStore, never through the Settings type, whose debug
+    // output prints every value it is handed.
     function storeCredential(key, value) {
         if (chkRemember.checked)
-            credentialsSettings.setValue(key, value)
+            settingsStore.setValue(Config.app.settingsFile, "credentials", key, value)
     }
 
     function storeCredentials() {
@@ -106,8 +108,8 @@ Window {
         // The file may hold a password: readable and writable by its owner only.
         settingsStore.protect(Config.app.settingsFile)
         if (chkRemember.checked) {
-            txtUsername.text = credentialsSettings.value("username", "")
-            txtPassword.text = credentialsSettings.value("password", "")
+            txtUsername.text = settingsStore.value(Config.app.settingsFile, "credentials", "username")
+            txtPassword.text = settingsStore.value(Config.app.settingsFile, "credentials", "password")
         } else {
             forgetCredentials()
         }

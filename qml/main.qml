@@ -232,28 +232,31 @@ ApplicationWindow {
                                     }
                                 }
 
-                                SortFilterProxyModel {
+                                // The stream's own views, looked up by serial: a row
+                                // never walks the views of the whole site.
+                                StreamViews {
                                     id: viewsFilter
-                                    sourceModel: RepoObjViews
-                                    filters: [
-                                        ValueFilter {
-                                            enabled: true
-                                            roleName: "viewObjectSerial"
-                                            value: objSerial
-                                        }
-                                    ]
+                                    objectSerial: objSerial
                                 }
 
+                                // At most a few rows tall, scrolling beyond: a list as
+                                // tall as its content would create every delegate.
                                 ListView {
                                     id: lstViews
                                     objectName: "lstViews"
                                     model: viewsFilter
-                                    interactive: false
+                                    interactive: contentHeight > height
+                                    clip: true
+                                    // Rows are made as they scroll into sight, none ahead.
+                                    cacheBuffer: 0
                                     visible: viewsFilter.count > 0
                                     enabled: !procManager.isRunning
                                     Layout.fillWidth: true
                                     Layout.leftMargin: Config.theme.defaultMargin * 2
-                                    Layout.preferredHeight: contentHeight
+                                    Layout.preferredHeight: Math.min(contentHeight, Config.theme.maxViewsHeight)
+                                    ScrollBar.vertical: ScrollBar {
+                                        policy: lstViews.interactive ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+                                    }
 
                                     delegate: RowLayout {
                                         width: lstViews.width

@@ -286,6 +286,7 @@ bool LocalDatabase::mayBeSaved()
 {
     QString reason;
     const RepoObjects *objects = RepoObjects::instance();
+    const RepoObjViews *views = RepoObjViews::instance();
     if (isSaving())
         reason = tr("a save is already running");
     else if (!m_database.isOpen())
@@ -295,6 +296,10 @@ bool LocalDatabase::mayBeSaved()
                     "replace them");
     else if (!objects || !objects->isImported())
         reason = tr("the objects were not fetched from the event server");
+    // The views table is replaced as a whole: written now, it would lose the saved views that are not
+    // back in the model yet.
+    else if (views && views->isRestoring())
+        reason = tr("the saved views are still being restored");
     if (reason.isEmpty())
         return true;
     logFailure("bool LocalDatabase::save()", reason);

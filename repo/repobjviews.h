@@ -2,11 +2,13 @@
 
 #include "app/singleton.h"
 #include "repo/objview.h"
+#include "repo/viewinfo.h"
 
 #include <QAbstractListModel>
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QVector>
 
 #include <memory>
 
@@ -34,11 +36,29 @@ public:
     ~RepoObjViews() override;
 
     const QList<ViewPtr> &views() const { return m_views; }
+    // Rows of one stream's views, ascending.
+    QVector<int> rowsOf(const QString &objSerial) const { return m_rowsBySerial.value(objSerial); }
+
+    // Appends the views of the records, each with its isActive, in one model
+    // change; records naming a view that exists already (or earlier in the list)
+    // are skipped. Returns the number appended.
+    int appendViews(const QList<std::shared_ptr<ViewInfo>> &infos);
+
+    // Restores saved views as appendViews() does, kRestoreSlice records at once
+    // and the rest a slice per event-loop turn, so that a site of 200,000 views
+    // never stalls the window. isRestoring() is true until the last slice is in;
+    // a save meanwhile would lose the views not yet restored.
+    static constexpr int kRestoreSlice = 2048;
+    void restoreViews(const QList<std::shared_ptr<ViewInfo>> &infos);
+    bool isRestoring() const { return !m_pendingRestore.isEmpty(); }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QHash<int, QByteArray> roleNames() const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+
+signals:
+    void restoringChanged();
 
 public slots:
     bool appendView(const QString &name, const QString &objSerial, float roll, float tilt, float pan, float zoom);
@@ -46,6 +66,17 @@ public slots:
 private:
     QHash<int, QByteArray> m_roleNames;
     QList<ViewPtr> m_views;
+    ViewPtr makeView(const QString &name, const QString &objSerial, float roll, float tilt, float pan,
+                     float zoom) const;
+    // Enters an appended view into both indexes.
+    void enterIndex(const ViewPtr &view, int row);
+    bool contains(const QString &objSerial, const QString &name) const;
+    void restoreSlice();
+    void appendNextSlice();
+
     // stream serial -> view name -> view
     QHash<QString, QHash<QString, ViewPtr>> m_viewsByName;
+    // stream serial -> rows of its views
+    QHash<QString, QVector<int>> m_rowsBySerial;
+    QList<std::shared_ptr<ViewInfo>> m_pendingRestore;
 };

@@ -12,6 +12,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 #include <QUrl>
 #include <QVector>
 
@@ -272,11 +273,22 @@ void RepoObjects::requestStreams(const ObjectPtr &gateway)
     }
 
     const QUrl url(QString::fromLatin1(kStreamsUrl).arg(gateway->host()).arg(gateway->port()), QUrl::TolerantMode);
-    QNetworkRequest request(url);
-    if (m_discoveryTimeoutMs > 0)
-        request.setTransferTimeout(m_discoveryTimeoutMs);
-    QNetworkReply *reply = m_network->get(request);
+    QNetworkReply *reply = m_network->get(QNetworkRequest(url));
     const std::weak_ptr<Object> weakGateway = gateway;
+    if (m_discoveryTimeoutMs > 0) {
+        // The limit covers the whole request: a transfer time-out only counts
+        // silence, and a gateway that trickles a byte now and then would keep its
+        // request open for ever.
+        const int limit = m_discoveryTimeoutMs;
+        QTimer::singleShot(limit, reply, [reply, weakGateway, limit] {
+            if (reply->isFinished())
+                return;
+            const ObjectPtr object = weakGateway.lock();
+            qCWarning(lcRepo, "Gateway '%s' did not answer its stream list within %d ms; request aborted",
+                      object ? qPrintable(object->name()) : "", limit);
+            reply->abort();
+        });
+    }
     connect(reply, &QNetworkReply::readyRead, this, [this, reply, weakGateway] { onReplyData(reply, weakGateway); });
     connect(reply, &QNetworkReply::finished, this, [this, reply, weakGateway] { onReplyFinished(reply, weakGateway); });
 }
@@ -315,7 +327,8 @@ void RepoObjects::onReplyFinished(QNetworkReply *reply, const std::weak_ptr<Obje
 
 void RepoObjects::parseStreams(const QByteArray &data, const std::weak_ptr<Object> &gateway)
 {
-    if (!gateway.lock())
+    const ObjectPtr answering = gateway.lock();
+    if (!answering)
         return;
 
     const QJsonArray gateways = QJsonDocument::fromJson(data).array();
@@ -334,6 +347,13 @@ void RepoObjects::parseStreams(const QByteArray &data, const std::weak_ptr<Objec
             const ObjectPtr object = m_objectsBySerial.value(serial);
             if (!object) {
                 qWarning("no stream serial in registry");
+                continue;
+            }
+            // A gateway speaks for its own streams only: a wrong or hostile answer
+            // must not redirect another gateway's stream.
+            if (object->type() != Object::Stream || object->idParent() != answering->id()) {
+                qCWarning(lcRepo, "Gateway '%s' named '%s', which is not one of its streams; skipped",
+                          qPrintable(answering->name()), qPrintable(serial));
                 continue;
             }
             if (port < 0 || port > 65535) {

@@ -50,8 +50,8 @@ public:
 
     // Largest discovery reply body that is read; a longer one is aborted and logged.
     static constexpr qint64 kMaxReplySize = 4 * 1024 * 1024;
-    // Default limit for one discovery request, so a gateway that never answers
-    // does not keep its request open for the rest of the run.
+    // Default limit for one whole discovery request, so a gateway that never
+    // answers, or answers without end, does not keep its request open.
     static constexpr int kDefaultDiscoveryTimeoutMs = 10000;
     // Rows (or index entries) of an earlier import released per event-loop turn.
     static constexpr int kReleaseSlice = 4096;

@@ -7,6 +7,7 @@
 #include <QLoggingCategory>
 #include <QPointer>
 #include <QQmlEngine>
+#include <QTimer>
 #include <QVector>
 #include <atomic>
 #include <gst/app/gstappsink.h>
@@ -87,6 +88,12 @@ public:
     static void appsink_eos(GstAppSink *appsink, gpointer user_data);
     static GstFlowReturn appsink_new_preroll(GstAppSink *appsink, gpointer user_data);
     static GstFlowReturn appsink_new_sample(GstAppSink *appsink, gpointer user_data);
+    static GstBusSyncReply bus_sync_message(GstBus *bus, GstMessage *message, gpointer user_data);
+
+    // The one hand-over from GStreamer's threads to the GUI thread: a call queued
+    // to the producer. Qt drops it if the producer is gone by then; the callee
+    // drops it if the pipeline that posted it has been stopped or replaced.
+    template<typename F> void handOver(F f) { QMetaObject::invokeMethod(q, std::move(f), Qt::QueuedConnection); }
 
     Producer *q;
     QString source;
@@ -102,7 +109,39 @@ public:
     // Bumped by every start() and stop(): a "now playing" notice posted by a
     // pipeline that has since been stopped or replaced is ignored.
     std::atomic<unsigned> generation{0};
+
+    QString errorText;
+    QTimer restartTimer;
+    QTimer firstFrameTimer;
+    int retryMs = Producer::kFirstRetryMs;
 };
+
+// What the bus handler of one pipeline needs; freed with the handler.
+struct BusWatch
+{
+    ProducerPriv *d;
+    unsigned generation;
+};
+
+// Runs on whatever thread posts; only errors matter, and nothing is left queued
+// on the bus (nobody pops it).
+GstBusSyncReply ProducerPriv::bus_sync_message(GstBus *, GstMessage *message, gpointer user_data)
+{
+    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR)
+        return GST_BUS_DROP;
+    const auto *watch = static_cast<const BusWatch *>(user_data);
+    GError *error = nullptr;
+    g_autofree gchar *debug = nullptr;
+    gst_message_parse_error(message, &error, &debug);
+    const QString reason = QString::fromUtf8(error ? error->message : "unknown error");
+    const QString detail = QString::fromUtf8(debug ? debug : "");
+    g_clear_error(&error);
+    Producer *producer = watch->d->q;
+    const unsigned generation = watch->generation;
+    watch->d->handOver(
+        [producer, generation, reason, detail] { producer->onPipelineFailed(generation, reason, detail); });
+    return GST_BUS_DROP;
+}
 
 void ProducerPriv::typefind_have_type(GstElement *, guint, GstCaps *caps, gpointer user_data)
 {
@@ -143,18 +182,9 @@ GstFlowReturn ProducerPriv::appsink_new_sample(GstAppSink *appsink, gpointer use
         return GST_FLOW_EOS;
 
     if (d->state.load() != Producer::Playing) {
-        // Queued to the producer itself: Qt drops the call if the producer is
-        // gone by then, and the generation check drops it if the pipeline that
-        // posted it has been stopped meanwhile.
         Producer *producer = d->q;
         const unsigned generation = d->generation.load();
-        QMetaObject::invokeMethod(
-            producer,
-            [producer, generation]() {
-                if (producer->d->generation.load() == generation)
-                    producer->setState(Producer::Playing);
-            },
-            Qt::QueuedConnection);
+        d->handOver([producer, generation] { producer->onFirstFrame(generation); });
     }
 
     std::lock_guard<std::mutex> lock(d->consumerMutex);
@@ -190,6 +220,25 @@ Producer::Producer(QObject *parent) : QObject(parent), d(new ProducerPriv(this))
 {
     d->videoInfo = new VideoInfo();
     QQmlEngine::setObjectOwnership(d->videoInfo, QQmlEngine::CppOwnership);
+    d->restartTimer.setSingleShot(true);
+    connect(&d->restartTimer, &QTimer::timeout, this, &Producer::buildPipeline);
+    d->firstFrameTimer.setSingleShot(true);
+    d->firstFrameTimer.setInterval(kDefaultFirstFrameTimeoutMs);
+    connect(&d->firstFrameTimer, &QTimer::timeout, this, [this] {
+        onPipelineFailed(d->generation.load(),
+                         tr("nothing that decodes arrived within %1 s").arg(d->firstFrameTimer.interval() / 1000.0),
+                         QString());
+    });
+}
+
+int Producer::firstFrameTimeout() const
+{
+    return d->firstFrameTimer.interval();
+}
+
+void Producer::setFirstFrameTimeout(int milliseconds)
+{
+    d->firstFrameTimer.setInterval(milliseconds);
 }
 
 Producer::~Producer()
@@ -241,6 +290,19 @@ VideoInfo *Producer::videoInfo() const
     return d->videoInfo;
 }
 
+QString Producer::errorText() const
+{
+    return d->errorText;
+}
+
+void Producer::setErrorText(const QString &text)
+{
+    if (d->errorText == text)
+        return;
+    d->errorText = text;
+    emit errorTextChanged();
+}
+
 GstElement *Producer::pipeline() const
 {
     return d->pipeline;
@@ -265,10 +327,14 @@ QString Producer::launchLine(const QString &source)
 
 void Producer::releasePipeline()
 {
+    d->firstFrameTimer.stop();
     ++d->generation;
     if (!d->pipeline)
         return;
     gst_element_set_state(d->pipeline, GST_STATE_NULL);
+    GstBus *bus = gst_element_get_bus(d->pipeline);
+    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+    gst_object_unref(bus);
     gst_object_unref(d->pipeline);
     d->pipeline = nullptr;
     d->typefind = nullptr;
@@ -277,6 +343,15 @@ void Producer::releasePipeline()
 }
 
 bool Producer::start()
+{
+    d->restartTimer.stop();
+    d->retryMs = kFirstRetryMs;
+    setErrorText(QString());
+    buildPipeline();
+    return true;
+}
+
+void Producer::buildPipeline()
 {
     // A pipeline from an earlier start() is stopped and released first: its
     // callbacks share the private part with the new one.
@@ -292,9 +367,11 @@ bool Producer::start()
     GError *error = nullptr;
     GstElement *pipeline = gst_parse_launch(line.constData(), &error);
     if (error) {
-        qWarning("At: %s", Q_FUNC_INFO);
+        // Reported as the operation the caller asked for, also when a retry builds it.
+        qWarning("At: %s", "bool Producer::start()");
         qWarning("  Error: %s", error->message);
         qWarning("  Source: %s", d->source.toLocal8Bit().constData());
+        setErrorText(tr("No picture: %1").arg(QString::fromUtf8(error->message)));
         g_error_free(error);
         if (pipeline) {
             gst_object_unref(pipeline);
@@ -338,20 +415,57 @@ bool Producer::start()
             gst_app_sink_set_callbacks(GST_APP_SINK(d->appsink), &callbacks, d, nullptr);
             gst_object_unref(d->appsink);
         }
+
+        GstBus *bus = gst_element_get_bus(pipeline);
+        gst_bus_set_sync_handler(bus, ProducerPriv::bus_sync_message, new BusWatch{d, d->generation.load()},
+                                 [](gpointer data) { delete static_cast<BusWatch *>(data); });
+        gst_object_unref(bus);
     }
 
     setState(Ready);
-    if (d->pipeline && gst_element_set_state(d->pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
+    if (!d->pipeline)
+        return;
+    d->firstFrameTimer.start();
+    // A failure to start also posts an error, which schedules the next try.
+    if (gst_element_set_state(d->pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
         qCWarning(lcProducer, "the pipeline for source \"%s\" did not start", d->source.toLocal8Bit().constData());
-    return true;
 }
 
 void Producer::stop()
 {
+    d->restartTimer.stop();
+    d->firstFrameTimer.stop();
     if (d->pipeline)
         gst_element_set_state(d->pipeline, GST_STATE_NULL);
     ++d->generation;
     setState(Null);
+    setErrorText(QString());
+}
+
+void Producer::onFirstFrame(unsigned generation)
+{
+    if (d->generation.load() != generation)
+        return;
+    d->firstFrameTimer.stop();
+    d->retryMs = kFirstRetryMs;
+    setErrorText(QString());
+    setState(Playing);
+}
+
+void Producer::onPipelineFailed(unsigned generation, const QString &reason, const QString &detail)
+{
+    if (d->generation.load() != generation || !d->pipeline)
+        return;
+    const int waitMs = d->retryMs;
+    d->retryMs = qMin(waitMs * 2, kMaxRetryMs);
+    qCWarning(lcProducer, "Video source \"%s\" failed: %s; trying again in %d ms", qUtf8Printable(d->source),
+              qUtf8Printable(reason), waitMs);
+    if (!detail.isEmpty())
+        qCDebug(lcProducer, "  %s", qUtf8Printable(detail));
+    releasePipeline();
+    setState(Ready);
+    setErrorText(tr("No picture: %1\nTrying again in %2 s").arg(reason).arg(waitMs / 1000));
+    d->restartTimer.start(waitMs);
 }
 
 void Producer::registerConsumer(Consumer *consumer)

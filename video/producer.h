@@ -21,12 +21,19 @@ typedef struct _GstSample GstSample;
 // "file:<path>" (filesrc), "zmq:<endpoint>" (zmqsrc), "rtsp:<url>" (rtspsrc),
 // "uri:<uri>" (urisourcebin). Values from the source text are given to the
 // element as property values, never spliced into the launch line.
+//
+// A pipeline that fails (an error on its bus, or no frame within
+// firstFrameTimeout of its start: garbage may pass for a stream that never
+// decodes) is logged, its reason is published in errorText, and it is built
+// again after a pause that doubles from 1 s up to 30 s; the first frame clears
+// errorText and the pause.
 class Producer : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(QString source READ source WRITE setSource NOTIFY sourceChanged)
     Q_PROPERTY(ProducerState state READ state NOTIFY stateChanged)
     Q_PROPERTY(VideoInfo *videoInfo READ videoInfo NOTIFY videoInfoChanged)
+    Q_PROPERTY(QString errorText READ errorText NOTIFY errorTextChanged)
 
 public:
     enum ProducerState { Null = 0, Ready = 1, Playing = 2, Buffering = 3 };
@@ -39,6 +46,15 @@ public:
     void setSource(const QString &source);
     ProducerState state() const;
     VideoInfo *videoInfo() const;
+    // Why there is no picture, for the operator; empty while the source works.
+    QString errorText() const;
+
+    static constexpr int kFirstRetryMs = 1000;
+    static constexpr int kMaxRetryMs = 30000;
+    static constexpr int kDefaultFirstFrameTimeoutMs = 10000;
+
+    int firstFrameTimeout() const;
+    void setFirstFrameTimeout(int milliseconds);
 
     Q_INVOKABLE bool start();
     Q_INVOKABLE void stop();
@@ -64,10 +80,15 @@ signals:
     void sourceChanged();
     void stateChanged();
     void videoInfoChanged();
+    void errorTextChanged();
 
 private:
     void setState(ProducerState state);
+    void setErrorText(const QString &text);
+    void buildPipeline();
     void releasePipeline();
+    void onPipelineFailed(unsigned generation, const QString &reason, const QString &detail);
+    void onFirstFrame(unsigned generation);
 
     ProducerPriv *d;
     friend class ProducerPriv;

@@ -8,10 +8,16 @@
 // The streaming thread waits in zmq_poll() with a short time-out and checks the
 // flushing flag in between, so unlock() (and with it every state change towards
 // NULL) returns within one poll period even when no publisher ever appears.
+//
+// Memory is bounded: ZeroMQ queues at most "queue-length" messages while the
+// streaming thread is not reading (a pipeline that failed on garbage, say), and
+// a publisher that sends a message above "max-message-size" is disconnected (it
+// is reconnected, and a well-behaved one is picked up again).
 #include "platform/zmq/gstzmqsrc.h"
 
 #include "platform/zmq/zmqsocket.h"
 
+#include <cstdint>
 #include <cstring>
 #include <zmq.h>
 
@@ -20,7 +26,11 @@ GST_DEBUG_CATEGORY_STATIC(gst_zmq_src_debug);
 
 namespace {
 constexpr int kPollIntervalMs = 50;
-constexpr int kReceiveHighWaterMark = 100000;
+// MPEG-TS publishers send a few KiB per message, ffmpeg's zmq output at most
+// 128 KiB; 2 MiB leaves room for a whole unmuxed key frame. With the queue
+// length this bounds what a hostile publisher can make us hold to 128 MiB.
+constexpr gint64 kDefaultMaxMessageSize = 2 * 1024 * 1024;
+constexpr int kDefaultQueueLength = 64;
 constexpr int kReconnectIntervalMs = 100;
 constexpr const char *kDefaultEndpoint = "tcp://127.0.0.1:5555";
 } // namespace
@@ -32,6 +42,8 @@ struct _GstZmqSrc
     // Properties, guarded by the object lock.
     gchar *endpoint;
     gboolean isLive;
+    gint64 maxMessageSize;
+    gint queueLength;
 
     // Owned by the streaming side between start() and stop().
     ZmqSocket zmq;
@@ -42,6 +54,8 @@ enum {
     PROP_0,
     PROP_ENDPOINT,
     PROP_IS_LIVE,
+    PROP_MAX_MESSAGE_SIZE,
+    PROP_QUEUE_LENGTH,
 };
 
 static GstStaticPadTemplate src_template =
@@ -67,6 +81,16 @@ static void gst_zmq_src_set_property(GObject *object, guint prop_id, const GValu
         gst_base_src_set_live(GST_BASE_SRC(self), live);
         break;
     }
+    case PROP_MAX_MESSAGE_SIZE:
+        GST_OBJECT_LOCK(self);
+        self->maxMessageSize = g_value_get_int64(value);
+        GST_OBJECT_UNLOCK(self);
+        break;
+    case PROP_QUEUE_LENGTH:
+        GST_OBJECT_LOCK(self);
+        self->queueLength = g_value_get_int(value);
+        GST_OBJECT_UNLOCK(self);
+        break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
         break;
@@ -87,6 +111,16 @@ static void gst_zmq_src_get_property(GObject *object, guint prop_id, GValue *val
         g_value_set_boolean(value, self->isLive);
         GST_OBJECT_UNLOCK(self);
         break;
+    case PROP_MAX_MESSAGE_SIZE:
+        GST_OBJECT_LOCK(self);
+        g_value_set_int64(value, self->maxMessageSize);
+        GST_OBJECT_UNLOCK(self);
+        break;
+    case PROP_QUEUE_LENGTH:
+        GST_OBJECT_LOCK(self);
+        g_value_set_int(value, self->queueLength);
+        GST_OBJECT_UNLOCK(self);
+        break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
         break;
@@ -100,6 +134,8 @@ static gboolean gst_zmq_src_start(GstBaseSrc *basesrc)
     GST_OBJECT_LOCK(self);
     gchar *endpoint = g_strdup(self->endpoint);
     gboolean live = self->isLive;
+    const int64_t maxMessageSize = self->maxMessageSize;
+    const int hwm = self->queueLength;
     GST_OBJECT_UNLOCK(self);
 
     if (!endpoint || !*endpoint) {
@@ -113,9 +149,9 @@ static gboolean gst_zmq_src_start(GstBaseSrc *basesrc)
     gst_base_src_set_format(basesrc, live ? GST_FORMAT_TIME : GST_FORMAT_BYTES);
     gst_base_src_set_do_timestamp(basesrc, live);
 
-    const int hwm = kReceiveHighWaterMark;
     const int reconnect = kReconnectIntervalMs;
     if (!self->zmq.open(ZMQ_SUB) || zmq_setsockopt(self->zmq.socket, ZMQ_RCVHWM, &hwm, sizeof hwm) != 0 ||
+        zmq_setsockopt(self->zmq.socket, ZMQ_MAXMSGSIZE, &maxMessageSize, sizeof maxMessageSize) != 0 ||
         zmq_setsockopt(self->zmq.socket, ZMQ_RECONNECT_IVL, &reconnect, sizeof reconnect) != 0 ||
         zmq_setsockopt(self->zmq.socket, ZMQ_SUBSCRIBE, "", 0) != 0) {
         GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ, ("Could not create a ZeroMQ socket."),
@@ -131,7 +167,8 @@ static gboolean gst_zmq_src_start(GstBaseSrc *basesrc)
         g_free(endpoint);
         return FALSE;
     }
-    GST_DEBUG_OBJECT(self, "subscribed to %s (live: %d)", endpoint, live);
+    GST_DEBUG_OBJECT(self, "subscribed to %s (live: %d, at most %d messages of %" G_GINT64_FORMAT " bytes queued)",
+                     endpoint, live, hwm, maxMessageSize);
     g_free(endpoint);
     g_atomic_int_set(&self->flushing, 0);
     return TRUE;
@@ -242,6 +279,19 @@ static void gst_zmq_src_class_init(GstZmqSrcClass *klass)
         g_param_spec_boolean("is-live", "Is live", "Act as a live source (time-stamp buffers on arrival)", FALSE,
                              GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY)));
 
+    g_object_class_install_property(
+        gobject_class, PROP_MAX_MESSAGE_SIZE,
+        g_param_spec_int64("max-message-size", "Maximum message size",
+                           "Largest message accepted, in bytes; a publisher that sends a larger one is disconnected", 1,
+                           G_MAXINT64, kDefaultMaxMessageSize,
+                           GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY)));
+    g_object_class_install_property(
+        gobject_class, PROP_QUEUE_LENGTH,
+        g_param_spec_int("queue-length", "Queue length",
+                         "Messages held while the pipeline does not read; newer ones are dropped beyond it", 1,
+                         G_MAXINT, kDefaultQueueLength,
+                         GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY)));
+
     gst_element_class_add_static_pad_template(element_class, &src_template);
     gst_element_class_set_static_metadata(element_class, "ZeroMQ source", "Source/Network",
                                           "Receives a byte stream from a ZeroMQ publisher, one buffer per message",
@@ -259,6 +309,8 @@ static void gst_zmq_src_init(GstZmqSrc *self)
 {
     self->endpoint = g_strdup(kDefaultEndpoint);
     self->isLive = FALSE;
+    self->maxMessageSize = kDefaultMaxMessageSize;
+    self->queueLength = kDefaultQueueLength;
     self->flushing = 0;
     gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_BYTES);
 }

@@ -5,6 +5,7 @@
 #include "app/i18n.h"
 #include "app/startup.h"
 #include "e2esteps.h"
+#include "sim/simulator.h"
 
 #include <QDir>
 #include <QSettings>
@@ -12,6 +13,18 @@
 #include <QtTest>
 
 using namespace UiDriver;
+
+namespace {
+
+essim::Site siteWithUser(const QString &user, const QString &password)
+{
+    essim::Site site;
+    site.rootId = 1;
+    site.users = {{user.toStdString(), password.toStdString(), 7}};
+    return site;
+}
+
+} // namespace
 
 class TestE2eLogin : public QObject
 {
@@ -81,6 +94,31 @@ private slots:
         QVERIFY(typeInto(item(login, "txtPort"), QString::number(m_sim.esPort())));
         QVERIFY(click(item(login, "btnLogin")));
         QTRY_VERIFY_WITH_TIMEOUT(!login->isVisible(), 30000);
+    }
+
+    // A server that keeps the connection alive but never answers the sign-in.
+    void unansweredSignInIsShownAndTheFormStaysUsable()
+    {
+        essim::Simulator silent(siteWithUser(m_sim.username(), m_sim.password()));
+        silent.setReplyDelay(120000);
+        const int port = silent.start();
+        QVERIFY(port > 0);
+        korvu::es::ContextOptions options;
+        options.requestTimeoutMs = 1500;
+        QVERIFY2(m_app.start(options), qPrintable(m_app.loadErrors()));
+        QQuickWindow *login = m_app.loginWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(login));
+
+        QVERIFY(E2e::fillLogin(login, "127.0.0.1", port, m_sim.username(), m_sim.password()));
+        QVERIFY(click(item(login, "btnLogin")));
+        QObject *messager = E2e::waitForMessage(login, 10000);
+        QVERIFY(messager);
+        QCOMPARE(messager->property("text").toString(),
+                 QStringLiteral("Login error: No answer from the event server within 1500 ms\nCode: 1012"));
+        QVERIFY(E2e::closeMessage(messager));
+        QCOMPARE(login->property("processing").toBool(), false);
+        for (const char *name : {"txtHost", "txtPort", "txtUsername", "txtPassword", "btnLogin", "btnExit"})
+            QVERIFY2(item(login, name)->isEnabled(), name);
     }
 
     void allFieldsAreRequired()

@@ -393,6 +393,42 @@ private slots:
         QVERIFY(AppState::instance()->loggedIn());
     }
 
+    void unansweredRequestFailsAfterTheRequestTimeout_data()
+    {
+        QTest::addColumn<bool>("fetch");
+        QTest::newRow("sign-in") << false;
+        QTest::newRow("fetch") << true;
+    }
+
+    // The server keeps the connection alive (heartbeats) but holds the reply back.
+    void unansweredRequestFailsAfterTheRequestTimeout()
+    {
+        QFETCH(bool, fetch);
+        ContextOptions options;
+        options.requestTimeoutMs = 400;
+        recreateServer(options);
+        if (fetch)
+            connectAndSignIn();
+        else
+            connectOnly();
+        m_sim->setReplyDelay(120000);
+        const int before = m_log->count();
+        QElapsedTimer timer;
+        timer.start();
+        if (fetch)
+            EventServer::instance()->fetchObjects();
+        else
+            EventServer::instance()->login();
+        QVERIFY(m_log->waitFor(before + 1, 5000));
+        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(m_log->names().mid(before), QStringList{fetch ? "fetchObjectsFailed" : "loginError"});
+        QCOMPARE(m_log->message(before), QString("No answer from the event server within 400 ms\nCode: 1012"));
+        QCOMPARE(AppState::instance()->loggedIn(), fetch);
+        // The connection itself is still good.
+        QVERIFY(EventServer::instance()->isConnected());
+        QCOMPARE(m_log->offGuiThread(), 0);
+    }
+
     void terminateChangesNothing()
     {
         connectAndSignIn();
@@ -485,6 +521,14 @@ private slots:
     }
 
 private:
+    void recreateServer(const ContextOptions &options)
+    {
+        m_log.reset();
+        EventServer::destroy();
+        EventServer::create(options);
+        m_log = std::make_unique<SignalLog>(EventServer::instance(), AppState::instance());
+    }
+
     void connectOnly()
     {
         EventServer::instance()->connectToES();

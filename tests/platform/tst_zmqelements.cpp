@@ -12,6 +12,7 @@
 #include <gst/app/gstappsink.h>
 #include <gst/base/gstbasesrc.h>
 #include <gst/gst.h>
+#include <zmq.h>
 
 namespace {
 
@@ -106,6 +107,7 @@ private slots:
     void restartedPublisherIsPickedUp();
     void badEndpointsReportErrors_data();
     void badEndpointsReportErrors();
+    void messagesAboveTheSizeLimitAreNeverDelivered();
 };
 
 void TestZmqElements::elementsAreRegisteredWithoutPluginPath()
@@ -275,6 +277,61 @@ void TestZmqElements::badEndpointsReportErrors()
     gst_object_unref(bus);
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
+}
+
+// A publisher alternating messages above and below the limit: the source holds
+// at most queue-length messages, and only those within max-message-size arrive.
+void TestZmqElements::messagesAboveTheSizeLimitAreNeverDelivered()
+{
+    GstElement *plain = gst_element_factory_make("zmqsrc", nullptr);
+    QVERIFY(plain);
+    gst_object_ref_sink(plain);
+    gint64 maxSize = 0;
+    int queue = 0;
+    g_object_get(plain, "max-message-size", &maxSize, "queue-length", &queue, nullptr);
+    gst_object_unref(plain);
+    QCOMPARE(maxSize, gint64(2 * 1024 * 1024));
+    QCOMPARE(queue, 64);
+
+    const int port = freeLoopbackPort();
+    QVERIFY(port > 0);
+    const QByteArray endpoint = QStringLiteral("tcp://127.0.0.1:%1").arg(port).toLatin1();
+    void *context = zmq_ctx_new();
+    void *publisher = zmq_socket(context, ZMQ_PUB);
+    const int linger = 0;
+    zmq_setsockopt(publisher, ZMQ_LINGER, &linger, sizeof linger);
+    QCOMPARE(zmq_bind(publisher, endpoint.constData()), 0);
+
+    Pipeline subscriber(QStringLiteral("zmqsrc name=src endpoint=\"%1\" max-message-size=1000 queue-length=4 ! "
+                                       "appsink name=sink sync=false")
+                            .arg(QString::fromLatin1(endpoint)));
+    QVERIFY(subscriber.element);
+    QVERIFY(subscriber.play());
+    GstAppSink *sink = GST_APP_SINK(subscriber.byName("sink"));
+    const QByteArray big(4000, 'B'), small(500, 'S');
+    int smallSeen = 0;
+    gsize largest = 0;
+    QElapsedTimer timer;
+    timer.start();
+    // Each big message costs the subscriber its connection; the small ones that
+    // follow arrive once it has connected again. Several rounds, so that big
+    // ones are sent while the subscriber is connected.
+    for (int round = 0; round < 6 || (smallSeen < 3 && timer.elapsed() < 10000); ++round) {
+        zmq_send(publisher, big.constData(), size_t(big.size()), ZMQ_DONTWAIT);
+        for (int i = 0; i < 25; ++i) {
+            zmq_send(publisher, small.constData(), size_t(small.size()), ZMQ_DONTWAIT);
+            while (GstSample *sample = gst_app_sink_try_pull_sample(sink, 20 * GST_MSECOND)) {
+                const gsize size = gst_buffer_get_size(gst_sample_get_buffer(sample));
+                largest = qMax(largest, size);
+                smallSeen += size == gsize(small.size()) ? 1 : 0;
+                gst_sample_unref(sample);
+            }
+        }
+    }
+    zmq_close(publisher);
+    zmq_ctx_term(context);
+    QVERIFY2(smallSeen >= 3, qPrintable(QString::number(smallSeen)));
+    QCOMPARE(largest, gsize(small.size()));
 }
 
 int main(int argc, char **argv)

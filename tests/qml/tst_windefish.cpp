@@ -9,6 +9,7 @@
 #include "support/lensreference.h"
 #include "support/uidriver.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QQmlComponent>
 #include <QQmlEngine>
@@ -74,6 +75,33 @@ private slots:
         QObject *prod = content()->findChild<QObject *>("prod");
         QVERIFY(prod);
         QCOMPARE(prod->property("source").toString(), source);
+    }
+
+    // A source that fails says so over the dewarped pane, and the picture comes
+    // once the source works: the producer builds its pipeline again.
+    void aFailingSourceIsShownOverThePaneUntilItWorks()
+    {
+        const QString path = m_dir.filePath("broken.avi");
+        QFile::remove(path);
+        {
+            QFile garbage(path);
+            QVERIFY(garbage.open(QIODevice::WriteOnly));
+            garbage.write(QByteArray(64 * 1024, '\x5a'));
+        }
+        auto stream = makeStream(path);
+        openWindow(stream.get());
+        QQuickItem *label = item(content(), "lblVideoError");
+        QVERIFY(label);
+        QTRY_VERIFY_WITH_TIMEOUT(label->isVisible(), 15000);
+        QVERIFY2(label->property("text").toString().startsWith("No picture: "),
+                 qPrintable(label->property("text").toString()));
+
+        QVERIFY(QFile::remove(path));
+        QVERIFY(QFile::copy(m_clip, path));
+        QObject *prod = content()->findChild<QObject *>("prod");
+        // Producer.Playing is 2.
+        QTRY_COMPARE_WITH_TIMEOUT(prod->property("state").toInt(), 2, 20000);
+        QVERIFY(!label->isVisible());
     }
 
     void slidersStartAtTheirDefaults()

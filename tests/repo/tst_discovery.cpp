@@ -5,6 +5,8 @@
 
 #include <QNetworkReply>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include <memory>
@@ -189,6 +191,65 @@ private slots:
         gateway->stop();
     }
 
+    // An answer that never ends: the headers, then one byte every 100 ms, so the
+    // connection is never idle for long.
+    void aTricklingGatewayIsCutOffAtTheRequestLimit()
+    {
+        QTcpServer peer;
+        QVERIFY(peer.listen(QHostAddress::LocalHost, 0));
+        QTimer trickle;
+        QList<QTcpSocket *> sockets;
+        connect(&peer, &QTcpServer::newConnection, &peer, [&] {
+            QTcpSocket *socket = peer.nextPendingConnection();
+            socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 1000000\r\n\r\n[");
+            sockets << socket;
+        });
+        connect(&trickle, &QTimer::timeout, &peer, [&] {
+            for (QTcpSocket *socket : qAsConst(sockets))
+                socket->write(" ");
+        });
+        trickle.start(100);
+
+        RepoObjects model;
+        model.setDiscoveryTimeout(600);
+        auto gw = makeGateway("1", "GW-TRICKLE", "127.0.0.1", peer.serverPort());
+        const ObjectList objects{gw, makeStream("11", gw, "GW-TRICKLE-S1")};
+        LogCapture log;
+        QElapsedTimer timer;
+        timer.start();
+        model.setObjects(objects);
+        QTRY_VERIFY_WITH_TIMEOUT(!log.texts().filter("when fetching data of Gateway GW-TRICKLE").isEmpty(), 5000);
+        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(
+            log.contains(QtWarningMsg,
+                         "Gateway 'Gateway GW-TRICKLE' did not answer its stream list within 600 ms; request aborted"));
+        verifyUntouched(objects);
+    }
+
+    // Gateway A answers with its own stream and with a serial of gateway B's.
+    void aGatewayAnswersForItsOwnStreamsOnly()
+    {
+        GatewayConfig config;
+        config.serial = "GW-A";
+        config.streams = {{"GW-A-S1", 5001}, {"GW-B-S1", 7001}};
+        GatewaySim gatewayA(config);
+        QVERIFY(gatewayA.start());
+        RepoObjects model;
+        auto a = makeGateway("1", "GW-A", "127.0.0.1", gatewayA.port());
+        auto b = makeGateway("2", "GW-B", "192.0.2.7", 0); // not asked
+        auto streamA = makeStream("11", a, "GW-A-S1");
+        auto streamB = makeStream("21", b, "GW-B-S1");
+        LogCapture log;
+        model.setObjects({a, b, streamA, streamB});
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains("Parsing streams done"), kWait);
+        QCOMPARE(streamA->zmqPort(), 5001);
+        QCOMPARE(streamB->zmqPort(), 0);
+        QCOMPARE(streamB->sourceUrl(), QString());
+        QVERIFY(log.contains(QtWarningMsg,
+                             "Gateway 'Gateway GW-A' named 'GW-B-S1', which is not one of its streams; skipped"));
+        QVERIFY(!log.contains("New zmqPort: 7001"));
+    }
+
     void aSlowGatewayWithinTheTimeOutIsApplied()
     {
         auto gateway = startGateway("GW-SLOW", 1);
@@ -306,8 +367,10 @@ private slots:
         QCOMPARE(log.count("no stream serial in registry"), 1);
         QCOMPARE(s1->zmqPort(), 0);
         QCOMPARE(s2->zmqPort(), 6002);
-        QCOMPARE(gw->zmqPort(), 6003);
-        QCOMPARE(gw->sourceUrl(), QString("zmq:tcp://192.0.2.5:6003"));
+        // The gateway is not one of its own streams.
+        QCOMPARE(gw->zmqPort(), 0);
+        QVERIFY(log.contains(QtWarningMsg,
+                             "Gateway 'Gateway GW-1' named 'GW-1', which is not one of its streams; skipped"));
 
         log.clear();
         model.parseStreams("[]", gw);

@@ -341,6 +341,34 @@ private slots:
         QCOMPARE(check.readAll(), content);
     }
 
+    // A save in the middle of restoring a large site's views would replace the
+    // views table by the part that is back; it is refused, and the next one,
+    // once all are back, writes them all.
+    void aSaveWhileViewsAreRestoredIsRefusedWithoutLoss()
+    {
+        Site site;
+        QVERIFY(site.database.open());
+        site.fill();
+        const int total = RepoObjViews::kRestoreSlice * 2 + 1;
+        QList<std::shared_ptr<ViewInfo>> saved;
+        for (int i = 0; i < total; ++i) {
+            auto info = std::make_shared<ViewInfo>();
+            info->serialStream = QStringLiteral("S-1");
+            info->name = QStringLiteral("View %1").arg(i);
+            saved << info;
+        }
+        site.views.restoreViews(saved);
+        QVERIFY(site.views.isRestoring());
+        LogCapture log;
+        QVERIFY(!site.database.save());
+        QVERIFY(log.contains(QtWarningMsg, "At: bool LocalDatabase::save()"));
+        QCOMPARE(FileInspector(site.path()).value("SELECT COUNT(*) FROM views").toInt(), 0);
+
+        QTRY_VERIFY(!site.views.isRestoring());
+        QVERIFY(site.database.save());
+        QCOMPARE(FileInspector(site.path()).value("SELECT COUNT(*) FROM views").toInt(), total);
+    }
+
     void savingBeforeOpeningFails()
     {
         Site site;

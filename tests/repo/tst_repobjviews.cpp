@@ -1,5 +1,6 @@
 #include "repo/objview.h"
 #include "repo/repobjviews.h"
+#include "repo/streamviews.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -12,7 +13,116 @@ class TestRepoObjViews : public QObject
 {
     Q_OBJECT
 
+    static std::shared_ptr<ViewInfo> info(const QString &serial, const QString &name, bool active = false)
+    {
+        auto record = std::make_shared<ViewInfo>();
+        record->serialStream = serial;
+        record->name = name;
+        record->roll = 1.5f;
+        record->isActive = active;
+        return record;
+    }
+
+    static QStringList names(const QAbstractItemModel &model)
+    {
+        QStringList result;
+        for (int row = 0; row < model.rowCount(); ++row)
+            result << model.data(model.index(row, 0), RepoObjViews::ViewNameRole).toString();
+        return result;
+    }
+
 private slots:
+    void savedViewsAreAppendedInOneModelChange()
+    {
+        RepoObjViews model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QVERIFY(model.appendView("Existing", "S-1", 0, 0, 0, 1));
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        const int appended = model.appendViews({info("S-1", "Existing"), info("S-1", "A", true), info("S-2", "A"),
+                                                info("S-1", "A"), nullptr, info("S-2", "B", true)});
+        QCOMPARE(appended, 3);
+        QCOMPARE(inserted.count(), 1);
+        QCOMPARE(inserted.at(0).at(1).toInt(), 1);
+        QCOMPARE(inserted.at(0).at(2).toInt(), 3);
+        QCOMPARE(names(model), (QStringList{"Existing", "A", "A", "B"}));
+        QCOMPARE(model.views().at(1)->isActive(), true);
+        QCOMPARE(model.views().at(2)->isActive(), false);
+        QCOMPARE(model.views().at(1)->roll(), 1.5f);
+        QCOMPARE(model.rowsOf("S-1"), (QVector<int>{0, 1}));
+        QCOMPARE(model.rowsOf("S-2"), (QVector<int>{2, 3}));
+        QCOMPARE(model.appendViews({info("S-2", "B")}), 0);
+        QCOMPARE(inserted.count(), 1);
+    }
+
+    // A large restore comes in slices, one model change each, the first at once.
+    void aLargeRestoreArrivesInSlices()
+    {
+        RepoObjViews model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const int slice = RepoObjViews::kRestoreSlice;
+        QList<std::shared_ptr<ViewInfo>> records;
+        for (int i = 0; i < 2 * slice + 5; ++i)
+            records << info(QStringLiteral("S-%1").arg(i % 3), QStringLiteral("v%1").arg(i));
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        QSignalSpy restoring(&model, &RepoObjViews::restoringChanged);
+        model.restoreViews(records);
+        QCOMPARE(model.rowCount(), slice);
+        QVERIFY(model.isRestoring());
+        // A view stored meanwhile, and one of the pending names, stored first.
+        QVERIFY(model.appendView("late", "S-0", 0, 0, 0, 1));
+        QVERIFY(model.appendView(QStringLiteral("v%1").arg(2 * slice), QStringLiteral("S-%1").arg(2 * slice % 3), 0, 0,
+                                 0, 1));
+        QTRY_VERIFY(!model.isRestoring());
+        QCOMPARE(model.rowCount(), 2 * slice + 5 + 1);
+        QCOMPARE(restoring.count(), 2);
+        QCOMPARE(inserted.count(), 5);
+        for (const auto &args : inserted)
+            QVERIFY(args.at(2).toInt() - args.at(1).toInt() < slice);
+
+        // A small one is in at once and never counts as restoring.
+        model.restoreViews({info("S-9", "x")});
+        QCOMPARE(model.rowCount(), 2 * slice + 7);
+        QCOMPARE(restoring.count(), 2);
+    }
+
+    // A stream's own list follows appends (one by one or in a batch), changes of
+    // its rows only, and writes viewIsActive through to the view model.
+    void aStreamsViewListFollowsTheViewModel()
+    {
+        RepoObjViews model;
+        model.appendViews({info("S-1", "a1"), info("S-2", "b1"), info("S-1", "a2")});
+        StreamViews stream;
+        QAbstractItemModelTester tester(&stream, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy counts(&stream, &StreamViews::countChanged);
+        stream.setObjectSerial("S-1");
+        QCOMPARE(names(stream), (QStringList{"a1", "a2"}));
+        QCOMPARE(stream.count(), 2);
+        QCOMPARE(counts.count(), 1);
+        QCOMPARE(stream.roleNames(), model.roleNames());
+
+        QSignalSpy inserted(&stream, &QAbstractItemModel::rowsInserted);
+        model.appendView("b2", "S-2", 0, 0, 0, 1);
+        QCOMPARE(inserted.count(), 0);
+        model.appendViews({info("S-1", "a3"), info("S-2", "b3"), info("S-1", "a4")});
+        QCOMPARE(inserted.count(), 1);
+        QCOMPARE(names(stream), (QStringList{"a1", "a2", "a3", "a4"}));
+        QCOMPARE(counts.count(), 2);
+
+        QSignalSpy changed(&stream, &QAbstractItemModel::dataChanged);
+        model.setData(model.index(1, 0), true, RepoObjViews::ViewIsActiveRole); // b1
+        QCOMPARE(changed.count(), 0);
+        QVERIFY(stream.setData(stream.index(1, 0), true, RepoObjViews::ViewIsActiveRole)); // a2
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toModelIndex().row(), 1);
+        QCOMPARE(model.views().at(2)->isActive(), true);
+        QVERIFY(!stream.setData(stream.index(1, 0), "x", RepoObjViews::ViewNameRole));
+
+        stream.setObjectSerial("S-2");
+        QCOMPARE(names(stream), (QStringList{"b1", "b2", "b3"}));
+        stream.setObjectSerial("S-none");
+        QCOMPARE(stream.count(), 0);
+    }
+
     void rolesAreNumberedFromUserRoleInDeclarationOrder()
     {
         RepoObjViews model;

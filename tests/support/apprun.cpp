@@ -1,6 +1,7 @@
 #include "apprun.h"
 
 #include "app/startup.h"
+#include "es/eventserver.h"
 
 #include <QtTest>
 
@@ -15,10 +16,12 @@ AppRun::~AppRun()
     stop();
 }
 
-bool AppRun::start()
+bool AppRun::start(const korvu::es::ContextOptions &esOptions)
 {
     stop();
     m_glSink = Startup::loadGlVideoItem();
+    // createSingletons() keeps the connector made here.
+    EventServer::create(esOptions);
     Startup::createSingletons();
     // Registrations are process-wide and their providers return the current
     // instances, so they are made once.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "es/korvues.h"
 #include "processinfo.h"
 
 #include <QQmlApplicationEngine>
@@ -21,7 +22,8 @@ public:
 
     // Loads the main document with the current directory as the program's
     // working directory (where settings.ini lives). Returns false on a load error.
-    bool start();
+    // esOptions set the event-server connector's time limits.
+    bool start(const korvu::es::ContextOptions &esOptions = korvu::es::ContextOptions());
     void stop();
     bool isRunning() const { return m_engine != nullptr; }
 

@@ -1,13 +1,20 @@
 // Producer: launch lines for every source form, property values kept out of the
 // launch syntax, the state machine on real pipelines and VideoInfo.
 #include "app/startup.h"
+#include "repo/logcapture.h"
+#include "support/freeport.h"
+#include "support/processinfo.h"
 #include "video/consumer.h"
 #include "video/producer.h"
 
 #include <QGuiApplication>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QtTest>
+#include <atomic>
 #include <gst/gst.h>
+#include <thread>
+#include <zmq.h>
 
 namespace {
 
@@ -46,6 +53,42 @@ GstElement *byName(Producer &producer, const char *name)
     return element;
 }
 
+// Publishes random bytes on a loopback ZeroMQ port, 256 KiB a millisecond, from a
+// thread of its own, until it is destroyed.
+class GarbagePublisher
+{
+public:
+    explicit GarbagePublisher(int port) : m_thread([this, port] { run(port); }) {}
+    ~GarbagePublisher()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+
+private:
+    void run(int port)
+    {
+        void *context = zmq_ctx_new();
+        void *socket = zmq_socket(context, ZMQ_PUB);
+        const int hwm = 4, linger = 0;
+        zmq_setsockopt(socket, ZMQ_SNDHWM, &hwm, sizeof hwm);
+        zmq_setsockopt(socket, ZMQ_LINGER, &linger, sizeof linger);
+        zmq_bind(socket, QStringLiteral("tcp://127.0.0.1:%1").arg(port).toLatin1().constData());
+        QByteArray chunk(256 * 1024, Qt::Uninitialized);
+        QRandomGenerator random(20);
+        random.fillRange(reinterpret_cast<quint32 *>(chunk.data()), chunk.size() / 4);
+        while (!m_stop) {
+            zmq_send(socket, chunk.constData(), size_t(chunk.size()), ZMQ_DONTWAIT);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        zmq_close(socket);
+        zmq_ctx_term(context);
+    }
+
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
 const QString kTemplate = QStringLiteral(" ! decodebin ! videoconvert ! video/x-raw,format=I420 ! typefind "
                                          "name=typefind ! appsink name=appsink drop=true max-buffers=1");
 
@@ -70,6 +113,7 @@ private slots:
     void unusableSourceStaysReady();
     void registrationLogsAndIgnoresUnknownConsumers();
     void destroyingWhilePlayingDetachesConsumers();
+    void garbageOnAZmqPortIsShownAndALaterPublisherIsPickedUp();
 };
 
 void TestProducer::launchLineForEverySourceForm_data()
@@ -373,6 +417,63 @@ void TestProducer::destroyingWhilePlayingDetachesConsumers()
     QTest::ignoreMessage(QtWarningMsg, "At: bool Consumer::start()");
     QTest::ignoreMessage(QtWarningMsg, "  Error: consumer \"C\" has no producer");
     QVERIFY(!consumer.start());
+}
+
+// Garbage before the first frame fails the pipeline: the producer says so, holds
+// a bounded amount of memory, and builds the pipeline again until a real
+// publisher on the same port is picked up.
+void TestProducer::garbageOnAZmqPortIsShownAndALaterPublisherIsPickedUp()
+{
+    const int port = freeLoopbackPort();
+    QVERIFY(port > 0);
+    const QString source = QStringLiteral("zmq:tcp://127.0.0.1:%1").arg(port);
+    const qint64 limitKiB = 256 * 1024;
+    Producer producer;
+    producer.setFirstFrameTimeout(2000);
+    LogCapture log;
+    const qint64 before = ProcessInfo::residentKiB();
+    qint64 peak = before;
+    {
+        GarbagePublisher garbage(port);
+        producer.setSource(source);
+        QVERIFY(producer.start());
+        // Sampled all along; a flood beyond the limit ends the wait early.
+        QElapsedTimer timer;
+        timer.start();
+        while (producer.errorText().isEmpty() && timer.elapsed() < 10000 && peak - before < limitKiB) {
+            QTest::qWait(50);
+            peak = qMax(peak, ProcessInfo::residentKiB());
+        }
+        QVERIFY2(producer.errorText().startsWith(QStringLiteral("No picture: ")), qPrintable(producer.errorText()));
+        // More garbage through a restart or two.
+        timer.restart();
+        while (timer.elapsed() < 3000 && peak - before < limitKiB) {
+            QTest::qWait(50);
+            peak = qMax(peak, ProcessInfo::residentKiB());
+        }
+    }
+    QVERIFY2(peak - before < limitKiB, qPrintable(QStringLiteral("grew by %1 MiB").arg((peak - before) / 1024)));
+    QCOMPARE(producer.state(), Producer::Ready);
+    const QString failed = QStringLiteral("Video source \"%1\" failed: ").arg(source);
+    QVERIFY2(!log.texts(QtWarningMsg).filter(failed).filter("; trying again in 1000 ms").isEmpty(),
+             qPrintable(log.texts(QtWarningMsg).join('\n')));
+
+    GstElement *publisher = gst_parse_launch(
+        QStringLiteral("videotestsrc is-live=true ! video/x-raw,width=320,height=240,framerate=15/1 ! "
+                       "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=15 ! mpegtsmux alignment=7 ! "
+                       "zmqsink endpoint=\"tcp://127.0.0.1:%1\"")
+            .arg(port)
+            .toUtf8()
+            .constData(),
+        nullptr);
+    QVERIFY(publisher);
+    gst_object_ref_sink(publisher);
+    gst_element_set_state(publisher, GST_STATE_PLAYING);
+    QTRY_COMPARE_WITH_TIMEOUT(producer.state(), Producer::Playing, 30000);
+    QCOMPARE(producer.errorText(), QString());
+    producer.stop();
+    gst_element_set_state(publisher, GST_STATE_NULL);
+    gst_object_unref(publisher);
 }
 
 int main(int argc, char **argv)

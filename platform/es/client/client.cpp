@@ -36,7 +36,7 @@ void ClientCore::startSignIn(std::shared_ptr<RequestState> request, const std::s
         fail(pending, ErrorCode::NotConnected, "Not connected to the event server");
         return;
     }
-    m_pending.emplace(id, std::move(pending));
+    track(id, std::move(pending));
 }
 
 void ClientCore::startGetObjects(std::shared_ptr<RequestState> request, Client::ObjectsSuccess onSuccess,
@@ -55,7 +55,35 @@ void ClientCore::startGetObjects(std::shared_ptr<RequestState> request, Client::
         fail(pending, ErrorCode::NotConnected, "Not connected to the event server");
         return;
     }
+    track(id, std::move(pending));
+}
+
+// A server that keeps the connection alive (heartbeats) but never answers would
+// otherwise leave the request, and whoever waits on it, pending for ever.
+void ClientCore::track(long long id, Pending pending)
+{
+    const int timeoutMs = connection->options.requestTimeoutMs;
+    pending.deadline = std::make_shared<asio::steady_timer>(connection->io, std::chrono::milliseconds(timeoutMs));
+    pending.deadline->async_wait([weak = weak_from_this(), id](const std::error_code &ec) {
+        auto self = weak.lock();
+        if (!ec && self)
+            self->expire(id);
+    });
     m_pending.emplace(id, std::move(pending));
+}
+
+void ClientCore::expire(long long id)
+{
+    auto it = m_pending.find(id);
+    if (it == m_pending.end())
+        return;
+    Pending done = std::move(it->second);
+    m_pending.erase(it);
+    connection->finishRequest(id);
+    const std::string message =
+        "No answer from the event server within " + std::to_string(connection->options.requestTimeoutMs) + " ms";
+    log(LogLevel::Warning, "Request " + std::to_string(id) + " failed: " + message);
+    fail(done, ErrorCode::RequestTimeout, message);
 }
 
 void ClientCore::fail(Pending &pending, int code, const std::string &message)
@@ -94,6 +122,7 @@ bool ClientCore::handleAnswer(long long id, const json &message, std::string *er
     Pending done = std::move(pending);
     m_pending.erase(it);
     connection->finishRequest(id);
+    done.deadline->cancel();
     auto okIt = message.find("ok");
     if (okIt == message.end() || !okIt->is_boolean()) {
         *error = "reply without an outcome";
@@ -185,8 +214,10 @@ void ClientCore::failAll(int code, const std::string &message)
     userId.store(0);
     auto pending = std::move(m_pending);
     m_pending.clear();
-    for (auto &entry : pending)
+    for (auto &entry : pending) {
+        entry.second.deadline->cancel();
         fail(entry.second, code, message);
+    }
 }
 
 ClientImpl::~ClientImpl()

@@ -123,8 +123,12 @@ private:
         bool fetch = false;
         std::vector<Object> objects;
         std::size_t frames = 0;
+        // Bounds the whole request, however busy the connection is meanwhile.
+        std::shared_ptr<asio::steady_timer> deadline;
     };
 
+    void track(long long id, Pending pending);
+    void expire(long long id);
     void fail(Pending &pending, int code, const std::string &message);
     void log(LogLevel level, const std::string &message);
 

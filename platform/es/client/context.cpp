@@ -11,6 +11,7 @@ ContextImpl::ContextImpl(const Logger &logger_, const ContextOptions &options_) 
     options.connectTimeoutMs = std::max(1, options.connectTimeoutMs);
     options.heartbeatIntervalMs = std::max(1, options.heartbeatIntervalMs);
     options.heartbeatTimeoutMs = std::max(options.heartbeatIntervalMs, options.heartbeatTimeoutMs);
+    options.requestTimeoutMs = std::max(1, options.requestTimeoutMs);
     options.maxFrameSize = std::max<std::size_t>(1024, std::min<std::size_t>(options.maxFrameSize, 0xffffffffu));
 }
 

@@ -1,0 +1,163 @@
+// The main window's lists with many views: a stream row creates only the view
+// rows in sight, lists exactly its own views, and follows views added later and
+// switched on through it.
+#include "app/startup.h"
+#include "repo/objectfactory.h"
+#include "repo/repobjviews.h"
+#include "repo/repoobjects.h"
+#include "support/uidriver.h"
+
+#include <QDir>
+#include <QQmlApplicationEngine>
+#include <QQuickWindow>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+using namespace UiDriver;
+
+namespace {
+
+const int kManyViews = 3000;
+
+std::shared_ptr<ViewInfo> viewInfo(const QString &serial, const QString &name)
+{
+    auto info = std::make_shared<ViewInfo>();
+    info->serialStream = serial;
+    info->name = name;
+    return info;
+}
+
+// Every item under root with the object name, in sight or not.
+QList<QQuickItem *> allItems(QQuickItem *root, const QString &name)
+{
+    QList<QQuickItem *> found;
+    const auto children = root->childItems();
+    for (QQuickItem *child : children) {
+        if (child->objectName() == name)
+            found << child;
+        found << allItems(child, name);
+    }
+    return found;
+}
+
+QStringList texts(const QList<QQuickItem *> &items)
+{
+    QStringList result;
+    for (QQuickItem *item : items)
+        result << item->property("text").toString();
+    result.sort();
+    return result;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        m_glSink = Startup::loadGlVideoItem();
+        Startup::createSingletons();
+        Startup::registerTypes();
+        Startup::registerSingletons();
+        m_engine = std::make_unique<QQmlApplicationEngine>();
+        Startup::setContextProperties(m_engine.get());
+        m_engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
+        QVERIFY(!m_engine->rootObjects().isEmpty());
+        m_main = qobject_cast<QQuickWindow *>(m_engine->rootObjects().constFirst());
+        QVERIFY(m_main);
+        // Signed in, as far as the lists are concerned: the login window (shown
+        // once its parent is) goes away.
+        QQuickWindow *login = window(m_main, "winLogin");
+        QVERIFY(QTest::qWaitForWindowExposed(login));
+        login->setVisible(false);
+        QVERIFY(QTest::qWaitForWindowExposed(m_main));
+        m_main->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(m_main));
+
+        // One gateway with a stream of two views, one of many and one of none.
+        auto gateway = makeGateway("1", "GW-1");
+        RepoObjects::instance()->setObjects({gateway, makeStream("11", gateway, "S-B"),
+                                             makeStream("12", gateway, "S-A"), makeStream("13", gateway, "S-C")});
+        QList<std::shared_ptr<ViewInfo>> views;
+        for (int i = 0; i < kManyViews; ++i)
+            views << viewInfo("S-A", QStringLiteral("a%1").arg(i));
+        views << viewInfo("S-B", "b1") << viewInfo("S-B", "b2");
+        QCOMPARE(RepoObjViews::instance()->appendViews(views), kManyViews + 2);
+        QTRY_COMPARE(item(m_main, "lstStreams")->property("count").toInt(), 3);
+    }
+
+    void cleanupTestCase()
+    {
+        Startup::destroySingletons();
+        m_engine.reset();
+        Startup::releaseGlVideoItem(m_glSink);
+        QDir::setCurrent(QDir::tempPath());
+    }
+
+    void onlyTheViewRowsInSightAreCreated()
+    {
+        QTRY_VERIFY(row("S-A") && row("S-B") && row("S-C"));
+        // Lists that grow with their content keep adding rows over a few frames.
+        QTest::qWait(1000);
+        const int created = allItems(m_main->contentItem(), "chkView").size();
+        QVERIFY2(created < 60, qPrintable(QString::number(created)));
+        QTRY_VERIFY(!visibleItems(item(row("S-A"), "lstViews"), "chkView").isEmpty());
+    }
+
+    void eachStreamListsItsOwnViews()
+    {
+        QTRY_COMPARE(texts(allItems(row("S-B"), "chkView")), (QStringList{"b1", "b2"}));
+        QVERIFY(!item(row("S-C"), "lstViews")->isVisible());
+
+        RepoObjViews::instance()->appendView("b3", "S-B", 0, 0, 0, 1);
+        RepoObjViews::instance()->appendView("c1", "S-C", 0, 0, 0, 1);
+        QTRY_COMPARE(texts(allItems(row("S-B"), "chkView")), (QStringList{"b1", "b2", "b3"}));
+        QTRY_VERIFY(item(row("S-C"), "lstViews")->isVisible());
+        QCOMPARE(texts(allItems(row("S-C"), "chkView")), QStringList{"c1"});
+    }
+
+    void switchingAViewOnReachesTheViewModel()
+    {
+        QQuickItem *b2 = nullptr;
+        QTRY_VERIFY((b2 = itemWithText(row("S-B"), "b2")));
+        QVERIFY(click(b2));
+        QTRY_VERIFY(b2->property("checked").toBool());
+        const auto &views = RepoObjViews::instance()->views();
+        QCOMPARE(views.at(kManyViews + 1)->name(), QStringLiteral("b2"));
+        QVERIFY(views.at(kManyViews + 1)->isActive());
+        QVERIFY(!views.at(kManyViews)->isActive());
+    }
+
+private:
+    QQuickItem *row(const QString &serial) const
+    {
+        for (QQuickItem *delegate : allItems(m_main->contentItem(), "streamDelegate")) {
+            QQuickItem *box = item(delegate, "chkStream");
+            if (box && box->property("text").toString() == QStringLiteral("Stream ") + serial)
+                return delegate;
+        }
+        return nullptr;
+    }
+
+    QTemporaryDir m_dir;
+    GstElement *m_glSink = nullptr;
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    QQuickWindow *m_main = nullptr;
+};
+
+int main(int argc, char **argv)
+{
+    Startup::initGStreamer(&argc, &argv);
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    QGuiApplication app(argc, argv);
+    TestMainWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_mainwindow.moc"
