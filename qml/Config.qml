@@ -8,7 +8,6 @@ Item {
 
     property alias languagesModel: _languagesModel
     property alias theme: _theme
-    property alias app: _app
 
     ListModel {
         id: _languagesModel
@@ -20,10 +19,5 @@ Item {
     QtObject {
         id: _theme
         property int defaultMargin: 5
-    }
-
-    QtObject {
-        id: _app
-        readonly property string settingsFile: "settings.ini"
     }
 }
