@@ -39,9 +39,9 @@ private slots:
                                    << m_root.filePath(QStringLiteral("xdg-data/quillon/objects.data"))
                                    << m_root.filePath(QStringLiteral("xdg-config/quillon/settings.ini"));
         // A copy of the executable elsewhere is no installed program: nothing moves.
-        QTest::newRow("copied executable") << m_root.filePath(QStringLiteral("prefix")) << false
-                                           << m_root.filePath(QStringLiteral("prefix/objects.data"))
-                                           << cwd + QStringLiteral("/settings.ini");
+        QTest::newRow("copied executable")
+            << m_root.filePath(QStringLiteral("prefix")) << false
+            << m_root.filePath(QStringLiteral("prefix/objects.data")) << cwd + QStringLiteral("/settings.ini");
     }
 
     void writableFilesFollowTheLayout()

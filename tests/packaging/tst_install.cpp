@@ -134,8 +134,7 @@ private slots:
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_DATA_HOME"), m_work.filePath(QStringLiteral("data")));
-        const Result run = runToEnd(installed(QStringLiteral("bin/ostrevan")),
-                                    ServerRun::testOptions(), 20000, env);
+        const Result run = runToEnd(installed(QStringLiteral("bin/ostrevan")), ServerRun::testOptions(), 20000, env);
         QVERIFY(run.finished);
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.output.contains(m_work.filePath(QStringLiteral("data/quillon/objects.data"))),
@@ -161,13 +160,12 @@ private slots:
         QVERIFY2(server.waitFor(QStringLiteral("Serving view \"front\"")), qPrintable(server.output()));
 
         // ffprobe sends DESCRIBE and reads the stream from the answer's session description.
-        const Result probe = runToEnd(QStringLiteral("ffprobe"),
-                                      {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-rtsp_transport"),
-                                       QStringLiteral("tcp"), QStringLiteral("-show_entries"),
-                                       QStringLiteral("stream=codec_name,width,height"), QStringLiteral("-of"),
-                                       QStringLiteral("csv=p=0"),
-                                       QStringLiteral("rtsp://127.0.0.1:%1/CAM-1/front").arg(port)},
-                                      30000);
+        const Result probe = runToEnd(
+            QStringLiteral("ffprobe"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-rtsp_transport"), QStringLiteral("tcp"),
+             QStringLiteral("-show_entries"), QStringLiteral("stream=codec_name,width,height"), QStringLiteral("-of"),
+             QStringLiteral("csv=p=0"), QStringLiteral("rtsp://127.0.0.1:%1/CAM-1/front").arg(port)},
+            30000);
         QVERIFY2(probe.finished && probe.exitCode == 0, qPrintable(probe.output + server.output()));
         QCOMPARE(probe.output.trimmed(), QStringLiteral("h264,320,180"));
     }

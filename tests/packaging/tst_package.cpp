@@ -54,11 +54,10 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        const Result cpack =
-            run(QStringLiteral(CPACK_COMMAND),
-                {QStringLiteral("--config"), QStringLiteral(QUILLON_BUILD_DIR "/CPackConfig.cmake"), QStringLiteral("-G"),
-                 QStringLiteral("DEB"), QStringLiteral("-B"), m_dir.path()},
-                200000);
+        const Result cpack = run(QStringLiteral(CPACK_COMMAND),
+                                 {QStringLiteral("--config"), QStringLiteral(QUILLON_BUILD_DIR "/CPackConfig.cmake"),
+                                  QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("-B"), m_dir.path()},
+                                 200000);
         QVERIFY2(cpack.ok, qPrintable(cpack.output));
         const QStringList debs = QDir(m_dir.path()).entryList({QStringLiteral("quillon_*.deb")}, QDir::Files);
         QCOMPARE(debs.size(), 1);
@@ -123,7 +122,8 @@ private slots:
               "./usr/share/applications/quillon.desktop", "./usr/share/icons/hicolor/scalable/apps/quillon.svg",
               "./usr/share/quillon/sites/demo.json", "./usr/share/quillon/ostrevan.env"})
             QTest::newRow(path) << QString::fromLatin1(path);
-        QTest::newRow("plug-in") << QStringLiteral("./usr/" QUILLON_INSTALL_LIBDIR "/gstreamer-1.0/libgstquillonzmq.so");
+        QTest::newRow("plug-in") << QStringLiteral("./usr/" QUILLON_INSTALL_LIBDIR
+                                                   "/gstreamer-1.0/libgstquillonzmq.so");
         QTest::newRow("library") << QStringLiteral("./usr/" QUILLON_INSTALL_LIBDIR "/quillon/libquillon.so");
     }
 
