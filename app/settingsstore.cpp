@@ -1,5 +1,7 @@
 #include "app/settingsstore.h"
 
+#include "app/apppaths.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -10,6 +12,11 @@ Q_LOGGING_CATEGORY(lcSettings, "quillon.settings")
 SettingsStore::SettingsStore(QObject *parent) : QObject(parent) {}
 
 SettingsStore::~SettingsStore() = default;
+
+QString SettingsStore::fileName() const
+{
+    return AppPaths::settingsPath();
+}
 
 bool SettingsStore::protect(const QString &fileName) const
 {

@@ -14,10 +14,14 @@
 class SettingsStore : public QObject
 {
     Q_OBJECT
+    // The login window's settings file (AppPaths::settingsPath()).
+    Q_PROPERTY(QString fileName READ fileName CONSTANT)
 
 public:
     explicit SettingsStore(QObject *parent = nullptr);
     ~SettingsStore() override;
+
+    QString fileName() const;
 
     // Creates the file when it is missing and makes it readable and writable by
     // its owner only (0600). Returns false, with a warning, when that fails.

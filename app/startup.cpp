@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/apppaths.h"
 #include "app/appstate.h"
 #include "app/i18n.h"
 #include "app/settingsstore.h"
@@ -101,9 +102,8 @@ void Startup::setContextProperties(QQmlEngine *engine)
     context->setContextProperty(QStringLiteral("isDebug"), true);
     // A bare name: the process controller looks for it beside our executable, then on PATH.
     context->setContextProperty(QStringLiteral("debugServerProgram"), QStringLiteral("ostrevan"));
-    // The stand-in reads the database that this program writes beside its own executable.
-    context->setContextProperty(QStringLiteral("debugServerArguments"),
-                                QStringList{QCoreApplication::applicationDirPath() + QStringLiteral("/objects.data")});
+    // The server reads the database that this program writes.
+    context->setContextProperty(QStringLiteral("debugServerArguments"), QStringList{AppPaths::databasePath()});
     context->setContextProperty(QStringLiteral("settingsStore"), new SettingsStore(engine));
 }
 

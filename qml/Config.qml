@@ -8,7 +8,6 @@ Item {
 
     property alias languagesModel: _languagesModel
     property alias theme: _theme
-    property alias app: _app
 
     ListModel {
         id: _languagesModel
@@ -22,10 +21,5 @@ Item {
         property int defaultMargin: 5
         // Tallest a stream's list of views grows before it scrolls.
         property int maxViewsHeight: 200
-    }
-
-    QtObject {
-        id: _app
-        readonly property string settingsFile: "settings.ini"
     }
 }

@@ -87,7 +87,7 @@ Window {
 
     function forgetCredentials() {
         credentialsSettings.sync()
-        settingsStore.removeKeys(Config.app.settingsFile, "credentials", ["username", "password"])
+        settingsStore.removeKeys(settingsStore.fileName, "credentials", ["username", "password"])
     }
 
     onVisibleChanged: {
@@ -106,7 +106,7 @@ Window {
 
     Component.onCompleted: {
         // The file may hold a password: readable and writable by its owner only.
-        settingsStore.protect(Config.app.settingsFile)
+        settingsStore.protect(settingsStore.fileName)
         if (chkRemember.checked) {
             txtUsername.text = settingsStore.value(Config.app.settingsFile, "credentials", "username")
             txtPassword.text = settingsStore.value(Config.app.settingsFile, "credentials", "password")
@@ -249,14 +249,14 @@ Window {
     Settings {
         id: applicationSettings
         category: "application"
-        fileName: Config.app.settingsFile
+        fileName: settingsStore.fileName
         property alias language: cbLanguage.currentIndex
     }
 
     Settings {
         id: credentialsSettings
         category: "credentials"
-        fileName: Config.app.settingsFile
+        fileName: settingsStore.fileName
         property alias host: txtHost.text
         property alias port: txtPort.text
         property alias remember: chkRemember.checked

@@ -1,11 +1,11 @@
 #include "repo/localdatabase.h"
 
+#include "app/apppaths.h"
 #include "repo/object.h"
 #include "repo/objview.h"
 #include "repo/repobjviews.h"
 #include "repo/repoobjects.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -33,7 +33,6 @@ const char *const kInsertView = "INSERT INTO views( serialStream,  name,  roll, 
                                 "  VALUES(:serialStream, :name, :roll, :tilt, :pan, :zoom, :isActive)";
 
 const char *const kDriver = "QSQLITE";
-const char *const kFileName = "/objects.data";
 // SQLite result codes of a lock held by another connection.
 const char *const kSqliteBusy = "5";
 const char *const kSqliteLocked = "6";
@@ -180,7 +179,7 @@ QString LocalDatabase::dataPath() const
 {
     if (!m_dataPath.isEmpty())
         return m_dataPath;
-    return QCoreApplication::applicationDirPath() + QLatin1String(kFileName);
+    return AppPaths::databasePath();
 }
 
 void LocalDatabase::setDataPath(const QString &path)

@@ -55,7 +55,7 @@ public:
     // The view records in the order of their rows in the file.
     QList<std::shared_ptr<ViewInfo>> orderedViewInfos() const;
 
-    // The file opened by open(): objects.data beside the executable unless set.
+    // The file opened by open(): AppPaths::databasePath() unless set.
     QString dataPath() const;
     void setDataPath(const QString &path);
     // How long a statement waits for a lock held by another process (the

@@ -1,6 +1,7 @@
 // ostrevan: the streaming server started by Quillon's main window. It reads objects.data and
 // serves every active view of every active fisheye stream of every active gateway.
 
+#include "app/apppaths.h"
 #include "platform/ostrevan/ostrevanserver.h"
 #include "platform/zmq/zmqelements.h"
 
@@ -11,8 +12,10 @@
 
 #include <gst/gst.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -20,31 +23,48 @@ namespace {
 
 int g_signalPipe[2] = {-1, -1};
 
-void onSignal(int)
+void onSignal(int signal)
 {
-    const char byte = 1;
+    const int savedErrno = errno;
+    const char byte = char(signal);
     ssize_t ignored = ::write(g_signalPipe[1], &byte, 1);
     (void)ignored;
+    errno = savedErrno;
 }
 
-// SIGTERM and SIGINT end the event loop, so that everything is shut down in order.
-void installSignalHandlers(QCoreApplication *app)
+// SIGTERM and SIGINT end the event loop, so that everything is shut down in order. SIGHUP (what
+// "systemctl reload" sends) re-reads the database at once, without waiting for the file watcher.
+void installSignalHandlers(QCoreApplication *app, OstrevanServer *server)
 {
-    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::fprintf(stderr, "ostrevan: cannot set up signal handling: %s\n", std::strerror(errno));
         return;
+    }
     auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, app);
-    QObject::connect(notifier, &QSocketNotifier::activated, app, [app] {
+    QObject::connect(notifier, &QSocketNotifier::activated, app, [app, server] {
+        bool stop = false;
+        bool reload = false;
         char byte;
         while (::read(g_signalPipe[0], &byte, 1) > 0) {
+            if (byte == SIGHUP)
+                reload = true;
+            else
+                stop = true;
         }
-        qInfo("Stopping");
-        app->quit();
+        if (stop) {
+            qInfo("Stopping");
+            app->quit();
+        } else if (reload) {
+            qInfo("SIGHUP: re-reading the database");
+            server->reload();
+        }
     });
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 bool positiveOption(const QCommandLineParser &parser, const QCommandLineOption &option, int min, int max, int *value)
@@ -72,12 +92,23 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "ostrevan: the ZeroMQ elements could not be registered\n");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ostrevan"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLON_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Streaming server for the views stored in objects.data."));
+    parser.setApplicationDescription(
+        QStringLiteral("Streaming server for the views stored in objects.data: every active view of every active "
+                       "fisheye stream of every active gateway, dewarped and served as H.264 over RTSP at "
+                       "rtsp://HOST:PORT/STREAM-SERIAL/VIEW-NAME.\n"
+                       "The file is re-read when it changes and at once on SIGHUP; SIGTERM or SIGINT end the "
+                       "server."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("database"),
-                                 QStringLiteral("The objects.data file (default: objects.data beside this program)."));
+                                 QStringLiteral("The objects.data file (default: %1).")
+                                     .arg(AppPaths::isInstalled()
+                                              ? QStringLiteral("$XDG_DATA_HOME/quillon/objects.data")
+                                              : QStringLiteral("objects.data beside this program")),
+                                 QStringLiteral("[database]"));
     const QCommandLineOption port(QStringLiteral("port"),
                                   QStringLiteral("RTSP port (default 8554; 0 picks a free one and logs it)."),
                                   QStringLiteral("port"));
@@ -96,9 +127,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption dewarp(QStringLiteral("dewarp"),
                                     QStringLiteral("auto (GPU through GL where it works, else CPU), gl or cpu."),
                                     QStringLiteral("mode"), QStringLiteral("auto"));
-    const QCommandLineOption stats(QStringLiteral("stats"),
-                                   QStringLiteral("Log frame counts of every stream and view every N seconds."),
-                                   QStringLiteral("seconds"));
+    const QCommandLineOption stats(
+        QStringLiteral("stats"),
+        QStringLiteral("Log frame counts of every stream and view every N seconds (default 0: never)."),
+        QStringLiteral("seconds"));
     parser.addOptions({port, address, width, height, fps, bitrate, dewarp, stats});
     parser.process(app);
 
@@ -129,17 +161,18 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "ostrevan: one database file at most, got %d arguments\n", int(positional.size()));
         return 2;
     }
-    options.databasePath = positional.isEmpty()
-                               ? QCoreApplication::applicationDirPath() + QStringLiteral("/objects.data")
-                               : QDir::current().absoluteFilePath(positional.first());
+    // The file that Quillon writes when it runs from the same place.
+    options.databasePath =
+        positional.isEmpty() ? AppPaths::databasePath() : QDir::current().absoluteFilePath(positional.first());
 
     OstrevanServer server(options);
+    // Before start(): a signal that comes while the first views are set up is not lost.
+    installSignalHandlers(&app, &server);
     QString error;
     if (!server.start(&error)) {
         std::fprintf(stderr, "ostrevan: %s\n", qUtf8Printable(error));
         return 1;
     }
-    installSignalHandlers(&app);
     const int status = app.exec();
     return status;
 }

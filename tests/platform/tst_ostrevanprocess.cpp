@@ -11,6 +11,9 @@
 
 #include <memory>
 
+#include <csignal>
+#include <sys/types.h>
+
 namespace {
 
 ObjectsFileSpec site()
@@ -91,6 +94,36 @@ private slots:
         from = run.outputSize();
         QVERIFY(ObjectsFileWriter::execOn(file, "DROP TABLE views"));
         QVERIFY2(run.waitFor(QStringLiteral("keeping the current views"), 10000, from), qPrintable(run.output()));
+        QCOMPARE(run.process().state(), QProcess::Running);
+    }
+
+    void reReadsTheFileAtOnceOnSighup()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("hup.data"));
+        ObjectsFileSpec spec = site();
+        QVERIFY(ObjectsFileWriter::write(file, spec));
+        ServerRun run(QStringList{file} + ServerRun::testOptions());
+        QVERIFY2(run.waitFor(QStringLiteral("Serving view \"Front door\"")), qPrintable(run.output()));
+
+        // A change that the file watcher cannot tell: same size, modification time put back.
+        const QDateTime modified = QFileInfo(file).lastModified();
+        const qint64 size = QFileInfo(file).size();
+        spec.views[0].name = QStringLiteral("Rear door!");
+        QVERIFY(ObjectsFileWriter::write(file, spec));
+        {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.setFileTime(modified, QFileDevice::FileModificationTime));
+        }
+        QCOMPARE(QFileInfo(file).size(), size);
+        QTest::qWait(1500);
+        QVERIFY2(!run.output().contains(QStringLiteral("Rear door!")), qPrintable(run.output()));
+
+        const int from = run.outputSize();
+        QCOMPARE(::kill(pid_t(run.process().processId()), SIGHUP), 0);
+        QVERIFY2(run.waitFor(QStringLiteral("Serving view \"Rear door!\""), 10000, from), qPrintable(run.output()));
+        QVERIFY2(run.output().mid(from).contains(QStringLiteral("Removed view \"Front door\"")),
+                 qPrintable(run.output()));
         QCOMPARE(run.process().state(), QProcess::Running);
     }
 

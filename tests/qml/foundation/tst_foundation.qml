@@ -55,7 +55,6 @@ Item {
             compare(Config.languagesModel.get(1).code, "pt_BR")
             compare(Config.languagesModel.get(1).name, "Portuguese")
             compare(Config.theme.defaultMargin, 5)
-            compare(Config.app.settingsFile, "settings.ini")
         }
 
         function test_appStateWritesFromQml() {

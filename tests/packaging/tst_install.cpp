@@ -1,0 +1,186 @@
+// cmake --install into a temporary prefix lays out a working program: the executables find their
+// libraries there, the server answers --version and serves a view over RTSP, the plug-in loads
+// from GStreamer's folder for the prefix, and writable data goes to the XDG folders.
+
+#include "objectsfilewriter.h"
+#include "serverrun.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Result
+{
+    bool finished = false;
+    int exitCode = -1;
+    QString output;
+};
+
+// Runs a program to its end, bounded in time; stdout and stderr together.
+Result runToEnd(const QString &program, const QStringList &arguments, int ms,
+                const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setProcessEnvironment(env);
+    process.start(program, arguments);
+    Result result;
+    result.finished = process.waitForFinished(ms);
+    if (!result.finished) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.output = QString::fromLocal8Bit(process.readAll());
+    return result;
+}
+
+const char *const kExecutables[] = {"Quillon", "ostrevan", "quillon-es-sim", "quillon-gateway-sim",
+                                    "quillon-fisheye-pub"};
+
+} // namespace
+
+class TestInstall : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_prefix;
+    QTemporaryDir m_work;
+
+    QString installed(const QString &relative) const { return m_prefix.filePath(relative); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_prefix.isValid() && m_work.isValid());
+        const Result install = runToEnd(QStringLiteral(CMAKE_COMMAND),
+                                        {QStringLiteral("--install"), QStringLiteral(QUILLON_BUILD_DIR),
+                                         QStringLiteral("--prefix"), m_prefix.path()},
+                                        60000);
+        QVERIFY2(install.finished && install.exitCode == 0, qPrintable(install.output));
+    }
+
+    void laysOutTheProgram_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("executable");
+        for (const char *name : kExecutables)
+            QTest::newRow(name) << QStringLiteral("bin/") + QLatin1String(name) << true;
+        const QString libdir = QStringLiteral(QUILLON_INSTALL_LIBDIR);
+        QTest::newRow("zmq plug-in") << libdir + QStringLiteral("/gstreamer-1.0/libgstquillonzmq.so") << false;
+        QTest::newRow("menu entry") << QStringLiteral("share/applications/quillon.desktop") << false;
+        QTest::newRow("icon") << QStringLiteral("share/icons/hicolor/scalable/apps/quillon.svg") << false;
+        QTest::newRow("demo site") << QStringLiteral("share/quillon/sites/demo.json") << false;
+        QTest::newRow("service") << QStringLiteral("lib/systemd/system/ostrevan.service") << false;
+    }
+
+    void laysOutTheProgram()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, executable);
+        const QFileInfo info(installed(path));
+        QVERIFY2(info.isFile(), qPrintable(info.filePath()));
+        QCOMPARE(info.isExecutable(), executable);
+    }
+
+    void executablesLoadTheirLibrariesFromThePrefix_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("linksOwnLibrary");
+        // The program and the server link libquillon, the event-server simulator the client library.
+        for (const char *name : kExecutables) {
+            const bool own = qstrcmp(name, "quillon-gateway-sim") != 0 && qstrcmp(name, "quillon-fisheye-pub") != 0;
+            QTest::newRow(name) << QString::fromLatin1(name) << own;
+        }
+    }
+
+    void executablesLoadTheirLibrariesFromThePrefix()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, linksOwnLibrary);
+        const Result ldd = runToEnd(QStringLiteral("ldd"), {installed(QStringLiteral("bin/") + name)}, 20000);
+        QVERIFY2(ldd.finished && ldd.exitCode == 0, qPrintable(ldd.output));
+        QVERIFY2(!ldd.output.contains(QStringLiteral("not found")), qPrintable(ldd.output));
+        // Our own libraries come from the prefix, never from the build folder.
+        const QRegularExpression own(QStringLiteral("lib(quillon|korvu_es)\\.so => (\\S+)"));
+        int found = 0;
+        for (auto it = own.globalMatch(ldd.output); it.hasNext(); ++found) {
+            const QString resolved = QFileInfo(it.next().captured(2)).canonicalFilePath();
+            QVERIFY2(resolved.startsWith(QFileInfo(m_prefix.path()).canonicalFilePath() + QLatin1Char('/')),
+                     qPrintable(ldd.output));
+        }
+        QVERIFY2(found > 0 || !linksOwnLibrary, qPrintable(ldd.output));
+    }
+
+    void serverTellsItsVersionAndEveryOption()
+    {
+        const QString ostrevan = installed(QStringLiteral("bin/ostrevan"));
+        const Result version = runToEnd(ostrevan, {QStringLiteral("--version")}, 20000);
+        QVERIFY2(version.finished && version.exitCode == 0, qPrintable(version.output));
+        QCOMPARE(version.output.trimmed(), QStringLiteral("ostrevan " QUILLON_VERSION));
+
+        const Result help = runToEnd(ostrevan, {QStringLiteral("--help")}, 20000);
+        QVERIFY2(help.finished && help.exitCode == 0, qPrintable(help.output));
+        for (const char *option : {"--port", "--address", "--width", "--height", "--fps", "--bitrate", "--dewarp",
+                                   "--stats", "--version", "--help", "database"})
+            QVERIFY2(help.output.contains(QLatin1String(option)), option);
+    }
+
+    void installedServerReadsTheXdgDataFolderByDefault()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_work.filePath(QStringLiteral("data")));
+        const Result run = runToEnd(installed(QStringLiteral("bin/ostrevan")), ServerRun::testOptions(), 20000, env);
+        QVERIFY(run.finished);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.output.contains(m_work.filePath(QStringLiteral("data/quillon/objects.data"))),
+                 qPrintable(run.output));
+    }
+
+    void installedServerAnswersRtsp()
+    {
+        const QString file = m_work.filePath(QStringLiteral("objects.data"));
+        ObjectsFileSpec spec;
+        spec.gateways = {{QStringLiteral("GW-1"), true}};
+        StreamRowSpec stream;
+        stream.serialGateway = QStringLiteral("GW-1");
+        stream.serial = QStringLiteral("CAM-1");
+        stream.url = QStringLiteral("testvideo:");
+        spec.streams = {stream};
+        spec.views = {{QStringLiteral("CAM-1"), QStringLiteral("front"), 0, 0, 0, 90, true}};
+        QVERIFY(ObjectsFileWriter::write(file, spec));
+
+        ServerRun server(QStringList{file} + ServerRun::testOptions(), installed(QStringLiteral("bin/ostrevan")));
+        const int port = server.waitForPort();
+        QVERIFY2(port > 0, qPrintable(server.output()));
+        QVERIFY2(server.waitFor(QStringLiteral("Serving view \"front\"")), qPrintable(server.output()));
+
+        // ffprobe sends DESCRIBE and reads the stream from the answer's session description.
+        const Result probe = runToEnd(
+            QStringLiteral("ffprobe"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-rtsp_transport"), QStringLiteral("tcp"),
+             QStringLiteral("-show_entries"), QStringLiteral("stream=codec_name,width,height"), QStringLiteral("-of"),
+             QStringLiteral("csv=p=0"), QStringLiteral("rtsp://127.0.0.1:%1/CAM-1/front").arg(port)},
+            30000);
+        QVERIFY2(probe.finished && probe.exitCode == 0, qPrintable(probe.output + server.output()));
+        QCOMPARE(probe.output.trimmed(), QStringLiteral("h264,320,180"));
+    }
+
+    void pluginLoadsFromGStreamersFolderForThePrefix()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        const QString folder = installed(QStringLiteral(QUILLON_INSTALL_LIBDIR "/gstreamer-1.0"));
+        env.insert(QStringLiteral("GST_PLUGIN_PATH"), folder);
+        env.insert(QStringLiteral("GST_REGISTRY"), m_work.filePath(QStringLiteral("registry.bin")));
+        const Result inspect = runToEnd(QStringLiteral("gst-inspect-1.0"), {QStringLiteral("zmqsrc")}, 30000, env);
+        QVERIFY2(inspect.finished && inspect.exitCode == 0, qPrintable(inspect.output));
+        QVERIFY2(inspect.output.contains(folder + QStringLiteral("/libgstquillonzmq.so")), qPrintable(inspect.output));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestInstall)
+#include "tst_install.moc"
