@@ -77,7 +77,7 @@ Window {
     // output prints every value it is handed.
     function storeCredential(key, value) {
         if (chkRemember.checked)
-            settingsStore.setValue(Config.app.settingsFile, "credentials", key, value)
+            settingsStore.setValue(settingsStore.fileName, "credentials", key, value)
     }
 
     function storeCredentials() {
@@ -108,8 +108,8 @@ Window {
         // The file may hold a password: readable and writable by its owner only.
         settingsStore.protect(settingsStore.fileName)
         if (chkRemember.checked) {
-            txtUsername.text = settingsStore.value(Config.app.settingsFile, "credentials", "username")
-            txtPassword.text = settingsStore.value(Config.app.settingsFile, "credentials", "password")
+            txtUsername.text = settingsStore.value(settingsStore.fileName, "credentials", "username")
+            txtPassword.text = settingsStore.value(settingsStore.fileName, "credentials", "password")
         } else {
             forgetCredentials()
         }
