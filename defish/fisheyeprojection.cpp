@@ -193,10 +193,9 @@ bool FisheyeProjection::aim(float x, float y, float u, float v, float *pan, floa
     const double t1 = wrapDegrees(a - beta);
     const double t2 = wrapDegrees(-a - beta);
     const double current = m_view.tilt * kPi / 180.0;
-    const double t = std::fabs(wrapDegrees(t1 * kPi / 180.0 - current)) <=
-                             std::fabs(wrapDegrees(t2 * kPi / 180.0 - current))
-                         ? t1
-                         : t2;
+    const double t =
+        std::fabs(wrapDegrees(t1 * kPi / 180.0 - current)) <= std::fabs(wrapDegrees(t2 * kPi / 180.0 - current)) ? t1
+                                                                                                                 : t2;
     const double tr = t * kPi / 180.0;
     const double qx = cx;
     const double qy = cy * std::cos(tr) + cz * std::sin(tr);

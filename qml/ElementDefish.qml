@@ -50,6 +50,54 @@ Item {
         consDefished.setUniforms(params)
     }
 
+    // Aiming by hand. The pan and tilt come from the lens model behind the overlay (dewrapArea),
+    // so the dewarped picture, the outline and the pointer agree.
+
+    // Turns the view so that fisheye position (x, y) shows at view point (u, v), both normalised;
+    // false where no pan and tilt do.
+    function aimAt(x, y, u, v) {
+        var turned = dewrapArea.aim(x, y, u, v)
+        if (turned.pan === undefined)
+            return false
+        sldPan.value = turned.pan
+        sldTilt.value = turned.tilt
+        return true
+    }
+
+    // Narrows (notches > 0) or widens the view by a tenth per notch, within the zoom slider's range.
+    function zoomBy(notches) {
+        sldZoom.value = Math.max(sldZoom.from, Math.min(sldZoom.to, sldZoom.value * Math.pow(0.9, notches)))
+    }
+
+    // Arrow keys turn by a degree (ten with Shift), + and - zoom.
+    function handleAimKey(event) {
+        var step = (event.modifiers & Qt.ShiftModifier) ? 10 : 1
+        switch (event.key) {
+        case Qt.Key_Left:
+            sldPan.value -= step
+            break
+        case Qt.Key_Right:
+            sldPan.value += step
+            break
+        case Qt.Key_Up:
+            sldTilt.value += step
+            break
+        case Qt.Key_Down:
+            sldTilt.value -= step
+            break
+        case Qt.Key_Plus:
+        case Qt.Key_Equal:
+            zoomBy(1)
+            break
+        case Qt.Key_Minus:
+            zoomBy(-1)
+            break
+        default:
+            return
+        }
+        event.accepted = true
+    }
+
     Component.onCompleted: console.assert(objectInstance, "ElementDefish: no stream object")
 
     Component.onDestruction: {
@@ -211,6 +259,23 @@ Item {
                     border.width: 1
                     border.color: "yellow"
                 }
+
+                // A double click inside the lens circle brings that point to the centre of the view.
+                MouseArea {
+                    id: maSource
+                    objectName: "maSource"
+                    anchors.fill: parent
+                    onDoubleClicked: {
+                        var x = mouse.x / width
+                        var y = mouse.y / height
+                        if (!dewrapArea.isInsideLens(x, y)) {
+                            console.log("Double click outside the lens circle ignored")
+                            return
+                        }
+                        if (!control.aimAt(x, y, 0.5, 0.5))
+                            console.log("No view reaches the clicked point")
+                    }
+                }
             }
 
             Rectangle {
@@ -228,6 +293,27 @@ Item {
                     id: videoWidgetDefished
                     objectName: "videoWidgetDefished"
                     anchors.fill: parent
+                }
+
+                // Dragging moves the picture with the pointer: the fisheye point grabbed stays under it.
+                MouseArea {
+                    id: maDefished
+                    objectName: "maDefished"
+                    anchors.fill: parent
+                    activeFocusOnTab: true
+                    cursorShape: pressed ? Qt.ClosedHandCursor : Qt.OpenHandCursor
+                    property point grabbed: Qt.point(NaN, NaN)
+
+                    onPressed: {
+                        forceActiveFocus()
+                        grabbed = dewrapArea.mapToFisheye(mouse.x / width, mouse.y / height)
+                    }
+                    onPositionChanged: {
+                        if (pressed && !isNaN(grabbed.x))
+                            control.aimAt(grabbed.x, grabbed.y, mouse.x / width, mouse.y / height)
+                    }
+                    onWheel: control.zoomBy(wheel.angleDelta.y / 120)
+                    Keys.onPressed: control.handleAimKey(event)
                 }
             }
         }
