@@ -333,6 +333,7 @@ Item {
 
         Flickable {
             id: flkParams
+            objectName: "flkParams"
             Layout.fillWidth: true
             Layout.fillHeight: true
             clip: true
@@ -344,13 +345,13 @@ Item {
 
             GridLayout {
                 id: gridParams
-                columns: 2
+                columns: 3
                 width: flkParams.width
 
                 Label {
                     text: qsTr("Params") + I18n.localeNotify
                     font.bold: true
-                    Layout.columnSpan: 2
+                    Layout.columnSpan: 3
                 }
 
                 Label {
@@ -365,6 +366,11 @@ Item {
                     value: 0
                     onValueChanged: updateParams()
                 }
+                ValueField {
+                    objectName: "valRoll"
+                    slider: sldRoll
+                    unit: "°"
+                }
 
                 Label {
                     text: qsTr("Tilt") + I18n.localeNotify
@@ -377,6 +383,11 @@ Item {
                     to: 180
                     value: 0
                     onValueChanged: updateParams()
+                }
+                ValueField {
+                    objectName: "valTilt"
+                    slider: sldTilt
+                    unit: "°"
                 }
 
                 Label {
@@ -391,6 +402,11 @@ Item {
                     value: 0
                     onValueChanged: updateParams()
                 }
+                ValueField {
+                    objectName: "valPan"
+                    slider: sldPan
+                    unit: "°"
+                }
 
                 Label {
                     text: qsTr("Zoom") + I18n.localeNotify
@@ -404,11 +420,16 @@ Item {
                     value: 20
                     onValueChanged: updateParams()
                 }
+                ValueField {
+                    objectName: "valZoom"
+                    slider: sldZoom
+                    unit: "°"
+                }
 
                 Label {
                     text: qsTr("Camera specs (global)") + I18n.localeNotify
                     font.bold: true
-                    Layout.columnSpan: 2
+                    Layout.columnSpan: 3
                 }
 
                 Label {
@@ -423,6 +444,12 @@ Item {
                     value: 50
                     onValueChanged: updateParams()
                 }
+                ValueField {
+                    objectName: "valCenterX"
+                    slider: sldCenterX
+                    unit: "%"
+                    note: qsTr("(%1 px)").arg(localProps.centerX.toFixed(1)) + I18n.localeNotify
+                }
 
                 Label {
                     text: qsTr("Center Y") + I18n.localeNotify
@@ -435,6 +462,12 @@ Item {
                     to: 100
                     value: 50
                     onValueChanged: updateParams()
+                }
+                ValueField {
+                    objectName: "valCenterY"
+                    slider: sldCenterY
+                    unit: "%"
+                    note: qsTr("(%1 px)").arg(localProps.centerY.toFixed(1)) + I18n.localeNotify
                 }
 
                 Label {
@@ -449,6 +482,12 @@ Item {
                     value: 50
                     onValueChanged: updateParams()
                 }
+                ValueField {
+                    objectName: "valRadius"
+                    slider: sldRadius
+                    unit: "%"
+                    note: qsTr("(%1 px)").arg(localProps.radius.toFixed(1)) + I18n.localeNotify
+                }
 
                 Label {
                     text: qsTr("FOV") + I18n.localeNotify
@@ -461,6 +500,11 @@ Item {
                     to: 270
                     value: 163
                     onValueChanged: updateParams()
+                }
+                ValueField {
+                    objectName: "valFOV"
+                    slider: sldFOV
+                    unit: "°"
                 }
             }
         }

@@ -9,6 +9,9 @@
 #include "repo/repobjviews.h"
 #include "support/lensreference.h"
 #include "support/uidriver.h"
+#include "video/consumer.h"
+
+#include <gst/gst.h>
 
 #include <QProcess>
 #include <QQmlComponent>
@@ -338,6 +341,86 @@ private slots:
         QCOMPARE(item(content(), "sldTilt")->property("value").toReal(), tilt);
     }
 
+    // A value typed into a slider's field moves the slider, clamped to its range, and reaches the
+    // overlay and the shader's uniforms; text that is no number changes nothing.
+    void typedValuesReachTheShaderAndTheOverlay_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("overlayProperty");
+        QTest::addColumn<QString>("uniform");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("pan") << "valPan"
+                             << "-37.5"
+                             << "pan"
+                             << "iPan" << -37.5;
+        QTest::newRow("tilt clamped") << "valTilt"
+                                      << "500"
+                                      << "tilt"
+                                      << "iTilt" << 180.0;
+        QTest::newRow("zoom clamped") << "valZoom"
+                                      << "0"
+                                      << "zoom"
+                                      << "iFov" << 1.0;
+        QTest::newRow("lens angle") << "valFOV"
+                                    << "190"
+                                    << "fov"
+                                    << "iCamFOV" << 190.0;
+        QTest::newRow("no number") << "valRoll"
+                                   << "x"
+                                   << "roll"
+                                   << "iRoll" << 0.0;
+    }
+
+    void typedValuesReachTheShaderAndTheOverlay()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, typed);
+        QFETCH(QString, overlayProperty);
+        QFETCH(QString, uniform);
+        QFETCH(double, expected);
+        auto stream = makeStream(m_clip);
+        openWindow(stream.get());
+        auto *defished = qobject_cast<Consumer *>(content()->findChild<QObject *>("consDefished"));
+        QVERIFY(defished);
+        QTRY_COMPARE_WITH_TIMEOUT(int(defished->state()), 2, 15000);
+        QQuickItem *value = item(content(), field);
+        QVERIFY(value);
+        QQuickItem *input = item(value, "field");
+        // The lower rows lie below the fold of the parameter list.
+        QQuickItem *list = item(content(), "flkParams");
+        QVERIFY(list);
+        auto *listContent = list->property("contentItem").value<QQuickItem *>();
+        const qreal below = qMax(0.0, listContent->height() - list->height());
+        list->setProperty("contentY", qMin(below, input->mapToItem(listContent, QPointF()).y()));
+        QVERIFY(typeInto(input, typed));
+        if (typed == "x")
+            QTest::ignoreMessage(QtDebugMsg, "Not a number: x");
+        QTest::keyClick(m_window, Qt::Key_Return);
+
+        QQuickItem *slider = item(content(), "sld" + field.mid(3));
+        QCOMPARE(slider->property("value").toDouble(), expected);
+        QCOMPARE(input->property("text").toString(), QString::number(expected, 'f', 1));
+        QCOMPARE(item(content(), "dewrapArea")->property(qPrintable(overlayProperty)).toDouble(), expected);
+        QCOMPARE(uniformOf(defished, uniform), expected);
+    }
+
+    // The lens centre and radius read in video pixels beside their percentages.
+    void lensGeometryReadsInVideoPixels()
+    {
+        auto stream = makeStream(m_clip);
+        openWindow(stream.get());
+        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("prod")->property("state").toInt(), 2, 15000);
+        QVERIFY(typeInto(item(item(content(), "valCenterX"), "field"), "25"));
+        QTest::keyClick(m_window, Qt::Key_Return);
+        const QList<QPair<const char *, QString>> shown = {{"valCenterX", "% (80.0 px)"},
+                                                           {"valCenterY", "% (120.0 px)"},
+                                                           {"valRadius", "% (160.0 px)"},
+                                                           {"valRoll", "°"}};
+        for (const auto &s : shown)
+            QCOMPARE(item(item(content(), s.first), "unit")->property("text").toString(), s.second);
+    }
+
     void okBeforeTheVideoSizeIsKnownKeepsTheStreamsGeometry()
     {
         auto stream = makeStream(m_dir.filePath("missing.mp4"));
@@ -405,6 +488,29 @@ private:
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window));
         QTRY_VERIFY(content());
+    }
+
+    // A float uniform as the defish consumer's glshader holds it; NaN where there is none.
+    static double uniformOf(Consumer *consumer, const QString &name)
+    {
+        double result = std::nan("");
+        GstElement *pipeline = consumer->pipeline();
+        if (!pipeline)
+            return result;
+        GstIterator *it = gst_bin_iterate_all_by_element_factory_name(GST_BIN(pipeline), "glshader");
+        GValue value = G_VALUE_INIT;
+        if (gst_iterator_next(it, &value) == GST_ITERATOR_OK) {
+            GstStructure *uniforms = nullptr;
+            g_object_get(g_value_get_object(&value), "uniforms", &uniforms, nullptr);
+            const GValue *held = uniforms ? gst_structure_get_value(uniforms, qPrintable(name)) : nullptr;
+            if (held && G_VALUE_HOLDS_FLOAT(held))
+                result = g_value_get_float(held);
+            if (uniforms)
+                gst_structure_free(uniforms);
+            g_value_unset(&value);
+        }
+        gst_iterator_free(it);
+        return result;
     }
 
     // The overlay's lens model, as it draws the outline.
