@@ -318,6 +318,33 @@ Item {
             }
         }
 
+        // How many video pixels stand behind one pixel of the dewarped view (drawn at the frame's
+        // width) at its centre and, at worst, on its edges; below 1 at the centre the view magnifies
+        // past what the source holds.
+        Label {
+            id: lblDensity
+            objectName: "lblDensity"
+            Layout.fillWidth: true
+            property real centre: densityAt([[0.5, 0.5]])
+            property real edges: densityAt([[0, 0.5], [1, 0.5], [0.5, 0], [0.5, 1], [0, 0], [1, 0], [0, 1], [1, 1]])
+            readonly property bool magnified: centre > 0 && centre < 1.0
+            function densityAt(points) {
+                // Named so that the binding follows every change of the lens or the view.
+                var changes = [dewrapArea.width, dewrapArea.height, dewrapArea.centerX, dewrapArea.centerY,
+                               dewrapArea.radius, dewrapArea.fov, dewrapArea.roll, dewrapArea.tilt,
+                               dewrapArea.pan, dewrapArea.zoom]
+                var least = Infinity
+                for (var i = 0; i < points.length; ++i)
+                    least = Math.min(least, dewrapArea.sourcePixelsPerViewPixel(points[i][0], points[i][1],
+                                                                                dewrapArea.vidWidth))
+                return changes.length > 0 && isFinite(least) ? least : 0
+            }
+            visible: videoSizeKnown
+            color: magnified ? "red" : palette.windowText
+            text: qsTr("Source pixels per view pixel: %1 at the centre, %2 at the edges")
+                  .arg(centre.toFixed(2)).arg(edges.toFixed(2)) + I18n.localeNotify
+        }
+
         RowLayout {
             Layout.fillWidth: true
 

@@ -421,6 +421,29 @@ private slots:
             QCOMPARE(item(item(content(), s.first), "unit")->property("text").toString(), s.second);
     }
 
+    // Beside the dewarped pane: video pixels per view pixel at the centre, from the lens model, in the
+    // warning colour once the view magnifies past the source.
+    void pixelDensityFollowsTheZoom()
+    {
+        auto stream = makeStream(m_clip);
+        openWindow(stream.get());
+        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("prod")->property("state").toInt(), 2, 15000);
+        QQuickItem *label = item(content(), "lblDensity");
+        QVERIFY(label);
+        for (const double zoom : {5.0, 120.0}) {
+            QVERIFY(item(content(), "sldZoom")->setProperty("value", zoom));
+            // Straight down the lens axis: the lens's radius over half its angle, times the view's plane
+            // width over the 320 pixels the view is drawn at.
+            const double expected = 160.0 / (163.0 / 2 * M_PI / 180) * 2 * std::tan(zoom / 2 * M_PI / 180) / 320.0;
+            QTRY_VERIFY2(qAbs(label->property("centre").toDouble() - expected) < 0.01 * expected,
+                         qPrintable(label->property("text").toString()));
+            QVERIFY(label->property("edges").toDouble() < label->property("centre").toDouble());
+            QVERIFY(label->property("text").toString().contains(QString::number(expected, 'f', 2)));
+            const bool magnified = expected < 1.0;
+            QCOMPARE(label->property("color").value<QColor>() == QColor("red"), magnified);
+        }
+    }
+
     void okBeforeTheVideoSizeIsKnownKeepsTheStreamsGeometry()
     {
         auto stream = makeStream(m_dir.filePath("missing.mp4"));
