@@ -13,10 +13,13 @@
 
 #include <gst/gst.h>
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickWindow>
+#include <QSettings>
 #include <QStyleHints>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -38,6 +41,8 @@ private slots:
         Startup::registerTypes();
         Startup::registerSingletons();
         QVERIFY(m_dir.isValid());
+        // The window keeps its geometry in settings.ini in the working folder.
+        QVERIFY(QDir::setCurrent(m_dir.path()));
         // A short MJPEG clip: decodable by decodebin with the base and good plug-ins.
         m_clip = m_dir.filePath("clip.avi");
         const int rc =
@@ -50,11 +55,17 @@ private slots:
     void cleanupTestCase()
     {
         closeWindow();
+        QDir::setCurrent(QDir::tempPath());
         Startup::destroySingletons();
         Startup::releaseGlVideoItem(m_glSink);
     }
 
-    void cleanup() { closeWindow(); }
+    void cleanup()
+    {
+        closeWindow();
+        // Every test starts with the window's default geometry.
+        QFile::remove(m_dir.filePath(QStringLiteral("settings.ini")));
+    }
 
     void producerSourceFollowsTheStreamAddress_data()
     {
@@ -442,6 +453,38 @@ private slots:
             const bool magnified = expected < 1.0;
             QCOMPARE(label->property("color").value<QColor>() == QColor("red"), magnified);
         }
+    }
+
+    // A larger window gives larger panes of the video's shape; its size and position are in
+    // settings.ini and come back on the next start.
+    void resizedWindowKeepsTheShapeAndItsGeometrySurvivesARestart()
+    {
+        auto stream = makeStream(m_clip);
+        openWindow(stream.get());
+        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("prod")->property("state").toInt(), 2, 15000);
+        QQuickItem *source = item(content(), "rcSourcePane");
+        QQuickItem *defished = item(content(), "rcDefishedPane");
+        QTRY_VERIFY(qAbs(source->width() / source->height() - 320.0 / 240.0) < 0.02);
+        const qreal before = source->width();
+
+        const QRect geometry(130, 70, 900, 760);
+        m_window->setGeometry(geometry);
+        for (QQuickItem *pane : {source, defished}) {
+            QTRY_VERIFY2(
+                pane->width() > 1.5 * before && qAbs(pane->width() / pane->height() - 320.0 / 240.0) < 0.02,
+                qPrintable(QStringLiteral("%1: %2x%3").arg(pane->objectName()).arg(pane->width()).arg(pane->height())));
+        }
+        // The panes stay inside the window.
+        QVERIFY(source->mapToScene(QPointF(0, source->height())).y() < m_window->height());
+
+        closeWindow();
+        {
+            QSettings settings(m_dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+            QCOMPARE(settings.value("defishWindow/width").toInt(), geometry.width());
+            QCOMPARE(settings.value("defishWindow/height").toInt(), geometry.height());
+        }
+        openWindow(stream.get());
+        QCOMPARE(m_window->geometry(), geometry);
     }
 
     void okBeforeTheVideoSizeIsKnownKeepsTheStreamsGeometry()
