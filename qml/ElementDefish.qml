@@ -201,8 +201,6 @@ Item {
                 // pane needs an implicit width before it can fill the row.
                 implicitWidth: 100
                 Layout.fillWidth: true
-                // Leaves room below for the parameters when the window is wide and low.
-                Layout.maximumWidth: control.height * 0.55 * localProps.ratio
                 Layout.preferredHeight: width / localProps.ratio
                 border.width: 1
                 border.color: "green"
@@ -287,8 +285,6 @@ Item {
                 // pane needs an implicit width before it can fill the row.
                 implicitWidth: 100
                 Layout.fillWidth: true
-                // Leaves room below for the parameters when the window is wide and low.
-                Layout.maximumWidth: control.height * 0.55 * localProps.ratio
                 Layout.preferredHeight: width / localProps.ratio
                 border.width: 1
                 border.color: "green"

@@ -17,8 +17,8 @@ Window {
     title: qsTr("Defish") + I18n.localeNotify
     modality: Qt.ApplicationModal
     flags: Qt.Dialog
-    width: 500
-    height: 500
+    width: 640
+    height: 640
     minimumWidth: 400
     minimumHeight: 400
 
