@@ -373,7 +373,8 @@ Item {
             GridLayout {
                 id: gridParams
                 columns: 3
-                width: flkParams.width
+                // Clear of the scroll bar.
+                width: flkParams.width - 12
 
                 Label {
                     text: qsTr("Params") + I18n.localeNotify
@@ -475,7 +476,7 @@ Item {
                     objectName: "valCenterX"
                     slider: sldCenterX
                     unit: "%"
-                    note: qsTr("(%1 px)").arg(localProps.centerX.toFixed(1)) + I18n.localeNotify
+                    note: qsTr("(%1 px)").arg(localProps.centerX.toFixed(0)) + I18n.localeNotify
                 }
 
                 Label {
@@ -494,7 +495,7 @@ Item {
                     objectName: "valCenterY"
                     slider: sldCenterY
                     unit: "%"
-                    note: qsTr("(%1 px)").arg(localProps.centerY.toFixed(1)) + I18n.localeNotify
+                    note: qsTr("(%1 px)").arg(localProps.centerY.toFixed(0)) + I18n.localeNotify
                 }
 
                 Label {
@@ -513,7 +514,7 @@ Item {
                     objectName: "valRadius"
                     slider: sldRadius
                     unit: "%"
-                    note: qsTr("(%1 px)").arg(localProps.radius.toFixed(1)) + I18n.localeNotify
+                    note: qsTr("(%1 px)").arg(localProps.radius.toFixed(0)) + I18n.localeNotify
                 }
 
                 Label {
