@@ -129,21 +129,35 @@ void DewrapArea::updateZoom(float z)
 
 FisheyeProjection DewrapArea::projection() const
 {
-    const float w = float(width());
-    const float h = float(height());
+    return projection(float(width()), float(height()));
+}
+
+FisheyeProjection DewrapArea::projection(float w, float h) const
+{
+    // The lens properties are in the item's pixels.
+    const float itemW = float(width());
+    const float itemH = float(height());
+    const float sx = itemW > 0.0f ? w / itemW : 0.0f;
+    const float sy = itemH > 0.0f ? h / itemH : 0.0f;
     FisheyeLens lens;
     lens.width = w;
     lens.height = h;
     lens.centerX = m_centerX;
     lens.centerY = m_centerY;
     lens.radius = m_radius;
+    if (w != itemW || h != itemH) {
+        lens.centerX = m_centerX * sx;
+        // centerY counts from the bottom row: h - 1 - centerY scales as a distance from the top.
+        lens.centerY = h - 1.0f - (itemH - 1.0f - m_centerY) * sy;
+        lens.radius = m_radius * sx;
+    }
     lens.fov = m_fov;
     FisheyeView view;
     view.roll = m_roll;
     view.tilt = m_tilt;
     view.pan = m_pan;
     view.fov = m_zoom;
-    view.ratio = w / h;
+    view.ratio = itemW / itemH;
     return FisheyeProjection(lens, view);
 }
 
@@ -156,6 +170,27 @@ QPointF DewrapArea::mapToFisheye(float u, float v) const
     float y = 0.0f;
     proj.viewToFisheye(u, v, &x, &y);
     return {x, y};
+}
+
+QVariantMap DewrapArea::aim(qreal x, qreal y, qreal u, qreal v) const
+{
+    float pan = 0.0f;
+    float tilt = 0.0f;
+    if (!projection().aim(float(x), float(y), float(u), float(v), &pan, &tilt))
+        return {};
+    return {{QStringLiteral("pan"), pan}, {QStringLiteral("tilt"), tilt}};
+}
+
+bool DewrapArea::isInsideLens(qreal x, qreal y) const
+{
+    return projection().isInsideLens(float(x), float(y));
+}
+
+qreal DewrapArea::sourcePixelsPerViewPixel(qreal u, qreal v, qreal outWidth) const
+{
+    if (m_vidWidth <= 0.0f || m_vidHeight <= 0.0f || width() <= 0.0 || height() <= 0.0)
+        return 0.0;
+    return projection(m_vidWidth, m_vidHeight).sourcePixelsPerViewPixel(float(u), float(v), float(outWidth));
 }
 
 QVector<QPointF> DewrapArea::outlinePoints() const

@@ -4,6 +4,7 @@
 
 #include <QPointF>
 #include <QQuickItem>
+#include <QVariantMap>
 #include <QVector>
 
 class QSGGeometryNode;
@@ -63,7 +64,17 @@ public:
 
     // View point (u, v) in the unit square (u = 0 left, v = 0 upper edge) to a position in the item
     // normalised to its width and height. NaN while the item, the lens angle or the view ratio is 0.
-    QPointF mapToFisheye(float u, float v) const;
+    Q_INVOKABLE QPointF mapToFisheye(float u, float v) const;
+
+    // Aiming by hand, in the same normalised positions as mapToFisheye(): the pan and tilt ({"pan",
+    // "tilt"}, degrees) that bring fisheye position (x, y) to view point (u, v) with roll and zoom kept,
+    // or an empty map where none does or the item cannot project (FisheyeProjection::aim()).
+    Q_INVOKABLE QVariantMap aim(qreal x, qreal y, qreal u, qreal v) const;
+    // Whether fisheye position (x, y) lies inside the lens circle.
+    Q_INVOKABLE bool isInsideLens(qreal x, qreal y) const;
+    // Video pixels behind one pixel of a view outWidth pixels wide at view point (u, v); 0 while the
+    // video size is not known.
+    Q_INVOKABLE qreal sourcePixelsPerViewPixel(qreal u, qreal v, qreal outWidth) const;
 
     // The three point lists in view units, as painted: outline, arrow shaft, arrow head.
     QVector<QPointF> outlinePoints() const;
@@ -88,6 +99,8 @@ protected:
 private:
     // The lens and view of the current properties on the item's current size.
     FisheyeProjection projection() const;
+    // The same lens measured in pixels of a frame w x h instead of the item's.
+    FisheyeProjection projection(float w, float h) const;
     static void fillNode(QSGGeometryNode *node, const QVector<QPointF> &points, const FisheyeProjection &projection,
                          float w, float h);
 

@@ -1,5 +1,6 @@
 #include "defish/fisheyeprojection.h"
 
+#include <algorithm>
 #include <cmath>
 
 // Every expression below keeps the shader's operand order so that the 32-bit results match it
@@ -108,11 +109,8 @@ bool FisheyeProjection::sample(float u, float v, float *x, float *y) const
     return !(r > 1.0f || 2.0f * phi > m_lens.fov * kDegToRad || *x < 0.0f || *x > 1.0f || *y < 0.0f || *y > 1.0f);
 }
 
-bool FisheyeProjection::fisheyeToView(float x, float y, float *u, float *v) const
+FisheyeVec3 FisheyeProjection::lensRay(float x, float y) const
 {
-    if (!isValid() || m_lens.radius == 0.0f || m_dh == 0.0f)
-        return false;
-
     // Undo the lens model: offset from the circle centre in units of the frame width.
     const float dx = x - m_lens.centerX / m_lens.width;
     const float dy = (y - (m_lens.height - 1.0f - m_lens.centerY) / m_lens.height) / (m_lens.width / m_lens.height);
@@ -120,9 +118,18 @@ bool FisheyeProjection::fisheyeToView(float x, float y, float *u, float *v) cons
     const float theta = std::atan2(dy, dx);
     const float phi = r / (2.0f * m_lens.radius / m_lens.width) * (m_lens.fov * kDegToRad);
 
-    // Unit ray at angle phi from the depth axis, then the rotations undone in reverse order.
+    // Unit ray at angle phi from the depth axis.
     const float s = std::sin(phi);
-    FisheyeVec3 p{s * std::cos(theta), std::cos(phi), s * std::sin(theta)};
+    return {s * std::cos(theta), std::cos(phi), s * std::sin(theta)};
+}
+
+bool FisheyeProjection::fisheyeToView(float x, float y, float *u, float *v) const
+{
+    if (!isValid() || m_lens.radius == 0.0f || m_dh == 0.0f)
+        return false;
+
+    // The rotations undone in reverse order.
+    FisheyeVec3 p = lensRay(x, y);
     p = rotateZ(p, -m_view.pan * kDegToRad);
     p = rotateX(p, -m_view.tilt * kDegToRad);
     p = rotateY(p, -m_view.roll * kDegToRad);
@@ -135,4 +142,86 @@ bool FisheyeProjection::fisheyeToView(float x, float y, float *u, float *v) cons
     *u = (px + m_dh) / (2.0f * m_dh);
     *v = (pz + m_dv) / (2.0f * m_dv);
     return std::isfinite(*u) && std::isfinite(*v);
+}
+
+bool FisheyeProjection::isInsideLens(float x, float y) const
+{
+    if (!isValid())
+        return false;
+    const float dx = x - m_lens.centerX / m_lens.width;
+    const float dy = (y - (m_lens.height - 1.0f - m_lens.centerY) / m_lens.height) / (m_lens.width / m_lens.height);
+    return std::sqrt(dx * dx + dy * dy) <= m_lens.radius / m_lens.width;
+}
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// An angle in radians to degrees within -180 to 180.
+double wrapDegrees(double radians)
+{
+    return std::remainder(radians * 180.0 / kPi, 360.0);
+}
+
+} // namespace
+
+bool FisheyeProjection::aim(float x, float y, float u, float v, float *pan, float *tilt) const
+{
+    if (!isValid() || m_lens.radius == 0.0f || m_dh == 0.0f)
+        return false;
+    // Wanted: rotateZ(rotateX(c, tilt), pan) = d, with c the camera's ray through (u, v) after roll and d
+    // the ray the lens images at (x, y). Rotating about x leaves |c| and rotating about z leaves the z
+    // component, so tilt alone must give c the z component of d; pan then turns it about z onto d.
+    const FisheyeVec3 d = lensRay(x, y);
+    FisheyeVec3 p{-m_dh + u * 2.0f * m_dh, 1.0f, -m_dv + v * 2.0f * m_dv};
+    p = rotateY(p, m_view.roll * kDegToRad);
+    const double norm = std::sqrt(double(p.x) * p.x + double(p.y) * p.y + double(p.z) * p.z);
+    const double cx = p.x / norm;
+    const double cy = p.y / norm;
+    const double cz = p.z / norm;
+
+    // -cy sin t + cz cos t = rho cos(t + beta).
+    const double rho = std::sqrt(cy * cy + cz * cz);
+    if (!(rho > 0.0))
+        return false;
+    double ratio = d.z / rho;
+    if (std::fabs(ratio) > 1.0 + 1e-5)
+        return false;
+    ratio = std::max(-1.0, std::min(1.0, ratio));
+    const double beta = std::atan2(cy, cz);
+    const double a = std::acos(ratio);
+    const double t1 = wrapDegrees(a - beta);
+    const double t2 = wrapDegrees(-a - beta);
+    const double current = m_view.tilt * kPi / 180.0;
+    const double t =
+        std::fabs(wrapDegrees(t1 * kPi / 180.0 - current)) <= std::fabs(wrapDegrees(t2 * kPi / 180.0 - current)) ? t1
+                                                                                                                 : t2;
+    const double tr = t * kPi / 180.0;
+    const double qx = cx;
+    const double qy = cy * std::cos(tr) + cz * std::sin(tr);
+
+    // rotateZ turns (x, y) by -pan: pan = angle of q - angle of d.
+    double newPan = m_view.pan;
+    if (std::hypot(qx, qy) > 1e-6 && std::hypot(double(d.x), double(d.y)) > 1e-6)
+        newPan = wrapDegrees(std::atan2(qy, qx) - std::atan2(double(d.y), double(d.x)));
+    *pan = float(newPan);
+    *tilt = float(t);
+    return std::isfinite(*pan) && std::isfinite(*tilt);
+}
+
+float FisheyeProjection::sourcePixelsPerViewPixel(float u, float v, float outWidth) const
+{
+    if (!isValid() || !(outWidth > 0.0f))
+        return 0.0f;
+    const float outHeight = outWidth / m_view.ratio;
+    const float du = 1.0f / outWidth;
+    const float dv = 1.0f / outHeight;
+    float x0 = 0.0f, y0 = 0.0f, xu = 0.0f, yu = 0.0f, xv = 0.0f, yv = 0.0f;
+    viewToFisheye(u - 0.5f * du, v, &x0, &y0);
+    viewToFisheye(u + 0.5f * du, v, &xu, &yu);
+    const float horizontal = std::hypot((xu - x0) * m_lens.width, (yu - y0) * m_lens.height);
+    viewToFisheye(u, v - 0.5f * dv, &x0, &y0);
+    viewToFisheye(u, v + 0.5f * dv, &xv, &yv);
+    const float vertical = std::hypot((xv - x0) * m_lens.width, (yv - y0) * m_lens.height);
+    return 0.5f * (horizontal + vertical);
 }

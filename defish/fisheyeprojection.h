@@ -90,6 +90,26 @@ public:
     // or lens radius of 0. (u, v) may lie outside the unit square: the fisheye point is outside the view.
     bool fisheyeToView(float x, float y, float *u, float *v) const;
 
+    // Unit ray, in the lens's own frame (before the view's rotations), that the lens images at fisheye
+    // position (x, y). Meaningful only when isValid() and the lens radius is not 0.
+    FisheyeVec3 lensRay(float x, float y) const;
+
+    // Whether fisheye position (x, y) lies inside the lens circle (false on an invalid setting).
+    bool isInsideLens(float x, float y) const;
+
+    // Pan and tilt, in degrees within -180 to 180, that bring fisheye position (x, y) to view point
+    // (u, v) while roll and the view's field of view stay: what a drag on the picture and a click on the
+    // fisheye frame need. Of the two tilts that reach it, the one nearer the current tilt, so that a drag
+    // moves smoothly; the current pan stays where any pan would do. False on an invalid setting, a lens
+    // radius or view field of view of 0, or where no tilt brings the point to (u, v).
+    bool aim(float x, float y, float u, float v, float *pan, float *tilt) const;
+
+    // Source pixels behind one output pixel at view point (u, v): how far, in pixels of the lens's frame,
+    // the fisheye position moves for one pixel step of a view outWidth pixels wide (the mean of the
+    // horizontal and vertical steps). Below 1 the view magnifies past what the source holds. 0 on an
+    // invalid setting or an outWidth that is not positive.
+    float sourcePixelsPerViewPixel(float u, float v, float outWidth) const;
+
 private:
     FisheyeLens m_lens;
     FisheyeView m_view;

@@ -50,6 +50,54 @@ Item {
         consDefished.setUniforms(params)
     }
 
+    // Aiming by hand. The pan and tilt come from the lens model behind the overlay (dewrapArea),
+    // so the dewarped picture, the outline and the pointer agree.
+
+    // Turns the view so that fisheye position (x, y) shows at view point (u, v), both normalised;
+    // false where no pan and tilt do.
+    function aimAt(x, y, u, v) {
+        var turned = dewrapArea.aim(x, y, u, v)
+        if (turned.pan === undefined)
+            return false
+        sldPan.value = turned.pan
+        sldTilt.value = turned.tilt
+        return true
+    }
+
+    // Narrows (notches > 0) or widens the view by a tenth per notch, within the zoom slider's range.
+    function zoomBy(notches) {
+        sldZoom.value = Math.max(sldZoom.from, Math.min(sldZoom.to, sldZoom.value * Math.pow(0.9, notches)))
+    }
+
+    // Arrow keys turn by a degree (ten with Shift), + and - zoom.
+    function handleAimKey(event) {
+        var step = (event.modifiers & Qt.ShiftModifier) ? 10 : 1
+        switch (event.key) {
+        case Qt.Key_Left:
+            sldPan.value -= step
+            break
+        case Qt.Key_Right:
+            sldPan.value += step
+            break
+        case Qt.Key_Up:
+            sldTilt.value += step
+            break
+        case Qt.Key_Down:
+            sldTilt.value -= step
+            break
+        case Qt.Key_Plus:
+        case Qt.Key_Equal:
+            zoomBy(1)
+            break
+        case Qt.Key_Minus:
+            zoomBy(-1)
+            break
+        default:
+            return
+        }
+        event.accepted = true
+    }
+
     Component.onCompleted: console.assert(objectInstance, "ElementDefish: no stream object")
 
     Component.onDestruction: {
@@ -211,6 +259,23 @@ Item {
                     border.width: 1
                     border.color: "yellow"
                 }
+
+                // A double click inside the lens circle brings that point to the centre of the view.
+                MouseArea {
+                    id: maSource
+                    objectName: "maSource"
+                    anchors.fill: parent
+                    onDoubleClicked: {
+                        var x = mouse.x / width
+                        var y = mouse.y / height
+                        if (!dewrapArea.isInsideLens(x, y)) {
+                            console.log("Double click outside the lens circle ignored")
+                            return
+                        }
+                        if (!control.aimAt(x, y, 0.5, 0.5))
+                            console.log("No view reaches the clicked point")
+                    }
+                }
             }
 
             Rectangle {
@@ -243,7 +308,55 @@ Item {
                     horizontalAlignment: Text.AlignHCenter
                     verticalAlignment: Text.AlignVCenter
                 }
+
+                // Dragging moves the picture with the pointer: the fisheye point grabbed stays under it.
+                MouseArea {
+                    id: maDefished
+                    objectName: "maDefished"
+                    anchors.fill: parent
+                    activeFocusOnTab: true
+                    cursorShape: pressed ? Qt.ClosedHandCursor : Qt.OpenHandCursor
+                    property point grabbed: Qt.point(NaN, NaN)
+
+                    onPressed: {
+                        forceActiveFocus()
+                        grabbed = dewrapArea.mapToFisheye(mouse.x / width, mouse.y / height)
+                    }
+                    onPositionChanged: {
+                        if (pressed && !isNaN(grabbed.x))
+                            control.aimAt(grabbed.x, grabbed.y, mouse.x / width, mouse.y / height)
+                    }
+                    onWheel: control.zoomBy(wheel.angleDelta.y / 120)
+                    Keys.onPressed: control.handleAimKey(event)
+                }
             }
+        }
+
+        // How many video pixels stand behind one pixel of the dewarped view (drawn at the frame's
+        // width) at its centre and, at worst, on its edges; below 1 at the centre the view magnifies
+        // past what the source holds.
+        Label {
+            id: lblDensity
+            objectName: "lblDensity"
+            Layout.fillWidth: true
+            property real centre: densityAt([[0.5, 0.5]])
+            property real edges: densityAt([[0, 0.5], [1, 0.5], [0.5, 0], [0.5, 1], [0, 0], [1, 0], [0, 1], [1, 1]])
+            readonly property bool magnified: centre > 0 && centre < 1.0
+            function densityAt(points) {
+                // Named so that the binding follows every change of the lens or the view.
+                var changes = [dewrapArea.width, dewrapArea.height, dewrapArea.centerX, dewrapArea.centerY,
+                               dewrapArea.radius, dewrapArea.fov, dewrapArea.roll, dewrapArea.tilt,
+                               dewrapArea.pan, dewrapArea.zoom]
+                var least = Infinity
+                for (var i = 0; i < points.length; ++i)
+                    least = Math.min(least, dewrapArea.sourcePixelsPerViewPixel(points[i][0], points[i][1],
+                                                                                dewrapArea.vidWidth))
+                return changes.length > 0 && isFinite(least) ? least : 0
+            }
+            visible: videoSizeKnown
+            color: magnified ? "red" : palette.windowText
+            text: qsTr("Source pixels per view pixel: %1 at the centre, %2 at the edges")
+                  .arg(centre.toFixed(2)).arg(edges.toFixed(2)) + I18n.localeNotify
         }
 
         RowLayout {
@@ -261,6 +374,7 @@ Item {
 
         Flickable {
             id: flkParams
+            objectName: "flkParams"
             Layout.fillWidth: true
             Layout.fillHeight: true
             clip: true
@@ -272,13 +386,14 @@ Item {
 
             GridLayout {
                 id: gridParams
-                columns: 2
-                width: flkParams.width
+                columns: 3
+                // Clear of the scroll bar.
+                width: flkParams.width - 12
 
                 Label {
                     text: qsTr("Params") + I18n.localeNotify
                     font.bold: true
-                    Layout.columnSpan: 2
+                    Layout.columnSpan: 3
                 }
 
                 Label {
@@ -293,6 +408,11 @@ Item {
                     value: 0
                     onValueChanged: updateParams()
                 }
+                ValueField {
+                    objectName: "valRoll"
+                    slider: sldRoll
+                    unit: "°"
+                }
 
                 Label {
                     text: qsTr("Tilt") + I18n.localeNotify
@@ -305,6 +425,11 @@ Item {
                     to: 180
                     value: 0
                     onValueChanged: updateParams()
+                }
+                ValueField {
+                    objectName: "valTilt"
+                    slider: sldTilt
+                    unit: "°"
                 }
 
                 Label {
@@ -319,6 +444,11 @@ Item {
                     value: 0
                     onValueChanged: updateParams()
                 }
+                ValueField {
+                    objectName: "valPan"
+                    slider: sldPan
+                    unit: "°"
+                }
 
                 Label {
                     text: qsTr("Zoom") + I18n.localeNotify
@@ -332,11 +462,16 @@ Item {
                     value: 20
                     onValueChanged: updateParams()
                 }
+                ValueField {
+                    objectName: "valZoom"
+                    slider: sldZoom
+                    unit: "°"
+                }
 
                 Label {
                     text: qsTr("Camera specs (global)") + I18n.localeNotify
                     font.bold: true
-                    Layout.columnSpan: 2
+                    Layout.columnSpan: 3
                 }
 
                 Label {
@@ -351,6 +486,12 @@ Item {
                     value: 50
                     onValueChanged: updateParams()
                 }
+                ValueField {
+                    objectName: "valCenterX"
+                    slider: sldCenterX
+                    unit: "%"
+                    note: qsTr("(%1 px)").arg(localProps.centerX.toFixed(0)) + I18n.localeNotify
+                }
 
                 Label {
                     text: qsTr("Center Y") + I18n.localeNotify
@@ -363,6 +504,12 @@ Item {
                     to: 100
                     value: 50
                     onValueChanged: updateParams()
+                }
+                ValueField {
+                    objectName: "valCenterY"
+                    slider: sldCenterY
+                    unit: "%"
+                    note: qsTr("(%1 px)").arg(localProps.centerY.toFixed(0)) + I18n.localeNotify
                 }
 
                 Label {
@@ -377,6 +524,12 @@ Item {
                     value: 50
                     onValueChanged: updateParams()
                 }
+                ValueField {
+                    objectName: "valRadius"
+                    slider: sldRadius
+                    unit: "%"
+                    note: qsTr("(%1 px)").arg(localProps.radius.toFixed(0)) + I18n.localeNotify
+                }
 
                 Label {
                     text: qsTr("FOV") + I18n.localeNotify
@@ -389,6 +542,11 @@ Item {
                     to: 270
                     value: 163
                     onValueChanged: updateParams()
+                }
+                ValueField {
+                    objectName: "valFOV"
+                    slider: sldFOV
+                    unit: "°"
                 }
             }
         }

@@ -2,6 +2,7 @@ import QtQuick 2.13
 import QtQuick.Window 2.13
 import QtQuick.Controls 2.13
 import QtQuick.Layouts 1.13
+import Qt.labs.settings 1.0
 import korvu.converter 1.0
 
 // Dewarping window for one fisheye stream. The content, with its pipelines, is
@@ -16,8 +17,10 @@ Window {
     title: qsTr("Defish") + I18n.localeNotify
     modality: Qt.ApplicationModal
     flags: Qt.Dialog
-    width: 500
-    height: 500
+    width: 640
+    height: 640
+    minimumWidth: 400
+    minimumHeight: 400
 
     function handleShow() {
         console.assert(objectInstance, "WinDefish: no stream object")
@@ -63,6 +66,17 @@ Window {
             handleShow()
         else
             handleHide()
+    }
+
+    // Size and position as the operator left them.
+    Settings {
+        id: geometrySettings
+        category: "defishWindow"
+        fileName: Config.app.settingsFile
+        property alias x: control.x
+        property alias y: control.y
+        property alias width: control.width
+        property alias height: control.height
     }
 
     ColumnLayout {

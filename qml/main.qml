@@ -2,6 +2,7 @@ import QtQuick 2.13
 import QtQuick.Window 2.13
 import QtQuick.Controls 2.13
 import QtQuick.Layouts 1.13
+import Qt.labs.settings 1.0
 import korvu.converter 1.0
 import SortFilterProxyModel 0.2
 
@@ -14,6 +15,17 @@ ApplicationWindow {
     width: 400
     height: 600
     title: qsTr("Quillon") + I18n.localeNotify
+
+    // Size and position as the operator left them.
+    Settings {
+        id: geometrySettings
+        category: "mainWindow"
+        fileName: Config.app.settingsFile
+        property alias x: winMain.x
+        property alias y: winMain.y
+        property alias width: winMain.width
+        property alias height: winMain.height
+    }
 
     // Set while a save runs that "Start" asked for: the server starts only once
     // the save has succeeded, so it never runs on the previous file.

@@ -198,6 +198,93 @@ private slots:
         QVERIFY(proj.fisheyeToView((960.0f + 10.0f) / 1920.0f, 539.0f / 1080.0f, &u, &v));
         QVERIFY(u > 0.5f);
     }
+
+    void aimBringsTheFisheyePointToTheViewPoint_data()
+    {
+        QTest::addColumn<float>("roll");
+        QTest::addColumn<float>("tilt");
+        QTest::addColumn<float>("pan");
+        QTest::addColumn<float>("fov");
+        QTest::newRow("straight") << 0.0f << 0.0f << 0.0f << 60.0f;
+        QTest::newRow("rolled") << 25.0f << 0.0f << 0.0f << 60.0f;
+        QTest::newRow("all three") << -15.0f << 20.0f << 120.0f << 90.0f;
+        QTest::newRow("steep and narrow") << 5.0f << -70.0f << -150.0f << 10.0f;
+    }
+
+    // From any view, the point seen at one view point is aimed at another; the new view must show it
+    // there, and its tilt stays the one nearer the old tilt.
+    void aimBringsTheFisheyePointToTheViewPoint()
+    {
+        QFETCH(float, roll);
+        QFETCH(float, tilt);
+        QFETCH(float, pan);
+        QFETCH(float, fov);
+        const FisheyeView start = view(roll, tilt, pan, fov, 16.0f / 9.0f);
+        const FisheyeProjection proj(lens1920(), start);
+        const QList<QPointF> targets = {{0.5, 0.5}, {0.2, 0.3}, {0.8, 0.9}, {0.1, 0.9}};
+        for (const QPointF &from : targets) {
+            for (const QPointF &to : targets) {
+                float x = 0, y = 0, newPan = 0, newTilt = 0;
+                proj.viewToFisheye(float(from.x()), float(from.y()), &x, &y);
+                QVERIFY(proj.aim(x, y, float(to.x()), float(to.y()), &newPan, &newTilt));
+                QVERIFY(newPan >= -180.0f && newPan <= 180.0f && newTilt >= -180.0f && newTilt <= 180.0f);
+                FisheyeView turned = start;
+                turned.pan = newPan;
+                turned.tilt = newTilt;
+                const FisheyeProjection after(lens1920(), turned);
+                float ax = 0, ay = 0;
+                after.viewToFisheye(float(to.x()), float(to.y()), &ax, &ay);
+                QVERIFY2(std::fabs(ax - x) * 1920.0f < 0.05f && std::fabs(ay - y) * 1080.0f < 0.05f,
+                         qPrintable(QStringLiteral("(%1, %2) -> (%3, %4): pan %5 tilt %6 shows (%7, %8) for (%9, %10)")
+                                        .arg(from.x())
+                                        .arg(from.y())
+                                        .arg(to.x())
+                                        .arg(to.y())
+                                        .arg(newPan)
+                                        .arg(newTilt)
+                                        .arg(ax * 1920.0f)
+                                        .arg(ay * 1080.0f)
+                                        .arg(x * 1920.0f)
+                                        .arg(y * 1080.0f)));
+                if (from == to) {
+                    QVERIFY(std::fabs(std::remainder(newTilt - tilt, 360.0f)) < 0.01f);
+                    QVERIFY(std::fabs(std::remainder(newPan - pan, 360.0f)) < 0.01f);
+                }
+            }
+        }
+    }
+
+    void aimRefusesWhatNoTiltReaches()
+    {
+        // 60 degrees up, seen near the view's upper left corner, cannot reach its lower left corner: the
+        // ray through that corner never rises that far, whatever the tilt.
+        const FisheyeProjection proj(lens1920(), view(-15, 40, 120, 90, 16.0f / 9.0f));
+        float x = 0, y = 0, pan = 7, tilt = 7;
+        proj.viewToFisheye(0.2f, 0.3f, &x, &y);
+        QVERIFY(!proj.aim(x, y, 0.1f, 0.9f, &pan, &tilt));
+        QCOMPARE(pan, 7.0f);
+        QVERIFY(proj.aim(x, y, 0.1f, 0.4f, &pan, &tilt));
+    }
+
+    void lensCircleAndPixelDensity()
+    {
+        const FisheyeProjection proj(lens1920(), view(0, 0, 0, 90, 1));
+        QVERIFY(proj.isInsideLens(960.0f / 1920.0f, 539.0f / 1080.0f));
+        QVERIFY(proj.isInsideLens((960.0f + 499.0f) / 1920.0f, 539.0f / 1080.0f));
+        QVERIFY(!proj.isInsideLens((960.0f + 501.0f) / 1920.0f, 539.0f / 1080.0f));
+        QVERIFY(!proj.isInsideLens(960.0f / 1920.0f, (539.0f - 501.0f) / 1080.0f));
+
+        // At the centre of a straight view a ray dtheta off axis lands 500 / (pi / 2) pixels per radian
+        // from the centre; one output pixel of a 90 degree view n pixels wide spans 2 / n on the plane.
+        for (float outWidth : {100.0f, 1000.0f}) {
+            const float expected = 500.0f / (3.14159265f / 2.0f) * 2.0f / outWidth;
+            const float centre = proj.sourcePixelsPerViewPixel(0.5f, 0.5f, outWidth);
+            QVERIFY2(std::fabs(centre - expected) < 0.01f * expected, qPrintable(QString::number(centre)));
+            // Towards the corners the plane stretches more than the lens: fewer source pixels per output pixel.
+            QVERIFY(proj.sourcePixelsPerViewPixel(0.0f, 0.0f, outWidth) < centre);
+        }
+        QCOMPARE(proj.sourcePixelsPerViewPixel(0.5f, 0.5f, 0.0f), 0.0f);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestFisheyeProjection)

@@ -139,6 +139,13 @@ private slots:
         QQuickWindow *login = m_app.loginWindow();
         QVERIFY(chooseLanguage(login, "Portuguese"));
         QVERIFY(E2e::signIn(m_app, m_sim));
+        // The main window keeps the size and place the operator gives it.
+        const QRect geometry(150, 90, 520, 700);
+        m_app.mainWindow()->setGeometry(geometry);
+        QTRY_COMPARE(m_app.mainWindow()->geometry(), geometry);
+        QTRY_COMPARE(
+            QSettings(m_work->filePath("settings.ini"), QSettings::IniFormat).value("mainWindow/width").toInt(),
+            geometry.width());
         m_app.stop();
 
         // Second start in the same working folder.
@@ -154,6 +161,7 @@ private slots:
         // The remembered form signs in with one click.
         QVERIFY(click(item(login, "btnLogin")));
         QTRY_VERIFY_WITH_TIMEOUT(!login->isVisible(), 30000);
+        QCOMPARE(m_app.mainWindow()->geometry(), geometry);
     }
 
     // Last: it stops the simulator.

@@ -4,19 +4,28 @@
 // once, "Close" storing nothing, and the content torn down on every hide; the dewarped pane against
 // ffmpeg's v360 render of the same fisheye frame.
 #include "app/startup.h"
+#include "defish/fisheyeprojection.h"
 #include "repo/object.h"
 #include "repo/repobjviews.h"
 #include "support/lensreference.h"
 #include "support/uidriver.h"
+#include "video/consumer.h"
 
+#include <gst/gst.h>
+
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickWindow>
+#include <QSettings>
+#include <QStyleHints>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cmath>
 #include <memory>
+#include <tuple>
 
 using namespace UiDriver;
 
@@ -32,6 +41,8 @@ private slots:
         Startup::registerTypes();
         Startup::registerSingletons();
         QVERIFY(m_dir.isValid());
+        // The window keeps its geometry in settings.ini in the working folder.
+        QVERIFY(QDir::setCurrent(m_dir.path()));
         // A short MJPEG clip: decodable by decodebin with the base and good plug-ins.
         m_clip = m_dir.filePath("clip.avi");
         const int rc =
@@ -44,11 +55,17 @@ private slots:
     void cleanupTestCase()
     {
         closeWindow();
+        QDir::setCurrent(QDir::tempPath());
         Startup::destroySingletons();
         Startup::releaseGlVideoItem(m_glSink);
     }
 
-    void cleanup() { closeWindow(); }
+    void cleanup()
+    {
+        closeWindow();
+        // Every test starts with the window's default geometry.
+        QFile::remove(m_dir.filePath(QStringLiteral("settings.ini")));
+    }
 
     void producerSourceFollowsTheStreamAddress_data()
     {
@@ -247,7 +264,254 @@ private slots:
             reference.save(m_dir.filePath(QStringLiteral("pane-v360.png")));
             qInfo("Pictures kept in %s", qPrintable(m_dir.path()));
         }
-        QVERIFY2(db >= 18.0 && mirroredDb < db - 6.0, qPrintable(QStringLiteral("%1 dB, mirror %2 dB").arg(db).arg(mirroredDb)));
+        QVERIFY2(db >= 18.0 && mirroredDb < db - 6.0,
+                 qPrintable(QStringLiteral("%1 dB, mirror %2 dB").arg(db).arg(mirroredDb)));
+    }
+
+    // The dewarped pane aimed by hand: a drag keeps the grabbed point under the pointer as the lens
+    // model predicts, and the outline follows; the wheel and the keys zoom and turn within range.
+    void dragWheelAndKeysAimTheDewarpedPane()
+    {
+        auto stream = makeStream(m_clip);
+        openWindow(stream.get());
+        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("prod")->property("state").toInt(), 2, 15000);
+        QQuickItem *overlay = item(content(), "dewrapArea");
+        QQuickItem *pane = item(content(), "maDefished");
+        QVERIFY(overlay && pane);
+        QVERIFY(item(content(), "sldRoll")->setProperty("value", 10.0));
+        QVERIFY(item(content(), "sldTilt")->setProperty("value", 20.0));
+        QVERIFY(item(content(), "sldZoom")->setProperty("value", 60.0));
+        // The panes take the video's 4:3 shape once its size is known.
+        QTRY_VERIFY(qAbs(overlay->width() / overlay->height() - 320.0 / 240.0) < 0.02);
+
+        // Whole window pixels, as the pointer moves, expressed in view units of the pane.
+        const auto viewPoint = [pane](QPointF local) {
+            const QPointF snapped = pane->mapFromScene(pane->mapToScene(local).toPoint());
+            return QPointF(snapped.x() / pane->width(), snapped.y() / pane->height());
+        };
+        const QPointF from(pane->width() * 0.3, pane->height() * 0.4);
+        const QPointF to(pane->width() * 0.75, pane->height() * 0.8);
+        const QPointF u0 = viewPoint(from);
+        const QPointF u1 = viewPoint(to);
+        const FisheyeProjection before = projectionOf(overlay);
+        float x = 0, y = 0, pan = 0, tilt = 0;
+        before.viewToFisheye(float(u0.x()), float(u0.y()), &x, &y);
+        QVERIFY(before.aim(x, y, float(u1.x()), float(u1.y()), &pan, &tilt));
+
+        QVERIFY(dragAlong(pane, from, to, 12));
+        const qreal newPan = item(content(), "sldPan")->property("value").toReal();
+        const qreal newTilt = item(content(), "sldTilt")->property("value").toReal();
+        QVERIFY2(
+            qAbs(newPan - pan) < 0.01 && qAbs(newTilt - tilt) < 0.01,
+            qPrintable(QStringLiteral("pan %1 tilt %2, predicted %3 %4").arg(newPan).arg(newTilt).arg(pan).arg(tilt)));
+        // Dragging right and down turns the view left and up.
+        QVERIFY(newPan < 0 && newTilt > 20);
+        // The ray under the pointer now is the one grabbed: the point stayed under it.
+        const FisheyeProjection after = projectionOf(overlay);
+        QCOMPARE(after.view().pan, float(newPan));
+        const double degrees =
+            angleBetween(before.viewRay(float(u0.x()), float(u0.y())), after.viewRay(float(u1.x()), float(u1.y())));
+        QVERIFY2(degrees < 1.0, qPrintable(QString::number(degrees)));
+
+        // The wheel zooms by a tenth a notch, within 1 to 180 degrees.
+        QQuickItem *zoom = item(content(), "sldZoom");
+        QVERIFY(wheelAt(pane, to, 3));
+        QVERIFY(qAbs(zoom->property("value").toReal() - 60 * std::pow(0.9, 3)) < 1e-6);
+        QVERIFY(qAbs(overlay->property("zoom").toReal() - zoom->property("value").toReal()) < 1e-4);
+        QVERIFY(wheelAt(pane, to, 80));
+        QCOMPARE(zoom->property("value").toReal(), 1.0);
+        QVERIFY(wheelAt(pane, to, -80));
+        QCOMPARE(zoom->property("value").toReal(), 180.0);
+
+        // The drag gave the pane the keys: one degree, ten with Shift.
+        QTRY_VERIFY(pane->hasActiveFocus());
+        QVERIFY(item(content(), "sldZoom")->setProperty("value", 50.0));
+        const QList<std::tuple<Qt::Key, Qt::KeyboardModifiers, const char *, qreal>> keys = {
+            {Qt::Key_Right, Qt::NoModifier, "sldPan", 1},    {Qt::Key_Left, Qt::ShiftModifier, "sldPan", -10},
+            {Qt::Key_Up, Qt::NoModifier, "sldTilt", 1},      {Qt::Key_Down, Qt::ShiftModifier, "sldTilt", -10},
+            {Qt::Key_Plus, Qt::NoModifier, "sldZoom", -5.0}, {Qt::Key_Minus, Qt::NoModifier, "sldZoom", 5.0}};
+        for (const auto &k : keys) {
+            QQuickItem *slider = item(content(), std::get<2>(k));
+            const qreal was = slider->property("value").toReal();
+            QTest::keyClick(m_window, std::get<0>(k), std::get<1>(k));
+            QVERIFY2(qAbs(slider->property("value").toReal() - was - std::get<3>(k)) < 1e-6,
+                     qPrintable(QStringLiteral("%1: %2 -> %3")
+                                    .arg(std::get<2>(k))
+                                    .arg(was)
+                                    .arg(slider->property("value").toReal())));
+        }
+    }
+
+    // A double click inside the lens circle of the raw pane brings that point to the view's centre;
+    // outside it nothing turns.
+    void doubleClickOnTheRawPaneCentresThatPoint()
+    {
+        auto stream = makeStream(m_clip);
+        openWindow(stream.get());
+        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("prod")->property("state").toInt(), 2, 15000);
+        QQuickItem *overlay = item(content(), "dewrapArea");
+        QQuickItem *pane = item(content(), "maSource");
+        QVERIFY(overlay && pane);
+        QVERIFY(item(content(), "sldRoll")->setProperty("value", -15.0));
+        // The panes take the video's 4:3 shape once its size is known.
+        QTRY_VERIFY(qAbs(overlay->width() / overlay->height() - 320.0 / 240.0) < 0.02);
+
+        const QPoint target = pane->mapToScene(QPointF(pane->width() * 0.7, pane->height() * 0.3)).toPoint();
+        const QPointF local = pane->mapFromScene(target);
+        QVERIFY(doubleClickAt(pane, local));
+        QTRY_VERIFY(item(content(), "sldPan")->property("value").toReal() != 0.0);
+        const QPointF normalised = projectionCentre(overlay);
+        const QPointF centre(normalised.x() * overlay->width(), normalised.y() * overlay->height());
+        QVERIFY2((centre - local).manhattanLength() < 0.5,
+                 qPrintable(QStringLiteral("centre (%1, %2), clicked (%3, %4)")
+                                .arg(centre.x())
+                                .arg(centre.y())
+                                .arg(local.x())
+                                .arg(local.y())));
+
+        // The frame's corner lies outside the lens circle.
+        const qreal pan = item(content(), "sldPan")->property("value").toReal();
+        const qreal tilt = item(content(), "sldTilt")->property("value").toReal();
+        QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50);
+        QTest::ignoreMessage(QtDebugMsg, "Double click outside the lens circle ignored");
+        QVERIFY(doubleClickAt(pane, QPointF(3, 3)));
+        QCOMPARE(item(content(), "sldPan")->property("value").toReal(), pan);
+        QCOMPARE(item(content(), "sldTilt")->property("value").toReal(), tilt);
+    }
+
+    // A value typed into a slider's field moves the slider, clamped to its range, and reaches the
+    // overlay and the shader's uniforms; text that is no number changes nothing.
+    void typedValuesReachTheShaderAndTheOverlay_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("overlayProperty");
+        QTest::addColumn<QString>("uniform");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("pan") << "valPan"
+                             << "-37.5"
+                             << "pan"
+                             << "iPan" << -37.5;
+        QTest::newRow("tilt clamped") << "valTilt"
+                                      << "500"
+                                      << "tilt"
+                                      << "iTilt" << 180.0;
+        QTest::newRow("zoom clamped") << "valZoom"
+                                      << "0"
+                                      << "zoom"
+                                      << "iFov" << 1.0;
+        QTest::newRow("lens angle") << "valFOV"
+                                    << "190"
+                                    << "fov"
+                                    << "iCamFOV" << 190.0;
+        QTest::newRow("no number") << "valRoll"
+                                   << "x"
+                                   << "roll"
+                                   << "iRoll" << 0.0;
+    }
+
+    void typedValuesReachTheShaderAndTheOverlay()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, typed);
+        QFETCH(QString, overlayProperty);
+        QFETCH(QString, uniform);
+        QFETCH(double, expected);
+        auto stream = makeStream(m_clip);
+        openWindow(stream.get());
+        auto *defished = qobject_cast<Consumer *>(content()->findChild<QObject *>("consDefished"));
+        QVERIFY(defished);
+        QTRY_COMPARE_WITH_TIMEOUT(int(defished->state()), 2, 15000);
+        QQuickItem *value = item(content(), field);
+        QVERIFY(value);
+        QQuickItem *input = item(value, "field");
+        // The lower rows lie below the fold of the parameter list.
+        QQuickItem *list = item(content(), "flkParams");
+        QVERIFY(list);
+        auto *listContent = list->property("contentItem").value<QQuickItem *>();
+        const qreal below = qMax(0.0, listContent->height() - list->height());
+        list->setProperty("contentY", qMin(below, input->mapToItem(listContent, QPointF()).y()));
+        QVERIFY(typeInto(input, typed));
+        if (typed == "x")
+            QTest::ignoreMessage(QtDebugMsg, "Not a number: x");
+        QTest::keyClick(m_window, Qt::Key_Return);
+
+        QQuickItem *slider = item(content(), "sld" + field.mid(3));
+        QCOMPARE(slider->property("value").toDouble(), expected);
+        QCOMPARE(input->property("text").toString(), QString::number(expected, 'f', 1));
+        QCOMPARE(item(content(), "dewrapArea")->property(qPrintable(overlayProperty)).toDouble(), expected);
+        QCOMPARE(uniformOf(defished, uniform), expected);
+    }
+
+    // The lens centre and radius read in video pixels beside their percentages.
+    void lensGeometryReadsInVideoPixels()
+    {
+        auto stream = makeStream(m_clip);
+        openWindow(stream.get());
+        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("prod")->property("state").toInt(), 2, 15000);
+        QVERIFY(typeInto(item(item(content(), "valCenterX"), "field"), "25"));
+        QTest::keyClick(m_window, Qt::Key_Return);
+        const QList<QPair<const char *, QString>> shown = {{"valCenterX", "% (80 px)"},
+                                                           {"valCenterY", "% (120 px)"},
+                                                           {"valRadius", "% (160 px)"},
+                                                           {"valRoll", "°"}};
+        for (const auto &s : shown)
+            QCOMPARE(item(item(content(), s.first), "unit")->property("text").toString(), s.second);
+    }
+
+    // Beside the dewarped pane: video pixels per view pixel at the centre, from the lens model, in the
+    // warning colour once the view magnifies past the source.
+    void pixelDensityFollowsTheZoom()
+    {
+        auto stream = makeStream(m_clip);
+        openWindow(stream.get());
+        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("prod")->property("state").toInt(), 2, 15000);
+        QQuickItem *label = item(content(), "lblDensity");
+        QVERIFY(label);
+        for (const double zoom : {5.0, 120.0}) {
+            QVERIFY(item(content(), "sldZoom")->setProperty("value", zoom));
+            // Straight down the lens axis: the lens's radius over half its angle, times the view's plane
+            // width over the 320 pixels the view is drawn at.
+            const double expected = 160.0 / (163.0 / 2 * M_PI / 180) * 2 * std::tan(zoom / 2 * M_PI / 180) / 320.0;
+            QTRY_VERIFY2(qAbs(label->property("centre").toDouble() - expected) < 0.01 * expected,
+                         qPrintable(label->property("text").toString()));
+            QVERIFY(label->property("edges").toDouble() < label->property("centre").toDouble());
+            QVERIFY(label->property("text").toString().contains(QString::number(expected, 'f', 2)));
+            const bool magnified = expected < 1.0;
+            QCOMPARE(label->property("color").value<QColor>() == QColor("red"), magnified);
+        }
+    }
+
+    // A larger window gives larger panes of the video's shape; its size and position are in
+    // settings.ini and come back on the next start.
+    void resizedWindowKeepsTheShapeAndItsGeometrySurvivesARestart()
+    {
+        auto stream = makeStream(m_clip);
+        openWindow(stream.get());
+        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("prod")->property("state").toInt(), 2, 15000);
+        QQuickItem *source = item(content(), "rcSourcePane");
+        QQuickItem *defished = item(content(), "rcDefishedPane");
+        QTRY_VERIFY(qAbs(source->width() / source->height() - 320.0 / 240.0) < 0.02);
+        const qreal before = source->width();
+
+        const QRect geometry(130, 70, 1000, 900);
+        m_window->setGeometry(geometry);
+        for (QQuickItem *pane : {source, defished}) {
+            QTRY_VERIFY2(
+                pane->width() > 1.4 * before && qAbs(pane->width() / pane->height() - 320.0 / 240.0) < 0.02,
+                qPrintable(QStringLiteral("%1: %2x%3").arg(pane->objectName()).arg(pane->width()).arg(pane->height())));
+        }
+        // The panes stay inside the window.
+        QVERIFY(source->mapToScene(QPointF(0, source->height())).y() < m_window->height());
+
+        closeWindow();
+        {
+            QSettings settings(m_dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+            QCOMPARE(settings.value("defishWindow/width").toInt(), geometry.width());
+            QCOMPARE(settings.value("defishWindow/height").toInt(), geometry.height());
+        }
+        openWindow(stream.get());
+        QCOMPARE(m_window->geometry(), geometry);
     }
 
     void okBeforeTheVideoSizeIsKnownKeepsTheStreamsGeometry()
@@ -317,6 +581,64 @@ private:
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window));
         QTRY_VERIFY(content());
+    }
+
+    // A float uniform as the defish consumer's glshader holds it; NaN where there is none.
+    static double uniformOf(Consumer *consumer, const QString &name)
+    {
+        double result = std::nan("");
+        GstElement *pipeline = consumer->pipeline();
+        if (!pipeline)
+            return result;
+        GstIterator *it = gst_bin_iterate_all_by_element_factory_name(GST_BIN(pipeline), "glshader");
+        GValue value = G_VALUE_INIT;
+        if (gst_iterator_next(it, &value) == GST_ITERATOR_OK) {
+            GstStructure *uniforms = nullptr;
+            g_object_get(g_value_get_object(&value), "uniforms", &uniforms, nullptr);
+            const GValue *held = uniforms ? gst_structure_get_value(uniforms, qPrintable(name)) : nullptr;
+            if (held && G_VALUE_HOLDS_FLOAT(held))
+                result = g_value_get_float(held);
+            if (uniforms)
+                gst_structure_free(uniforms);
+            g_value_unset(&value);
+        }
+        gst_iterator_free(it);
+        return result;
+    }
+
+    // The overlay's lens model, as it draws the outline.
+    static FisheyeProjection projectionOf(QQuickItem *overlay)
+    {
+        FisheyeLens lens;
+        lens.width = float(overlay->width());
+        lens.height = float(overlay->height());
+        lens.centerX = overlay->property("centerX").toFloat();
+        lens.centerY = overlay->property("centerY").toFloat();
+        lens.radius = overlay->property("radius").toFloat();
+        lens.fov = overlay->property("fov").toFloat();
+        FisheyeView view;
+        view.roll = overlay->property("roll").toFloat();
+        view.tilt = overlay->property("tilt").toFloat();
+        view.pan = overlay->property("pan").toFloat();
+        view.fov = overlay->property("zoom").toFloat();
+        view.ratio = lens.width / lens.height;
+        return FisheyeProjection(lens, view);
+    }
+
+    // Where the view's centre lies on the fisheye frame, normalised.
+    static QPointF projectionCentre(QQuickItem *overlay)
+    {
+        float x = 0, y = 0;
+        projectionOf(overlay).viewToFisheye(0.5f, 0.5f, &x, &y);
+        return {x, y};
+    }
+
+    static double angleBetween(const FisheyeVec3 &a, const FisheyeVec3 &b)
+    {
+        const double dot = double(a.x) * b.x + double(a.y) * b.y + double(a.z) * b.z;
+        const double na = std::sqrt(double(a.x) * a.x + double(a.y) * a.y + double(a.z) * a.z);
+        const double nb = std::sqrt(double(b.x) * b.x + double(b.y) * b.y + double(b.z) * b.z);
+        return std::acos(std::min(1.0, dot / (na * nb))) * 180.0 / M_PI;
     }
 
     void closeWindow()

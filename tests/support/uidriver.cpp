@@ -82,6 +82,44 @@ bool clickAt(QQuickItem *item, const QPointF &localPos)
     return true;
 }
 
+bool doubleClickAt(QQuickItem *item, const QPointF &localPos)
+{
+    if (!item || !item->window() || !item->isVisible())
+        return false;
+    const QPoint scenePos = item->mapToScene(localPos).toPoint();
+    QTest::mouseDClick(item->window(), Qt::LeftButton, Qt::NoModifier, scenePos);
+    return true;
+}
+
+bool dragAlong(QQuickItem *item, const QPointF &from, const QPointF &to, int steps)
+{
+    if (!item || !item->window() || !item->isVisible() || steps < 1)
+        return false;
+    QQuickWindow *win = item->window();
+    const QPointF start = item->mapToScene(from);
+    const QPointF end = item->mapToScene(to);
+    QTest::mousePress(win, Qt::LeftButton, Qt::NoModifier, start.toPoint());
+    for (int i = 1; i <= steps; ++i)
+        QTest::mouseMove(win, (start + (end - start) * (qreal(i) / steps)).toPoint(), 10);
+    QTest::mouseRelease(win, Qt::LeftButton, Qt::NoModifier, end.toPoint(), 10);
+    return true;
+}
+
+bool wheelAt(QQuickItem *item, const QPointF &localPos, int notches)
+{
+    if (!item || !item->window() || !item->isVisible())
+        return false;
+    const QPointF scenePos = item->mapToScene(localPos);
+    const QPointF globalPos = item->window()->mapToGlobal(scenePos.toPoint());
+    const int step = notches < 0 ? -120 : 120;
+    for (int i = 0; i < qAbs(notches); ++i) {
+        QWheelEvent event(scenePos, globalPos, QPoint(), QPoint(0, step), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QGuiApplication::sendEvent(item->window(), &event);
+    }
+    return true;
+}
+
 bool click(QQuickItem *item)
 {
     if (!item)

@@ -26,6 +26,17 @@ QQuickItem *itemWithText(QQuickItem *root, const QString &text);
 bool click(QQuickItem *item);
 bool clickAt(QQuickItem *item, const QPointF &localPos);
 
+// Double-clicks the given point of a visible item, in its own coordinates.
+bool doubleClickAt(QQuickItem *item, const QPointF &localPos);
+
+// Drags with the left button from one point of a visible item to another (its own coordinates), in
+// steps moves.
+bool dragAlong(QQuickItem *item, const QPointF &from, const QPointF &to, int steps = 8);
+
+// Turns the mouse wheel over the given point of a visible item by notches (positive: away from the
+// user), one event per notch.
+bool wheelAt(QQuickItem *item, const QPointF &localPos, int notches);
+
 // Gives a text field focus by clicking it, selects everything and types text; true once the field
 // holds expected (text itself when not given: a validator may drop some of the keys).
 bool typeInto(QQuickItem *field, const QString &text, const QString &expected = QString());
