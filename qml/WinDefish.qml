@@ -72,7 +72,7 @@ Window {
     Settings {
         id: geometrySettings
         category: "defishWindow"
-        fileName: Config.app.settingsFile
+        fileName: settingsStore.fileName
         property alias x: control.x
         property alias y: control.y
         property alias width: control.width

@@ -20,7 +20,7 @@ ApplicationWindow {
     Settings {
         id: geometrySettings
         category: "mainWindow"
-        fileName: Config.app.settingsFile
+        fileName: settingsStore.fileName
         property alias x: winMain.x
         property alias y: winMain.y
         property alias width: winMain.width
