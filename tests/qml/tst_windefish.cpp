@@ -451,10 +451,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("prod")->property("state").toInt(), 2, 15000);
         QVERIFY(typeInto(item(item(content(), "valCenterX"), "field"), "25"));
         QTest::keyClick(m_window, Qt::Key_Return);
-        const QList<QPair<const char *, QString>> shown = {{"valCenterX", "% (80 px)"},
-                                                           {"valCenterY", "% (120 px)"},
-                                                           {"valRadius", "% (160 px)"},
-                                                           {"valRoll", "°"}};
+        const QList<QPair<const char *, QString>> shown = {
+            {"valCenterX", "% (80 px)"}, {"valCenterY", "% (120 px)"}, {"valRadius", "% (160 px)"}, {"valRoll", "°"}};
         for (const auto &s : shown)
             QCOMPARE(item(item(content(), s.first), "unit")->property("text").toString(), s.second);
     }
