@@ -16,6 +16,7 @@
 #include "repo/repoobjects.h"
 #include "repo/streamviews.h"
 #include "video/consumer.h"
+#include "video/heaptrim.h"
 #include "video/processmanager.h"
 #include "video/producer.h"
 
@@ -32,6 +33,8 @@ const char *const kModule = "korvu.converter";
 
 void Startup::initGStreamer(int *argc, char ***argv)
 {
+    // Before GStreamer starts any thread.
+    HeapTrim::limitArenas();
     gst_init(argc, argv);
     // zmqsrc and zmqsink are built into the program: no plug-in path needed.
     if (!quillon_zmq_register_static())

@@ -10,8 +10,9 @@ typedef struct _GstElement GstElement;
 class Startup
 {
 public:
-    // Initialises GStreamer (which may consume its own options from argv) and
-    // registers the elements built into the program.
+    // Limits the malloc arenas (see HeapTrim::limitArenas), initialises
+    // GStreamer (which may consume its own options from argv) and registers the
+    // elements built into the program.
     static void initGStreamer(int *argc, char ***argv);
 
     // Creates one "qmlglsink" so that the GL sink plug-in, and with it the QML

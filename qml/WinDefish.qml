@@ -79,6 +79,46 @@ Window {
         property alias height: control.height
     }
 
+    // Closing takes the content down while the window still shows and hides it
+    // once the scene graph has synchronised again: only then does the render
+    // thread drop the video items' nodes, which hold the last frames and, through
+    // them, the pipelines' GL contexts. A window hidden first keeps all of that
+    // until it is next shown.
+    onClosing: {
+        if (!loader.item)
+            return
+        close.accepted = false
+        loader.source = ""
+        closeAfterSync.framesLeft = 2
+        closeAfterSync.restart()
+        control.update()
+    }
+
+    onFrameSwapped: {
+        if (!closeAfterSync.running)
+            return
+        // The first frame may have been synchronised before the content went.
+        if (--closeAfterSync.framesLeft > 0)
+            control.update()
+        else
+            closeAfterSync.finish()
+    }
+
+    // Closes regardless once the interval is over: a window that is not exposed
+    // renders no frames.
+    Timer {
+        id: closeAfterSync
+        property int framesLeft: 0
+        interval: 1000
+
+        function finish() {
+            stop()
+            control.close()
+        }
+
+        onTriggered: finish()
+    }
+
     ColumnLayout {
         anchors.fill: parent
         anchors.margins: Config.theme.defaultMargin

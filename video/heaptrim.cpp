@@ -32,6 +32,16 @@ void HeapTrim::schedule(std::chrono::milliseconds delay)
     });
 }
 
+void HeapTrim::limitArenas()
+{
+#if defined(__GLIBC__)
+    if (qEnvironmentVariableIsSet("MALLOC_ARENA_MAX"))
+        return;
+    if (mallopt(M_ARENA_MAX, kArenas) != 1)
+        qCWarning(lcHeapTrim, "could not limit the malloc arenas to %d", kArenas);
+#endif
+}
+
 bool HeapTrim::trimNow()
 {
 #if defined(__GLIBC__)

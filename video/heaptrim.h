@@ -21,6 +21,15 @@ public:
     // where the C library offers no trim.
     static bool trimNow();
 
+    // Caps the number of malloc arenas at kArenas, unless MALLOC_ARENA_MAX says
+    // otherwise. By default the C library gives threads up to eight arenas per
+    // core; every window's new streaming threads then spread their frames over
+    // them and each arena keeps its own resident pages, which a trim cannot
+    // return while a few live blocks remain in them, so the resident size climbs
+    // from one window to the next. Call before the first thread starts.
+    static void limitArenas();
+    static constexpr int kArenas = 2;
+
     // Long enough for the render thread to drop the last frame it showed.
     static constexpr std::chrono::milliseconds kDefaultDelay{500};
 };

@@ -4,6 +4,10 @@
 #include <QFile>
 #include <unistd.h>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace ProcessInfo {
 
 namespace {
@@ -75,6 +79,16 @@ qint64 residentKiB()
             return line.mid(6).trimmed().split(' ').first().toLongLong();
     }
     return -1;
+}
+
+qint64 heapInUseKiB()
+{
+#if defined(__GLIBC__)
+    const struct mallinfo2 info = mallinfo2();
+    return qint64((info.uordblks + info.hblkhd) / 1024);
+#else
+    return -1;
+#endif
 }
 
 } // namespace ProcessInfo

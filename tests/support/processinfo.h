@@ -12,4 +12,8 @@ QList<qint64> children(const QString &name, qint64 parent = -1);
 bool isAlive(qint64 pid);
 // Resident set size of this process in KiB.
 qint64 residentKiB();
+// Bytes the C library's allocator has handed out and not yet got back, in KiB;
+// unlike the resident size, free pages kept in its arenas do not count. -1 where
+// the C library does not tell.
+qint64 heapInUseKiB();
 } // namespace ProcessInfo
