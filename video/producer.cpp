@@ -124,11 +124,15 @@ struct BusWatch
 };
 
 // Runs on whatever thread posts; only errors matter, and nothing is left queued
-// on the bus (nobody pops it).
+// on the bus (nobody pops it). A sync handler that drops a message owns it: each
+// one is unreffed here, or it would keep the elements that posted it, and with
+// them the whole pipeline, alive.
 GstBusSyncReply ProducerPriv::bus_sync_message(GstBus *, GstMessage *message, gpointer user_data)
 {
-    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR)
+    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR) {
+        gst_message_unref(message);
         return GST_BUS_DROP;
+    }
     const auto *watch = static_cast<const BusWatch *>(user_data);
     GError *error = nullptr;
     g_autofree gchar *debug = nullptr;
@@ -140,6 +144,7 @@ GstBusSyncReply ProducerPriv::bus_sync_message(GstBus *, GstMessage *message, gp
     const unsigned generation = watch->generation;
     watch->d->handOver(
         [producer, generation, reason, detail] { producer->onPipelineFailed(generation, reason, detail); });
+    gst_message_unref(message);
     return GST_BUS_DROP;
 }
 

@@ -164,6 +164,8 @@ void StreamSource::start()
                     gst_message_unref(message);
                 }
             }
+            // Dropping a message hands its reference to this handler.
+            gst_message_unref(message);
             return GST_BUS_DROP;
         },
         context, [](gpointer data) { delete static_cast<BusContext *>(data); });
