@@ -284,33 +284,55 @@ private slots:
         // The panes take the video's 4:3 shape once its size is known.
         QTRY_VERIFY(qAbs(overlay->width() / overlay->height() - 320.0 / 240.0) < 0.02);
 
-        // Whole window pixels, as the pointer moves, expressed in view units of the pane.
-        const auto viewPoint = [pane](QPointF local) {
-            const QPointF snapped = pane->mapFromScene(pane->mapToScene(local).toPoint());
-            return QPointF(snapped.x() / pane->width(), snapped.y() / pane->height());
+        // The layout settles over a few frames once the video size is known; drag on the pane as drawn.
+        QRectF paneRect;
+        const auto settled = [&] {
+            const QRectF was = sceneRect(pane);
+            QTest::qWait(100);
+            return (paneRect = sceneRect(pane)) == was;
         };
+        QTRY_VERIFY(settled());
+        const FisheyeProjection before = projectionOf(overlay);
         const QPointF from(pane->width() * 0.3, pane->height() * 0.4);
         const QPointF to(pane->width() * 0.75, pane->height() * 0.8);
-        const QPointF u0 = viewPoint(from);
-        const QPointF u1 = viewPoint(to);
-        const FisheyeProjection before = projectionOf(overlay);
-        float x = 0, y = 0, pan = 0, tilt = 0;
-        before.viewToFisheye(float(u0.x()), float(u0.y()), &x, &y);
-        QVERIFY(before.aim(x, y, float(u1.x()), float(u1.y()), &pan, &tilt));
-
         QVERIFY(dragAlong(pane, from, to, 12));
+
+        // What the pane received: the fisheye point grabbed at the press and the last pointer position.
+        const QPointF grabbed = pane->property("grabbed").toPointF();
+        const QPointF last(pane->property("mouseX").toReal() / pane->width(),
+                           pane->property("mouseY").toReal() / pane->height());
+        const QString seen = QStringLiteral("pane %1,%2 %3x%4 -> %5,%6 %7x%8, grabbed %9,%10, last %11,%12")
+                                 .arg(paneRect.x())
+                                 .arg(paneRect.y())
+                                 .arg(paneRect.width())
+                                 .arg(paneRect.height())
+                                 .arg(sceneRect(pane).x())
+                                 .arg(sceneRect(pane).y())
+                                 .arg(sceneRect(pane).width())
+                                 .arg(sceneRect(pane).height())
+                                 .arg(grabbed.x())
+                                 .arg(grabbed.y())
+                                 .arg(last.x())
+                                 .arg(last.y());
+        // The drag went the whole way: grabbed where pressed, and released where it ended.
+        float x = 0, y = 0, pan = 0, tilt = 0;
+        before.viewToFisheye(0.3f, 0.4f, &x, &y);
+        QVERIFY2(QLineF(grabbed, QPointF(x, y)).length() < 0.01 && QLineF(last, QPointF(0.75, 0.8)).length() < 0.01,
+                 qPrintable(seen));
+        QVERIFY(before.aim(float(grabbed.x()), float(grabbed.y()), float(last.x()), float(last.y()), &pan, &tilt));
         const qreal newPan = item(content(), "sldPan")->property("value").toReal();
         const qreal newTilt = item(content(), "sldTilt")->property("value").toReal();
         QVERIFY2(
             qAbs(newPan - pan) < 0.01 && qAbs(newTilt - tilt) < 0.01,
-            qPrintable(QStringLiteral("pan %1 tilt %2, predicted %3 %4").arg(newPan).arg(newTilt).arg(pan).arg(tilt)));
+            qPrintable(QStringLiteral("pan %1 tilt %2, predicted %3 %4; ").arg(newPan).arg(newTilt).arg(pan).arg(tilt) +
+                       seen));
         // Dragging right and down turns the view left and up.
         QVERIFY(newPan < 0 && newTilt > 20);
         // The ray under the pointer now is the one grabbed: the point stayed under it.
         const FisheyeProjection after = projectionOf(overlay);
         QCOMPARE(after.view().pan, float(newPan));
-        const double degrees =
-            angleBetween(before.viewRay(float(u0.x()), float(u0.y())), after.viewRay(float(u1.x()), float(u1.y())));
+        const double degrees = angleBetween(before.lensRay(float(grabbed.x()), float(grabbed.y())),
+                                            after.viewRay(float(last.x()), float(last.y())));
         QVERIFY2(degrees < 1.0, qPrintable(QString::number(degrees)));
 
         // The wheel zooms by a tenth a notch, within 1 to 180 degrees.
@@ -629,6 +651,11 @@ private:
         float x = 0, y = 0;
         projectionOf(overlay).viewToFisheye(0.5f, 0.5f, &x, &y);
         return {x, y};
+    }
+
+    static QRectF sceneRect(QQuickItem *item)
+    {
+        return item->mapRectToScene(QRectF(0, 0, item->width(), item->height()));
     }
 
     static double angleBetween(const FisheyeVec3 &a, const FisheyeVec3 &b)
