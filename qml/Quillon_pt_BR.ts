@@ -133,7 +133,7 @@
     <name>Producer</name>
     <message>
         <source>nothing that decodes arrived within %1 s</source>
-        <translation>nada decodificável chegou em %1 s</translation>
+        <translation>nenhum dado decodificável chegou em %1 s</translation>
     </message>
     <message>
         <source>No picture: %1</source>
