@@ -59,7 +59,7 @@ QString EventServer::errorText(const korvu::es::Error &error)
     QString text = QString::fromStdString(error.message());
     if (!text.isEmpty())
         text += QLatin1Char('\n');
-    return text + QStringLiteral("Code: ") + QString::number(error.code());
+    return text + tr("Code: %1").arg(error.code());
 }
 
 QHash<qint64, korvu::es::Object> EventServer::objectsById(const std::vector<korvu::es::Object> &objects)

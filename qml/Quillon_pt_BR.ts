@@ -1,4 +1,311 @@
 <?xml version="1.0" encoding="utf-8"?>
 <!DOCTYPE TS>
 <TS version="2.1" language="pt_BR">
+<context>
+    <name>ElementDefish</name>
+    <message>
+        <source>Graphics</source>
+        <translation>Imagens</translation>
+    </message>
+    <message>
+        <source>Source pixels per view pixel: %1 at the centre, %2 at the edges</source>
+        <translation>Pixels de origem por pixel da visualização: %1 no centro, %2 nas bordas</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Nome</translation>
+    </message>
+    <message>
+        <source>Params</source>
+        <translation>Parâmetros</translation>
+    </message>
+    <message>
+        <source>Roll</source>
+        <translation>Rotação</translation>
+    </message>
+    <message>
+        <source>Tilt</source>
+        <translation>Inclinação</translation>
+    </message>
+    <message>
+        <source>Pan</source>
+        <translation>Giro</translation>
+    </message>
+    <message>
+        <source>Zoom</source>
+        <translation>Zoom</translation>
+    </message>
+    <message>
+        <source>Camera specs (global)</source>
+        <translation>Especificações da câmera (globais)</translation>
+    </message>
+    <message>
+        <source>Center X</source>
+        <translation>Centro X</translation>
+    </message>
+    <message>
+        <source>(%1 px)</source>
+        <translation>(%1 px)</translation>
+    </message>
+    <message>
+        <source>Center Y</source>
+        <translation>Centro Y</translation>
+    </message>
+    <message>
+        <source>Radius</source>
+        <translation>Raio</translation>
+    </message>
+    <message>
+        <source>FOV</source>
+        <translation>Campo de visão</translation>
+    </message>
+</context>
+<context>
+    <name>EventServer</name>
+    <message>
+        <source>Code: %1</source>
+        <translation>Código: %1</translation>
+    </message>
+</context>
+<context>
+    <name>LocalDatabase</name>
+    <message>
+        <source>SQLite is not available</source>
+        <translation>O SQLite não está disponível</translation>
+    </message>
+    <message>
+        <source>a save is already running</source>
+        <translation>já há um salvamento em andamento</translation>
+    </message>
+    <message>
+        <source>objects.data is not open</source>
+        <translation>objects.data não está aberto</translation>
+    </message>
+    <message>
+        <source>the stored gateways, streams and views could not be read from objects.data, and a save would replace them</source>
+        <translation>não foi possível ler de objects.data os gateways, fluxos e visualizações armazenados, e salvar os substituiria</translation>
+    </message>
+    <message>
+        <source>the objects were not fetched from the event server</source>
+        <translation>os objetos não foram obtidos do servidor de eventos</translation>
+    </message>
+    <message>
+        <source>the saved views are still being restored</source>
+        <translation>as visualizações salvas ainda estão sendo restauradas</translation>
+    </message>
+</context>
+<context>
+    <name>ProcessManager</name>
+    <message>
+        <source>The server program %1 does not exist or cannot be run.</source>
+        <translation>O programa do servidor %1 não existe ou não pode ser executado.</translation>
+    </message>
+    <message>
+        <source>The server program &quot;%1&quot; is neither beside %2 nor on PATH.</source>
+        <translation>O programa do servidor &quot;%1&quot; não está ao lado de %2 nem no PATH.</translation>
+    </message>
+    <message>
+        <source>The server program %1 cannot be started: %2</source>
+        <translation>O programa do servidor %1 não pode ser iniciado: %2</translation>
+    </message>
+    <message>
+        <source>The server crashed.</source>
+        <translation>O servidor terminou de forma anormal.</translation>
+    </message>
+    <message>
+        <source>The server crashed: %1</source>
+        <translation>O servidor terminou de forma anormal: %1</translation>
+    </message>
+    <message>
+        <source>%1 It crashed %2 times in a row soon after starting; not restarted again.</source>
+        <translation>%1 Ele terminou de forma anormal %2 vezes seguidas logo após iniciar; não será reiniciado de novo.</translation>
+    </message>
+    <message>
+        <source>The server ended with exit code %1.</source>
+        <translation>O servidor terminou com o código de saída %1.</translation>
+    </message>
+    <message>
+        <source>The server ended with exit code %1: %2</source>
+        <translation>O servidor terminou com o código de saída %1: %2</translation>
+    </message>
+</context>
+<context>
+    <name>Producer</name>
+    <message>
+        <source>nothing that decodes arrived within %1 s</source>
+        <translation>nenhum dado decodificável chegou em %1 s</translation>
+    </message>
+    <message>
+        <source>No picture: %1</source>
+        <translation>Sem imagem: %1</translation>
+    </message>
+    <message>
+        <source>No picture: %1
+Trying again in %2 s</source>
+        <translation>Sem imagem: %1
+Nova tentativa em %2 s</translation>
+    </message>
+</context>
+<context>
+    <name>WinDefish</name>
+    <message>
+        <source>Defish</source>
+        <translation>Correção de olho de peixe</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Fechar</translation>
+    </message>
+    <message>
+        <source>Ok</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>WinLogin</name>
+    <message>
+        <source>Login</source>
+        <translation>Entrar</translation>
+    </message>
+    <message>
+        <source>All fields are required!</source>
+        <translation>Todos os campos são obrigatórios!</translation>
+    </message>
+    <message>
+        <source>The stored gateways, streams and views could not be read from objects.data:
+%1
+
+Retry, or continue read-only: nothing will be saved in this session.</source>
+        <translation>Não foi possível ler de objects.data os gateways, fluxos e visualizações armazenados:
+%1
+
+Tente de novo ou continue somente para leitura: nada será salvo nesta sessão.</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation>Idioma</translation>
+    </message>
+    <message>
+        <source>Host</source>
+        <translation>Endereço</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>Porta</translation>
+    </message>
+    <message>
+        <source>Username</source>
+        <translation>Usuário</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Senha</translation>
+    </message>
+    <message>
+        <source>Remember credentials</source>
+        <translation>Lembrar credenciais</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Sair</translation>
+    </message>
+    <message>
+        <source>Retry</source>
+        <translation>Tentar de novo</translation>
+    </message>
+    <message>
+        <source>Continue read-only</source>
+        <translation>Continuar somente leitura</translation>
+    </message>
+    <message>
+        <source>Connect error: %1</source>
+        <translation>Erro de conexão: %1</translation>
+    </message>
+    <message>
+        <source>Login error: %1</source>
+        <translation>Erro ao entrar: %1</translation>
+    </message>
+    <message>
+        <source>Lost connection to ES</source>
+        <translation>Conexão com o ES perdida</translation>
+    </message>
+</context>
+<context>
+    <name>WinMessage</name>
+    <message>
+        <source>Close</source>
+        <translation>Fechar</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>Quillon</source>
+        <translation>Quillon</translation>
+    </message>
+    <message>
+        <source>Not saved: %1</source>
+        <translation>Não salvo: %1</translation>
+    </message>
+    <message>
+        <source>Saving failed: %1</source>
+        <translation>Falha ao salvar: %1</translation>
+    </message>
+    <message>
+        <source>Fetching the objects failed: %1</source>
+        <translation>Falha ao obter os objetos: %1</translation>
+    </message>
+    <message>
+        <source>Lost connection to ES</source>
+        <translation>Conexão com o ES perdida</translation>
+    </message>
+    <message>
+        <source>Gateways</source>
+        <translation>Gateways</translation>
+    </message>
+    <message>
+        <source>Streams</source>
+        <translation>Fluxos</translation>
+    </message>
+    <message>
+        <source>Add view</source>
+        <translation>Adicionar visualização</translation>
+    </message>
+    <message>
+        <source>Server: %1 Restart %2 in %3 s.</source>
+        <translation>Servidor: %1 Reinício nº %2 em %3 s.</translation>
+    </message>
+    <message>
+        <source>Server: starting</source>
+        <translation>Servidor: iniciando</translation>
+    </message>
+    <message>
+        <source>Server: running, restarted %1 times</source>
+        <translation>Servidor: em execução, reiniciado %1 vezes</translation>
+    </message>
+    <message>
+        <source>Server: running</source>
+        <translation>Servidor: em execução</translation>
+    </message>
+    <message>
+        <source>Server: failed. %1</source>
+        <translation>Servidor: falhou. %1</translation>
+    </message>
+    <message>
+        <source>Server: stopped</source>
+        <translation>Servidor: parado</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Salvar</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Parar</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>Iniciar</translation>
+    </message>
+</context>
 </TS>

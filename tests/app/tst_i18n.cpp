@@ -105,7 +105,7 @@ private slots:
         QCOMPARE(order.at(2), QStringLiteral("locale"));
         QCOMPARE(order.at(3), QStringLiteral("notify"));
 
-        // The shipped Portuguese catalogue loads but translates nothing yet; it
+        // The shipped Portuguese catalogue holds none of this test's texts; it
         // replaces the German one in the same translator.
         i18n->setLocale(QStringLiteral("de_DE"));
         QCOMPARE(login(), QStringLiteral("Anmelden"));

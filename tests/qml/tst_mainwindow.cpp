@@ -1,12 +1,15 @@
 // The main window's lists with many views: a stream row creates only the view
 // rows in sight, lists exactly its own views, and follows views added later and
-// switched on through it.
+// switched on through it. Switching the language retranslates the main, login
+// and defish windows and switching back restores their English texts.
+#include "app/i18n.h"
 #include "app/startup.h"
 #include "repo/objectfactory.h"
 #include "repo/repobjviews.h"
 #include "repo/repoobjects.h"
 #include "support/uidriver.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
@@ -49,6 +52,9 @@ QStringList texts(const QList<QQuickItem *> &items)
     result.sort();
     return result;
 }
+
+// Source texts with their translation contexts (the QML document's name).
+using Texts = QList<QPair<QString, QString>>;
 
 } // namespace
 
@@ -134,6 +140,80 @@ private slots:
         QVERIFY(!views.at(kManyViews)->isActive());
     }
 
+    // Texts read back from the Portuguese catalogue through the installed translator.
+    void languageSwitchRetranslatesEveryWindow_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<Texts>("title");
+        QTest::addColumn<Texts>("texts");
+        QTest::newRow("login") << "winLogin" << Texts{{"WinLogin", "Login"}}
+                               << Texts{{"WinLogin", "Language"},
+                                        {"WinLogin", "Password"},
+                                        {"WinLogin", "Remember credentials"},
+                                        {"WinLogin", "Exit"},
+                                        {"WinLogin", "Login"}};
+        // The program's name stays as it is.
+        QTest::newRow("main") << "winMain" << Texts()
+                              << Texts{{"main", "Streams"},
+                                       {"main", "Save"},
+                                       {"main", "Start"},
+                                       {"main", "Server: stopped"}};
+        QTest::newRow("defish") << "winDefish" << Texts{{"WinDefish", "Defish"}}
+                                << Texts{{"WinDefish", "Close"},
+                                         {"WinDefish", "Ok"},
+                                         {"ElementDefish", "Params"},
+                                         {"ElementDefish", "Camera specs (global)"},
+                                         {"ElementDefish", "Radius"}};
+    }
+
+    void languageSwitchRetranslatesEveryWindow()
+    {
+        QFETCH(QString, window);
+        QFETCH(Texts, title);
+        QFETCH(Texts, texts);
+        QQuickWindow *shown = window == m_main->objectName() ? m_main : UiDriver::window(m_main, window);
+        QVERIFY(shown);
+        if (window == QLatin1String("winDefish")) {
+            // No source: the content shows its controls without pictures.
+            m_stream = makeStream("21", nullptr, "S-D");
+            m_stream->setUrl(m_dir.filePath("absent.avi"));
+            shown->setProperty("objectInstance", QVariant::fromValue<QObject *>(m_stream.get()));
+        }
+        shown->setVisible(true);
+        QVERIFY(QTest::qWaitForWindowExposed(shown));
+        // The first text the window does not show, in English or translated; empty when it shows all.
+        const auto firstMissing = [&](bool translated) {
+            const Texts all = title + texts;
+            for (int i = 0; i < all.size(); ++i) {
+                const QString &source = all.at(i).second;
+                const QString expected =
+                    translated ? QCoreApplication::translate(qPrintable(all.at(i).first), qPrintable(source)) : source;
+                if (translated && expected == source)
+                    return source + QStringLiteral(" (no translation)");
+                const bool shows = i < title.size() ? shown->title() == expected
+                                                    : itemWithText(shown->contentItem(), expected) != nullptr;
+                if (!shows)
+                    return expected;
+            }
+            return QString();
+        };
+        // The defish content comes up on a loader.
+        QTRY_COMPARE(firstMissing(false), QString());
+
+        I18n::instance()->setLocale(QStringLiteral("pt_BR"));
+        const QString untranslated = firstMissing(true);
+        I18n::instance()->setLocale(QStringLiteral("en_US"));
+        const QString unrestored = firstMissing(false);
+        // The login window is hidden, not closed: closing it before signing in quits.
+        if (window == QLatin1String("winDefish"))
+            shown->close();
+        else if (shown != m_main)
+            shown->setVisible(false);
+        QTRY_COMPARE(shown->isVisible(), shown == m_main);
+        QCOMPARE(untranslated, QString());
+        QCOMPARE(unrestored, QString());
+    }
+
 private:
     QQuickItem *row(const QString &serial) const
     {
@@ -149,6 +229,7 @@ private:
     GstElement *m_glSink = nullptr;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     QQuickWindow *m_main = nullptr;
+    std::shared_ptr<Object> m_stream;
 };
 
 int main(int argc, char **argv)
