@@ -4,6 +4,7 @@
 
 #include "objectsfilewriter.h"
 #include "serverrun.h"
+#include "support/sanitizerruntime.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -176,6 +177,7 @@ private slots:
         const QString folder = installed(QStringLiteral(QUILLON_INSTALL_LIBDIR "/gstreamer-1.0"));
         env.insert(QStringLiteral("GST_PLUGIN_PATH"), folder);
         env.insert(QStringLiteral("GST_REGISTRY"), m_work.filePath(QStringLiteral("registry.bin")));
+        preloadSanitizerRuntime(&env);
         const Result inspect = runToEnd(QStringLiteral("gst-inspect-1.0"), {QStringLiteral("zmqsrc")}, 30000, env);
         QVERIFY2(inspect.finished && inspect.exitCode == 0, qPrintable(inspect.output));
         QVERIFY2(inspect.output.contains(folder + QStringLiteral("/libgstquillonzmq.so")), qPrintable(inspect.output));

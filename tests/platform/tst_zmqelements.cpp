@@ -3,6 +3,7 @@
 // publisher, a restarting publisher and bad endpoints.
 #include "app/startup.h"
 #include "support/freeport.h"
+#include "support/sanitizerruntime.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -141,6 +142,7 @@ void TestZmqElements::pluginLibraryLoadsThroughPluginPath()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("GST_PLUGIN_PATH"), QStringLiteral(QUILLON_ZMQ_PLUGIN_DIR));
     env.insert(QStringLiteral("GST_REGISTRY"), dir.filePath(QStringLiteral("registry.bin")));
+    preloadSanitizerRuntime(&env);
     inspect.setProcessEnvironment(env);
     inspect.start(QStringLiteral("gst-inspect-1.0"), {QStringLiteral("quillonzmq")});
     QVERIFY(inspect.waitForFinished(60000));
