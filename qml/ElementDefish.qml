@@ -35,7 +35,10 @@ Item {
     function updateParams() {
         var w = prod.videoInfo.width
         var h = prod.videoInfo.height
-        console.assert(w > 0 && h > 0, "updateParams: no video size yet")
+        // Sliders set before the first frame (a stored view loaded on opening) reach the shader
+        // when the dewarped picture starts playing.
+        if (!(w > 0 && h > 0))
+            return
         var params = {
             "iCamWidth": w,
             "iCamHeight": h,
