@@ -296,7 +296,7 @@ Item {
                         Rectangle {
                             id: tag
                             objectName: "viewTag"
-                            visible: vidWidth > 0 && !isNaN(outline.viewCentre.x)
+                            visible: outline.vidWidth > 0 && !isNaN(outline.viewCentre.x)
                             x: outline.viewCentre.x * outline.width - width / 2
                             y: outline.viewCentre.y * outline.height - height / 2
                             width: lblTag.implicitWidth + 6
