@@ -6,6 +6,7 @@
 #include <QSGGeometry>
 #include <QSGGeometryNode>
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -13,10 +14,8 @@ namespace {
 QSGGeometryNode *newLineNode()
 {
     auto *geometry = new QSGGeometry(QSGGeometry::defaultAttributes_Point2D(), 0, 0, QSGGeometry::UnsignedShortType);
-    geometry->setLineWidth(2.0f);
     geometry->setDrawingMode(QSGGeometry::DrawLineStrip);
     auto *material = new QSGFlatColorMaterial;
-    material->setColor(QColor(255, 0, 0, 255));
     auto *node = new QSGGeometryNode;
     node->setGeometry(geometry);
     node->setMaterial(material);
@@ -31,6 +30,13 @@ DewrapArea::DewrapArea(QQuickItem *parent)
 {
     setFlag(ItemHasContents, true);
     setAntialiasing(true);
+    for (const auto changed :
+         {&DewrapArea::vidWidthChanged, &DewrapArea::vidHeightChanged, &DewrapArea::centerXChanged,
+          &DewrapArea::centerYChanged, &DewrapArea::radiusChanged, &DewrapArea::fovChanged, &DewrapArea::rollChanged,
+          &DewrapArea::tiltChanged, &DewrapArea::panChanged, &DewrapArea::zoomChanged})
+        connect(this, changed, this, &DewrapArea::outlineChanged);
+    connect(this, &QQuickItem::widthChanged, this, &DewrapArea::outlineChanged);
+    connect(this, &QQuickItem::heightChanged, this, &DewrapArea::outlineChanged);
 }
 
 DewrapArea::~DewrapArea() = default;
@@ -102,6 +108,33 @@ void DewrapArea::setZoom(float value)
 {
     m_zoom = value;
     emit zoomChanged();
+    update();
+}
+
+void DewrapArea::setColor(const QColor &color)
+{
+    if (m_color == color)
+        return;
+    m_color = color;
+    emit colorChanged();
+    update();
+}
+
+void DewrapArea::setLineWidth(float width)
+{
+    if (m_lineWidth == width)
+        return;
+    m_lineWidth = width;
+    emit lineWidthChanged();
+    update();
+}
+
+void DewrapArea::setArrowVisible(bool visible)
+{
+    if (m_arrowVisible == visible)
+        return;
+    m_arrowVisible = visible;
+    emit arrowVisibleChanged();
     update();
 }
 
@@ -193,6 +226,27 @@ qreal DewrapArea::sourcePixelsPerViewPixel(qreal u, qreal v, qreal outWidth) con
     return projection(m_vidWidth, m_vidHeight).sourcePixelsPerViewPixel(float(u), float(v), float(outWidth));
 }
 
+qreal DewrapArea::distanceToOutline(qreal x, qreal y) const
+{
+    const float w = float(width());
+    const float h = float(height());
+    const FisheyeProjection proj = projection();
+    qreal least = std::numeric_limits<qreal>::infinity();
+    if (!(w > 0.0f) || !(h > 0.0f) || !proj.isValid())
+        return least;
+    const QVector<QPointF> line = toItem(outlinePoints(), proj, w, h);
+    const QPointF p(x, y);
+    for (int i = 1; i < line.size(); ++i) {
+        const QPointF a = line.at(i - 1);
+        const QPointF ab = line.at(i) - a;
+        const qreal length2 = QPointF::dotProduct(ab, ab);
+        const qreal t = length2 > 0.0 ? std::clamp(QPointF::dotProduct(p - a, ab) / length2, 0.0, 1.0) : 0.0;
+        const QPointF d = p - (a + t * ab);
+        least = std::min(least, std::sqrt(QPointF::dotProduct(d, d)));
+    }
+    return least;
+}
+
 QVector<QPointF> DewrapArea::outlinePoints() const
 {
     QVector<QPointF> points;
@@ -244,20 +298,36 @@ QVector<QPointF> DewrapArea::arrowHeadPoints() const
     return points;
 }
 
-void DewrapArea::fillNode(QSGGeometryNode *node, const QVector<QPointF> &points, const FisheyeProjection &projection,
-                          float w, float h)
+QVector<QPointF> DewrapArea::toItem(const QVector<QPointF> &points, const FisheyeProjection &projection, float w,
+                                    float h)
 {
-    if (points.isEmpty())
-        return;
-    QSGGeometry *geometry = node->geometry();
-    geometry->allocate(points.size());
-    QSGGeometry::Point2D *vertices = geometry->vertexDataAsPoint2D();
-    for (int i = 0; i < points.size(); ++i) {
+    QVector<QPointF> result;
+    result.reserve(points.size());
+    for (const QPointF &point : points) {
         float x = 0.0f;
         float y = 0.0f;
-        projection.viewToFisheye(float(points.at(i).x()), float(points.at(i).y()), &x, &y);
-        vertices[i].set(x * w, y * h);
+        projection.viewToFisheye(float(point.x()), float(point.y()), &x, &y);
+        result.append({x * w, y * h});
     }
+    return result;
+}
+
+void DewrapArea::fillNode(QSGGeometryNode *node, const QVector<QPointF> &points, const FisheyeProjection &projection,
+                          float w, float h) const
+{
+    auto *material = static_cast<QSGFlatColorMaterial *>(node->material());
+    if (material->color() != m_color) {
+        material->setColor(m_color);
+        node->markDirty(QSGNode::DirtyMaterial);
+    }
+    QSGGeometry *geometry = node->geometry();
+    geometry->setLineWidth(m_lineWidth);
+    const QVector<QPointF> line = toItem(points, projection, w, h);
+    // An empty list (the arrow hidden) draws nothing.
+    geometry->allocate(line.size());
+    QSGGeometry::Point2D *vertices = geometry->vertexDataAsPoint2D();
+    for (int i = 0; i < line.size(); ++i)
+        vertices[i].set(float(line.at(i).x()), float(line.at(i).y()));
     node->markDirty(QSGNode::DirtyGeometry);
 }
 
@@ -280,7 +350,9 @@ QSGNode *DewrapArea::updatePaintNode(QSGNode *oldNode, UpdatePaintNodeData *)
         root->appendChildNode(newLineNode());
     }
     fillNode(root, outlinePoints(), proj, w, h);
-    fillNode(static_cast<QSGGeometryNode *>(root->childAtIndex(0)), arrowShaftPoints(), proj, w, h);
-    fillNode(static_cast<QSGGeometryNode *>(root->childAtIndex(1)), arrowHeadPoints(), proj, w, h);
+    fillNode(static_cast<QSGGeometryNode *>(root->childAtIndex(0)),
+             m_arrowVisible ? arrowShaftPoints() : QVector<QPointF>(), proj, w, h);
+    fillNode(static_cast<QSGGeometryNode *>(root->childAtIndex(1)),
+             m_arrowVisible ? arrowHeadPoints() : QVector<QPointF>(), proj, w, h);
     return root;
 }

@@ -2,6 +2,7 @@
 
 #include "defish/fisheyeprojection.h"
 
+#include <QColor>
 #include <QPointF>
 #include <QQuickItem>
 #include <QVariantMap>
@@ -13,7 +14,10 @@ class QSGGeometryNode;
 // towards the view's up direction, projected with the defish shader's lens model (FisheyeProjection)
 // in the item's own coordinates.
 //
-// Every setter stores and notifies without comparing, so a binding that writes the same value still
+// The same item outlines the stored views of a stream too, each in a colour of its own (color,
+// lineWidth, without the arrow).
+//
+// The lens and view setters store and notify without comparing, so a binding that writes the same value still
 // repaints. Painting runs in the scene graph's synchronisation step (render thread, main thread
 // blocked) and reads the properties without locks.
 class DewrapArea : public QQuickItem
@@ -29,6 +33,11 @@ class DewrapArea : public QQuickItem
     Q_PROPERTY(float tilt READ tilt WRITE setTilt NOTIFY tiltChanged)
     Q_PROPERTY(float pan READ pan WRITE setPan NOTIFY panChanged)
     Q_PROPERTY(float zoom READ zoom WRITE setZoom NOTIFY zoomChanged)
+    Q_PROPERTY(QColor color READ color WRITE setColor NOTIFY colorChanged)
+    Q_PROPERTY(float lineWidth READ lineWidth WRITE setLineWidth NOTIFY lineWidthChanged)
+    Q_PROPERTY(bool arrowVisible READ arrowVisible WRITE setArrowVisible NOTIFY arrowVisibleChanged)
+    // Where the view's centre lies, normalised as mapToFisheye() gives it (NaN where nothing projects).
+    Q_PROPERTY(QPointF viewCentre READ viewCentre NOTIFY outlineChanged)
 
 public:
     explicit DewrapArea(QQuickItem *parent = nullptr);
@@ -44,6 +53,10 @@ public:
     float tilt() const { return m_tilt; }
     float pan() const { return m_pan; }
     float zoom() const { return m_zoom; }
+    QColor color() const { return m_color; }
+    float lineWidth() const { return m_lineWidth; }
+    bool arrowVisible() const { return m_arrowVisible; }
+    QPointF viewCentre() const { return mapToFisheye(0.5f, 0.5f); }
 
     void setVidWidth(float value);
     void setVidHeight(float value);
@@ -55,6 +68,9 @@ public:
     void setTilt(float value);
     void setPan(float value);
     void setZoom(float value);
+    void setColor(const QColor &color);
+    void setLineWidth(float width);
+    void setArrowVisible(bool visible);
 
     // Turns the view by dx, dy units of input (pan grows with dx, tilt falls with dy); each axis is
     // applied only while it stays within -180 to 180 degrees. Nothing happens on an item of size 0.
@@ -75,6 +91,9 @@ public:
     // Video pixels behind one pixel of a view outWidth pixels wide at view point (u, v); 0 while the
     // video size is not known.
     Q_INVOKABLE qreal sourcePixelsPerViewPixel(qreal u, qreal v, qreal outWidth) const;
+    // Distance in item pixels from item point (x, y) to the outline as drawn; infinite where nothing
+    // is drawn.
+    Q_INVOKABLE qreal distanceToOutline(qreal x, qreal y) const;
 
     // The three point lists in view units, as painted: outline, arrow shaft, arrow head.
     QVector<QPointF> outlinePoints() const;
@@ -92,6 +111,11 @@ signals:
     void tiltChanged();
     void panChanged();
     void zoomChanged();
+    void colorChanged();
+    void lineWidthChanged();
+    void arrowVisibleChanged();
+    // Any change of the lens, the view or the item's size.
+    void outlineChanged();
 
 protected:
     QSGNode *updatePaintNode(QSGNode *oldNode, UpdatePaintNodeData *data) override;
@@ -101,8 +125,11 @@ private:
     FisheyeProjection projection() const;
     // The same lens measured in pixels of a frame w x h instead of the item's.
     FisheyeProjection projection(float w, float h) const;
-    static void fillNode(QSGGeometryNode *node, const QVector<QPointF> &points, const FisheyeProjection &projection,
-                         float w, float h);
+    // View points to item pixels, as drawn.
+    static QVector<QPointF> toItem(const QVector<QPointF> &points, const FisheyeProjection &projection, float w,
+                                   float h);
+    void fillNode(QSGGeometryNode *node, const QVector<QPointF> &points, const FisheyeProjection &projection, float w,
+                  float h) const;
 
     float m_vidWidth = 0.0f;
     float m_vidHeight = 0.0f;
@@ -114,6 +141,9 @@ private:
     float m_tilt = 0.0f;
     float m_pan = 0.0f;
     float m_zoom = 0.0f;
+    QColor m_color = QColor(255, 0, 0);
+    float m_lineWidth = 2.0f;
+    bool m_arrowVisible = true;
     const float m_segmentStep;
     const float m_arrowHeadSize;
     const float m_arrowMargin;

@@ -8,13 +8,15 @@ import org.freedesktop.gstreamer.GLVideoItem 1.0
 // Content of the defish window: one producer for the stream and two consumers on
 // it, the raw picture under the overlay and the picture dewarped by the shader.
 //
-//   prod ──┬── consSource   → videoWidgetSource   (raw, with DewrapArea and guides)
+//   prod ──┬── consSource   → videoWidgetSource   (raw, with DewrapArea, the stored views' outlines and guides)
 //          └── consDefished → videoWidgetDefished (glshader with the defish shader)
 Item {
     id: control
     objectName: "elementDefish"
 
     property var objectInstance: null
+    // The stored view of the stream that Ok updates; empty while the window makes a new one.
+    property string editedName: ""
 
     property alias roll: sldRoll.value
     property alias tilt: sldTilt.value
@@ -33,7 +35,10 @@ Item {
     function updateParams() {
         var w = prod.videoInfo.width
         var h = prod.videoInfo.height
-        console.assert(w > 0 && h > 0, "updateParams: no video size yet")
+        // Sliders set before the first frame (a stored view loaded on opening) reach the shader
+        // when the dewarped picture starts playing.
+        if (!(w > 0 && h > 0))
+            return
         var params = {
             "iCamWidth": w,
             "iCamHeight": h,
@@ -48,6 +53,44 @@ Item {
             "iFov": sldZoom.value
         }
         consDefished.setUniforms(params)
+    }
+
+    // Puts a stored view's values ({"roll", "tilt", "pan", "zoom"}) and name into the window; with
+    // editing, Ok updates that view.
+    function loadView(name, values, editing) {
+        sldRoll.value = values.roll
+        sldTilt.value = values.tilt
+        sldPan.value = values.pan
+        sldZoom.value = values.zoom
+        txtName.text = name
+        editedName = editing ? name : ""
+    }
+
+    // Selects the stored view whose outline (or name tag) lies under pane point (x, y); false where
+    // none does.
+    function selectOutlineAt(x, y) {
+        var reach = 6
+        var best = null
+        var bestDistance = Infinity
+        for (var i = 0; i < rptOutlines.count; ++i) {
+            var outline = rptOutlines.itemAt(i)
+            if (!outline)
+                continue
+            var d = outline.hitDistance(x, y)
+            if (d <= reach && d < bestDistance) {
+                best = outline
+                bestDistance = d
+            }
+        }
+        if (!best)
+            return false
+        if (best.viewName !== editedName) {
+            var values = RepoObjViews.viewOf(objectInstance.serial, best.viewName)
+            if (values.name === undefined)
+                return false
+            loadView(values.name, values, true)
+        }
+        return true
     }
 
     // Aiming by hand. The pan and tilt come from the lens model behind the overlay (dewrapArea),
@@ -211,6 +254,69 @@ Item {
                     anchors.fill: parent
                 }
 
+                // Every stored view of the stream, each in its colour and with its name; the one being
+                // edited stands out. Drawn with the lens of the overlay below, on the stored values.
+                StreamViews {
+                    id: storedViews
+                    objectSerial: control.objectInstance ? control.objectInstance.serial : ""
+                }
+
+                Repeater {
+                    id: rptOutlines
+                    model: storedViews
+
+                    delegate: DewrapArea {
+                        id: outline
+                        objectName: "viewOutline"
+                        readonly property string viewName: model.viewName
+                        readonly property bool highlighted: viewName === control.editedName
+                        anchors.fill: parent
+                        vidWidth: dewrapArea.vidWidth
+                        vidHeight: dewrapArea.vidHeight
+                        centerX: dewrapArea.centerX
+                        centerY: dewrapArea.centerY
+                        radius: dewrapArea.radius
+                        fov: dewrapArea.fov
+                        roll: model.viewRoll
+                        tilt: model.viewTilt
+                        pan: model.viewPan
+                        zoom: model.viewZoom
+                        color: Config.theme.viewColor(index)
+                        lineWidth: highlighted ? 4 : 1.5
+                        arrowVisible: false
+
+                        // Distance from pane point (x, y) to the outline, 0 on the name tag.
+                        function hitDistance(x, y) {
+                            if (tag.visible && x >= tag.x && x <= tag.x + tag.width && y >= tag.y
+                                    && y <= tag.y + tag.height)
+                                return 0
+                            return distanceToOutline(x, y)
+                        }
+
+                        Rectangle {
+                            id: tag
+                            objectName: "viewTag"
+                            visible: outline.vidWidth > 0 && !isNaN(outline.viewCentre.x)
+                            x: outline.viewCentre.x * outline.width - width / 2
+                            y: outline.viewCentre.y * outline.height - height / 2
+                            width: lblTag.implicitWidth + 6
+                            height: lblTag.implicitHeight + 2
+                            radius: 3
+                            color: Qt.rgba(0, 0, 0, 0.55)
+                            border.width: outline.highlighted ? 2 : 1
+                            border.color: outline.color
+
+                            Label {
+                                id: lblTag
+                                anchors.centerIn: parent
+                                text: outline.viewName
+                                color: outline.color
+                                font.bold: outline.highlighted
+                            }
+                        }
+                    }
+                }
+
                 DewrapArea {
                     id: dewrapArea
                     objectName: "dewrapArea"
@@ -260,11 +366,13 @@ Item {
                     border.color: "yellow"
                 }
 
-                // A double click inside the lens circle brings that point to the centre of the view.
+                // A click on a stored view's outline or name selects it for editing; a double click
+                // inside the lens circle brings that point to the centre of the view.
                 MouseArea {
                     id: maSource
                     objectName: "maSource"
                     anchors.fill: parent
+                    onClicked: control.selectOutlineAt(mouse.x, mouse.y)
                     onDoubleClicked: {
                         var x = mouse.x / width
                         var y = mouse.y / height

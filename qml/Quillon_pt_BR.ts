@@ -160,6 +160,38 @@ Nova tentativa em %2 s</translation>
         <source>Ok</source>
         <translation>OK</translation>
     </message>
+    <message>
+        <source>%1 copy</source>
+        <translation>%1 cópia</translation>
+    </message>
+    <message>
+        <source>%1 copy %2</source>
+        <translation>%1 cópia %2</translation>
+    </message>
+    <message>
+        <source>The view “%1” no longer exists; Ok stores a new view.</source>
+        <translation>A visualização “%1” não existe mais; Ok armazena uma nova visualização.</translation>
+    </message>
+    <message>
+        <source>The stream has a view named “%1” already: choose another name.</source>
+        <translation>O fluxo já tem uma visualização chamada “%1”: escolha outro nome.</translation>
+    </message>
+    <message>
+        <source>Type a name for the view.</source>
+        <translation>Digite um nome para a visualização.</translation>
+    </message>
+    <message>
+        <source>The view “%1” could not be updated.</source>
+        <translation>Não foi possível atualizar a visualização “%1”.</translation>
+    </message>
+    <message>
+        <source>Editing view “%1”</source>
+        <translation>Editando a visualização “%1”</translation>
+    </message>
+    <message>
+        <source>New view</source>
+        <translation>Nova visualização</translation>
+    </message>
 </context>
 <context>
     <name>WinLogin</name>
@@ -306,6 +338,30 @@ Tente de novo ou continue somente para leitura: nada será salvo nesta sessão.<
     <message>
         <source>Start</source>
         <translation>Iniciar</translation>
+    </message>
+    <message>
+        <source>Delete the view “%1” of stream %2? It leaves objects.data at the next Save.</source>
+        <translation>Excluir a visualização “%1” do fluxo %2? Ela sai de objects.data no próximo Salvar.</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Excluir</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancelar</translation>
+    </message>
+    <message>
+        <source>The view “%1” could not be deleted.</source>
+        <translation>Não foi possível excluir a visualização “%1”.</translation>
+    </message>
+    <message>
+        <source>Edit</source>
+        <translation>Editar</translation>
+    </message>
+    <message>
+        <source>Duplicate</source>
+        <translation>Duplicar</translation>
     </message>
 </context>
 </TS>

@@ -13,6 +13,29 @@ Window {
 
     // The stream Object being edited.
     property var objectInstance: null
+    // The stored view the next show starts on, and whether Ok then stores a copy of it rather than
+    // updating it; empty: a new view from the default values. Both are reset on every hide.
+    property string startView: ""
+    property bool startAsCopy: false
+    // Why the last Ok was refused, shown above the buttons.
+    property string message: ""
+
+    // Opens the window on a stored view of the stream (asCopy: to store a copy under a new name), or
+    // on a new view where viewName is empty.
+    function openView(obj, viewName, asCopy) {
+        objectInstance = obj
+        startView = viewName
+        startAsCopy = asCopy
+        show()
+    }
+
+    // "NAME copy", or "NAME copy 2", 3 ... : a name the stream has no view of yet.
+    function copyName(serial, name) {
+        var candidate = qsTr("%1 copy").arg(name)
+        for (var n = 2; RepoObjViews.hasView(serial, candidate); ++n)
+            candidate = qsTr("%1 copy %2").arg(name).arg(n)
+        return candidate
+    }
 
     title: qsTr("Defish") + I18n.localeNotify
     modality: Qt.ApplicationModal
@@ -24,11 +47,28 @@ Window {
 
     function handleShow() {
         console.assert(objectInstance, "WinDefish: no stream object")
+        message = ""
         loader.setSource("qrc:/ElementDefish.qml", { "objectInstance": control.objectInstance })
+        if (startView.length === 0 || !loader.item || !objectInstance)
+            return
+        var values = RepoObjViews.viewOf(objectInstance.serial, startView)
+        if (values.name === undefined) {
+            message = qsTr("The view “%1” no longer exists; Ok stores a new view.").arg(startView)
+            return
+        }
+        loader.item.loadView(startAsCopy ? copyName(objectInstance.serial, startView) : startView, values,
+                             !startAsCopy)
     }
 
     function handleHide() {
         loader.source = ""
+        startView = ""
+        startAsCopy = false
+        message = ""
+    }
+
+    function nameTakenMessage(name) {
+        return qsTr("The stream has a view named “%1” already: choose another name.").arg(name)
     }
 
     // Copies the lens geometry to the stream and stores the view; false keeps the
@@ -50,12 +90,28 @@ Window {
             console.log("Lens geometry not taken over: the video size is not known yet")
         }
 
-        if (item.name.length === 0)
+        if (item.name.length === 0) {
+            message = qsTr("Type a name for the view.")
             return false
+        }
+
+        var edited = item.editedName
+        if (edited.length > 0) {
+            if (item.name !== edited && RepoObjViews.hasView(serial, item.name)) {
+                message = nameTakenMessage(item.name)
+                return false
+            }
+            if (!RepoObjViews.updateView(serial, edited, item.name, item.roll, item.tilt, item.pan, item.zoom)) {
+                message = qsTr("The view “%1” could not be updated.").arg(edited)
+                return false
+            }
+            return true
+        }
 
         if (!RepoObjViews.appendView(item.name, serial, item.roll, item.tilt, item.pan, item.zoom)) {
             console.log("View exists")
             console.trace()
+            message = nameTakenMessage(item.name)
             return false
         }
         return true
@@ -123,11 +179,42 @@ Window {
         anchors.fill: parent
         anchors.margins: Config.theme.defaultMargin
 
+        // Whether Ok stores a new view or updates a stored one.
+        Label {
+            id: lblDefishMode
+            objectName: "lblDefishMode"
+            Layout.fillWidth: true
+            elide: Text.ElideRight
+            font.bold: true
+            text: (loader.item && loader.item.editedName.length > 0
+                   ? qsTr("Editing view “%1”").arg(loader.item.editedName)
+                   : qsTr("New view")) + I18n.localeNotify
+        }
+
         Loader {
             id: loader
             objectName: "loaderDefish"
             Layout.fillWidth: true
             Layout.fillHeight: true
+        }
+
+        // A newly selected view starts without the previous view's refusal.
+        Connections {
+            target: loader.item
+            ignoreUnknownSignals: true
+            function onEditedNameChanged() {
+                control.message = ""
+            }
+        }
+
+        Label {
+            id: lblDefishMessage
+            objectName: "lblDefishMessage"
+            Layout.fillWidth: true
+            visible: text.length > 0
+            text: control.message
+            color: "red"
+            wrapMode: Text.Wrap
         }
 
         RowLayout {

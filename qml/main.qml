@@ -57,6 +57,33 @@ ApplicationWindow {
         visible: false
     }
 
+    // Asks once before a stored view goes.
+    WinMessage {
+        id: confirmDeleteView
+        objectName: "confirmDeleteView"
+        property string serial: ""
+        property string viewName: ""
+        width: winMain.width - 2 * Config.theme.defaultMargin
+        x: (winMain.width - width) / 2
+        y: (winMain.height - height) / 2
+        text: qsTr("Delete the view “%1” of stream %2? It leaves objects.data at the next Save.")
+              .arg(viewName).arg(serial) + I18n.localeNotify
+        actionText: qsTr("Delete") + I18n.localeNotify
+        closeText: qsTr("Cancel") + I18n.localeNotify
+
+        function ask(streamSerial, name) {
+            serial = streamSerial
+            viewName = name
+            open()
+        }
+
+        onActionClicked: {
+            close()
+            if (!RepoObjViews.removeView(serial, viewName))
+                error(qsTr("The view “%1” could not be deleted.").arg(viewName))
+        }
+    }
+
     WinMessage {
         id: messager
         objectName: "mainMessager"
@@ -196,6 +223,11 @@ ApplicationWindow {
                             id: streamDelegate
                             objectName: "streamDelegate"
                             width: lstStreams.width
+                            // Only fisheye streams can be dewarped, and a ZeroMQ
+                            // stream is reachable only once its port is known.
+                            readonly property bool canDefish: objIsFisheye && !(Utils.isZmqUrl(objUrl) && objZmqPort === 0)
+                            readonly property var streamObject: objInstance
+                            readonly property string streamSerial: objSerial
                             background: Rectangle {
                                 color: streamDelegate.down ? "white" : "transparent"
                             }
@@ -222,13 +254,8 @@ ApplicationWindow {
                                             MenuItem {
                                                 objectName: "menuAddView"
                                                 text: qsTr("Add view") + I18n.localeNotify
-                                                // Only fisheye streams can be dewarped, and a ZeroMQ
-                                                // stream is reachable only once its port is known.
-                                                enabled: objIsFisheye && !(Utils.isZmqUrl(objUrl) && objZmqPort === 0)
-                                                onTriggered: {
-                                                    winDefish.objectInstance = objInstance
-                                                    winDefish.show()
-                                                }
+                                                enabled: streamDelegate.canDefish
+                                                onTriggered: winDefish.openView(objInstance, "", false)
                                             }
                                         }
                                     }
@@ -270,10 +297,53 @@ ApplicationWindow {
                                         policy: lstViews.interactive ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
                                     }
 
-                                    delegate: RowLayout {
+                                    // A click on the row beside the check box offers what can
+                                    // be done with the view.
+                                    delegate: Item {
+                                        id: viewDelegate
+                                        objectName: "viewDelegate"
                                         width: lstViews.width
+                                        implicitHeight: chkView.implicitHeight
+                                        readonly property string name: viewName
 
+                                        MouseArea {
+                                            id: areaViewMenu
+                                            objectName: "areaViewMenu"
+                                            anchors.fill: parent
+                                            onClicked: viewCtxMenu.open()
+
+                                            Menu {
+                                                id: viewCtxMenu
+                                                objectName: "viewCtxMenu"
+                                                x: areaViewMenu.mouseX
+                                                y: areaViewMenu.mouseY
+
+                                                MenuItem {
+                                                    objectName: "menuEditView"
+                                                    text: qsTr("Edit") + I18n.localeNotify
+                                                    enabled: streamDelegate.canDefish
+                                                    onTriggered: winDefish.openView(streamDelegate.streamObject,
+                                                                                    viewDelegate.name, false)
+                                                }
+                                                MenuItem {
+                                                    objectName: "menuDuplicateView"
+                                                    text: qsTr("Duplicate") + I18n.localeNotify
+                                                    enabled: streamDelegate.canDefish
+                                                    onTriggered: winDefish.openView(streamDelegate.streamObject,
+                                                                                    viewDelegate.name, true)
+                                                }
+                                                MenuItem {
+                                                    objectName: "menuDeleteView"
+                                                    text: qsTr("Delete") + I18n.localeNotify
+                                                    onTriggered: confirmDeleteView.ask(streamDelegate.streamSerial,
+                                                                                       viewDelegate.name)
+                                                }
+                                            }
+                                        }
+
+                                        // Above the mouse area: it takes the clicks on itself.
                                         CheckBox {
+                                            id: chkView
                                             objectName: "chkView"
                                             text: viewName
                                             Component.onCompleted: checked = viewIsActive

@@ -1,6 +1,10 @@
 #include "repo/repobjviews.h"
 
+#include "repo/repologging.h"
+
 #include <QQmlEngine>
+
+#include <algorithm>
 
 RepoObjViews::RepoObjViews(QObject *parent) : QAbstractListModel(parent), Singleton<RepoObjViews>(this)
 {
@@ -65,6 +69,93 @@ bool RepoObjViews::contains(const QString &objSerial, const QString &name) const
 {
     const auto stream = m_viewsByName.constFind(objSerial);
     return stream != m_viewsByName.constEnd() && stream->contains(name);
+}
+
+bool RepoObjViews::hasView(const QString &objSerial, const QString &name) const
+{
+    if (contains(objSerial, name))
+        return true;
+    // Slices not yet in the model would be dropped on arrival behind a view of the same name.
+    return std::any_of(m_pendingRestore.cbegin(), m_pendingRestore.cend(), [&](const std::shared_ptr<ViewInfo> &info) {
+        return info && info->serialStream == objSerial && info->name == name;
+    });
+}
+
+QVariantMap RepoObjViews::viewOf(const QString &objSerial, const QString &name) const
+{
+    const ViewPtr view = m_viewsByName.value(objSerial).value(name);
+    if (!view)
+        return {};
+    return {{QStringLiteral("name"), view->name()}, {QStringLiteral("roll"), view->roll()},
+            {QStringLiteral("tilt"), view->tilt()}, {QStringLiteral("pan"), view->pan()},
+            {QStringLiteral("zoom"), view->zoom()}, {QStringLiteral("isActive"), view->isActive()}};
+}
+
+int RepoObjViews::rowOf(const ViewPtr &view) const
+{
+    for (const int row : m_rowsBySerial.value(view->objectSerial())) {
+        if (m_views.at(row) == view)
+            return row;
+    }
+    return -1;
+}
+
+bool RepoObjViews::updateView(const QString &objSerial, const QString &name, const QString &newName, float roll,
+                              float tilt, float pan, float zoom)
+{
+    const ViewPtr view = m_viewsByName.value(objSerial).value(name);
+    if (!view) {
+        qCWarning(lcRepo) << "No view" << name << "of stream" << objSerial << "to update";
+        return false;
+    }
+    if (newName.isEmpty()) {
+        qCWarning(lcRepo) << "View" << name << "of stream" << objSerial << "not renamed: no name";
+        return false;
+    }
+    if (newName != name && hasView(objSerial, newName)) {
+        qCWarning(lcRepo) << "View" << name << "of stream" << objSerial << "not renamed:" << newName << "exists";
+        return false;
+    }
+    const int row = rowOf(view);
+    if (newName != name) {
+        QHash<QString, ViewPtr> &byName = m_viewsByName[objSerial];
+        byName.remove(name);
+        byName.insert(newName, view);
+        m_dropped.insert({objSerial, name});
+        view->setName(newName);
+    }
+    view->setRoll(roll);
+    view->setTilt(tilt);
+    view->setPan(pan);
+    view->setZoom(zoom);
+    const QModelIndex rowIndex = index(row, 0);
+    emit dataChanged(rowIndex, rowIndex, {ViewNameRole, ViewRollRole, ViewTiltRole, ViewPanRole, ViewZoomRole});
+    return true;
+}
+
+bool RepoObjViews::removeView(const QString &objSerial, const QString &name)
+{
+    const ViewPtr view = m_viewsByName.value(objSerial).value(name);
+    if (!view) {
+        qCWarning(lcRepo) << "No view" << name << "of stream" << objSerial << "to remove";
+        return false;
+    }
+    const int row = rowOf(view);
+    beginRemoveRows(QModelIndex(), row, row);
+    m_views.removeAt(row);
+    m_viewsByName[objSerial].remove(name);
+    m_dropped.insert({objSerial, name});
+    // Every later row moves up by one, in every stream's index.
+    for (auto it = m_rowsBySerial.begin(); it != m_rowsBySerial.end(); ++it) {
+        QVector<int> &rows = it.value();
+        rows.removeOne(row);
+        for (int &r : rows) {
+            if (r > row)
+                --r;
+        }
+    }
+    endRemoveRows();
+    return true;
 }
 
 RepoObjViews::ViewPtr RepoObjViews::makeView(const QString &name, const QString &objSerial, float roll, float tilt,
@@ -132,7 +223,10 @@ int RepoObjViews::appendViews(const QList<std::shared_ptr<ViewInfo>> &infos)
 void RepoObjViews::restoreViews(const QList<std::shared_ptr<ViewInfo>> &infos)
 {
     const bool wasRestoring = isRestoring();
-    m_pendingRestore.append(infos);
+    for (const auto &info : infos) {
+        if (info && !m_dropped.contains({info->serialStream, info->name}))
+            m_pendingRestore.append(info);
+    }
     if (wasRestoring)
         return; // the queued slices take these too
     appendNextSlice();

@@ -8,13 +8,16 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QPair>
+#include <QSet>
+#include <QVariantMap>
 #include <QVector>
 
 #include <memory>
 
-// The list model of every stored view. Views are only ever appended, by the
-// defish window and by the import restoring saved views; a stream holds at most
-// one view of each name.
+// The list model of every stored view. Views are appended by the defish window
+// and by the import restoring saved views, and edited, renamed or removed by the
+// operator; a stream holds at most one view of each name.
 class RepoObjViews : public QAbstractListModel, public Singleton<RepoObjViews>
 {
     Q_OBJECT
@@ -52,6 +55,12 @@ public:
     void restoreViews(const QList<std::shared_ptr<ViewInfo>> &infos);
     bool isRestoring() const { return !m_pendingRestore.isEmpty(); }
 
+    // Whether the stream has a view of that name, shown or still to be restored.
+    Q_INVOKABLE bool hasView(const QString &objSerial, const QString &name) const;
+    // The stored values of one view ({"name", "roll", "tilt", "pan", "zoom", "isActive"}), or an
+    // empty map where the stream has none of that name.
+    Q_INVOKABLE QVariantMap viewOf(const QString &objSerial, const QString &name) const;
+
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QHash<int, QByteArray> roleNames() const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
@@ -62,6 +71,13 @@ signals:
 
 public slots:
     bool appendView(const QString &name, const QString &objSerial, float roll, float tilt, float pan, float zoom);
+    // Sets the direction and zoom of the stream's view name and renames it to newName; refused (false,
+    // with a log line) where there is no such view, newName is empty, or another view of the stream
+    // has that name.
+    bool updateView(const QString &objSerial, const QString &name, const QString &newName, float roll, float tilt,
+                    float pan, float zoom);
+    // Removes the stream's view name; false where there is none.
+    bool removeView(const QString &objSerial, const QString &name);
 
 private:
     QHash<int, QByteArray> m_roleNames;
@@ -71,6 +87,7 @@ private:
     // Enters an appended view into both indexes.
     void enterIndex(const ViewPtr &view, int row);
     bool contains(const QString &objSerial, const QString &name) const;
+    int rowOf(const ViewPtr &view) const;
     void restoreSlice();
     void appendNextSlice();
 
@@ -79,4 +96,7 @@ private:
     // stream serial -> rows of its views
     QHash<QString, QVector<int>> m_rowsBySerial;
     QList<std::shared_ptr<ViewInfo>> m_pendingRestore;
+    // Views the operator removed or renamed away: a later restore of the records read before
+    // (another import ahead of the next save) must not bring them back.
+    QSet<QPair<QString, QString>> m_dropped; // (stream serial, name)
 };

@@ -88,8 +88,11 @@ private slots:
 
         // One gateway with a stream of two views, one of many and one of none.
         auto gateway = makeGateway("1", "GW-1");
-        RepoObjects::instance()->setObjects({gateway, makeStream("11", gateway, "S-B"),
-                                             makeStream("12", gateway, "S-A"), makeStream("13", gateway, "S-C")});
+        // A fisheye stream: its views can be opened in the defish window.
+        auto fisheye = makeStream("11", gateway, "S-B");
+        fisheye->setIsFisheye(true);
+        RepoObjects::instance()->setObjects(
+            {gateway, fisheye, makeStream("12", gateway, "S-A"), makeStream("13", gateway, "S-C")});
         QList<std::shared_ptr<ViewInfo>> views;
         for (int i = 0; i < kManyViews; ++i)
             views << viewInfo("S-A", QStringLiteral("a%1").arg(i));
@@ -214,7 +217,75 @@ private slots:
         QCOMPARE(unrestored, QString());
     }
 
+    // A click on a view's row beside its check box offers Edit and Duplicate, which open the defish
+    // window on the view, and Delete, which asks once.
+    void aViewsRowEditsDuplicatesAndDeletesIt_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("view");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("edit") << "menuEditView"
+                              << "b1"
+                              << "Editing view “b1”";
+        QTest::newRow("duplicate") << "menuDuplicateView"
+                                   << "b1"
+                                   << "b1 copy";
+        QTest::newRow("delete, cancelled") << "btnClose"
+                                           << "b2" << QString();
+        QTest::newRow("delete") << "btnAction"
+                                << "b2" << QString();
+    }
+
+    void aViewsRowEditsDuplicatesAndDeletesIt()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, view);
+        QFETCH(QString, shown);
+        QQuickItem *delegate = nullptr;
+        QTRY_VERIFY((delegate = viewRow("S-B", view)));
+        QQuickItem *area = item(delegate, "areaViewMenu");
+        QVERIFY(clickAt(area, QPointF(area->width() - 10, area->height() / 2)));
+        QQuickItem *entry = item(area, action.startsWith("menu") ? action : QStringLiteral("menuDeleteView"));
+        QTRY_VERIFY(entry && entry->isVisible());
+        QVERIFY(click(entry));
+
+        RepoObjViews *views = RepoObjViews::instance();
+        if (action.startsWith("menu")) {
+            QQuickWindow *defish = window(m_main, "winDefish");
+            QTRY_VERIFY(defish->isVisible());
+            QQuickItem *content = item(defish, "loaderDefish")->property("item").value<QQuickItem *>();
+            QVERIFY(content);
+            QCOMPARE(item(content, "txtName")->property("text").toString(), action == "menuEditView" ? view : shown);
+            QCOMPARE(item(defish, "lblDefishMode")->property("text").toString(),
+                     action == "menuEditView" ? shown : QStringLiteral("New view"));
+            QVERIFY(QMetaObject::invokeMethod(defish, "close"));
+            QTRY_VERIFY(!defish->isVisible());
+            QVERIFY(views->hasView("S-B", view));
+            return;
+        }
+        QObject *confirm = object(m_main, "confirmDeleteView");
+        QTRY_VERIFY(confirm->property("opened").toBool());
+        QVERIFY(confirm->property("text").toString().contains(QStringLiteral("“%1”").arg(view)));
+        QVERIFY(views->hasView("S-B", view));
+        QVERIFY(click(item(confirm, action)));
+        QTRY_VERIFY(!confirm->property("visible").toBool());
+        const bool deleted = action == "btnAction";
+        QCOMPARE(views->hasView("S-B", view), !deleted);
+        QTRY_COMPARE(viewRow("S-B", view) == nullptr, deleted);
+        QVERIFY(views->hasView("S-B", "b1"));
+    }
+
 private:
+    QQuickItem *viewRow(const QString &serial, const QString &name) const
+    {
+        QQuickItem *stream = row(serial);
+        for (QQuickItem *delegate : stream ? allItems(stream, "viewDelegate") : QList<QQuickItem *>()) {
+            if (delegate->property("name").toString() == name)
+                return delegate;
+        }
+        return nullptr;
+    }
+
     QQuickItem *row(const QString &serial) const
     {
         for (QQuickItem *delegate : allItems(m_main->contentItem(), "streamDelegate")) {

@@ -211,6 +211,169 @@ private slots:
         QCOMPARE(RepoObjViews::instance()->rowCount(), views + 1);
     }
 
+    // Ok on a stored view: edited in place, renamed, or stored as a copy under a new name; a name the
+    // stream has already is refused with a message in the window, and nothing changes.
+    void okOnAStoredView_data()
+    {
+        QTest::addColumn<bool>("asCopy");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("prefilled");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QString>("changed");
+        QTest::newRow("edit") << false << QString() << "Mid" << QStringList{"Left", "Mid"} << "Mid";
+        QTest::newRow("rename") << false << "Centre"
+                                << "Mid" << QStringList{"Left", "Centre"} << "Centre";
+        QTest::newRow("rename onto a taken name") << false << "Left"
+                                                  << "Mid" << QStringList{"Left", "Mid"} << QString();
+        QTest::newRow("copy") << true << QString() << "Mid copy" << QStringList{"Left", "Mid", "Mid copy"}
+                              << "Mid copy";
+        QTest::newRow("copy onto a taken name") << true << "Left"
+                                                << "Mid copy" << QStringList{"Left", "Mid"} << QString();
+    }
+
+    void okOnAStoredView()
+    {
+        QFETCH(bool, asCopy);
+        QFETCH(QString, typed);
+        QFETCH(QString, prefilled);
+        QFETCH(QStringList, names);
+        QFETCH(QString, changed);
+        auto stream = makeStream(m_dir.filePath("missing.mp4"));
+        const QString serial = QStringLiteral("S-OK-%1").arg(QTest::currentDataTag());
+        stream->setSerial(serial);
+        RepoObjViews *views = RepoObjViews::instance();
+        QVERIFY(views->appendView("Left", serial, 0, 0, -50, 40));
+        QVERIFY(views->appendView("Mid", serial, 5, -10, 15, 30));
+        openView(stream.get(), "Mid", asCopy);
+
+        QCOMPARE(item(content(), "txtName")->property("text").toString(), prefilled);
+        const QList<QPair<const char *, qreal>> stored = {
+            {"sldRoll", 5}, {"sldTilt", -10}, {"sldPan", 15}, {"sldZoom", 30}};
+        for (const auto &v : stored)
+            QCOMPARE(item(content(), v.first)->property("value").toReal(), v.second);
+        QCOMPARE(item(m_window, "lblDefishMode")->property("text").toString(),
+                 asCopy ? QStringLiteral("New view") : QStringLiteral("Editing view “Mid”"));
+
+        if (!typed.isEmpty())
+            QVERIFY(typeInto(item(content(), "txtName"), typed));
+        QVERIFY(item(content(), "sldPan")->setProperty("value", 33.0));
+        if (changed.isEmpty() && asCopy)
+            QTest::ignoreMessage(QtDebugMsg, "View exists");
+        QVERIFY(click(item(m_window, "btnDefishOk")));
+
+        QStringList now;
+        for (const int row : views->rowsOf(serial))
+            now << views->views().at(row)->name();
+        QCOMPARE(now, names);
+        QCOMPARE(views->viewOf(serial, "Left").value("pan").toReal(), -50.0);
+        if (changed.isEmpty()) {
+            QVERIFY(m_window->isVisible());
+            QQuickItem *message = item(m_window, "lblDefishMessage");
+            QVERIFY(message && message->isVisible());
+            QVERIFY2(message->property("text").toString().contains(QStringLiteral("“%1”").arg(typed)),
+                     qPrintable(message->property("text").toString()));
+            QCOMPARE(views->viewOf(serial, "Mid").value("pan").toReal(), 15.0);
+            return;
+        }
+        QTRY_VERIFY(!m_window->isVisible());
+        QCOMPARE(views->viewOf(serial, changed), (QVariantMap{{"name", changed},
+                                                              {"roll", 5.0f},
+                                                              {"tilt", -10.0f},
+                                                              {"pan", 33.0f},
+                                                              {"zoom", 30.0f},
+                                                              {"isActive", false}}));
+        if (asCopy)
+            QCOMPARE(views->viewOf(serial, "Mid").value("pan").toReal(), 15.0);
+    }
+
+    // Every stored view of the stream is outlined on the raw pane with its name, in a colour of its
+    // own, the one being edited highlighted; a click on another outline loads that view for editing.
+    void storedViewsAreOutlinedAndAClickSelectsOne()
+    {
+        auto stream = makeStream(m_clip);
+        stream->setSerial("S-OUT");
+        RepoObjViews *views = RepoObjViews::instance();
+        const QStringList names = {"Left", "Mid", "Right"};
+        QVERIFY(views->appendView("Left", "S-OUT", 0, 0, -50, 40));
+        QVERIFY(views->appendView("Elsewhere", "S-OTHER", 0, 0, 0, 40));
+        QVERIFY(views->appendView("Mid", "S-OUT", 0, 0, 0, 40));
+        QVERIFY(views->appendView("Right", "S-OUT", 10, 5, 50, 35));
+        openView(stream.get(), "Mid", false);
+        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("prod")->property("state").toInt(), 2, 15000);
+        QQuickItem *overlay = item(content(), "dewrapArea");
+        QTRY_VERIFY(qAbs(overlay->width() / overlay->height() - 320.0 / 240.0) < 0.02);
+
+        QList<QQuickItem *> outlines;
+        QTRY_COMPARE((outlines = visibleItems(content(), "viewOutline")).size(), 3);
+        const auto shown = [&] {
+            QStringList result;
+            for (QQuickItem *outline : visibleItems(content(), "viewOutline")) {
+                const QString name = outline->property("viewName").toString();
+                const QString tag =
+                    item(outline, "viewTag")
+                        ? itemWithText(item(outline, "viewTag"), name) ? name : QStringLiteral("(no tag)")
+                        : QStringLiteral("(no tag)");
+                result << QStringLiteral("%1:%2:%3")
+                              .arg(tag)
+                              .arg(outline->property("highlighted").toBool() ? "current" : "-")
+                              .arg(outline->property("lineWidth").toReal());
+            }
+            return result;
+        };
+        QTRY_COMPARE(shown(), (QStringList{"Left:-:1.5", "Mid:current:4", "Right:-:1.5"}));
+        QSet<QRgb> colours;
+        for (QQuickItem *outline : outlines)
+            colours << outline->property("color").value<QColor>().rgb();
+        colours << overlay->property("color").value<QColor>().rgb();
+        QCOMPARE(colours.size(), 4);
+        // Each is drawn in its colour: the middle of its upper edge shows it.
+        const QImage frame = m_window->grabWindow();
+        for (QQuickItem *outline : outlines) {
+            float ux = 0, uy = 0;
+            projectionOf(outline).viewToFisheye(0.5f, 0.0f, &ux, &uy);
+            const QPoint at = outline->mapToScene(QPointF(ux * outline->width(), uy * outline->height())).toPoint() *
+                              m_window->effectiveDevicePixelRatio();
+            const QColor want = outline->property("color").value<QColor>();
+            bool found = false;
+            for (int dy = -3; dy <= 3 && !found; ++dy) {
+                for (int dx = -3; dx <= 3 && !found; ++dx) {
+                    const QColor got = frame.pixelColor(at + QPoint(dx, dy));
+                    found = qAbs(got.red() - want.red()) + qAbs(got.green() - want.green()) +
+                                qAbs(got.blue() - want.blue()) <
+                            60;
+                }
+            }
+            QVERIFY2(found, qPrintable(outline->property("viewName").toString()));
+        }
+
+        // The middle of Right's upper edge, on the pane that takes the clicks.
+        QQuickItem *right = outlines.at(names.indexOf("Right"));
+        QCOMPARE(right->property("pan").toReal(), 50.0);
+        float x = 0, y = 0;
+        projectionOf(right).viewToFisheye(0.5f, 0.0f, &x, &y);
+        QQuickItem *pane = item(content(), "maSource");
+        const QPointF onRight = right->mapToItem(pane, QPointF(x * right->width(), y * right->height()));
+        // Away from every outline nothing is selected.
+        QVERIFY(clickAt(pane, QPointF(3, pane->height() - 3)));
+        QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50);
+        QCOMPARE(content()->property("editedName").toString(), QStringLiteral("Mid"));
+        QVERIFY(clickAt(pane, onRight));
+        QTRY_COMPARE(shown(), (QStringList{"Left:-:1.5", "Mid:-:1.5", "Right:current:4"}));
+        QCOMPARE(item(content(), "txtName")->property("text").toString(), QStringLiteral("Right"));
+        const QList<QPair<const char *, qreal>> stored = {
+            {"sldRoll", 10}, {"sldTilt", 5}, {"sldPan", 50}, {"sldZoom", 35}};
+        for (const auto &v : stored)
+            QCOMPARE(item(content(), v.first)->property("value").toReal(), v.second);
+        QCOMPARE(item(m_window, "lblDefishMode")->property("text").toString(), QStringLiteral("Editing view “Right”"));
+
+        // Ok updates the selected view, and its outline follows.
+        QVERIFY(item(content(), "sldPan")->setProperty("value", 60.0));
+        QVERIFY(click(item(m_window, "btnDefishOk")));
+        QTRY_VERIFY(!m_window->isVisible());
+        QCOMPARE(views->viewOf("S-OUT", "Right").value("pan").toReal(), 60.0);
+        QCOMPARE(views->viewOf("S-OUT", "Mid").value("pan").toReal(), 0.0);
+    }
+
     void dewarpedPaneMatchesFfmpegsRender_data()
     {
         QTest::addColumn<double>("roll");
@@ -587,7 +750,16 @@ private:
         return stream;
     }
 
-    void openWindow(Object *stream)
+    void openView(Object *stream, const QString &view, bool asCopy)
+    {
+        openWindow(stream, false);
+        QVERIFY(QMetaObject::invokeMethod(m_window, "openView", Q_ARG(QVariant, QVariant::fromValue<QObject *>(stream)),
+                                          Q_ARG(QVariant, view), Q_ARG(QVariant, asCopy)));
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        QTRY_VERIFY(content());
+    }
+
+    void openWindow(Object *stream, bool show = true)
     {
         closeWindow();
         m_engine = std::make_unique<QQmlEngine>();
@@ -598,6 +770,8 @@ private:
         m_window = qobject_cast<QQuickWindow *>(created);
         QVERIFY(m_window);
         m_window->setProperty("objectInstance", QVariant::fromValue<QObject *>(stream));
+        if (!show)
+            return;
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window));
         QTRY_VERIFY(content());

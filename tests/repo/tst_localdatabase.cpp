@@ -1,5 +1,6 @@
 #include "logcapture.h"
 #include "objectfactory.h"
+#include "platform/serverrun.h"
 #include "repo/localdatabase.h"
 #include "repo/objview.h"
 #include "repo/repobjviews.h"
@@ -367,6 +368,114 @@ private slots:
         QTRY_VERIFY(!site.views.isRestoring());
         QVERIFY(site.database.save());
         QCOMPARE(FileInspector(site.path()).value("SELECT COUNT(*) FROM views").toInt(), total);
+    }
+
+    // The operator's changes to stored views reach the file at the next save, exactly: a renamed or
+    // deleted view is gone from it, also when the import restores the rows read at start-up before
+    // that save; a name the stream has already is refused.
+    void storedViewEditsReachTheFile_data()
+    {
+        QTest::addColumn<QString>("op");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("newName");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QList<QVariantList>>("rows");
+        const QVariantList door{"S-1", "Door", 1.0, 2.0, 3.0, 4.0, 1};
+        const QVariantList yard{"S-1", "Yard", 0.0, 0.0, 0.0, 60.0, 0};
+        const QVariantList other{"S-2", "Door", 0.0, 0.0, 0.0, 30.0, 0};
+        QTest::newRow("edit") << "update"
+                              << "Door"
+                              << "Door" << true
+                              << QList<QVariantList>{{"S-1", "Door", 1.0, 2.0, 45.0, 4.0, 1}, yard, other};
+        QTest::newRow("rename") << "update"
+                                << "Door"
+                                << "Gate" << true
+                                << QList<QVariantList>{{"S-1", "Gate", 1.0, 2.0, 45.0, 4.0, 1}, yard, other};
+        QTest::newRow("rename onto a taken name") << "update"
+                                                  << "Door"
+                                                  << "Yard" << false << QList<QVariantList>{door, yard, other};
+        QTest::newRow("duplicate") << "copy"
+                                   << "Door"
+                                   << "Door copy" << true
+                                   << QList<QVariantList>{
+                                          door, yard, other, {"S-1", "Door copy", 1.0, 2.0, 45.0, 4.0, 0}};
+        QTest::newRow("duplicate onto a taken name") << "copy"
+                                                     << "Door"
+                                                     << "Yard" << false << QList<QVariantList>{door, yard, other};
+        QTest::newRow("delete") << "remove"
+                                << "Door" << QString() << true << QList<QVariantList>{yard, other};
+        QTest::newRow("delete a missing view")
+            << "remove"
+            << "Hall" << QString() << false << QList<QVariantList>{door, yard, other};
+    }
+
+    void storedViewEditsReachTheFile()
+    {
+        QFETCH(QString, op);
+        QFETCH(QString, name);
+        QFETCH(QString, newName);
+        QFETCH(bool, accepted);
+        QFETCH(QList<QVariantList>, rows);
+        Site site;
+        QVERIFY(site.database.open());
+        site.fill();
+        QVERIFY(site.views.appendView("Door", "S-1", 1, 2, 3, 4));
+        site.views.setData(site.views.index(0, 0), true, RepoObjViews::ViewIsActiveRole);
+        QVERIFY(site.views.appendView("Yard", "S-1", 0, 0, 0, 60));
+        QVERIFY(site.views.appendView("Door", "S-2", 0, 0, 0, 30));
+        QVERIFY(site.database.save());
+        // As at start-up: the stored rows are read, and the import restores them.
+        QVERIFY(site.database.open());
+
+        bool done = false;
+        if (op == "update") {
+            done = site.views.updateView("S-1", name, newName, 1, 2, 45, 4);
+        } else if (op == "copy") {
+            const QVariantMap values = site.views.viewOf("S-1", name);
+            done = !site.views.hasView("S-1", newName) &&
+                   site.views.appendView(newName, "S-1", values.value("roll").toFloat(), values.value("tilt").toFloat(),
+                                         45, values.value("zoom").toFloat());
+        } else {
+            done = site.views.removeView("S-1", name);
+        }
+        QCOMPARE(done, accepted);
+
+        site.views.restoreViews(site.database.orderedViewInfos());
+        QTRY_VERIFY(!site.views.isRestoring());
+        QVERIFY(site.database.save());
+        FileInspector file(site.path());
+        QCOMPARE(file.rows("SELECT serialStream, name, roll, tilt, pan, zoom, isActive FROM views ORDER BY id"), rows);
+    }
+
+    // The streaming server, running on the file, follows a save of renamed, copied and deleted views.
+    void theServerFollowsSavedViewEdits()
+    {
+        Site site;
+        QVERIFY(site.database.open());
+        site.fill();
+        site.fisheye->setSourceUrl("testvideo:");
+        site.fisheye->setIsActive(true);
+        QVERIFY(site.views.appendView("Door", "S-1", 0, 10, 20, 60));
+        QVERIFY(site.views.appendView("Yard", "S-1", 0, 0, 0, 60));
+        for (int row = 0; row < 2; ++row)
+            site.views.setData(site.views.index(row, 0), true, RepoObjViews::ViewIsActiveRole);
+        QVERIFY(site.database.save());
+        ServerRun run(QStringList{site.path()} + ServerRun::testOptions());
+        QVERIFY2(run.waitFor(QStringLiteral("Serving view \"Yard\"")), qPrintable(run.output()));
+        QVERIFY2(run.waitFor(QStringLiteral("Serving view \"Door\"")), qPrintable(run.output()));
+
+        const int from = run.outputSize();
+        QVERIFY(site.views.updateView("S-1", "Door", "Gate", 0, 10, 20, 60));
+        QVERIFY(site.views.appendView("Gate copy", "S-1", 0, 10, -20, 60));
+        site.views.setData(site.views.index(site.views.rowCount() - 1, 0), true, RepoObjViews::ViewIsActiveRole);
+        QVERIFY(site.views.removeView("S-1", "Yard"));
+        QVERIFY(site.database.save());
+        for (const char *line :
+             {"Removed view \"Door\"", "Removed view \"Yard\"", "Serving view \"Gate\"", "Serving view \"Gate copy\""})
+            QVERIFY2(run.waitFor(QString::fromUtf8(line), 10000, from), qPrintable(run.output().mid(from)));
+        const QString tail = run.output().mid(from);
+        QCOMPARE(tail.count(QStringLiteral("Serving view")), 2);
+        QCOMPARE(tail.count(QStringLiteral("Removed view")), 2);
     }
 
     void savingBeforeOpeningFails()

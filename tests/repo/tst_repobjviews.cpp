@@ -123,6 +123,50 @@ private slots:
         QCOMPARE(stream.count(), 0);
     }
 
+    // Renaming and removing keep both indexes right: the stream lists, the lookups by name, the
+    // refusals of a taken name, and a restore that would bring a removed view back.
+    void renamedAndRemovedViewsLeaveEveryIndexRight()
+    {
+        RepoObjViews model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QCOMPARE(model.appendViews(
+                     {info("S-1", "A"), info("S-2", "A"), info("S-1", "B"), info("S-2", "B"), info("S-1", "C")}),
+                 5);
+        StreamViews stream;
+        stream.setObjectSerial("S-1");
+
+        QVERIFY(!model.updateView("S-1", "A", "B", 0, 0, 0, 1));
+        QVERIFY(!model.updateView("S-1", "A", "", 0, 0, 0, 1));
+        QVERIFY(!model.updateView("S-1", "Z", "Y", 0, 0, 0, 1));
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        QVERIFY(model.updateView("S-1", "A", "B2", 1, 2, 3, 4));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toModelIndex().row(), 0);
+        QCOMPARE(
+            model.viewOf("S-1", "B2"),
+            (QVariantMap{
+                {"name", "B2"}, {"roll", 1.0f}, {"tilt", 2.0f}, {"pan", 3.0f}, {"zoom", 4.0f}, {"isActive", false}}));
+        QVERIFY(model.viewOf("S-1", "A").isEmpty());
+        QVERIFY(model.hasView("S-2", "A"));
+
+        QVERIFY(model.removeView("S-1", "B"));
+        QVERIFY(!model.removeView("S-1", "B"));
+        QCOMPARE(names(model), (QStringList{"B2", "A", "B", "C"}));
+        QCOMPARE(model.rowsOf("S-1"), (QVector<int>{0, 3}));
+        QCOMPARE(model.rowsOf("S-2"), (QVector<int>{1, 2}));
+        QCOMPARE(names(stream), (QStringList{"B2", "C"}));
+        QCOMPARE(stream.count(), 2);
+        QVERIFY(model.removeView("S-2", "A"));
+        QVERIFY(model.updateView("S-2", "B", "A", 0, 0, 0, 1));
+        QCOMPARE(model.rowsOf("S-2"), (QVector<int>{1}));
+        QCOMPARE(model.viewOf("S-2", "A").value("name").toString(), QStringLiteral("A"));
+
+        // The records read at start-up, restored again before a save, bring back none of them.
+        model.restoreViews({info("S-1", "A"), info("S-1", "B"), info("S-1", "C"), info("S-1", "D")});
+        QTRY_VERIFY(!model.isRestoring());
+        QCOMPARE(names(stream), (QStringList{"B2", "C", "D"}));
+    }
+
     void rolesAreNumberedFromUserRoleInDeclarationOrder()
     {
         RepoObjViews model;
