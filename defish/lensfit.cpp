@@ -97,7 +97,7 @@ LensFit::LensFit(const uint8_t *grey, int width, int height, int stride)
             break;
     }
     m_dark = dark;
-    m_threshold = dark + std::max(kMinStep, 0.15 * (bright - dark));
+    m_threshold = dark + std::max(kMinStep, 0.1 * (bright - dark));
 
     uint64_t darkCount = 0, litCount = 0;
     double sumX = 0.0, sumY = 0.0;
@@ -174,9 +174,10 @@ std::vector<LensFit::Point> LensFit::boundary(double cx, double cy, std::vector<
             ++j;
         if (j >= n)
             continue;
-        // Half way up the step, between the surround just outside and the picture just inside.
+        // Half way up the step, between the surround just outside and the picture within a pixel
+        // inside: a dim rim (vignetting, a dark line) before brighter picture is the edge already.
         const int from = std::max(0, j - 3);
-        const int to = std::min(n, j + 4);
+        const int to = std::min(n, j + 2);
         const double outside = samples[size_t(from)];
         double inside = samples[size_t(j)];
         for (int i = j; i <= to; ++i)

@@ -1,6 +1,5 @@
 #include "defish/lensfitter.h"
 
-#include "defish/lensfit.h"
 #include "video/producer.h"
 
 #include <QImage>
@@ -80,9 +79,7 @@ bool LensFitter::start()
         fail(tr("there is no video source"));
         return false;
     }
-    m_sum.clear();
-    m_count = 0;
-    m_width = m_height = 0;
+    m_grabbed.clear();
     m_clock.start();
     setBusy(true);
     setMessage(tr("Looking for the lens circle..."));
@@ -96,59 +93,80 @@ void LensFitter::onFrame(const QImage &grey)
 {
     if (!m_busy || grey.isNull() || grey.format() != QImage::Format_Grayscale8)
         return;
-    if (m_count == 0 || grey.width() != m_width || grey.height() != m_height) {
-        // A new frame size starts the average afresh.
-        m_width = grey.width();
-        m_height = grey.height();
-        m_factor = (m_width + kMaxWidth - 1) / kMaxWidth;
-        m_count = 0;
-        m_sum.fill(0, (m_width / m_factor) * (m_height / m_factor));
-    }
-    const int w = m_width / m_factor, h = m_height / m_factor;
-    for (int y = 0; y < h * m_factor; ++y) {
-        const uchar *line = grey.constScanLine(y);
-        quint32 *sum = m_sum.data() + (y / m_factor) * w;
-        for (int x = 0; x < w * m_factor; ++x)
-            sum[x / m_factor] += line[x];
-    }
-    if (++m_count >= m_frames)
+    // A new frame size starts the average afresh.
+    if (!m_grabbed.isEmpty() && m_grabbed.first().size() != grey.size())
+        m_grabbed.clear();
+    m_grabbed.append(grey);
+    if (m_grabbed.size() >= m_frames)
         finish();
-    else if (m_producer)
-        m_producer->grabFrames(m_frames - m_count);
+}
+
+LensFitResult LensFitter::fitFrames(const QVector<QImage> &frames)
+{
+    if (frames.isEmpty() || frames.first().isNull()) {
+        LensFitResult none;
+        none.reason = "no frames";
+        return none;
+    }
+    const int width = frames.first().width(), height = frames.first().height();
+    const int factor = (width + kMaxWidth - 1) / kMaxWidth;
+    const int w = width / factor, h = height / factor;
+    QVector<quint32> sum(w * h, 0);
+    int count = 0;
+    for (const QImage &frame : frames) {
+        if (frame.size() != QSize(width, height) || frame.format() != QImage::Format_Grayscale8)
+            continue;
+        ++count;
+        for (int y = 0; y < h * factor; ++y) {
+            const uchar *line = frame.constScanLine(y);
+            quint32 *row = sum.data() + (y / factor) * w;
+            for (int x = 0; x < w * factor; ++x)
+                row[x / factor] += line[x];
+        }
+    }
+    const quint32 cells = quint32(qMax(1, count)) * quint32(factor) * quint32(factor);
+    QImage average(w, h, QImage::Format_Grayscale8);
+    for (int y = 0; y < h; ++y) {
+        uchar *line = average.scanLine(y);
+        const quint32 *row = sum.constData() + y * w;
+        for (int x = 0; x < w; ++x)
+            line[x] = uchar((row[x] + cells / 2) / cells);
+    }
+    LensFitResult fit = LensFit(average.constBits(), w, h, average.bytesPerLine()).fit();
+    // Pixel (i, j) of the reduced picture covers factor x factor pixels from (i, j) * factor.
+    fit.centerX *= factor;
+    fit.centerY *= factor;
+    fit.radius *= factor;
+    fit.rms *= factor;
+    return fit;
 }
 
 void LensFitter::finish()
 {
     m_timeout.stop();
     disconnect(m_connection);
-    const int w = m_width / m_factor, h = m_height / m_factor;
-    const quint32 cells = quint32(m_count) * quint32(m_factor) * quint32(m_factor);
-    QImage average(w, h, QImage::Format_Grayscale8);
-    for (int y = 0; y < h; ++y) {
-        uchar *line = average.scanLine(y);
-        const quint32 *sum = m_sum.constData() + y * w;
-        for (int x = 0; x < w; ++x)
-            line[x] = uchar((sum[x] + cells / 2) / cells);
-    }
+    const QVector<QImage> frames = std::move(m_grabbed);
+    m_grabbed.clear();
+    const int width = frames.first().width(), height = frames.first().height();
     QElapsedTimer fitClock;
     fitClock.start();
-    const LensFitResult fit = LensFit(average.constBits(), w, h, average.bytesPerLine()).fit();
+    const LensFitResult fit = fitFrames(frames);
     const qint64 fitMs = fitClock.elapsed();
     if (!fit.found) {
         fail(QString::fromStdString(fit.reason));
         return;
     }
-    const double x = fit.centerX * m_factor, y = fit.centerY * m_factor, r = fit.radius * m_factor;
     double centerX = 0, centerY = 0, radius = 0;
-    toSliders(m_width, m_height, x, y, r, &centerX, &centerY, &radius);
+    toSliders(width, height, fit.centerX, fit.centerY, fit.radius, &centerX, &centerY, &radius);
     qCInfo(lcLensFit,
            "Lens circle found in %d frames of %dx%d: centre (%.1f, %.1f) px from the top left, radius %.1f px "
            "(%d of %d boundary points, rms %.2f px; fit %lld ms, all %lld ms)",
-           m_count, m_width, m_height, x, y, r, fit.inliers, fit.points, fit.rms * m_factor, fitMs, m_clock.elapsed());
+           int(frames.size()), width, height, fit.centerX, fit.centerY, fit.radius, fit.inliers, fit.points, fit.rms,
+           fitMs, m_clock.elapsed());
     setMessage(tr("Lens circle found: centre %1, %2 px, radius %3 px")
-                   .arg(x, 0, 'f', 0)
-                   .arg(m_height - 1 - y, 0, 'f', 0)
-                   .arg(r, 0, 'f', 0));
+                   .arg(fit.centerX, 0, 'f', 0)
+                   .arg(height - 1 - fit.centerY, 0, 'f', 0)
+                   .arg(fit.radius, 0, 'f', 0));
     setBusy(false);
     emit fitted(centerX, centerY, radius);
 }
@@ -157,6 +175,7 @@ void LensFitter::fail(const QString &reason)
 {
     m_timeout.stop();
     disconnect(m_connection);
+    m_grabbed.clear();
     if (m_producer)
         m_producer->grabFrames(0);
     qCWarning(lcLensFit, "No lens circle found: %s", qUtf8Printable(reason));

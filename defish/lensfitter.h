@@ -1,14 +1,16 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QVector>
 
+#include "defish/lensfit.h"
+
 class Producer;
-class QImage;
 
 // Finds the lens circle in a producer's live video for the defish window: averages a few frames as
 // grey, at most kMaxWidth pixels wide, runs LensFit on them and reports the circle as the window's
@@ -39,6 +41,10 @@ public:
     // Starts a fit; false (and the message says why) without a producer or while one runs.
     Q_INVOKABLE bool start();
 
+    // The circle in the average of frames of one size, reduced to at most kMaxWidth pixels wide
+    // (by a whole factor, box-averaged), in pixels of the frames; nothing found without frames.
+    static LensFitResult fitFrames(const QVector<QImage> &frames);
+
     // Slider values for a circle in frame pixels from the top-left corner.
     static void toSliders(double width, double height, double x, double y, double r, double *centerX, double *centerY,
                           double *radius);
@@ -65,10 +71,6 @@ private:
     QString m_message;
     QTimer m_timeout;
     QElapsedTimer m_clock;
-    // The sum of the frames so far, reduced by m_factor.
-    QVector<quint32> m_sum;
-    int m_count = 0;
-    int m_width = 0;
-    int m_height = 0;
-    int m_factor = 1;
+    // The frames so far, all of one size.
+    QVector<QImage> m_grabbed;
 };
