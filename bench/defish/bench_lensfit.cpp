@@ -17,7 +17,7 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QGuiApplication>
+#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
@@ -173,7 +173,7 @@ void still(const QString &dir, const Geometry &g, int rounds)
 int main(int argc, char **argv)
 {
     Startup::initGStreamer(&argc, &argv);
-    QGuiApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
     // Radii 30 to 50 % of the width, centres off the middle, some circles cut by the frame.
     const std::vector<Geometry> geometries = {{1280, 960, 640, 480, 480},
