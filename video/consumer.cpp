@@ -7,15 +7,15 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QStandardPaths>
-#include <QUrl>
 #include <QQmlEngine>
 #include <QQuickItem>
+#include <QStandardPaths>
+#include <QUrl>
 #include <atomic>
+#include <cstring>
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
-#include <cstring>
 #include <memory>
 #include <mutex>
 
@@ -469,7 +469,8 @@ QImage Consumer::lastFrame() const
     GstBuffer *buffer = gst_sample_get_buffer(sample);
     GstVideoFrame frame;
     // Mapping GL memory for reading downloads it on the GL context's own thread.
-    if (caps && buffer && gst_video_info_from_caps(&info, caps) && GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_RGBA &&
+    if (caps && buffer && gst_video_info_from_caps(&info, caps) &&
+        GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_RGBA &&
         gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
         const int width = GST_VIDEO_FRAME_WIDTH(&frame);
         const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
@@ -514,8 +515,8 @@ QString Consumer::defaultSnapshotPath()
     QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     if (folder.isEmpty())
         folder = QDir::homePath();
-    const QString stem = QDir(folder).filePath(QStringLiteral("Quillon/defish-") +
-                                               QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    const QString stem = QDir(folder).filePath(
+        QStringLiteral("Quillon/defish-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
     QString path = stem + QLatin1String(".png");
     for (int n = 2; QFileInfo::exists(path); ++n)
         path = stem + QStringLiteral("-%1.png").arg(n);

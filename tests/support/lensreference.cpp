@@ -72,11 +72,12 @@ namespace {
 // circle with a one-pixel soft edge, lays the circle alone on the frame.
 QString fisheyeGraph(int width, int height, int centerX, int centerY, int radius, const QString &tail)
 {
-    return QStringLiteral("[0]drawgrid=w=48:h=48:t=3:c=white,format=rgba,v360=input=flat:"
-                          "ih_fov=165:iv_fov=165:"
-                          "output=fisheye:h_fov=160:v_fov=160:w=%1:h=%1:alpha_mask=1,"
-                          "geq=r='r(X,Y)':g='g(X,Y)':b='b(X,Y)':a='alpha(X,Y)*clip(%2+0.5-hypot(X+0.5-%2,Y+0.5-%2),0,1)'"
-                          "[f];color=black:s=%3x%4[bg];[bg][f]overlay=%5:%6:shortest=1,%7")
+    return QStringLiteral(
+               "[0]drawgrid=w=48:h=48:t=3:c=white,format=rgba,v360=input=flat:"
+               "ih_fov=165:iv_fov=165:"
+               "output=fisheye:h_fov=160:v_fov=160:w=%1:h=%1:alpha_mask=1,"
+               "geq=r='r(X,Y)':g='g(X,Y)':b='b(X,Y)':a='alpha(X,Y)*clip(%2+0.5-hypot(X+0.5-%2,Y+0.5-%2),0,1)'"
+               "[f];color=black:s=%3x%4[bg];[bg][f]overlay=%5:%6:shortest=1,%7")
         .arg(2 * radius)
         .arg(radius)
         .arg(width)
@@ -97,7 +98,8 @@ QStringList cardInput()
 bool makeLensClip(const QString &dir, int width, int height, int centerX, int centerY, int radius, Clip *clip,
                   QString *error)
 {
-    clip->path = dir + QStringLiteral("/lens-%1x%2-%3-%4-%5.mkv").arg(width).arg(height).arg(centerX).arg(centerY).arg(radius);
+    clip->path =
+        dir + QStringLiteral("/lens-%1x%2-%3-%4-%5.mkv").arg(width).arg(height).arg(centerX).arg(centerY).arg(radius);
     clip->width = width;
     clip->height = height;
     clip->centerX = centerX;
@@ -117,8 +119,8 @@ bool makeLensClip(const QString &dir, int width, int height, int centerX, int ce
 QImage fisheyeStill(const QString &dir, int width, int height, int centerX, int centerY, int radius, bool compress,
                     QString *error)
 {
-    const QStringList raw = {QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-f"),
-                             QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("gray"),
+    const QStringList raw = {QStringLiteral("-frames:v"), QStringLiteral("1"),        QStringLiteral("-f"),
+                             QStringLiteral("rawvideo"),  QStringLiteral("-pix_fmt"), QStringLiteral("gray"),
                              QStringLiteral("-")};
     QByteArray grey;
     if (compress) {
@@ -126,9 +128,10 @@ QImage fisheyeStill(const QString &dir, int width, int height, int centerX, int 
         if (!makeLensClip(dir, width, height, centerX, centerY, radius, &clip, error) ||
             !runFfmpeg(QStringList{QStringLiteral("-i"), clip.path} + raw, &grey, error))
             return {};
-    } else if (!runFfmpeg(cardInput() + QStringList{QStringLiteral("-filter_complex"),
-                                                    fisheyeGraph(width, height, centerX, centerY, radius,
-                                                                 QStringLiteral("format=gray"))} +
+    } else if (!runFfmpeg(cardInput() +
+                              QStringList{QStringLiteral("-filter_complex"),
+                                          fisheyeGraph(width, height, centerX, centerY, radius,
+                                                       QStringLiteral("format=gray"))} +
                               raw,
                           &grey, error)) {
         return {};
