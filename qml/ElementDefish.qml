@@ -423,8 +423,16 @@ Item {
                 text: qsTr("Snapshot as...") + I18n.localeNotify
                 enabled: consDefished.state === Consumer.Playing
                 onClicked: {
-                    dlgSnapshot.currentFile = "file://" + consDefished.defaultSnapshotPath()
+                    var path = consDefished.defaultSnapshotPath()
+                    dlgSnapshot.currentFile = "file://" + path
                     dlgSnapshot.open()
+                    // Without a file dialog of the desktop's (or Qt Widgets) the dialog stays shut.
+                    if (!dlgSnapshot.visible) {
+                        var folder = path.substring(0, path.lastIndexOf("/"))
+                        console.log("No file dialog available for snapshots")
+                        showMessage(qsTr("This desktop offers no file dialog: \"Snapshot\" saves into %1")
+                                    .arg(folder), true)
+                    }
                 }
             }
             Label {
