@@ -6,6 +6,7 @@
 #include "app/settingsstore.h"
 #include "app/signalwatcher.h"
 #include "defish/dewraparea.h"
+#include "defish/lensfitter.h"
 #include "defish/utils.h"
 #include "es/eventserver.h"
 #include "platform/zmq/zmqelements.h"
@@ -72,6 +73,7 @@ void Startup::registerTypes()
     qmlRegisterType<Producer>(kModule, 1, 0, "Producer");
     qmlRegisterType<Consumer>(kModule, 1, 0, "Consumer");
     qmlRegisterType<DewrapArea>(kModule, 1, 0, "DewrapArea");
+    qmlRegisterType<LensFitter>(kModule, 1, 0, "LensFitter");
     qmlRegisterType<ObjView>(kModule, 1, 0, "ObjView");
     qmlRegisterType<ProcessManager>(kModule, 1, 0, "ProcessManager");
     qmlRegisterType<StreamViews>(kModule, 1, 0, "StreamViews");

@@ -4,6 +4,7 @@ import QtQuick.Controls 2.13
 import QtQuick.Layouts 1.13
 import korvu.converter 1.0
 import org.freedesktop.gstreamer.GLVideoItem 1.0
+import Qt.labs.platform 1.1 as Platform
 
 // Content of the defish window: one producer for the stream and two consumers on
 // it, the raw picture under the overlay and the picture dewarped by the shader.
@@ -141,6 +142,21 @@ Item {
         event.accepted = true
     }
 
+    // The outcome of "Fit lens" or a snapshot, below the pictures.
+    function showMessage(text, failed) {
+        lblMessage.text = text
+        lblMessage.failed = failed
+    }
+
+    // Saves the dewarped picture at the frame size the shader draws it.
+    function saveSnapshot(path) {
+        var saved = consDefished.saveSnapshot(path)
+        if (saved.error !== undefined)
+            showMessage(qsTr("Snapshot not saved: %1").arg(saved.error), true)
+        else
+            showMessage(qsTr("Snapshot saved to %1").arg(saved.path), false)
+    }
+
     Component.onCompleted: console.assert(objectInstance, "ElementDefish: no stream object")
 
     Component.onDestruction: {
@@ -210,6 +226,31 @@ Item {
             if (state === Consumer.Playing)
                 updateParams()
         }
+    }
+
+    // "Fit lens": the lens circle found in the live video moves the three lens sliders; when none is
+    // found they stay and the message says why.
+    LensFitter {
+        id: lensFitter
+        objectName: "lensFitter"
+        producer: prod
+        onFitted: {
+            sldCenterX.value = centerX
+            sldCenterY.value = centerY
+            sldRadius.value = radius
+            showMessage(message, false)
+        }
+        onFailed: showMessage(message, true)
+    }
+
+    Platform.FileDialog {
+        id: dlgSnapshot
+        objectName: "dlgSnapshot"
+        title: qsTr("Save the dewarped picture") + I18n.localeNotify
+        fileMode: Platform.FileDialog.SaveFile
+        defaultSuffix: "png"
+        nameFilters: [qsTr("PNG pictures (*.png)") + I18n.localeNotify]
+        onAccepted: saveSnapshot(file.toString())
     }
 
     // Starts the pipelines once the window and its scene graph are up.
@@ -465,6 +506,51 @@ Item {
             color: magnified ? "red" : palette.windowText
             text: qsTr("Source pixels per view pixel: %1 at the centre, %2 at the edges")
                   .arg(centre.toFixed(2)).arg(edges.toFixed(2)) + I18n.localeNotify
+        }
+
+        RowLayout {
+            Layout.fillWidth: true
+
+            Button {
+                id: btnFitLens
+                objectName: "btnFitLens"
+                text: qsTr("Fit lens") + I18n.localeNotify
+                enabled: videoSizeKnown && !lensFitter.busy
+                onClicked: lensFitter.start()
+            }
+            Button {
+                id: btnSnapshot
+                objectName: "btnSnapshot"
+                text: qsTr("Snapshot") + I18n.localeNotify
+                enabled: consDefished.state === Consumer.Playing
+                onClicked: saveSnapshot(consDefished.defaultSnapshotPath())
+            }
+            Button {
+                id: btnSnapshotAs
+                objectName: "btnSnapshotAs"
+                text: qsTr("Snapshot as...") + I18n.localeNotify
+                enabled: consDefished.state === Consumer.Playing
+                onClicked: {
+                    var path = consDefished.defaultSnapshotPath()
+                    dlgSnapshot.currentFile = "file://" + path
+                    dlgSnapshot.open()
+                    // Without a file dialog of the desktop's (or Qt Widgets) the dialog stays shut.
+                    if (!dlgSnapshot.visible) {
+                        var folder = path.substring(0, path.lastIndexOf("/"))
+                        console.log("No file dialog available for snapshots")
+                        showMessage(qsTr("This desktop offers no file dialog: \"Snapshot\" saves into %1")
+                                    .arg(folder), true)
+                    }
+                }
+            }
+            Label {
+                id: lblMessage
+                objectName: "lblMessage"
+                property bool failed: false
+                Layout.fillWidth: true
+                elide: Text.ElideMiddle
+                color: failed ? "red" : palette.windowText
+            }
         }
 
         RowLayout {

@@ -3,12 +3,19 @@
 #include "video/heaptrim.h"
 #include "video/producer.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QQmlEngine>
 #include <QQuickItem>
+#include <QStandardPaths>
+#include <QUrl>
 #include <atomic>
+#include <cstring>
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
+#include <gst/video/video.h>
 #include <memory>
 #include <mutex>
 
@@ -446,4 +453,72 @@ void Consumer::setUniforms(const QVariantMap &uniforms)
     }
     g_object_set(d->glshader, "uniforms", structure, nullptr);
     gst_structure_free(structure);
+}
+
+QImage Consumer::lastFrame() const
+{
+    if (!d->qmlglsink)
+        return {};
+    GstSample *sample = nullptr;
+    g_object_get(d->qmlglsink, "last-sample", &sample, nullptr);
+    if (!sample)
+        return {};
+    QImage image;
+    GstVideoInfo info;
+    GstCaps *caps = gst_sample_get_caps(sample);
+    GstBuffer *buffer = gst_sample_get_buffer(sample);
+    GstVideoFrame frame;
+    // Mapping GL memory for reading downloads it on the GL context's own thread.
+    if (caps && buffer && gst_video_info_from_caps(&info, caps) &&
+        GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_RGBA &&
+        gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
+        const int width = GST_VIDEO_FRAME_WIDTH(&frame);
+        const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
+        const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+        const auto *pixels = static_cast<const uchar *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+        image = QImage(width, height, QImage::Format_RGBA8888);
+        for (int y = 0; !image.isNull() && y < height; ++y)
+            memcpy(image.scanLine(y), pixels + size_t(y) * size_t(stride), size_t(width) * 4);
+        gst_video_frame_unmap(&frame);
+    }
+    gst_sample_unref(sample);
+    return image;
+}
+
+QVariantMap Consumer::saveSnapshot(const QString &path)
+{
+    const auto failed = [](const QString &why) { return QVariantMap{{QStringLiteral("error"), why}}; };
+    QString file = path.startsWith(QLatin1String("file:")) ? QUrl(path).toLocalFile() : path;
+    if (file.isEmpty()) {
+        qCWarning(lcConsumer, "Snapshot not saved: no file name");
+        return failed(tr("no file name"));
+    }
+    if (QFileInfo(file).suffix().isEmpty())
+        file += QLatin1String(".png");
+    const QImage image = lastFrame();
+    if (image.isNull()) {
+        qCWarning(lcConsumer, "Snapshot not saved: %s has no picture yet", qUtf8Printable(d->name));
+        return failed(tr("there is no picture yet"));
+    }
+    const QFileInfo info(file);
+    if (!QDir().mkpath(info.absolutePath()) || !image.save(file, "PNG")) {
+        qCWarning(lcConsumer, "Snapshot not saved: could not write %s", qUtf8Printable(file));
+        return failed(tr("could not write %1").arg(QDir::toNativeSeparators(file)));
+    }
+    qCInfo(lcConsumer, "Snapshot of %s (%dx%d) saved to %s", qUtf8Printable(d->name), image.width(), image.height(),
+           qUtf8Printable(file));
+    return {{QStringLiteral("path"), QDir::toNativeSeparators(info.absoluteFilePath())}};
+}
+
+QString Consumer::defaultSnapshotPath()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (folder.isEmpty())
+        folder = QDir::homePath();
+    const QString stem = QDir(folder).filePath(
+        QStringLiteral("Quillon/defish-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    QString path = stem + QLatin1String(".png");
+    for (int n = 2; QFileInfo::exists(path); ++n)
+        path = stem + QStringLiteral("-%1.png").arg(n);
+    return path;
 }

@@ -2,6 +2,7 @@
 
 #include "video/videoinfo.h"
 
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -65,6 +66,16 @@ public:
     // data, and the app source with a new reference (null without a pipeline).
     bool isWaitingForData() const;
     GstAppSrc *appSrcRef() const;
+
+    // The last frame the pipeline drew, after the shader, at the size it drew it (the video's frame
+    // size, whatever the item's size on screen); null before the first frame.
+    QImage lastFrame() const;
+    // Saves lastFrame() as a PNG at path (a local path or a file: URL; ".png" added when it has no
+    // suffix, missing folders created). {"path": the file written} or {"error": why not}.
+    Q_INVOKABLE QVariantMap saveSnapshot(const QString &path);
+    // Where a snapshot goes without the operator choosing: a timestamped name, not yet taken, in the
+    // user's pictures folder (or home), subfolder Quillon.
+    Q_INVOKABLE static QString defaultSnapshotPath();
 
     // The launch line of the display pipeline.
     static QString launchLine(bool useShader);

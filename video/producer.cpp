@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QVector>
 #include <atomic>
+#include <cstring>
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
@@ -89,6 +90,7 @@ public:
     static GstFlowReturn appsink_new_preroll(GstAppSink *appsink, gpointer user_data);
     static GstFlowReturn appsink_new_sample(GstAppSink *appsink, gpointer user_data);
     static GstBusSyncReply bus_sync_message(GstBus *bus, GstMessage *message, gpointer user_data);
+    static QImage lumaOf(GstSample *sample);
 
     // The one hand-over from GStreamer's threads to the GUI thread: a call queued
     // to the producer. Qt drops it if the producer is gone by then; the callee
@@ -105,6 +107,9 @@ public:
     std::mutex consumerMutex;
     QVector<Consumer *> consumers;
     Producer::FanOutObserver observer; // guarded by consumerMutex
+
+    // Frames still to be copied for grabFrames().
+    std::atomic<int> grabsPending{0};
 
     // Bumped by every start() and stop(): a "now playing" notice posted by a
     // pipeline that has since been stopped or replaced is ignored.
@@ -179,12 +184,49 @@ GstFlowReturn ProducerPriv::appsink_new_preroll(GstAppSink *appsink, gpointer)
     return GST_FLOW_OK;
 }
 
+// The luma plane of an I420 sample, copied.
+QImage ProducerPriv::lumaOf(GstSample *sample)
+{
+    GstVideoInfo info;
+    GstCaps *caps = gst_sample_get_caps(sample);
+    GstBuffer *buffer = gst_sample_get_buffer(sample);
+    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps) ||
+        GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_I420)
+        return {};
+    GstVideoFrame frame;
+    if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ))
+        return {};
+    const int width = GST_VIDEO_FRAME_WIDTH(&frame);
+    const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
+    const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+    const auto *luma = static_cast<const uchar *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+    QImage grey(width, height, QImage::Format_Grayscale8);
+    if (!grey.isNull()) {
+        for (int y = 0; y < height; ++y)
+            memcpy(grey.scanLine(y), luma + size_t(y) * size_t(stride), size_t(width));
+    }
+    gst_video_frame_unmap(&frame);
+    return grey;
+}
+
 GstFlowReturn ProducerPriv::appsink_new_sample(GstAppSink *appsink, gpointer user_data)
 {
     auto *d = static_cast<ProducerPriv *>(user_data);
     GstSample *sample = gst_app_sink_try_pull_sample(appsink, 0);
     if (!sample)
         return GST_FLOW_EOS;
+
+    int pending = d->grabsPending.load();
+    while (pending > 0 && !d->grabsPending.compare_exchange_weak(pending, pending - 1)) {
+    }
+    if (pending > 0) {
+        const QImage grey = lumaOf(sample);
+        if (!grey.isNull()) {
+            Producer *producer = d->q;
+            const unsigned generation = d->generation.load();
+            d->handOver([producer, generation, grey] { producer->onFrameGrabbed(generation, grey); });
+        }
+    }
 
     if (d->state.load() != Producer::Playing) {
         Producer *producer = d->q;
@@ -455,6 +497,18 @@ void Producer::onFirstFrame(unsigned generation)
     d->retryMs = kFirstRetryMs;
     setErrorText(QString());
     setState(Playing);
+}
+
+void Producer::grabFrames(int count)
+{
+    d->grabsPending.store(qMax(0, count));
+}
+
+void Producer::onFrameGrabbed(unsigned generation, const QImage &grey)
+{
+    if (d->generation.load() != generation)
+        return;
+    emit frameGrabbed(grey);
 }
 
 void Producer::onPipelineFailed(unsigned generation, const QString &reason, const QString &detail)

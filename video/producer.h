@@ -2,6 +2,7 @@
 
 #include "video/videoinfo.h"
 
+#include <QImage>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -71,6 +72,10 @@ public:
     // The current pipeline (borrowed; null before the first start()).
     GstElement *pipeline() const;
 
+    // Hands the next count decoded frames, as 8-bit grey pictures (their luma), to frameGrabbed on
+    // this object's thread; a later call replaces the count still pending.
+    Q_INVOKABLE void grabFrames(int count);
+
     // Diagnostics: called on the streaming thread for every sample handed to a
     // consumer (the pulled sample itself or its copy), under the consumer mutex.
     using FanOutObserver = std::function<void(const Consumer *consumer, GstSample *sample)>;
@@ -81,6 +86,7 @@ signals:
     void stateChanged();
     void videoInfoChanged();
     void errorTextChanged();
+    void frameGrabbed(const QImage &grey);
 
 private:
     void setState(ProducerState state);
@@ -89,6 +95,7 @@ private:
     void releasePipeline();
     void onPipelineFailed(unsigned generation, const QString &reason, const QString &detail);
     void onFirstFrame(unsigned generation);
+    void onFrameGrabbed(unsigned generation, const QImage &grey);
 
     ProducerPriv *d;
     friend class ProducerPriv;

@@ -431,6 +431,146 @@ private slots:
                  qPrintable(QStringLiteral("%1 dB, mirror %2 dB").arg(db).arg(mirroredDb)));
     }
 
+    // "Fit lens" on live video: a lens circle off the middle moves the three lens sliders to it (centre
+    // within 1 % of the width, radius within 1 %); a picture without one leaves them and says why.
+    void fitLensSetsTheLensSlidersFromTheLiveVideo_data()
+    {
+        QTest::addColumn<bool>("lens");
+        QTest::newRow("lens circle off the middle") << true;
+        QTest::newRow("colour bars, no dark surround") << false;
+    }
+
+    void fitLensSetsTheLensSlidersFromTheLiveVideo()
+    {
+        QFETCH(bool, lens);
+        QString error;
+        LensReference::Clip clip;
+        if (lens) {
+            QVERIFY2(LensReference::makeLensClip(m_dir.path(), 640, 480, 380, 250, 224, &clip, &error),
+                     qPrintable(error));
+        } else {
+            clip.path = m_dir.filePath("bars.avi");
+            const int rc =
+                QProcess::execute("gst-launch-1.0", {"-q", "videotestsrc", "num-buffers=100", "pattern=smpte100", "!",
+                                                     "video/x-raw,width=320,height=240,framerate=10/1", "!", "jpegenc",
+                                                     "!", "avimux", "!", "filesink", "location=" + clip.path});
+            QCOMPARE(rc, 0);
+        }
+        auto stream = makeStream(clip.path);
+        openWindow(stream.get());
+        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("prod")->property("state").toInt(), 2, 15000);
+        QQuickItem *button = item(content(), "btnFitLens");
+        QVERIFY(button);
+        QTRY_VERIFY(button->isEnabled());
+        const QStringList sliders = {"sldCenterX", "sldCenterY", "sldRadius"};
+        QList<qreal> before;
+        for (const QString &name : sliders)
+            before.append(item(content(), name)->property("value").toReal());
+        if (!lens)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^No lens circle found: "));
+        QVERIFY(click(button));
+        QObject *fitter = content()->findChild<QObject *>("lensFitter");
+        QTRY_VERIFY_WITH_TIMEOUT(!fitter->property("busy").toBool(), 10000);
+        QQuickItem *message = item(content(), "lblMessage");
+        const QString text = message->property("text").toString();
+        QVERIFY(message->isVisible());
+        QList<qreal> after;
+        for (const QString &name : sliders)
+            after.append(item(content(), name)->property("value").toReal());
+        if (!lens) {
+            QVERIFY2(text.startsWith("No lens circle found: ") && message->property("failed").toBool(),
+                     qPrintable(text));
+            QCOMPARE(after, before);
+            return;
+        }
+        QVERIFY2(!message->property("failed").toBool(), qPrintable(text));
+        // The sliders in video pixels, the centre measured from the bottom as the clip stores it.
+        const double x = after[0] / 100 * clip.width, y = after[1] / 100 * clip.height, r = after[2] / 100 * clip.width;
+        const QString seen = QStringLiteral("centre %1, %2 radius %3; made %4, %5 radius %6: %7")
+                                 .arg(x)
+                                 .arg(y)
+                                 .arg(r)
+                                 .arg(clip.centerX)
+                                 .arg(clip.centerY)
+                                 .arg(clip.radius)
+                                 .arg(text);
+        QVERIFY2(std::hypot(x - clip.centerX, y - clip.centerY) <= 0.01 * clip.width, qPrintable(seen));
+        QVERIFY2(std::fabs(r - clip.radius) <= 0.01 * clip.radius, qPrintable(seen));
+        // The overlay's lens circle follows.
+        QQuickItem *overlay = item(content(), "dewrapArea");
+        QVERIFY(qAbs(overlay->property("radius").toReal() - after[2] / 100 * overlay->width()) < 0.01);
+    }
+
+    // "Snapshot" saves the dewarped picture at the frame size the shader draws, not the pane's, and
+    // says where; a file that cannot be written is reported.
+    void snapshotSavesTheDewarpedPictureAtFrameSize()
+    {
+        QString error;
+        LensReference::Clip clip;
+        QVERIFY2(LensReference::makeClip(m_dir.path(), &clip, &error), qPrintable(error));
+        auto stream = makeStream(clip.path);
+        openWindow(stream.get());
+        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("consDefished")->property("state").toInt(), 2, 15000);
+        const QList<QPair<const char *, double>> values = {{"sldCenterX", clip.centerX / clip.width * 100},
+                                                           {"sldCenterY", clip.centerY / clip.height * 100},
+                                                           {"sldRadius", clip.radius / clip.width * 100},
+                                                           {"sldFOV", clip.fov},
+                                                           {"sldRoll", 20},
+                                                           {"sldTilt", 25},
+                                                           {"sldPan", -40},
+                                                           {"sldZoom", 60}};
+        for (const auto &v : values)
+            QVERIFY(item(content(), v.first)->setProperty("value", v.second));
+        QTest::qWait(1500);
+
+        // The default folder lies under the home folder: a temporary one.
+        const QByteArray home = qgetenv("HOME");
+        qputenv("HOME", m_dir.path().toLocal8Bit());
+        const bool clicked = click(item(content(), "btnSnapshot"));
+        qputenv("HOME", home);
+        QVERIFY(clicked);
+        QQuickItem *message = item(content(), "lblMessage");
+        const QString text = message->property("text").toString();
+        const QString prefix = QStringLiteral("Snapshot saved to ");
+        QVERIFY2(text.startsWith(prefix) && !message->property("failed").toBool(), qPrintable(text));
+        const QString path = text.mid(prefix.size());
+        QVERIFY2(path.startsWith(m_dir.path()) && path.endsWith(".png"), qPrintable(path));
+        QImage saved(path);
+        QVERIFY2(!saved.isNull(), qPrintable(path));
+        QCOMPARE(saved.size(), QSize(clip.width, clip.height));
+
+        // Roughly what the pane shows: the same picture, drawn smaller.
+        QQuickItem *pane = item(content(), "videoWidgetDefished");
+        const QRect rect = pane->mapRectToScene(QRectF(0, 0, pane->width(), pane->height())).toRect();
+        const QImage shown = m_window->grabWindow().copy(rect);
+        const QRect inner = QRect(QPoint(0, 0), rect.size()).adjusted(3, 3, -3, -3);
+        const QImage scaled = saved.scaled(rect.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const double db = LensReference::psnr(shown.copy(inner), scaled.copy(inner));
+        const double mirroredDb = LensReference::psnr(shown.copy(inner), scaled.mirrored(false, true).copy(inner));
+        qInfo("Snapshot %dx%d against the %dx%d pane: %.1f dB, mirrored %.1f dB", saved.width(), saved.height(),
+              rect.width(), rect.height(), db, mirroredDb);
+        QVERIFY2(db >= 20.0 && mirroredDb < db - 6.0,
+                 qPrintable(QStringLiteral("%1 dB, mirror %2 dB").arg(db).arg(mirroredDb)));
+        QVERIFY(QFile::remove(path));
+
+        // "Snapshot as..." asks for the file; where the desktop offers no dialog it says so.
+        QVERIFY(click(item(content(), "btnSnapshotAs")));
+        QObject *dialog = content()->findChild<QObject *>("dlgSnapshot");
+        QVERIFY(dialog);
+        if (dialog->property("visible").toBool())
+            QVERIFY(QMetaObject::invokeMethod(dialog, "close"));
+        else
+            QVERIFY2(message->property("text").toString().startsWith("This desktop offers no file dialog: ") &&
+                         message->property("failed").toBool(),
+                     qPrintable(message->property("text").toString()));
+
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Snapshot not saved: could not write "));
+        QVERIFY(QMetaObject::invokeMethod(content(), "saveSnapshot", Q_ARG(QVariant, "/proc/quillon/snapshot.png")));
+        QVERIFY2(message->property("text").toString().startsWith("Snapshot not saved: could not write ") &&
+                     message->property("failed").toBool(),
+                 qPrintable(message->property("text").toString()));
+    }
+
     // The dewarped pane aimed by hand: a drag keeps the grabbed point under the pointer as the lens
     // model predicts, and the outline follows; the wheel and the keys zoom and turn within range.
     void dragWheelAndKeysAimTheDewarpedPane()

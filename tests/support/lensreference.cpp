@@ -65,6 +65,87 @@ bool makeClip(const QString &dir, Clip *clip, QString *error)
                      nullptr, error);
 }
 
+namespace {
+
+// A flat test card (colour bars, a white grid) as a 160-degree fisheye circle on a black frame. v360
+// fills the corners of its square with picture beyond the lens's angle: its alpha mask, cut to the
+// circle with a one-pixel soft edge, lays the circle alone on the frame.
+QString fisheyeGraph(int width, int height, int centerX, int centerY, int radius, const QString &tail)
+{
+    return QStringLiteral(
+               "[0]drawgrid=w=48:h=48:t=3:c=white,format=rgba,v360=input=flat:"
+               "ih_fov=165:iv_fov=165:"
+               "output=fisheye:h_fov=160:v_fov=160:w=%1:h=%1:alpha_mask=1,"
+               "geq=r='r(X,Y)':g='g(X,Y)':b='b(X,Y)':a='alpha(X,Y)*clip(%2+0.5-hypot(X+0.5-%2,Y+0.5-%2),0,1)'"
+               "[f];color=black:s=%3x%4[bg];[bg][f]overlay=%5:%6:shortest=1,%7")
+        .arg(2 * radius)
+        .arg(radius)
+        .arg(width)
+        .arg(height)
+        .arg(centerX - radius)
+        .arg(centerY - radius)
+        .arg(tail);
+}
+
+QStringList cardInput()
+{
+    return {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+            QStringLiteral("testsrc2=size=1024x768:rate=5:duration=0.2")};
+}
+
+} // namespace
+
+bool makeLensClip(const QString &dir, int width, int height, int centerX, int centerY, int radius, Clip *clip,
+                  QString *error)
+{
+    clip->path =
+        dir + QStringLiteral("/lens-%1x%2-%3-%4-%5.mkv").arg(width).arg(height).arg(centerX).arg(centerY).arg(radius);
+    clip->width = width;
+    clip->height = height;
+    clip->centerX = centerX;
+    clip->centerY = height - 1 - centerY;
+    clip->radius = radius;
+    clip->fov = 160;
+    // One frame of the card, held: its clock would change the picture every frame.
+    return runFfmpeg(cardInput() + QStringList{QStringLiteral("-filter_complex"),
+                                               fisheyeGraph(width, height, centerX, centerY, radius,
+                                                            QStringLiteral("format=yuv420p,loop=loop=99:size=1")),
+                                               QStringLiteral("-r"), QStringLiteral("5"), QStringLiteral("-frames:v"),
+                                               QStringLiteral("100"), QStringLiteral("-c:v"), QStringLiteral("libx264"),
+                                               QStringLiteral("-crf"), QStringLiteral("23"), clip->path},
+                     nullptr, error);
+}
+
+QImage fisheyeStill(const QString &dir, int width, int height, int centerX, int centerY, int radius, bool compress,
+                    QString *error)
+{
+    const QStringList raw = {QStringLiteral("-frames:v"), QStringLiteral("1"),        QStringLiteral("-f"),
+                             QStringLiteral("rawvideo"),  QStringLiteral("-pix_fmt"), QStringLiteral("gray"),
+                             QStringLiteral("-")};
+    QByteArray grey;
+    if (compress) {
+        Clip clip;
+        if (!makeLensClip(dir, width, height, centerX, centerY, radius, &clip, error) ||
+            !runFfmpeg(QStringList{QStringLiteral("-i"), clip.path} + raw, &grey, error))
+            return {};
+    } else if (!runFfmpeg(cardInput() +
+                              QStringList{QStringLiteral("-filter_complex"),
+                                          fisheyeGraph(width, height, centerX, centerY, radius,
+                                                       QStringLiteral("format=gray"))} +
+                              raw,
+                          &grey, error)) {
+        return {};
+    }
+    if (grey.size() != width * height) {
+        *error = QStringLiteral("ffmpeg gave %1 bytes for %2x%3").arg(grey.size()).arg(width).arg(height);
+        return {};
+    }
+    QImage image(width, height, QImage::Format_Grayscale8);
+    for (int y = 0; y < height; ++y)
+        memcpy(image.scanLine(y), grey.constData() + y * width, size_t(width));
+    return image;
+}
+
 QImage render(const Clip &clip, const View &view, int width, int height, QString *error, const QSize &renderSize)
 {
     // v360 looks along the lens axis with yaw (our pan), then pitch (our tilt), then roll about the

@@ -44,6 +44,19 @@ bool makeClip(const QString &dir, Clip *clip, QString *error);
 QImage render(const Clip &clip, const View &view, int width, int height, QString *error,
               const QSize &renderSize = QSize());
 
+// Fisheye footage with a known lens circle on a dark surround: ffmpeg's v360 turns a flat test card
+// (colour bars, a white grid) into a 160-degree fisheye circle of the given radius, laid on a black
+// width x height frame with its centre (centerX, centerY) pixels from the top-left corner; the circle
+// may reach past the frame. The clip is a still H.264 clip as makeClip writes; its lens is stored in
+// clip as the program stores it.
+bool makeLensClip(const QString &dir, int width, int height, int centerX, int centerY, int radius, Clip *clip,
+                  QString *error);
+
+// The first frame of such footage as 8-bit grey, lossless or (compress) through H.264 as live video
+// comes. Null image with a reason on failure.
+QImage fisheyeStill(const QString &dir, int width, int height, int centerX, int centerY, int radius, bool compress,
+                    QString *error);
+
 // Peak signal-to-noise ratio over the RGB channels, in dB (99 for equal pictures, 0 when the sizes
 // differ).
 double psnr(const QImage &a, const QImage &b);
