@@ -6,6 +6,7 @@
 //   bench_localdatabase [per-row-sample]
 #include "repo/localdatabase.h"
 #include "repo/object.h"
+#include "repo/objectsschema.h"
 #include "repo/repobjviews.h"
 #include "repo/repoobjects.h"
 
@@ -79,15 +80,14 @@ double savePerRow(const QString &path, const RepoObjects &objects, const RepoObj
             if (++written > sample)
                 break;
             if (o->type() == Object::Device) {
-                query.prepare(QStringLiteral("INSERT INTO gateways(serial, host, port, isActive) VALUES(?, ?, ?, ?)"));
+                query.prepare(QLatin1String(ObjectsSchema::kInsertGateway));
                 query.addBindValue(o->serial());
                 query.addBindValue(o->host());
                 query.addBindValue(o->port());
                 query.addBindValue(o->isActive());
                 query.exec();
             } else {
-                query.prepare(QStringLiteral("INSERT INTO streams(serialGateway, serial, url, isFisheye, centerX, "
-                                             "centerY, radius, fov, isActive) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+                query.prepare(QLatin1String(ObjectsSchema::kInsertStream));
                 query.addBindValue(objects.objectsById().value(o->idParent())->serial());
                 query.addBindValue(o->serial());
                 query.addBindValue(o->sourceUrl());
@@ -103,8 +103,7 @@ double savePerRow(const QString &path, const RepoObjects &objects, const RepoObj
         for (const auto &v : views.views()) {
             if (++written > sample)
                 break;
-            query.prepare(QStringLiteral(
-                "INSERT INTO views(serialStream, name, roll, tilt, pan, zoom, isActive) VALUES(?, ?, ?, ?, ?, ?, ?)"));
+            query.prepare(QLatin1String(ObjectsSchema::kInsertView));
             query.addBindValue(v->objectSerial());
             query.addBindValue(v->name());
             query.addBindValue(double(v->roll()));

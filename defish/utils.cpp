@@ -1,4 +1,5 @@
 #include "defish/utils.h"
+#include "video/sourceaddress.h"
 
 namespace {
 
@@ -140,15 +141,20 @@ QString Utils::defishVertexShader() const
 
 bool Utils::isFileUrl(const QString &url) const
 {
-    return url.startsWith(QLatin1Char('/')) || (url.size() >= 2 && url.at(1) == QLatin1Char(':'));
+    return SourceAddress::isFilePath(url.toStdString());
 }
 
 bool Utils::isZmqUrl(const QString &url) const
 {
-    return url.startsWith(QLatin1String("ref://"));
+    return SourceAddress::isGatewayReference(url.toStdString());
 }
 
 bool Utils::isRtspUrl(const QString &url) const
 {
-    return url.startsWith(QLatin1String("rtsp://"));
+    return SourceAddress::isRtspUrl(url.toStdString());
+}
+
+QString Utils::sourceAddress(const QString &url, const QString &host, int zmqPort) const
+{
+    return QString::fromStdString(SourceAddress::forStream(url.toStdString(), host.toStdString(), zmqPort));
 }

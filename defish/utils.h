@@ -5,8 +5,8 @@
 #include <QObject>
 #include <QString>
 
-// Stateless helpers for QML: the defish fragment shader and the prefix tests with
-// which the defish window picks a producer source form.
+// Stateless helpers for QML: the defish fragment shader, the stream url forms and
+// the producer source address of a stream.
 class Utils : public QObject, public Singleton<Utils>
 {
     Q_OBJECT
@@ -23,4 +23,7 @@ public:
     Q_INVOKABLE bool isFileUrl(const QString &url) const;
     Q_INVOKABLE bool isZmqUrl(const QString &url) const;
     Q_INVOKABLE bool isRtspUrl(const QString &url) const;
+    // The producer's source address for a stream's url, host and ZeroMQ port
+    // (see SourceAddress::forStream).
+    Q_INVOKABLE QString sourceAddress(const QString &url, const QString &host, int zmqPort) const;
 };

@@ -7,6 +7,7 @@
 #include "repo/objview.h"
 #include "repo/repobjviews.h"
 #include "repo/repoobjects.h"
+#include "video/sourceaddress.h"
 
 #include <QCollator>
 #include <QCollatorSortKey>
@@ -176,14 +177,8 @@ bool isLiveClass(const std::string &className)
 
 QString sourceUrlFor(const QString &url)
 {
-    const Utils *utils = Utils::instance();
-    if (utils->isZmqUrl(url))
-        return QString();
-    if (utils->isRtspUrl(url))
-        return QStringLiteral("rtsp:%1").arg(url);
-    if (utils->isFileUrl(url))
-        return QStringLiteral("file:%1").arg(url);
-    return QStringLiteral("uri:%1").arg(url);
+    // A gateway's ZeroMQ port is only known once its streams have been listed.
+    return QString::fromStdString(SourceAddress::forStream(url.toStdString(), std::string(), 0));
 }
 
 ObjectList walkObjects(const FetchedObjects &objects, qint64 rootId, Walk walk)

@@ -192,18 +192,10 @@ Item {
     Producer {
         id: prod
         objectName: "prod"
-        source: {
-            var obj = control.objectInstance
-            if (!obj)
-                return "testvideo:"
-            if (Utils.isFileUrl(obj.url))
-                return "file:%1".arg(obj.url)
-            if (Utils.isZmqUrl(obj.url))
-                return "zmq:tcp://%1:%2".arg(obj.host).arg(obj.zmqPort)
-            if (Utils.isRtspUrl(obj.url))
-                return "rtsp:%1".arg(obj.url)
-            return "uri:%1".arg(obj.url)
-        }
+        // Read property by property, so that a ZeroMQ port learnt later rebuilds the source.
+        source: control.objectInstance ? Utils.sourceAddress(control.objectInstance.url, control.objectInstance.host,
+                                                             control.objectInstance.zmqPort)
+                                       : "testvideo:"
     }
 
     Consumer {

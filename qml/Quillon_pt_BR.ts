@@ -93,6 +93,10 @@
         <source>the saved views are still being restored</source>
         <translation>as visualizações salvas ainda estão sendo restauradas</translation>
     </message>
+    <message>
+        <source>objects.data was written by a newer Quillon (file format %1; this version reads up to %2); it is left as it is</source>
+        <translation>objects.data foi gravado por um Quillon mais novo (formato de arquivo %1; esta versão lê até o %2); ele é mantido como está</translation>
+    </message>
 </context>
 <context>
     <name>ProcessManager</name>

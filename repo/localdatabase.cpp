@@ -2,6 +2,7 @@
 
 #include "app/apppaths.h"
 #include "repo/object.h"
+#include "repo/objectsschema.h"
 #include "repo/objview.h"
 #include "repo/repobjviews.h"
 #include "repo/repoobjects.h"
@@ -14,23 +15,6 @@
 #include <QVariant>
 
 namespace {
-
-const char *const kCreateGateways = "CREATE TABLE IF NOT EXISTS gateways (id INTEGER PRIMARY KEY AUTOINCREMENT, "
-                                    "serial TEXT,host TEXT,port INTEGER,isActive INTEGER)";
-const char *const kCreateStreams =
-    "CREATE TABLE IF NOT EXISTS streams (id INTEGER PRIMARY KEY AUTOINCREMENT, serialGateway TEXT,serial TEXT,url "
-    "TEXT,isFisheye INTEGER,centerX REAL,centerY REAL,radius REAL,fov REAL,isActive INTEGER)";
-const char *const kCreateViews = "CREATE TABLE IF NOT EXISTS views (id INTEGER PRIMARY KEY AUTOINCREMENT, "
-                                 "serialStream TEXT, name TEXT, roll REAL, tilt REAL, pan REAL, zoom REAL, isActive "
-                                 "INTEGER)";
-
-const char *const kInsertGateway =
-    "INSERT INTO gateways( serial,  host,  port,  isActive)              VALUES(:serial, :host, :port, :isActive)";
-const char *const kInsertStream =
-    "INSERT INTO streams( serialGateway,  serial,  url,  isFisheye,  centerX,  centerY,  radius,  fov,  isActive)  "
-    "           VALUES(:serialGateway, :serial, :url, :isFisheye, :centerX, :centerY, :radius, :fov, :isActive)";
-const char *const kInsertView = "INSERT INTO views( serialStream,  name,  roll,  tilt,  pan,  zoom,  isActive)         "
-                                "  VALUES(:serialStream, :name, :roll, :tilt, :pan, :zoom, :isActive)";
 
 const char *const kDriver = "QSQLITE";
 // SQLite result codes of a lock held by another connection.
@@ -73,6 +57,23 @@ bool execute(QSqlDatabase &db, const QString &statement, QSqlError *failure)
     return true;
 }
 
+// The file's format version; -1 when it cannot be read (no database, or locked).
+int fileVersion(QSqlDatabase &db)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QLatin1String(ObjectsSchema::kReadVersion)) || !query.next())
+        return -1;
+    return query.value(0).toInt();
+}
+
+QString newerFileText(int version)
+{
+    return LocalDatabase::tr("objects.data was written by a newer Quillon (file format %1; this version reads up to "
+                             "%2); it is left as it is")
+        .arg(version)
+        .arg(ObjectsSchema::kVersion);
+}
+
 // Prepares one insert and runs it for every row; bind(query, i) binds row i.
 template<typename Bind>
 bool insertRows(QSqlDatabase &db, const char *where, const char *sql, int count, const char *done, Bind bind,
@@ -105,9 +106,21 @@ bool writeRows(QSqlDatabase &db, const LocalDatabase::Snapshot &rows, QString *e
         return false;
     }
     QSqlError failure;
-    bool deleted = execute(db, QStringLiteral("DELETE FROM gateways"), &failure);
-    deleted = execute(db, QStringLiteral("DELETE FROM streams"), &failure) && deleted;
-    deleted = execute(db, QStringLiteral("DELETE FROM views"), &failure) && deleted;
+    // A file replaced by one of a newer Quillon since it was opened is not written over.
+    const int version = fileVersion(db);
+    if (version > ObjectsSchema::kVersion) {
+        *error = newerFileText(version);
+        logFailure("bool LocalDatabase::save()", *error);
+        db.rollback();
+        return false;
+    }
+    bool deleted = execute(db, QStringLiteral("DELETE FROM %1").arg(QLatin1String(ObjectsSchema::kGateways)), &failure);
+    deleted =
+        execute(db, QStringLiteral("DELETE FROM %1").arg(QLatin1String(ObjectsSchema::kStreams)), &failure) && deleted;
+    deleted =
+        execute(db, QStringLiteral("DELETE FROM %1").arg(QLatin1String(ObjectsSchema::kViews)), &failure) && deleted;
+    // A file from before the format had a version gets one with its first save.
+    deleted = execute(db, QLatin1String(ObjectsSchema::kWriteVersion), &failure) && deleted;
     if (!deleted)
         *error = failure.text();
 
@@ -117,41 +130,41 @@ bool writeRows(QSqlDatabase &db, const LocalDatabase::Snapshot &rows, QString *e
     const bool written =
         deleted &&
         insertRows(
-            db, "bool LocalDatabase::saveGateways()", kInsertGateway, gateways.size(), "Gateways saved",
+            db, "bool LocalDatabase::saveGateways()", ObjectsSchema::kInsertGateway, gateways.size(), "Gateways saved",
             [&gateways](QSqlQuery &query, int i) {
                 const GatewayInfo &row = gateways.at(i);
-                query.bindValue(QStringLiteral(":serial"), row.serial);
-                query.bindValue(QStringLiteral(":host"), row.host);
-                query.bindValue(QStringLiteral(":port"), row.port);
-                query.bindValue(QStringLiteral(":isActive"), row.isActive);
+                query.bindValue(0, row.serial);
+                query.bindValue(1, row.host);
+                query.bindValue(2, row.port);
+                query.bindValue(3, row.isActive);
             },
             error) &&
         insertRows(
-            db, "bool LocalDatabase::saveStreams()", kInsertStream, streams.size(), "Streams saved",
+            db, "bool LocalDatabase::saveStreams()", ObjectsSchema::kInsertStream, streams.size(), "Streams saved",
             [&streams](QSqlQuery &query, int i) {
                 const StreamInfo &row = streams.at(i);
-                query.bindValue(QStringLiteral(":serialGateway"), row.serialGateway);
-                query.bindValue(QStringLiteral(":serial"), row.serial);
-                query.bindValue(QStringLiteral(":url"), row.url);
-                query.bindValue(QStringLiteral(":isFisheye"), row.isFisheye);
-                query.bindValue(QStringLiteral(":centerX"), row.centerX);
-                query.bindValue(QStringLiteral(":centerY"), row.centerY);
-                query.bindValue(QStringLiteral(":radius"), row.radius);
-                query.bindValue(QStringLiteral(":fov"), static_cast<double>(row.fov));
-                query.bindValue(QStringLiteral(":isActive"), row.isActive);
+                query.bindValue(0, row.serialGateway);
+                query.bindValue(1, row.serial);
+                query.bindValue(2, row.url);
+                query.bindValue(3, row.isFisheye);
+                query.bindValue(4, row.centerX);
+                query.bindValue(5, row.centerY);
+                query.bindValue(6, row.radius);
+                query.bindValue(7, static_cast<double>(row.fov));
+                query.bindValue(8, row.isActive);
             },
             error) &&
         insertRows(
-            db, "bool LocalDatabase::saveViews()", kInsertView, views.size(), "Views saved",
+            db, "bool LocalDatabase::saveViews()", ObjectsSchema::kInsertView, views.size(), "Views saved",
             [&views](QSqlQuery &query, int i) {
                 const ViewInfo &row = views.at(i);
-                query.bindValue(QStringLiteral(":serialStream"), row.serialStream);
-                query.bindValue(QStringLiteral(":name"), row.name);
-                query.bindValue(QStringLiteral(":roll"), static_cast<double>(row.roll));
-                query.bindValue(QStringLiteral(":tilt"), static_cast<double>(row.tilt));
-                query.bindValue(QStringLiteral(":pan"), static_cast<double>(row.pan));
-                query.bindValue(QStringLiteral(":zoom"), static_cast<double>(row.zoom));
-                query.bindValue(QStringLiteral(":isActive"), row.isActive);
+                query.bindValue(0, row.serialStream);
+                query.bindValue(1, row.name);
+                query.bindValue(2, static_cast<double>(row.roll));
+                query.bindValue(3, static_cast<double>(row.tilt));
+                query.bindValue(4, static_cast<double>(row.pan));
+                query.bindValue(5, static_cast<double>(row.zoom));
+                query.bindValue(6, row.isActive);
             },
             error);
     if (written && db.commit())
@@ -241,6 +254,14 @@ bool LocalDatabase::open()
     // SQLite opens any file lazily; a file that is not a database (or a schema
     // that cannot be created) shows only here. Such a file is left untouched and
     // the record sets keep what they hold.
+    const int version = fileVersion(m_database);
+    if (version > ObjectsSchema::kVersion) {
+        const QString text = newerFileText(version);
+        qWarning("%s", qUtf8Printable(text));
+        setLastError(text);
+        closeDatabase();
+        return false;
+    }
     if (!createTables()) {
         qDebug("Can't open database");
         setLastError(m_lastError.text());
@@ -267,9 +288,13 @@ bool LocalDatabase::executeNonReturn(const QString &statement)
 
 bool LocalDatabase::createTables()
 {
-    bool ok = executeNonReturn(QLatin1String(kCreateGateways));
-    ok = executeNonReturn(QLatin1String(kCreateStreams)) && ok;
-    ok = executeNonReturn(QLatin1String(kCreateViews)) && ok;
+    // A new file gets its format version with its tables.
+    const bool created = m_database.tables().isEmpty();
+    bool ok = true;
+    for (const char *statement : ObjectsSchema::kCreateTables)
+        ok = executeNonReturn(QLatin1String(statement)) && ok;
+    if (ok && created)
+        ok = executeNonReturn(QLatin1String(ObjectsSchema::kWriteVersion));
     return ok;
 }
 
@@ -444,7 +469,8 @@ bool LocalDatabase::loadGateways()
 {
     QSqlQuery query(m_database);
     query.setForwardOnly(true);
-    if (!query.prepare(QStringLiteral("SELECT * FROM gateways")) || !query.exec()) {
+    if (!query.prepare(QStringLiteral("SELECT * FROM %1").arg(QLatin1String(ObjectsSchema::kGateways))) ||
+        !query.exec()) {
         qWarning() << "bool LocalDatabase::loadGateways()";
         qWarning() << "ERROR: " << query.lastError().text();
         m_lastError = query.lastError();
@@ -469,7 +495,8 @@ bool LocalDatabase::loadStreams()
 {
     QSqlQuery query(m_database);
     query.setForwardOnly(true);
-    if (!query.prepare(QStringLiteral("SELECT * FROM streams")) || !query.exec()) {
+    if (!query.prepare(QStringLiteral("SELECT * FROM %1").arg(QLatin1String(ObjectsSchema::kStreams))) ||
+        !query.exec()) {
         qWarning() << "bool LocalDatabase::loadStreams()";
         qWarning() << "ERROR: " << query.lastError().text();
         m_lastError = query.lastError();
@@ -503,7 +530,7 @@ bool LocalDatabase::loadViews()
 {
     QSqlQuery query(m_database);
     query.setForwardOnly(true);
-    if (!query.prepare(QStringLiteral("SELECT * FROM views")) || !query.exec()) {
+    if (!query.prepare(QStringLiteral("SELECT * FROM %1").arg(QLatin1String(ObjectsSchema::kViews))) || !query.exec()) {
         qWarning() << "bool LocalDatabase::loadViews()";
         qWarning() << "ERROR: " << query.lastError().text();
         m_lastError = query.lastError();

@@ -4,6 +4,7 @@
 #include "repo/localdatabase.h"
 #include "repo/repologging.h"
 #include "repo/streaminfo.h"
+#include "video/sourceaddress.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -19,7 +20,6 @@
 namespace {
 
 const char *const kStreamsUrl = "http://%1:%2/streams";
-const char *const kZmqSource = "zmq:tcp://%1:%2";
 // Set on a reply that was aborted for being too large, so its handler does not
 // mistake the truncated body for an answer.
 const char *const kOversizeProperty = "quillonOversize";
@@ -362,7 +362,7 @@ void RepoObjects::parseStreams(const QByteArray &data, const std::weak_ptr<Objec
             }
             qInfo("New zmqPort: %d", port);
             object->setZmqPort(port);
-            object->setSourceUrl(QString::fromLatin1(kZmqSource).arg(object->host()).arg(port));
+            object->setSourceUrl(QString::fromStdString(SourceAddress::forZmq(object->host().toStdString(), port)));
         }
     }
     qInfo("Parsing streams done");

@@ -2,6 +2,7 @@
 
 #include "video/consumer.h"
 #include "video/heaptrim.h"
+#include "video/sourceaddress.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -24,58 +25,15 @@ namespace {
 const char *const kTemplate = "%1 ! decodebin ! videoconvert ! video/x-raw,format=I420 ! typefind name=typefind"
                               " ! appsink name=appsink drop=true max-buffers=1";
 
-// The first element a source text asks for, with its property values.
-struct SourceElement
+// Logs the element an address asks for, as the operator's notes have always shown it.
+void logSource(const QString &source, const SourceAddress &address)
 {
-    QString factory;
-    QVector<QPair<QByteArray, QString>> strings;
-    bool live = false;
-};
-
-SourceElement sourceElement(const QString &source, bool log)
-{
-    SourceElement element;
-    if (source.startsWith(QLatin1String("testvideo"))) {
-        element.factory = QStringLiteral("videotestsrc");
-    } else if (source.startsWith(QLatin1String("file:"))) {
-        QString path = source;
-        path.remove(QStringLiteral("file:"));
-        if (log)
-            qDebug("Use filesrc: %s", path.toLocal8Bit().constData());
-        element.factory = QStringLiteral("filesrc");
-        element.strings.append({"location", path});
-    } else if (source.startsWith(QLatin1String("zmq:"))) {
-        QString endpoint = source;
-        endpoint.remove(QStringLiteral("zmq:"));
-        if (log)
-            qDebug("Use zmqsrc: %s", endpoint.toLocal8Bit().constData());
-        element.factory = QStringLiteral("zmqsrc");
-        element.live = true;
-        element.strings.append({"endpoint", endpoint});
-    } else if (source.startsWith(QLatin1String("rtsp:"))) {
-        const QString url = source.mid(5);
-        if (log)
-            qDebug("Use rtspsrc: %s", url.toLocal8Bit().constData());
-        element.factory = QStringLiteral("rtspsrc");
-        element.strings.append({"location", url});
-    } else if (source.startsWith(QLatin1String("uri:"))) {
-        const QString uri = source.mid(4);
-        if (log)
-            qDebug("Use urisourcebin: %s", uri.toLocal8Bit().constData());
-        element.factory = QStringLiteral("urisourcebin");
-        element.strings.append({"uri", uri});
-    } else if (log) {
+    if (!address.isValid() || address.properties().empty()) {
         qDebug("source: %s", source.toLocal8Bit().constData());
+        return;
     }
-    return element;
-}
-
-QString quoted(const QString &value)
-{
-    QString escaped = value;
-    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-    escaped.replace(QLatin1Char('"'), QLatin1String("\\\""));
-    return QLatin1Char('"') + escaped + QLatin1Char('"');
+    qDebug("Use %s: %s", address.element().c_str(),
+           QString::fromStdString(address.properties().front().second).toLocal8Bit().constData());
 }
 
 } // namespace
@@ -361,17 +319,6 @@ void Producer::setFanOutObserver(FanOutObserver observer)
     d->observer = std::move(observer);
 }
 
-QString Producer::launchLine(const QString &source)
-{
-    const SourceElement element = sourceElement(source, false);
-    QString first = element.factory;
-    if (element.live)
-        first += QLatin1String(" is-live=true");
-    for (const auto &property : element.strings)
-        first += QLatin1Char(' ') + QString::fromLatin1(property.first) + QLatin1Char('=') + quoted(property.second);
-    return QString::fromLatin1(kTemplate).arg(first);
-}
-
 void Producer::releasePipeline()
 {
     d->firstFrameTimer.stop();
@@ -404,25 +351,27 @@ void Producer::buildPipeline()
     // callbacks share the private part with the new one.
     releasePipeline();
 
-    const SourceElement element = sourceElement(d->source, true);
-    // Only the factory and a fixed name go into the text; the values from the
-    // source text are set as properties below, so no source text can add or
-    // change elements.
-    const QString first = element.factory.isEmpty() ? QString() : element.factory + QLatin1String(" name=source");
-    const QByteArray line = QString::fromLatin1(kTemplate).arg(first).toUtf8();
-
-    GError *error = nullptr;
-    GstElement *pipeline = gst_parse_launch(line.constData(), &error);
-    if (error) {
-        // Reported as the operation the caller asked for, also when a retry builds it.
-        qWarning("At: %s", "bool Producer::start()");
-        qWarning("  Error: %s", error->message);
-        qWarning("  Source: %s", d->source.toLocal8Bit().constData());
-        setErrorText(tr("No picture: %1").arg(QString::fromUtf8(error->message)));
-        g_error_free(error);
-        if (pipeline) {
-            gst_object_unref(pipeline);
-            pipeline = nullptr;
+    const SourceAddress address = SourceAddress::parse(d->source.toStdString());
+    logSource(d->source, address);
+    GstElement *pipeline = nullptr;
+    if (!address.isValid()) {
+        reportBuildError(QString::fromStdString(address.error()));
+    } else {
+        // Only the factory and a fixed name go into the text; the values from the
+        // address are set as properties below, so no address can add or change
+        // elements.
+        const QByteArray line = QString::fromLatin1(kTemplate)
+                                    .arg(QString::fromStdString(address.element()) + QLatin1String(" name=source"))
+                                    .toUtf8();
+        GError *error = nullptr;
+        pipeline = gst_parse_launch(line.constData(), &error);
+        if (error) {
+            reportBuildError(QString::fromUtf8(error->message));
+            g_error_free(error);
+            if (pipeline) {
+                gst_object_unref(pipeline);
+                pipeline = nullptr;
+            }
         }
     }
 
@@ -431,8 +380,9 @@ void Producer::buildPipeline()
         d->pipeline = pipeline;
         GstElement *src = gst_bin_get_by_name(GST_BIN(pipeline), "source");
         if (src) {
-            if (element.live) {
-                g_object_set(src, "is-live", TRUE, nullptr);
+            if (address.isLive()) {
+                if (g_object_class_find_property(G_OBJECT_GET_CLASS(src), "is-live"))
+                    g_object_set(src, "is-live", TRUE, nullptr);
                 // Frames of a live network source are handed on as soon as they
                 // are decoded: waiting for the clock would only add the
                 // demuxer's and decoder's latency (most of a second for MPEG-TS).
@@ -442,8 +392,8 @@ void Producer::buildPipeline()
                     gst_object_unref(sink);
                 }
             }
-            for (const auto &property : element.strings)
-                g_object_set(src, property.first.constData(), property.second.toUtf8().constData(), nullptr);
+            for (const SourceAddress::Property &property : address.properties())
+                g_object_set(src, property.first.c_str(), property.second.c_str(), nullptr);
             gst_object_unref(src);
         }
 
@@ -476,6 +426,15 @@ void Producer::buildPipeline()
     // A failure to start also posts an error, which schedules the next try.
     if (gst_element_set_state(d->pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
         qCWarning(lcProducer, "the pipeline for source \"%s\" did not start", d->source.toLocal8Bit().constData());
+}
+
+void Producer::reportBuildError(const QString &message)
+{
+    // Reported as the operation the caller asked for, also when a retry builds it.
+    qWarning("At: %s", "bool Producer::start()");
+    qWarning("  Error: %s", qUtf8Printable(message));
+    qWarning("  Source: %s", d->source.toLocal8Bit().constData());
+    setErrorText(tr("No picture: %1").arg(message));
 }
 
 void Producer::stop()

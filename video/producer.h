@@ -18,10 +18,9 @@ typedef struct _GstSample GstSample;
 //   <source> ! decodebin ! videoconvert ! video/x-raw,format=I420
 //            ! typefind name=typefind ! appsink name=appsink drop=true max-buffers=1
 //
-// The source text chooses the first element: "testvideo" (videotestsrc),
-// "file:<path>" (filesrc), "zmq:<endpoint>" (zmqsrc), "rtsp:<url>" (rtspsrc),
-// "uri:<uri>" (urisourcebin). Values from the source text are given to the
-// element as property values, never spliced into the launch line.
+// The source text is a SourceAddress, which chooses the first element; its
+// values are given to the element as property values, never spliced into the
+// launch line.
 //
 // A pipeline that fails (an error on its bus, or no frame within
 // firstFrameTimeout of its start: garbage may pass for a stream that never
@@ -65,10 +64,6 @@ public:
     void registerConsumer(Consumer *consumer);
     void unregisterConsumer(Consumer *consumer);
 
-    // The launch line for a source text as one would write it by hand, with the
-    // first element's values quoted and escaped.
-    static QString launchLine(const QString &source);
-
     // The current pipeline (borrowed; null before the first start()).
     GstElement *pipeline() const;
 
@@ -92,6 +87,7 @@ private:
     void setState(ProducerState state);
     void setErrorText(const QString &text);
     void buildPipeline();
+    void reportBuildError(const QString &message);
     void releasePipeline();
     void onPipelineFailed(unsigned generation, const QString &reason, const QString &detail);
     void onFirstFrame(unsigned generation);

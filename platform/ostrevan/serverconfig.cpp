@@ -1,5 +1,7 @@
 #include "platform/ostrevan/serverconfig.h"
 
+#include "repo/objectsschema.h"
+
 #include <QFileInfo>
 #include <QHash>
 #include <QLoggingCategory>
@@ -80,7 +82,7 @@ QString sqliteError(sqlite3 *db)
     return QString::fromUtf8(sqlite3_errmsg(db));
 }
 
-// Prepares a statement; on failure *error names the table and the reason.
+// Prepares a statement; on failure *error names what it reads and the reason.
 Stmt prepare(sqlite3 *db, const char *sql, const char *table, QString *error)
 {
     sqlite3_stmt *stmt = nullptr;
@@ -163,10 +165,28 @@ bool ServerConfig::load(const QString &path, QString *error)
         return false;
     }
 
+    // A newer Quillon may have changed what the rows mean: nothing is served from its file.
+    {
+        sqlite3_stmt *rawStmt = nullptr;
+        const int prepared = sqlite3_prepare_v2(raw, ObjectsSchema::kReadVersion, -1, &rawStmt, nullptr);
+        const Stmt stmt(rawStmt);
+        if (prepared != SQLITE_OK || sqlite3_step(stmt.get()) != SQLITE_ROW) {
+            *error = QStringLiteral("it cannot be read: %1").arg(sqliteError(raw));
+            return false;
+        }
+        const int version = sqlite3_column_int(stmt.get(), 0);
+        if (version > ObjectsSchema::kVersion) {
+            *error = QStringLiteral("it was written by a newer Quillon (file format %1; this server reads up to %2)")
+                         .arg(version)
+                         .arg(ObjectsSchema::kVersion);
+            return false;
+        }
+    }
+
     // Gateways, keyed by serial; a later row with the same serial replaces an earlier one.
     QHash<QString, GatewayRow> gateways;
     {
-        Stmt stmt = prepare(raw, "SELECT serial, isActive FROM gateways ORDER BY id", "gateways", error);
+        Stmt stmt = prepare(raw, ObjectsSchema::kSelectGateways, ObjectsSchema::kGateways, error);
         if (!stmt)
             return false;
         int step;
@@ -175,7 +195,8 @@ bool ServerConfig::load(const QString &path, QString *error)
             gateways[columnText(stmt.get(), 0)].isActive = columnFlag(stmt.get(), 1);
         }
         if (step != SQLITE_DONE) {
-            *error = QStringLiteral("table \"gateways\" cannot be read: %1").arg(sqliteError(raw));
+            *error = QStringLiteral("table \"%1\" cannot be read: %2")
+                         .arg(QLatin1String(ObjectsSchema::kGateways), sqliteError(raw));
             return false;
         }
     }
@@ -183,10 +204,7 @@ bool ServerConfig::load(const QString &path, QString *error)
     QHash<QString, StreamRow> streams;
     QStringList streamOrder;
     {
-        Stmt stmt = prepare(raw,
-                            "SELECT serialGateway, serial, url, isFisheye, centerX, centerY, radius, fov, isActive "
-                            "FROM streams ORDER BY id",
-                            "streams", error);
+        Stmt stmt = prepare(raw, ObjectsSchema::kSelectStreams, ObjectsSchema::kStreams, error);
         if (!stmt)
             return false;
         int step;
@@ -207,7 +225,8 @@ bool ServerConfig::load(const QString &path, QString *error)
             streams.insert(row.stream.serial, row);
         }
         if (step != SQLITE_DONE) {
-            *error = QStringLiteral("table \"streams\" cannot be read: %1").arg(sqliteError(raw));
+            *error = QStringLiteral("table \"%1\" cannot be read: %2")
+                         .arg(QLatin1String(ObjectsSchema::kStreams), sqliteError(raw));
             return false;
         }
     }
@@ -215,8 +234,7 @@ bool ServerConfig::load(const QString &path, QString *error)
     // Views: keyed by stream and name, so that two streams may each have a view of the same name.
     QHash<QString, QVector<ServedView>> views;
     {
-        Stmt stmt = prepare(raw, "SELECT serialStream, name, roll, tilt, pan, zoom, isActive FROM views ORDER BY id",
-                            "views", error);
+        Stmt stmt = prepare(raw, ObjectsSchema::kSelectViews, ObjectsSchema::kViews, error);
         if (!stmt)
             return false;
         int step;
@@ -254,7 +272,8 @@ bool ServerConfig::load(const QString &path, QString *error)
             list.append(view);
         }
         if (step != SQLITE_DONE) {
-            *error = QStringLiteral("table \"views\" cannot be read: %1").arg(sqliteError(raw));
+            *error = QStringLiteral("table \"%1\" cannot be read: %2")
+                         .arg(QLatin1String(ObjectsSchema::kViews), sqliteError(raw));
             return false;
         }
     }

@@ -1,6 +1,7 @@
 #include "platform/ostrevan/streamsource.h"
 
 #include "platform/ostrevan/viewchannel.h"
+#include "video/sourceaddress.h"
 
 #include <QLoggingCategory>
 #include <QPointer>
@@ -15,13 +16,6 @@ namespace {
 // restarted may need a fresh decoder.
 constexpr qint64 kStallUs = 5 * 1000 * 1000;
 constexpr int kMaxRetryMs = 5000;
-
-QString quoted(QString text)
-{
-    text.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-    text.replace(QLatin1Char('"'), QLatin1String("\\\""));
-    return QLatin1Char('"') + text + QLatin1Char('"');
-}
 
 GstFlowReturn onNewSample(GstAppSink *sink, gpointer data)
 {
@@ -57,41 +51,42 @@ StreamSource::~StreamSource()
     stopPipeline();
 }
 
-QString StreamSource::sourceElement(const QString &url, bool *live, QString *error)
+GstElement *StreamSource::buildPipeline(const QString &url, bool *live, QString *error)
 {
-    *live = true;
-    if (url.startsWith(QLatin1String("testvideo")))
-        return QStringLiteral("videotestsrc is-live=true");
-    if (url.startsWith(QLatin1String("file:"))) {
-        QString path = url;
-        path.remove(QLatin1String("file:"));
-        *live = false;
-        return QStringLiteral("filesrc location=%1 ! decodebin").arg(quoted(path));
+    const SourceAddress address = SourceAddress::parse(url.toStdString());
+    if (!address.isValid()) {
+        *error = QString::fromStdString(address.error());
+        return nullptr;
     }
-    if (url.startsWith(QLatin1String("zmq:"))) {
-        QString endpoint = url;
-        endpoint.remove(QLatin1String("zmq:"));
-        return QStringLiteral("zmqsrc is-live=true endpoint=%1 ! decodebin").arg(quoted(endpoint));
+    *live = address.isLive();
+    // Only fixed text goes into the launch line: the factory comes from the address's own table
+    // and its values are set as properties, so no address can add or change elements.
+    const QString launch = QString::fromStdString(address.element()) +
+                           QStringLiteral(" name=source ! decodebin ! videoconvert ! video/x-raw,format=I420 ! "
+                                          "appsink name=sink max-buffers=2 drop=true sync=%1")
+                               .arg(*live ? QLatin1String("false") : QLatin1String("true"));
+    GError *parseError = nullptr;
+    GstElement *pipeline = gst_parse_launch(launch.toUtf8().constData(), &parseError);
+    if (parseError || !pipeline) {
+        *error = QStringLiteral("cannot build its pipeline: %1")
+                     .arg(QString::fromUtf8(parseError ? parseError->message : "unknown error"));
+        if (parseError)
+            g_error_free(parseError);
+        if (pipeline)
+            gst_object_unref(pipeline);
+        return nullptr;
     }
-    if (url.startsWith(QLatin1String("rtsp:"))) {
-        const QString location = url.mid(5);
-        if (!location.startsWith(QLatin1String("rtsp://")) && !location.startsWith(QLatin1String("rtsps://"))) {
-            *error = QStringLiteral("\"%1\" holds no rtsp:// address").arg(url);
-            return QString();
-        }
-        return QStringLiteral("rtspsrc location=%1 latency=200 ! decodebin").arg(quoted(location));
-    }
-    if (url.startsWith(QLatin1String("uri:"))) {
-        const QString uri = url.mid(4);
-        if (!gst_uri_is_valid(uri.toUtf8().constData())) {
-            *error = QStringLiteral("\"%1\" holds no usable address").arg(url);
-            return QString();
-        }
-        *live = !uri.startsWith(QLatin1String("file:"));
-        return QStringLiteral("uridecodebin uri=%1").arg(quoted(uri));
-    }
-    *error = QStringLiteral("\"%1\" is not a source this server can open").arg(url);
-    return QString();
+    GstElement *source = gst_bin_get_by_name(GST_BIN(pipeline), "source");
+    // The test pattern and ZeroMQ stand in for cameras: they pace themselves.
+    if (*live && g_object_class_find_property(G_OBJECT_GET_CLASS(source), "is-live"))
+        g_object_set(source, "is-live", TRUE, nullptr);
+    if (address.element() == "rtspsrc")
+        g_object_set(source, "latency", 200u, nullptr);
+    for (const SourceAddress::Property &property : address.properties())
+        g_object_set(source, property.first.c_str(), property.second.c_str(), nullptr);
+    gst_object_unref(source);
+    qCDebug(lcSource, "Source %s: %s", qUtf8Printable(url), qUtf8Printable(launch));
+    return pipeline;
 }
 
 void StreamSource::start()
@@ -99,30 +94,19 @@ void StreamSource::start()
     stopPipeline();
     bool live = true;
     QString error;
-    const QString head = sourceElement(m_url, &live, &error);
-    if (head.isEmpty()) {
+    const SourceAddress address = SourceAddress::parse(m_url.toStdString());
+    if (!address.isValid()) {
         if (!m_configError)
-            qWarning("Stream %s cannot be received: %s", qUtf8Printable(m_serial), qUtf8Printable(error));
+            qWarning("Stream %s cannot be received: %s", qUtf8Printable(m_serial), address.error().c_str());
         m_configError = true;
         return;
     }
-    m_live = live;
-    const QString launch = head + QStringLiteral(" ! videoconvert ! video/x-raw,format=I420 ! appsink name=sink "
-                                                 "max-buffers=2 drop=true sync=%1")
-                                      .arg(live ? QLatin1String("false") : QLatin1String("true"));
-    qCDebug(lcSource, "Stream %s: %s", qUtf8Printable(m_serial), qUtf8Printable(launch));
-
-    GError *parseError = nullptr;
-    GstElement *pipeline = gst_parse_launch(launch.toUtf8().constData(), &parseError);
-    if (parseError || !pipeline) {
-        scheduleRestart(QStringLiteral("cannot build its pipeline: %1")
-                            .arg(QString::fromUtf8(parseError ? parseError->message : "unknown error")));
-        if (parseError)
-            g_error_free(parseError);
-        if (pipeline)
-            gst_object_unref(pipeline);
+    GstElement *pipeline = buildPipeline(m_url, &live, &error);
+    if (!pipeline) {
+        scheduleRestart(error);
         return;
     }
+    m_live = live;
     m_pipeline = pipeline;
     ++m_generation;
 

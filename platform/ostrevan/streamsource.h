@@ -28,10 +28,10 @@ public:
     StreamSource(const QString &serial, const QString &url, QObject *parent = nullptr);
     ~StreamSource() override;
 
-    // The launch-line head for a source string in one of the producer's forms ("testvideo...",
-    // "file:PATH", "zmq:ENDPOINT", "rtsp:URL", "uri:URI"); empty with *error for anything else.
+    // The decoding pipeline for a source address (see SourceAddress), its first element named
+    // "source" and its appsink "sink"; null with *error for an address or a pipeline that fails.
     // *live tells whether the source paces itself (otherwise the sink syncs to the clock).
-    static QString sourceElement(const QString &url, bool *live, QString *error);
+    static GstElement *buildPipeline(const QString &url, bool *live, QString *error);
 
     QString serial() const { return m_serial; }
     QString url() const { return m_url; }

@@ -46,6 +46,27 @@ private slots:
         QCOMPARE(utils->isRtspUrl(url), rtsp);
     }
 
+    // One row per form; the full table is SourceAddress's own.
+    void sourceAddressOfAStream_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<int>("zmqPort");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("gateway reference") << "ref://gateway/7" << 5555 << "zmq:tcp://10.0.0.1:5555";
+        QTest::newRow("gateway port not known yet") << "ref://gateway/7" << 0 << "";
+        QTest::newRow("file") << "/v/a.mp4" << 0 << "file:/v/a.mp4";
+        QTest::newRow("rtsp") << "rtsp://cam/1" << 0 << "rtsp:rtsp://cam/1";
+        QTest::newRow("other") << "http://cam/a.mjpg" << 0 << "uri:http://cam/a.mjpg";
+    }
+
+    void sourceAddressOfAStream()
+    {
+        QFETCH(QString, url);
+        QFETCH(int, zmqPort);
+        QFETCH(QString, address);
+        QCOMPARE(Utils::instance()->sourceAddress(url, QStringLiteral("10.0.0.1"), zmqPort), address);
+    }
+
     void shaderTextHasTheDocumentedShape()
     {
         const QString shader = Utils::instance()->defishShader();

@@ -3,6 +3,8 @@
 // Writes objects.data files for the server tests with the application's own schema, through the
 // sqlite3 library, one connection per write so that each call is a complete save.
 
+#include "repo/objectsschema.h"
+
 #include <QString>
 #include <QVariant>
 #include <QVector>
@@ -44,20 +46,16 @@ struct ObjectsFileSpec
     QVector<GatewayRowSpec> gateways;
     QVector<StreamRowSpec> streams;
     QVector<ViewRowSpec> views;
+    // 0: a file from before the format had a version.
+    int userVersion = ObjectsSchema::kVersion;
 };
 
 class ObjectsFileWriter
 {
 public:
-    static constexpr const char *kCreateGateways =
-        "CREATE TABLE IF NOT EXISTS gateways (id INTEGER PRIMARY KEY AUTOINCREMENT, serial TEXT,host TEXT,port "
-        "INTEGER,isActive INTEGER)";
-    static constexpr const char *kCreateStreams =
-        "CREATE TABLE IF NOT EXISTS streams (id INTEGER PRIMARY KEY AUTOINCREMENT, serialGateway TEXT,serial "
-        "TEXT,url TEXT,isFisheye INTEGER,centerX REAL,centerY REAL,radius REAL,fov REAL,isActive INTEGER)";
-    static constexpr const char *kCreateViews =
-        "CREATE TABLE IF NOT EXISTS views (id INTEGER PRIMARY KEY AUTOINCREMENT, serialStream TEXT, name TEXT, roll "
-        "REAL, tilt REAL, pan REAL, zoom REAL, isActive INTEGER)";
+    static constexpr const char *kCreateGateways = ObjectsSchema::kCreateGateways;
+    static constexpr const char *kCreateStreams = ObjectsSchema::kCreateStreams;
+    static constexpr const char *kCreateViews = ObjectsSchema::kCreateViews;
 
     // Replaces the rows of the three tables (creating them when needed) the way the application
     // saves: delete everything, then insert row by row.
@@ -68,23 +66,22 @@ public:
             sqlite3_close(db);
             return false;
         }
-        bool ok = exec(db, kCreateGateways) && exec(db, kCreateStreams) && exec(db, kCreateViews) &&
-                  exec(db, "DELETE FROM gateways") && exec(db, "DELETE FROM streams") && exec(db, "DELETE FROM views");
-        for (const GatewayRowSpec &g : spec.gateways) {
-            ok = ok && insert(db, "INSERT INTO gateways(serial, host, port, isActive) VALUES(?, '127.0.0.1', 80, ?)",
-                              {g.serial, int(g.isActive)});
-        }
+        bool ok = true;
+        for (const char *create : ObjectsSchema::kCreateTables)
+            ok = ok && exec(db, create);
+        const QByteArray version = QByteArray("PRAGMA user_version = ") + QByteArray::number(spec.userVersion);
+        ok = ok && exec(db, version.constData()) && exec(db, "DELETE FROM gateways") &&
+             exec(db, "DELETE FROM streams") && exec(db, "DELETE FROM views");
+        for (const GatewayRowSpec &g : spec.gateways)
+            ok = ok && insert(db, ObjectsSchema::kInsertGateway,
+                              {g.serial, QStringLiteral("127.0.0.1"), 80, int(g.isActive)});
         for (const StreamRowSpec &s : spec.streams) {
-            ok = ok && insert(db,
-                              "INSERT INTO streams(serialGateway, serial, url, isFisheye, centerX, centerY, radius, "
-                              "fov, isActive) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            ok = ok && insert(db, ObjectsSchema::kInsertStream,
                               {s.serialGateway, s.serial, s.url, int(s.isFisheye), s.centerX, s.centerY, s.radius,
                                s.fov, int(s.isActive)});
         }
         for (const ViewRowSpec &v : spec.views) {
-            ok = ok && insert(db,
-                              "INSERT INTO views(serialStream, name, roll, tilt, pan, zoom, isActive) "
-                              "VALUES(?, ?, ?, ?, ?, ?, ?)",
+            ok = ok && insert(db, ObjectsSchema::kInsertView,
                               {v.serialStream, v.name, v.roll, v.tilt, v.pan, v.zoom, int(v.isActive)});
         }
         sqlite3_close(db);

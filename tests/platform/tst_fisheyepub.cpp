@@ -191,12 +191,13 @@ void TestFisheyePublisher::keyFrameAtLeastEverySecond()
     const QString endpoint = publisher.boundEndpoint();
     QVERIFY(!endpoint.isEmpty());
 
-    const QByteArray line = QStringLiteral("zmqsrc is-live=true endpoint=\"%1\" ! tsdemux ! h264parse ! "
-                                           "video/x-h264,alignment=au ! appsink name=sink sync=false")
-                                .arg(endpoint)
-                                .toUtf8();
-    GstElement *pipeline = gst_parse_launch(line.constData(), nullptr);
+    GstElement *pipeline = gst_parse_launch("zmqsrc name=src is-live=true ! tsdemux ! h264parse ! "
+                                            "video/x-h264,alignment=au ! appsink name=sink sync=false",
+                                            nullptr);
     QVERIFY(pipeline);
+    GstElement *src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+    g_object_set(src, "endpoint", endpoint.toUtf8().constData(), nullptr);
+    gst_object_unref(src);
     GstElement *sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
 

@@ -4,8 +4,10 @@
 #include "objectsfilewriter.h"
 #include "platform/ostrevan/serverconfig.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -56,6 +58,7 @@ private slots:
         QTest::newRow("view of an unknown stream") << "viewOrphan" << false;
         QTest::newRow("view zoom 0") << "zoom0" << false;
         QTest::newRow("view zoom 180") << "zoom180" << false;
+        QTest::newRow("file from before the format version") << "version0" << true;
     }
 
     void servesOnlyActiveViewsOfActiveFisheyeStreamsOfActiveGateways()
@@ -85,6 +88,8 @@ private slots:
             spec.views[0].zoom = 0;
         else if (change == "zoom180")
             spec.views[0].zoom = 180;
+        else if (change == "version0")
+            spec.userVersion = 0;
 
         const QString file = path(QStringLiteral("filter.data"));
         QFile::remove(file);
@@ -234,6 +239,9 @@ private slots:
                                              << "views";
         QTest::newRow("column missing") << "noZoom"
                                         << "zoom";
+        QTest::newRow("written by a newer Quillon") << "newer"
+                                                    << "written by a newer Quillon (file format 99; this server "
+                                                       "reads up to 1)";
     }
 
     void refusesUnusableFilesWithAReason()
@@ -258,14 +266,31 @@ private slots:
             QVERIFY(ObjectsFileWriter::execOn(
                 file, "CREATE TABLE views (id INTEGER PRIMARY KEY AUTOINCREMENT, serialStream TEXT, name TEXT, "
                       "roll REAL, tilt REAL, pan REAL, isActive INTEGER)"));
+        } else if (kind == "newer") {
+            ObjectsFileSpec spec = oneOfEach();
+            spec.userVersion = 99;
+            QVERIFY(ObjectsFileWriter::write(file, spec));
+        }
+        // An old time stamp, so that any write would show.
+        const QDateTime stamp = QDateTime::currentDateTimeUtc().addDays(-1);
+        QByteArray before;
+        if (QFile f(file); QFileInfo(file).isFile() && f.open(QIODevice::ReadWrite)) {
+            before = f.readAll();
+            QVERIFY(f.setFileTime(stamp, QFileDevice::FileModificationTime));
         }
         ServerConfig config;
         QString error;
         QVERIFY(!config.load(file, &error));
         QVERIFY2(error.contains(reason), qPrintable(error));
         QCOMPARE(config.viewCount(), 0);
-        if (kind == "missing")
+        if (kind == "missing") {
             QVERIFY2(!QFile::exists(file), "reading must not create the file");
+        } else if (kind != "directory") {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), before);
+            QCOMPARE(QFileInfo(file).lastModified().toUTC(), stamp);
+        }
     }
 };
 

@@ -137,6 +137,8 @@ private slots:
                                         << "not a database";
         QTest::newRow("no tables") << "empty"
                                    << "gateways";
+        QTest::newRow("written by a newer Quillon") << "newer"
+                                                    << "written by a newer Quillon (file format 99";
     }
 
     void refusesAMissingOrInvalidFileWithNonZeroExit()
@@ -150,15 +152,27 @@ private slots:
             f.write("this is not SQLite\n");
         } else if (kind == "empty") {
             QVERIFY(ObjectsFileWriter::execOn(file, "CREATE TABLE unrelated (a INTEGER)"));
+        } else if (kind == "newer") {
+            ObjectsFileSpec spec = site();
+            spec.userVersion = 99;
+            QVERIFY(ObjectsFileWriter::write(file, spec));
         }
+        QByteArray before;
+        if (QFile f(file); f.open(QIODevice::ReadOnly))
+            before = f.readAll();
         ServerRun run(QStringList{file} + ServerRun::testOptions());
         QVERIFY(run.process().waitForFinished(10000));
         QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
         QVERIFY(run.process().exitCode() != 0);
         const QString out = run.output();
         QVERIFY2(out.contains(file) && out.contains(reason), qPrintable(out));
-        if (kind == "missing")
+        if (kind == "missing") {
             QVERIFY(!QFile::exists(file));
+        } else {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), before);
+        }
     }
 
     void aPortInUseEndsTheServerWithAMessage()

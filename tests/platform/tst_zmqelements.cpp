@@ -31,6 +31,12 @@ struct Pipeline
         if (element)
             gst_object_ref_sink(element);
     }
+    // The endpoint is set as a property of the named element, never written into the line.
+    Pipeline(const QString &line, const char *name, const QString &endpoint) : Pipeline(line)
+    {
+        if (GstElement *e = element ? byName(name) : nullptr)
+            g_object_set(e, "endpoint", endpoint.toUtf8().constData(), nullptr);
+    }
     ~Pipeline()
     {
         if (element) {
@@ -65,20 +71,14 @@ struct Pipeline
     GstElement *element = nullptr;
 };
 
-QString publisherLine(const QString &endpoint)
-{
-    return QStringLiteral("videotestsrc is-live=true ! video/x-raw,width=320,height=240,framerate=15/1 ! "
-                          "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=15 ! "
-                          "mpegtsmux alignment=7 ! zmqsink name=sink endpoint=\"%1\"")
-        .arg(endpoint);
-}
+const QString kPublisherLine =
+    QStringLiteral("videotestsrc is-live=true ! video/x-raw,width=320,height=240,framerate=15/1 ! "
+                   "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=15 ! "
+                   "mpegtsmux alignment=7 ! zmqsink name=sink");
 
-QString subscriberLine(const QString &endpoint)
-{
-    return QStringLiteral("zmqsrc name=src is-live=true endpoint=\"%1\" ! decodebin ! videoconvert ! "
-                          "video/x-raw,format=I420 ! appsink name=sink sync=false max-buffers=4 drop=true")
-        .arg(endpoint);
-}
+const QString kSubscriberLine =
+    QStringLiteral("zmqsrc name=src is-live=true ! decodebin ! videoconvert ! "
+                   "video/x-raw,format=I420 ! appsink name=sink sync=false max-buffers=4 drop=true");
 
 // Pulls one decoded frame within the time-out; returns its width (0: none).
 int pullFrameWidth(const Pipeline &subscriber, GstClockTime timeout)
@@ -154,7 +154,7 @@ void TestZmqElements::pluginLibraryLoadsThroughPluginPath()
 
 void TestZmqElements::sinkToSourceRoundTripDecodes()
 {
-    Pipeline publisher(publisherLine(QStringLiteral("tcp://127.0.0.1:*")));
+    Pipeline publisher(kPublisherLine, "sink", QStringLiteral("tcp://127.0.0.1:*"));
     QVERIFY(publisher.element);
     QVERIFY(publisher.play());
     gchar *bound = nullptr;
@@ -164,7 +164,7 @@ void TestZmqElements::sinkToSourceRoundTripDecodes()
     QVERIFY2(endpoint.startsWith(QStringLiteral("tcp://127.0.0.1:")) && !endpoint.endsWith(QLatin1Char('*')),
              qPrintable(endpoint));
 
-    Pipeline subscriber(subscriberLine(endpoint));
+    Pipeline subscriber(kSubscriberLine, "src", endpoint);
     QVERIFY(subscriber.element);
     QVERIFY(subscriber.play());
     QCOMPARE(pullFrameWidth(subscriber, 15 * GST_SECOND), 320);
@@ -191,7 +191,7 @@ void TestZmqElements::ffmpegZmqOutputDecodes()
                                             clip, "-t", "30", "-c", "copy", "-f", "mpegts", "zmq:" + endpoint});
     QVERIFY(ffmpeg.waitForStarted(10000));
 
-    Pipeline subscriber(subscriberLine(endpoint));
+    Pipeline subscriber(kSubscriberLine, "src", endpoint);
     QVERIFY(subscriber.play());
     const int width = pullFrameWidth(subscriber, 20 * GST_SECOND);
     ffmpeg.kill();
@@ -202,7 +202,7 @@ void TestZmqElements::ffmpegZmqOutputDecodes()
 void TestZmqElements::stoppingWithoutPublisherReturnsPromptly()
 {
     const int port = freeLoopbackPort();
-    Pipeline subscriber(subscriberLine(QStringLiteral("tcp://127.0.0.1:%1").arg(port)));
+    Pipeline subscriber(kSubscriberLine, "src", QStringLiteral("tcp://127.0.0.1:%1").arg(port));
     QVERIFY(subscriber.play());
     QTest::qWait(300);
     QElapsedTimer timer;
@@ -219,10 +219,10 @@ void TestZmqElements::restartedPublisherIsPickedUp()
 {
     const int port = freeLoopbackPort();
     const QString endpoint = QStringLiteral("tcp://127.0.0.1:%1").arg(port);
-    Pipeline subscriber(subscriberLine(endpoint));
+    Pipeline subscriber(kSubscriberLine, "src", endpoint);
     QVERIFY(subscriber.play());
     {
-        Pipeline publisher(publisherLine(endpoint));
+        Pipeline publisher(kPublisherLine, "sink", endpoint);
         QVERIFY(publisher.play());
         QCOMPARE(pullFrameWidth(subscriber, 15 * GST_SECOND), 320);
     }
@@ -231,7 +231,7 @@ void TestZmqElements::restartedPublisherIsPickedUp()
     }
     QCOMPARE(pullFrameWidth(subscriber, GST_SECOND / 2), 0);
     {
-        Pipeline publisher(publisherLine(endpoint));
+        Pipeline publisher(kPublisherLine, "sink", endpoint);
         QVERIFY(publisher.play());
         QCOMPARE(pullFrameWidth(subscriber, 15 * GST_SECOND), 320);
     }

@@ -6,8 +6,10 @@
 #include "repo/repobjviews.h"
 #include "repo/repoobjects.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -95,6 +97,16 @@ struct ChildResult
     QString err;
 };
 
+// The file's format version as the sqlite3 tool reads it, independent of Qt's driver.
+QString userVersion(const QString &path)
+{
+    QProcess tool;
+    tool.start(QStringLiteral("sqlite3"), {path, QStringLiteral("PRAGMA user_version;")});
+    if (!tool.waitForFinished(10000) || tool.exitCode() != 0)
+        return QStringLiteral("sqlite3 failed: ") + QString::fromUtf8(tool.readAllStandardError());
+    return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
+}
+
 ChildResult runChild(const QStringList &args, int timeoutMs = 20000)
 {
     QProcess child;
@@ -148,6 +160,7 @@ private slots:
                                               {"table", "streams", kCreateStreams},
                                               {"table", "views", kCreateViews}}));
         QCOMPARE(file.value("SELECT count(*) FROM gateways").toInt(), 0);
+        QCOMPARE(userVersion(site.path()), QStringLiteral("1"));
 
         // Opening again keeps the file and replaces the connection quietly.
         QVERIFY(site.database.open());
@@ -340,6 +353,68 @@ private slots:
         QFile check(site.path());
         QVERIFY(check.open(QIODevice::ReadOnly));
         QCOMPARE(check.readAll(), content);
+    }
+
+    // A file from before the format version was kept is read and gets the version
+    // with its next save; a file of a newer Quillon is neither read nor written.
+    void fileFormatVersions_data()
+    {
+        QTest::addColumn<int>("version");
+        QTest::addColumn<bool>("used");
+        QTest::newRow("no version yet") << 0 << true;
+        QTest::newRow("this version") << 1 << true;
+        QTest::newRow("next version") << 2 << false;
+        QTest::newRow("far newer") << 99 << false;
+    }
+
+    void fileFormatVersions()
+    {
+        QFETCH(int, version);
+        QFETCH(bool, used);
+        Site site;
+        QVERIFY(site.database.open());
+        site.fill();
+        QVERIFY(site.views.appendView("Stored", "S-1", 0, 0, 0, 0));
+        QVERIFY(site.database.save());
+        {
+            FileInspector file(site.path());
+            QVERIFY(file.exec(QStringLiteral("PRAGMA user_version = %1").arg(version)));
+        }
+        QCOMPARE(userVersion(site.path()), QString::number(version));
+        // An old time stamp, so that any write shows.
+        const QDateTime stamp = QDateTime::currentDateTimeUtc().addDays(-1);
+        QByteArray before;
+        {
+            QFile f(site.path());
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            before = f.readAll();
+            QVERIFY(f.setFileTime(stamp, QFileDevice::FileModificationTime));
+        }
+
+        LogCapture log;
+        QCOMPARE(site.database.open(), used);
+        QCOMPARE(site.database.isLoaded(), used);
+        site.objects.setObjects({makeGateway("200", "GW-2", "10.0.0.2", 9090)});
+        if (used) {
+            QVERIFY(site.database.gatewayInfos().contains("GW-1"));
+            QVERIFY(site.database.save());
+            QCOMPARE(userVersion(site.path()), QStringLiteral("1"));
+            FileInspector file(site.path());
+            QCOMPARE(file.rows("SELECT serial FROM gateways"), (QList<QVariantList>{{"GW-2"}}));
+            return;
+        }
+        const QString expected = QStringLiteral("objects.data was written by a newer Quillon (file format %1; this "
+                                                "version reads up to 1); it is left as it is")
+                                     .arg(version);
+        QCOMPARE(site.database.lastError(), expected);
+        QVERIFY(log.contains(QtWarningMsg, expected));
+        QVERIFY(!site.database.save());
+        QVERIFY(!site.database.saveInBackground());
+        QFile f(site.path());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+        QCOMPARE(QFileInfo(site.path()).lastModified().toUTC(), stamp);
+        QCOMPARE(userVersion(site.path()), QString::number(version));
     }
 
     // A save in the middle of restoring a large site's views would replace the

@@ -1,0 +1,47 @@
+#pragma once
+
+// The SQLite file objects.data, as the program writes it and the streaming server and the tests
+// read and write it. Free of Qt, so that every one of them takes the schema from here.
+//
+// PRAGMA user_version holds the file's format version. Files written before it was set read 0 and
+// are this same format; a file with a higher version than kVersion comes from a newer Quillon and
+// is refused, never written over.
+namespace ObjectsSchema {
+
+constexpr int kVersion = 1;
+
+constexpr const char *kGateways = "gateways";
+constexpr const char *kStreams = "streams";
+constexpr const char *kViews = "views";
+
+constexpr const char *kCreateGateways = "CREATE TABLE IF NOT EXISTS gateways (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                        "serial TEXT,host TEXT,port INTEGER,isActive INTEGER)";
+constexpr const char *kCreateStreams =
+    "CREATE TABLE IF NOT EXISTS streams (id INTEGER PRIMARY KEY AUTOINCREMENT, serialGateway TEXT,serial TEXT,url "
+    "TEXT,isFisheye INTEGER,centerX REAL,centerY REAL,radius REAL,fov REAL,isActive INTEGER)";
+constexpr const char *kCreateViews = "CREATE TABLE IF NOT EXISTS views (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                     "serialStream TEXT, name TEXT, roll REAL, tilt REAL, pan REAL, zoom REAL, "
+                                     "isActive INTEGER)";
+constexpr const char *kCreateTables[] = {kCreateGateways, kCreateStreams, kCreateViews};
+
+constexpr const char *kReadVersion = "PRAGMA user_version";
+// A pragma takes no parameter: the version is spelt out, and checked against kVersion here.
+constexpr char kWriteVersion[] = "PRAGMA user_version = 1";
+static_assert(kVersion < 10 && kWriteVersion[sizeof(kWriteVersion) - 2] == '0' + kVersion,
+              "kWriteVersion must write kVersion");
+
+// Rows in the column order of the tables, one positional parameter per column.
+constexpr const char *kInsertGateway = "INSERT INTO gateways(serial, host, port, isActive) VALUES(?, ?, ?, ?)";
+constexpr const char *kInsertStream = "INSERT INTO streams(serialGateway, serial, url, isFisheye, centerX, centerY, "
+                                      "radius, fov, isActive) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)";
+constexpr const char *kInsertView =
+    "INSERT INTO views(serialStream, name, roll, tilt, pan, zoom, isActive) VALUES(?, ?, ?, ?, ?, ?, ?)";
+
+// What the server reads, oldest row first.
+constexpr const char *kSelectGateways = "SELECT serial, isActive FROM gateways ORDER BY id";
+constexpr const char *kSelectStreams =
+    "SELECT serialGateway, serial, url, isFisheye, centerX, centerY, radius, fov, isActive FROM streams ORDER BY id";
+constexpr const char *kSelectViews =
+    "SELECT serialStream, name, roll, tilt, pan, zoom, isActive FROM views ORDER BY id";
+
+} // namespace ObjectsSchema
