@@ -2,6 +2,21 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="pt_BR">
 <context>
+    <name>Consumer</name>
+    <message>
+        <source>no file name</source>
+        <translation>nenhum nome de arquivo</translation>
+    </message>
+    <message>
+        <source>there is no picture yet</source>
+        <translation>ainda não há imagem</translation>
+    </message>
+    <message>
+        <source>could not write %1</source>
+        <translation>não foi possível gravar %1</translation>
+    </message>
+</context>
+<context>
     <name>ElementDefish</name>
     <message>
         <source>Graphics</source>
@@ -59,12 +74,71 @@
         <source>FOV</source>
         <translation>Campo de visão</translation>
     </message>
+    <message>
+        <source>Snapshot not saved: %1</source>
+        <translation>Captura não salva: %1</translation>
+    </message>
+    <message>
+        <source>Snapshot saved to %1</source>
+        <translation>Captura salva em %1</translation>
+    </message>
+    <message>
+        <source>Save the dewarped picture</source>
+        <translation>Salvar a imagem corrigida</translation>
+    </message>
+    <message>
+        <source>PNG pictures (*.png)</source>
+        <translation>Imagens PNG (*.png)</translation>
+    </message>
+    <message>
+        <source>Fit lens</source>
+        <translation>Ajustar lente</translation>
+    </message>
+    <message>
+        <source>Snapshot</source>
+        <translation>Capturar</translation>
+    </message>
+    <message>
+        <source>Snapshot as...</source>
+        <translation>Capturar como...</translation>
+    </message>
+    <message>
+        <source>This desktop offers no file dialog: &quot;Snapshot&quot; saves into %1</source>
+        <translation>Este ambiente não oferece diálogo de arquivos: &quot;Capturar&quot; salva em %1</translation>
+    </message>
 </context>
 <context>
     <name>EventServer</name>
     <message>
         <source>Code: %1</source>
         <translation>Código: %1</translation>
+    </message>
+</context>
+<context>
+    <name>LensFitter</name>
+    <message>
+        <source>no video frames arrived within %1 s</source>
+        <translation>nenhum quadro de vídeo chegou em %1 s</translation>
+    </message>
+    <message>
+        <source>the video source changed</source>
+        <translation>a fonte de vídeo mudou</translation>
+    </message>
+    <message>
+        <source>there is no video source</source>
+        <translation>não há fonte de vídeo</translation>
+    </message>
+    <message>
+        <source>Looking for the lens circle...</source>
+        <translation>Procurando o círculo da lente...</translation>
+    </message>
+    <message>
+        <source>Lens circle found: centre %1, %2 px, radius %3 px</source>
+        <translation>Círculo da lente encontrado: centro %1, %2 px, raio %3 px</translation>
+    </message>
+    <message>
+        <source>No lens circle found: %1</source>
+        <translation>Nenhum círculo da lente encontrado: %1</translation>
     </message>
 </context>
 <context>
