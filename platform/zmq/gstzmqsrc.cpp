@@ -3,7 +3,10 @@
 // A SUB socket subscribed to everything is connected to "endpoint"; every
 // message part becomes one buffer, unchanged, so any publisher of a byte stream
 // (MPEG-TS from ffmpeg's zmq output, our own zmqsink) can feed decodebin.
-// ZeroMQ reconnects by itself, so a publisher that restarts is picked up again.
+// ZeroMQ reconnects by itself after a lost connection, so a publisher that
+// restarts is picked up again; after a message above "max-message-size" it does
+// not (libzmq ends that session for good), so the element watches the socket's
+// disconnections and connects again itself.
 //
 // The streaming thread waits in zmq_poll() with a short time-out and checks the
 // flushing flag in between, so unlock() (and with it every state change towards
@@ -11,8 +14,8 @@
 //
 // Memory is bounded: ZeroMQ queues at most "queue-length" messages while the
 // streaming thread is not reading (a pipeline that failed on garbage, say), and
-// a publisher that sends a message above "max-message-size" is disconnected (it
-// is reconnected, and a well-behaved one is picked up again).
+// a publisher that sends a message above "max-message-size" is disconnected (and
+// connected again, so a well-behaved one is picked up again).
 #include "platform/zmq/gstzmqsrc.h"
 
 #include "platform/zmq/zmqsocket.h"
@@ -33,6 +36,8 @@ constexpr gint64 kDefaultMaxMessageSize = 2 * 1024 * 1024;
 constexpr int kDefaultQueueLength = 64;
 constexpr int kReconnectIntervalMs = 100;
 constexpr const char *kDefaultEndpoint = "tcp://127.0.0.1:5555";
+// Each element has a context of its own, so one name serves every monitor.
+constexpr const char *kMonitorAddress = "inproc://zmqsrc-monitor";
 } // namespace
 
 struct _GstZmqSrc
@@ -47,7 +52,9 @@ struct _GstZmqSrc
 
     // Owned by the streaming side between start() and stop().
     ZmqSocket zmq;
-    gint flushing; // atomic
+    void *monitor;         // PAIR socket receiving zmq's disconnection events
+    gchar *activeEndpoint; // what zmq is connected to
+    gint flushing;         // atomic
 };
 
 enum {
@@ -127,6 +134,39 @@ static void gst_zmq_src_get_property(GObject *object, guint prop_id, GValue *val
     }
 }
 
+// The monitor goes first: the context ends only once every socket in it is closed.
+static void gst_zmq_src_close(GstZmqSrc *self)
+{
+    if (self->monitor) {
+        zmq_close(self->monitor);
+        self->monitor = nullptr;
+    }
+    self->zmq.close();
+    g_clear_pointer(&self->activeEndpoint, g_free);
+}
+
+// Reads one event from the monitor; after a disconnection, connects again.
+static void gst_zmq_src_handle_monitor_event(GstZmqSrc *self)
+{
+    zmq_msg_t frame;
+    zmq_msg_init(&frame);
+    uint16_t event = 0;
+    // An event is two frames: its number and value, then the peer's address.
+    if (zmq_msg_recv(&frame, self->monitor, ZMQ_DONTWAIT) >= 0 && zmq_msg_size(&frame) >= sizeof event)
+        std::memcpy(&event, zmq_msg_data(&frame), sizeof event);
+    while (zmq_msg_more(&frame) && zmq_msg_recv(&frame, self->monitor, ZMQ_DONTWAIT) >= 0) {
+    }
+    zmq_msg_close(&frame);
+    if (event != ZMQ_EVENT_DISCONNECTED)
+        return;
+    GST_ELEMENT_WARNING(self, RESOURCE, READ,
+                        ("Lost the ZeroMQ publisher at \"%s\"; connecting again.", self->activeEndpoint),
+                        ("disconnected (a message above max-message-size ends the connection)"));
+    zmq_disconnect(self->zmq.socket, self->activeEndpoint);
+    if (zmq_connect(self->zmq.socket, self->activeEndpoint) != 0)
+        GST_WARNING_OBJECT(self, "zmq_connect %s: %s", self->activeEndpoint, zmq_strerror(zmq_errno()));
+}
+
 static gboolean gst_zmq_src_start(GstBaseSrc *basesrc)
 {
     GstZmqSrc *self = GST_ZMQ_SRC(basesrc);
@@ -167,16 +207,27 @@ static gboolean gst_zmq_src_start(GstBaseSrc *basesrc)
         g_free(endpoint);
         return FALSE;
     }
+    const int linger = 0;
+    if (zmq_socket_monitor(self->zmq.socket, kMonitorAddress, ZMQ_EVENT_DISCONNECTED) != 0 ||
+        !(self->monitor = zmq_socket(self->zmq.context, ZMQ_PAIR)) ||
+        zmq_setsockopt(self->monitor, ZMQ_LINGER, &linger, sizeof linger) != 0 ||
+        zmq_connect(self->monitor, kMonitorAddress) != 0) {
+        GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ, ("Could not create a ZeroMQ socket."),
+                          ("zmq monitor: %s", zmq_strerror(zmq_errno())));
+        gst_zmq_src_close(self);
+        g_free(endpoint);
+        return FALSE;
+    }
     GST_DEBUG_OBJECT(self, "subscribed to %s (live: %d, at most %d messages of %" G_GINT64_FORMAT " bytes queued)",
                      endpoint, live, hwm, maxMessageSize);
-    g_free(endpoint);
+    self->activeEndpoint = endpoint;
     g_atomic_int_set(&self->flushing, 0);
     return TRUE;
 }
 
 static gboolean gst_zmq_src_stop(GstBaseSrc *basesrc)
 {
-    GST_ZMQ_SRC(basesrc)->zmq.close();
+    gst_zmq_src_close(GST_ZMQ_SRC(basesrc));
     return TRUE;
 }
 
@@ -212,8 +263,9 @@ static GstFlowReturn gst_zmq_src_create(GstPushSrc *pushsrc, GstBuffer **outbuf)
         if (g_atomic_int_get(&self->flushing))
             return GST_FLOW_FLUSHING;
 
-        zmq_pollitem_t item = {self->zmq.socket, 0, ZMQ_POLLIN, 0};
-        int ready = zmq_poll(&item, 1, kPollIntervalMs);
+        zmq_pollitem_t items[] = {{self->zmq.socket, 0, ZMQ_POLLIN, 0}, {self->monitor, 0, ZMQ_POLLIN, 0}};
+        const zmq_pollitem_t &item = items[0];
+        int ready = zmq_poll(items, 2, kPollIntervalMs);
         if (ready < 0) {
             if (zmq_errno() == EINTR)
                 continue;
@@ -221,6 +273,8 @@ static GstFlowReturn gst_zmq_src_create(GstPushSrc *pushsrc, GstBuffer **outbuf)
                               ("zmq_poll: %s", zmq_strerror(zmq_errno())));
             return GST_FLOW_ERROR;
         }
+        if (items[1].revents & ZMQ_POLLIN)
+            gst_zmq_src_handle_monitor_event(self);
         if (ready == 0 || !(item.revents & ZMQ_POLLIN))
             continue;
 
@@ -251,7 +305,7 @@ static GstFlowReturn gst_zmq_src_create(GstPushSrc *pushsrc, GstBuffer **outbuf)
 static void gst_zmq_src_finalize(GObject *object)
 {
     GstZmqSrc *self = GST_ZMQ_SRC(object);
-    self->zmq.close();
+    gst_zmq_src_close(self);
     g_free(self->endpoint);
     G_OBJECT_CLASS(gst_zmq_src_parent_class)->finalize(object);
 }
