@@ -3,6 +3,7 @@
 #include "app/startup.h"
 #include "repo/logcapture.h"
 #include "support/freeport.h"
+#include "support/hostileaddresses.h"
 #include "support/processinfo.h"
 #include "video/consumer.h"
 #include "video/producer.h"
@@ -28,23 +29,6 @@ QString stringProperty(GstElement *element, const char *name)
 }
 
 // Top-level elements of a pipeline, by factory name, in no particular order.
-QStringList factoryNames(GstElement *pipeline)
-{
-    QStringList names;
-    GstIterator *it = gst_bin_iterate_elements(GST_BIN(pipeline));
-    GValue item = G_VALUE_INIT;
-    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
-        auto *element = GST_ELEMENT(g_value_get_object(&item));
-        GstElementFactory *factory = gst_element_get_factory(element);
-        names << QString::fromLatin1(factory ? GST_OBJECT_NAME(factory) : "?");
-        g_value_reset(&item);
-    }
-    g_value_unset(&item);
-    gst_iterator_free(it);
-    names.sort();
-    return names;
-}
-
 GstElement *byName(Producer &producer, const char *name)
 {
     GstElement *element = gst_bin_get_by_name(GST_BIN(producer.pipeline()), name);
@@ -113,51 +97,24 @@ private slots:
 
 void TestProducer::hostileSourceTextNeverAddsElements_data()
 {
-    QTest::addColumn<QString>("source");
-    QTest::addColumn<QString>("factory");
-    QTest::addColumn<QByteArray>("property");
-    QTest::addColumn<QString>("value");
-
-    QTest::newRow("file quote bang") << "file:/nonexistent/a\" ! fakesink name=evil \""
-                                     << "filesrc" << QByteArray("location")
-                                     << "/nonexistent/a\" ! fakesink name=evil \"";
-    QTest::newRow("file bang only") << "file:/nonexistent/a ! identity name=evil"
-                                    << "filesrc" << QByteArray("location") << "/nonexistent/a ! identity name=evil";
-    QTest::newRow("file property injection")
-        << "file:/nonexistent/x\" num-buffers=1 name=\"evil"
-        << "filesrc" << QByteArray("location") << "/nonexistent/x\" num-buffers=1 name=\"evil";
-    QTest::newRow("file backslash quote")
-        << "file:/nonexistent/\\\" ! fakesink name=evil"
-        << "filesrc" << QByteArray("location") << "/nonexistent/\\\" ! fakesink name=evil";
-    QTest::newRow("file quoted whole") << "file:\"/nonexistent/a.mp4\""
-                                       << "filesrc" << QByteArray("location") << "\"/nonexistent/a.mp4\"";
-    QTest::newRow("file NULL") << "file:NULL"
-                               << "filesrc" << QByteArray("location") << "NULL";
-    QTest::newRow("zmq quote bang") << "zmq:tcp://127.0.0.1:1\" ! fakesink name=evil"
-                                    << "zmqsrc" << QByteArray("endpoint") << "tcp://127.0.0.1:1\" ! fakesink name=evil";
-    QTest::newRow("uri quote bang") << "uri:file:///nonexistent\" ! fakesink name=evil"
-                                    << "urisourcebin" << QByteArray("uri")
-                                    << "file:///nonexistent\" ! fakesink name=evil";
-    QTest::newRow("file non-ascii") << QString::fromUtf8("file:/nonexistent/\xc3\xa9t\xc3\xa9 ; ' $x") << "filesrc"
-                                    << QByteArray("location")
-                                    << QString::fromUtf8("/nonexistent/\xc3\xa9t\xc3\xa9 ; ' $x");
+    HostileAddresses::addRows();
 }
 
 void TestProducer::hostileSourceTextNeverAddsElements()
 {
-    QFETCH(QString, source);
+    QFETCH(QString, address);
     QFETCH(QString, factory);
     QFETCH(QByteArray, property);
     QFETCH(QString, value);
 
     Producer producer;
-    producer.setSource(source);
+    producer.setSource(address);
     QVERIFY(producer.start());
     QVERIFY(producer.pipeline());
 
     QStringList expected{factory, "appsink", "capsfilter", "decodebin", "typefind", "videoconvert"};
     expected.sort();
-    QCOMPARE(factoryNames(producer.pipeline()), expected);
+    QCOMPARE(HostileAddresses::factoryNames(producer.pipeline()), expected);
     QVERIFY(!byName(producer, "evil"));
     GstElement *first = byName(producer, "source");
     QVERIFY(first);
