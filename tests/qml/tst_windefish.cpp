@@ -8,6 +8,7 @@
 #include "repo/object.h"
 #include "repo/repobjviews.h"
 #include "support/lensreference.h"
+#include "support/programfixture.h"
 #include "support/uidriver.h"
 #include "video/consumer.h"
 
@@ -16,7 +17,6 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickWindow>
 #include <QSettings>
@@ -36,10 +36,7 @@ class TestWinDefish : public QObject
 private slots:
     void initTestCase()
     {
-        m_glSink = Startup::loadGlVideoItem();
-        Startup::createSingletons();
-        Startup::registerTypes();
-        Startup::registerSingletons();
+        m_program.setUp();
         QVERIFY(m_dir.isValid());
         // The window keeps its geometry in settings.ini in the working folder.
         QVERIFY(QDir::setCurrent(m_dir.path()));
@@ -56,8 +53,7 @@ private slots:
     {
         closeWindow();
         QDir::setCurrent(QDir::tempPath());
-        Startup::destroySingletons();
-        Startup::releaseGlVideoItem(m_glSink);
+        m_program.tearDown();
     }
 
     void cleanup()
@@ -901,14 +897,8 @@ private:
 
     void openWindow(Object *stream, bool show = true)
     {
-        closeWindow();
-        m_engine = std::make_unique<QQmlEngine>();
-        Startup::setContextProperties(m_engine.get());
-        QQmlComponent component(m_engine.get(), QUrl(QStringLiteral("qrc:/WinDefish.qml")));
-        QObject *created = component.create();
-        QVERIFY2(created, qPrintable(component.errorString()));
-        m_window = qobject_cast<QQuickWindow *>(created);
-        QVERIFY(m_window);
+        m_window = m_program.openWindow(QUrl(QStringLiteral("qrc:/WinDefish.qml")));
+        QVERIFY2(m_window, qPrintable(m_program.loadErrors()));
         m_window->setProperty("objectInstance", QVariant::fromValue<QObject *>(stream));
         if (!show)
             return;
@@ -982,11 +972,8 @@ private:
 
     void closeWindow()
     {
-        if (m_window)
-            m_window->close();
-        delete m_window;
+        m_program.closeWindow();
         m_window = nullptr;
-        m_engine.reset();
     }
 
     QQuickItem *content() const
@@ -995,10 +982,9 @@ private:
         return loader ? loader->property("item").value<QQuickItem *>() : nullptr;
     }
 
-    GstElement *m_glSink = nullptr;
+    ProgramFixture m_program;
     QTemporaryDir m_dir;
     QString m_clip;
-    std::unique_ptr<QQmlEngine> m_engine;
     QQuickWindow *m_window = nullptr;
     QList<std::shared_ptr<Object>> m_streams;
 };
