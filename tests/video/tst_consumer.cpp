@@ -87,7 +87,6 @@ private slots:
     void init();
     void cleanup();
 
-    void launchLineHasShaderSegmentOnlyWithShader();
     void uniformsKeepOnlyNumbersAsFloats();
     void uniformsWithoutShaderChangeNothing();
     void startBeforeFrameSizeIsDeferredThenPlays();
@@ -130,14 +129,6 @@ void TestConsumer::cleanup()
 {
     // Let queued deliveries of the finished case run before the next one.
     QTest::qWait(50);
-}
-
-void TestConsumer::launchLineHasShaderSegmentOnlyWithShader()
-{
-    const QString head = QStringLiteral("appsrc name=appsrc is-live=true format=time ! queue ! glupload ! "
-                                        "glcolorconvert ! video/x-raw(memory:GLMemory),format=RGBA");
-    QCOMPARE(Consumer::launchLine(false), head + QStringLiteral(" ! qmlglsink name=qmlglsink"));
-    QCOMPARE(Consumer::launchLine(true), head + QStringLiteral(" ! glshader name=glshader ! qmlglsink name=qmlglsink"));
 }
 
 void TestConsumer::uniformsKeepOnlyNumbersAsFloats()
