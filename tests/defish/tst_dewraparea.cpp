@@ -91,71 +91,46 @@ private slots:
         QCOMPARE(item.property(property.constData()).toFloat(), 12.5f);
     }
 
-    void notifySignalsAreDeclaredInOrder()
+    void updateDirection_data()
     {
-        const QMetaObject *meta = &DewrapArea::staticMetaObject;
-        const char *names[] = {"vidWidthChanged", "vidHeightChanged", "centerXChanged", "centerYChanged",
-                               "radiusChanged",   "fovChanged",       "rollChanged",    "tiltChanged",
-                               "panChanged",      "zoomChanged"};
-        int previous = -1;
-        for (const char *name : names) {
-            const int index = meta->indexOfSignal((QByteArray(name) + "()").constData());
-            QVERIFY2(index > previous, name);
-            previous = index;
-        }
+        QTest::addColumn<QSizeF>("size");
+        QTest::addColumn<QPointF>("start"); // pan, tilt
+        QTest::addColumn<QPointF>("move");  // dx, dy
+        QTest::addColumn<QPointF>("end");
+        QTest::addColumn<int>("panSignals");
+        QTest::addColumn<int>("tiltSignals");
+        // One degree per three units (3 * 0.33333334f rounds to exactly 1.0f); both
+        // axes are tested and applied each call, even by 0.
+        QTest::newRow("pan") << QSizeF(300, 200) << QPointF(10, -5) << QPointF(3, 0) << QPointF(11, -5) << 1 << 1;
+        QTest::newRow("tilt") << QSizeF(300, 200) << QPointF(11, -5) << QPointF(0, 3) << QPointF(11, -6) << 1 << 1;
+        // Each axis stays within half a turn: the one that would leave is refused alone.
+        QTest::newRow("pan past 180") << QSizeF(300, 200) << QPointF(179.9, -179.5) << QPointF(3, 0)
+                                      << QPointF(179.9, -179.5) << 0 << 1;
+        QTest::newRow("tilt past -180") << QSizeF(300, 200) << QPointF(179.9, -179.5) << QPointF(-3, 3)
+                                        << QPointF(178.9, -179.5) << 1 << 0;
+        QTest::newRow("no width") << QSizeF(0, 200) << QPointF(0, 0) << QPointF(3, 3) << QPointF(0, 0) << 0 << 0;
+        QTest::newRow("no height") << QSizeF(200, 0) << QPointF(0, 0) << QPointF(3, 3) << QPointF(0, 0) << 0 << 0;
     }
 
-    void updateDirectionTurnsByOneDegreePerThreeUnits()
+    void updateDirection()
     {
+        QFETCH(QSizeF, size);
+        QFETCH(QPointF, start);
+        QFETCH(QPointF, move);
+        QFETCH(QPointF, end);
+        QFETCH(int, panSignals);
+        QFETCH(int, tiltSignals);
         DewrapArea item;
-        item.setSize(QSizeF(300, 200));
-        item.setPan(10.0f);
-        item.setTilt(-5.0f);
+        item.setSize(size);
+        item.setPan(float(start.x()));
+        item.setTilt(float(start.y()));
         QSignalSpy panSpy(&item, &DewrapArea::panChanged);
         QSignalSpy tiltSpy(&item, &DewrapArea::tiltChanged);
-        item.updateDirection(3.0f, 0.0f);
-        QCOMPARE(item.pan(), 11.0f); // exactly: 3 * 0.33333334f rounds to 1.0f
-        QCOMPARE(item.tilt(), -5.0f);
-        item.updateDirection(0.0f, 3.0f);
-        QCOMPARE(item.tilt(), -6.0f);
-        QCOMPARE(item.pan(), 11.0f);
-        // Both axes are tested and applied each call, even by 0.
-        QCOMPARE(panSpy.count(), 2);
-        QCOMPARE(tiltSpy.count(), 2);
-    }
-
-    void updateDirectionKeepsEachAxisWithinHalfATurn()
-    {
-        DewrapArea item;
-        item.setSize(QSizeF(300, 200));
-        item.setPan(179.9f);
-        item.setTilt(-179.5f);
-        QSignalSpy panSpy(&item, &DewrapArea::panChanged);
-        QSignalSpy tiltSpy(&item, &DewrapArea::tiltChanged);
-        item.updateDirection(3.0f, 0.0f);
-        QCOMPARE(item.pan(), 179.9f);
-        QCOMPARE(panSpy.count(), 0);
-        QCOMPARE(tiltSpy.count(), 1);
-        // Tilt refused (below -180), pan applied on its own.
-        item.updateDirection(-3.0f, 3.0f);
-        QCOMPARE(item.tilt(), -179.5f);
-        QCOMPARE(item.pan(), 178.9f);
-        QCOMPARE(panSpy.count(), 1);
-        QCOMPARE(tiltSpy.count(), 1);
-    }
-
-    void updateDirectionOnAnItemOfSizeZeroChangesNothing()
-    {
-        DewrapArea item;
-        item.setSize(QSizeF(0, 200));
-        QSignalSpy panSpy(&item, &DewrapArea::panChanged);
-        QSignalSpy tiltSpy(&item, &DewrapArea::tiltChanged);
-        item.updateDirection(3.0f, 3.0f);
-        item.setSize(QSizeF(200, 0));
-        item.updateDirection(3.0f, 3.0f);
-        QCOMPARE(item.pan(), 0.0f);
-        QCOMPARE(item.tilt(), 0.0f);
-        QCOMPARE(panSpy.count() + tiltSpy.count(), 0);
+        item.updateDirection(float(move.x()), float(move.y()));
+        QCOMPARE(item.pan(), float(end.x()));
+        QCOMPARE(item.tilt(), float(end.y()));
+        QCOMPARE(panSpy.count(), panSignals);
+        QCOMPARE(tiltSpy.count(), tiltSignals);
     }
 
     void updateZoomChangesTheLensAngleUpTo180()

@@ -1,6 +1,5 @@
 #include "defish/utils.h"
 
-#include <QRegularExpression>
 #include <QtTest>
 
 class TestUtils : public QObject
@@ -65,41 +64,6 @@ private slots:
         QFETCH(int, zmqPort);
         QFETCH(QString, address);
         QCOMPARE(Utils::instance()->sourceAddress(url, QStringLiteral("10.0.0.1"), zmqPort), address);
-    }
-
-    void shaderTextHasTheDocumentedShape()
-    {
-        const QString shader = Utils::instance()->defishShader();
-        QVERIFY(shader.startsWith(QStringLiteral("\n    #version 120")));
-        QVERIFY(shader.contains(QStringLiteral("#ifdef GL_ES")));
-        QVERIFY(shader.contains(QStringLiteral("precision mediump float;")));
-        QVERIFY(shader.contains(QStringLiteral("varying vec2 v_texcoord;")));
-        QVERIFY(shader.contains(QStringLiteral("const vec4 iMissingColor = vec4(1.0, 0.0, 0.0, 1.0);")));
-
-        // Uniforms in their documented order.
-        const QStringList expected = {QStringLiteral("sampler2D tex"),     QStringLiteral("float time"),
-                                      QStringLiteral("float width"),       QStringLiteral("float height"),
-                                      QStringLiteral("float iCamWidth"),   QStringLiteral("float iCamHeight"),
-                                      QStringLiteral("float iCamCenterX"), QStringLiteral("float iCamCenterY"),
-                                      QStringLiteral("float iCamRadius"),  QStringLiteral("float iCamFOV"),
-                                      QStringLiteral("float iRatio"),      QStringLiteral("float iRoll"),
-                                      QStringLiteral("float iTilt"),       QStringLiteral("float iPan"),
-                                      QStringLiteral("float iFov")};
-        QStringList uniforms;
-        const QRegularExpression uniform(QStringLiteral("uniform (\\w+ \\w+);"));
-        auto it = uniform.globalMatch(shader);
-        while (it.hasNext())
-            uniforms << it.next().captured(1);
-        QCOMPARE(uniforms, expected);
-
-        // The rotations are applied roll, tilt, pan, about the depth, right and up axes.
-        const int roll = shader.indexOf(QStringLiteral("p = RotateY(p, roll);"));
-        const int tilt = shader.indexOf(QStringLiteral("p = RotateX(p, tilt);"));
-        const int pan = shader.indexOf(QStringLiteral("p = RotateZ(p, pan);"));
-        QVERIFY(roll > 0 && tilt > roll && pan > tilt);
-        QVERIFY(shader.contains(QStringLiteral("0.0174532925")));
-        QVERIFY(shader.contains(QStringLiteral("(iCamHeight - 1.0 - iCamCenterY) / iCamHeight")));
-        QVERIFY(shader.contains(QStringLiteral("gl_FragColor = iMissingColor;")));
     }
 };
 

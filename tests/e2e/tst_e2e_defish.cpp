@@ -1,8 +1,8 @@
 // End to end, the defish window under stress: a stream whose video never arrives
 // leaves the window usable and it closes cleanly; opening and closing it again
 // and again with live video neither crashes nor leaves objects or memory behind.
-#include "app/startup.h"
 #include "e2esteps.h"
+#include "support/e2emain.h"
 #include "support/gstobjectcounter.h"
 #include "video/heaptrim.h"
 
@@ -171,20 +171,6 @@ private:
     AppRun m_app;
 };
 
-int main(int argc, char **argv)
-{
-    Startup::initGStreamer(&argc, &argv);
-    GstObjectCounter::install();
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
-    int result = 0;
-    {
-        QGuiApplication app(argc, argv);
-        TestE2eDefish test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    // As the program does; with GST_TRACERS=leaks this reports what outlived the windows.
-    gst_deinit();
-    return result;
-}
+QUILLON_E2E_MAIN(TestE2eDefish)
 
 #include "tst_e2e_defish.moc"

@@ -3,9 +3,9 @@
 // form stays usable; the settings, language included, come back on the next
 // start. (What the lists show after signing in is tst_e2e_main's part.)
 #include "app/i18n.h"
-#include "app/startup.h"
 #include "e2esteps.h"
 #include "sim/simulator.h"
+#include "support/e2emain.h"
 
 #include <QDir>
 #include <QSettings>
@@ -197,13 +197,6 @@ private:
     AppRun m_app;
 };
 
-int main(int argc, char **argv)
-{
-    Startup::initGStreamer(&argc, &argv);
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
-    QGuiApplication app(argc, argv);
-    TestE2eLogin test;
-    return QTest::qExec(&test, argc, argv);
-}
+QUILLON_E2E_MAIN(TestE2eLogin)
 
 #include "tst_e2e_login.moc"

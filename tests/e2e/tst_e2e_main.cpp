@@ -4,11 +4,11 @@
 // objects.data, "Start"/"Stop" running and killing the streaming-server
 // stand-in while the window shows its state and addresses, a missing server
 // reported, and the stand-in stopped when the program ends.
-#include "app/startup.h"
 #include "e2esteps.h"
 #include "repo/localdatabase.h"
 #include "repo/object.h"
 #include "repo/repoobjects.h"
+#include "support/e2emain.h"
 
 #include <QDir>
 #include <QFile>
@@ -508,13 +508,6 @@ private:
     QQuickWindow *m_main = nullptr;
 };
 
-int main(int argc, char **argv)
-{
-    Startup::initGStreamer(&argc, &argv);
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
-    QGuiApplication app(argc, argv);
-    TestE2eMain test;
-    return QTest::qExec(&test, argc, argv);
-}
+QUILLON_E2E_MAIN(TestE2eMain)
 
 #include "tst_e2e_main.moc"

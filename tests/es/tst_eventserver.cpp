@@ -5,8 +5,8 @@
 #include "app/appstate.h"
 #include "es/eventserver.h"
 #include "sim/simulator.h"
+#include "support/logcapture.h"
 
-#include <QMutex>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -29,27 +29,6 @@ essim::Site testSite()
     site.objects.emplace_back(11, 10, Object::Stream, "first", "video.live", "S-1", NameValueMap());
     site.objects.emplace_back(11, 10, Object::Stream, "second", "video.live", "S-2", NameValueMap());
     return site;
-}
-
-// Log lines written from any thread while a test runs.
-QMutex g_logMutex;
-QStringList g_logLines;
-QtMessageHandler g_previousHandler = nullptr;
-
-void captureMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    {
-        QMutexLocker lock(&g_logMutex);
-        g_logLines.append(message);
-    }
-    if (type != QtDebugMsg && g_previousHandler)
-        g_previousHandler(type, context, message);
-}
-
-QStringList logLines()
-{
-    QMutexLocker lock(&g_logMutex);
-    return g_logLines;
 }
 
 } // namespace
@@ -127,15 +106,12 @@ class TestEventServer : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { g_previousHandler = qInstallMessageHandler(captureMessages); }
-    void cleanupTestCase() { qInstallMessageHandler(g_previousHandler); }
+    void initTestCase() { m_capture = std::make_unique<LogCapture>(LogCapture::Echo::QuietDebug); }
+    void cleanupTestCase() { m_capture.reset(); }
 
     void init()
     {
-        {
-            QMutexLocker lock(&g_logMutex);
-            g_logLines.clear();
-        }
+        m_capture->clear();
         m_sim = std::make_unique<essim::Simulator>(testSite());
         m_port = m_sim->start();
         QVERIFY(m_port > 0);
@@ -461,7 +437,7 @@ private slots:
         connectAndSignIn();
         const int before = m_log->count();
         m_sim->sendObjectsChanged();
-        QTRY_VERIFY_WITH_TIMEOUT(logLines().contains("TODO: Objects changed, fetching ..."), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_capture->texts().contains("TODO: Objects changed, fetching ..."), 5000);
         QTest::qWait(100);
         QCOMPARE(m_log->count(), before);
         QCOMPARE(m_sim->signInCount(), 1);
@@ -473,7 +449,7 @@ private slots:
         AppState::instance()->setPassword("another-Secret");
         EventServer::instance()->login();
         QVERIFY(m_log->waitFor(m_log->count() + 3));
-        const QStringList lines = logLines();
+        const QStringList lines = m_capture->texts();
         int libraryLines = 0;
         for (const QString &line : lines) {
             QVERIFY2(!line.contains("Pa55-w0rd!") && !line.contains("another-Secret"), qPrintable(line));
@@ -505,9 +481,9 @@ private slots:
         // Without running the event loop the hand-over stays queued.
         QElapsedTimer timer;
         timer.start();
-        while (logLines().filter("objects in").isEmpty() && timer.elapsed() < 5000)
+        while (m_capture->texts().filter("objects in").isEmpty() && timer.elapsed() < 5000)
             QThread::msleep(10);
-        QVERIFY(!logLines().filter("objects in").isEmpty());
+        QVERIFY(!m_capture->texts().filter("objects in").isEmpty());
         QThread::msleep(100); // the callback posts the task right after logging
         m_log.reset();
         EventServer::destroy();
@@ -546,6 +522,7 @@ private:
 
     std::unique_ptr<essim::Simulator> m_sim;
     std::unique_ptr<SignalLog> m_log;
+    std::unique_ptr<LogCapture> m_capture;
     int m_port = 0;
 };
 

@@ -1,6 +1,5 @@
 // Sign-in, database, fetch, import and discovery together, against the simulated
 // event server and simulated gateways on 127.0.0.1.
-#include "../repo/logcapture.h"
 #include "app/appstate.h"
 #include "defish/utils.h"
 #include "es/eventserver.h"
@@ -11,6 +10,7 @@
 #include "repo/repobjviews.h"
 #include "repo/repoobjects.h"
 #include "sim/simulator.h"
+#include "support/logcapture.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

@@ -1,4 +1,3 @@
-#include "../repo/logcapture.h"
 #include "defish/utils.h"
 #include "es/eventserver.h"
 #include "es/korvues.h"
@@ -8,6 +7,7 @@
 #include "repo/objview.h"
 #include "repo/repobjviews.h"
 #include "repo/repoobjects.h"
+#include "support/logcapture.h"
 
 #include <QCollator>
 #include <QRandomGenerator>

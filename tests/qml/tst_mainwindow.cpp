@@ -7,11 +7,11 @@
 #include "repo/objectfactory.h"
 #include "repo/repobjviews.h"
 #include "repo/repoobjects.h"
+#include "support/programfixture.h"
 #include "support/uidriver.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -67,16 +67,9 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         QVERIFY(QDir::setCurrent(m_dir.path()));
-        m_glSink = Startup::loadGlVideoItem();
-        Startup::createSingletons();
-        Startup::registerTypes();
-        Startup::registerSingletons();
-        m_engine = std::make_unique<QQmlApplicationEngine>();
-        Startup::setContextProperties(m_engine.get());
-        m_engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
-        QVERIFY(!m_engine->rootObjects().isEmpty());
-        m_main = qobject_cast<QQuickWindow *>(m_engine->rootObjects().constFirst());
-        QVERIFY(m_main);
+        m_program.setUp();
+        m_main = m_program.loadMain();
+        QVERIFY2(m_main, qPrintable(m_program.loadErrors()));
         // Signed in, as far as the lists are concerned: the login window (shown
         // once its parent is) goes away.
         QQuickWindow *login = window(m_main, "winLogin");
@@ -103,9 +96,7 @@ private slots:
 
     void cleanupTestCase()
     {
-        Startup::destroySingletons();
-        m_engine.reset();
-        Startup::releaseGlVideoItem(m_glSink);
+        m_program.tearDown();
         QDir::setCurrent(QDir::tempPath());
     }
 
@@ -297,8 +288,7 @@ private:
     }
 
     QTemporaryDir m_dir;
-    GstElement *m_glSink = nullptr;
-    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    ProgramFixture m_program;
     QQuickWindow *m_main = nullptr;
     std::shared_ptr<Object> m_stream;
 };

@@ -8,6 +8,7 @@
 #include "repo/object.h"
 #include "repo/repobjviews.h"
 #include "support/lensreference.h"
+#include "support/programfixture.h"
 #include "support/uidriver.h"
 #include "video/consumer.h"
 
@@ -16,7 +17,6 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickWindow>
 #include <QSettings>
@@ -36,10 +36,7 @@ class TestWinDefish : public QObject
 private slots:
     void initTestCase()
     {
-        m_glSink = Startup::loadGlVideoItem();
-        Startup::createSingletons();
-        Startup::registerTypes();
-        Startup::registerSingletons();
+        m_program.setUp();
         QVERIFY(m_dir.isValid());
         // The window keeps its geometry in settings.ini in the working folder.
         QVERIFY(QDir::setCurrent(m_dir.path()));
@@ -56,8 +53,7 @@ private slots:
     {
         closeWindow();
         QDir::setCurrent(QDir::tempPath());
-        Startup::destroySingletons();
-        Startup::releaseGlVideoItem(m_glSink);
+        m_program.tearDown();
     }
 
     void cleanup()
@@ -390,29 +386,18 @@ private slots:
         QFETCH(double, tilt);
         QFETCH(double, pan);
         QFETCH(double, zoom);
-        QString error;
         LensReference::Clip clip;
-        QVERIFY2(LensReference::makeClip(m_dir.path(), &clip, &error), qPrintable(error));
-        auto stream = makeStream(clip.path);
-        openWindow(stream.get());
-        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("consDefished")->property("state").toInt(), 2, 15000);
-        const QList<QPair<const char *, double>> values = {{"sldCenterX", clip.centerX / clip.width * 100},
-                                                           {"sldCenterY", clip.centerY / clip.height * 100},
-                                                           {"sldRadius", clip.radius / clip.width * 100},
-                                                           {"sldFOV", clip.fov},
-                                                           {"sldRoll", roll},
-                                                           {"sldTilt", tilt},
-                                                           {"sldPan", pan},
-                                                           {"sldZoom", zoom}};
-        for (const auto &v : values)
-            QVERIFY(item(content(), v.first)->setProperty("value", v.second));
-        QTest::qWait(1500);
+        std::shared_ptr<Object> stream;
+        showClip(&clip, &stream, {roll, tilt, pan, zoom});
+        if (QTest::currentTestFailed())
+            return;
 
         // The pane has the video's shape; compare inside a margin that keeps its border out.
         QQuickItem *pane = item(content(), "videoWidgetDefished");
         const QRect rect = pane->mapRectToScene(QRectF(0, 0, pane->width(), pane->height())).toRect();
         const QImage shown = m_window->grabWindow().copy(rect);
         // The shader draws the view at the frame's size; the pane shows it smaller.
+        QString error;
         const QImage reference = LensReference::render(clip, {roll, tilt, pan, zoom}, rect.width(), rect.height(),
                                                        &error, QSize(clip.width, clip.height));
         QVERIFY2(!reference.isNull(), qPrintable(error));
@@ -505,23 +490,11 @@ private slots:
     // says where; a file that cannot be written is reported.
     void snapshotSavesTheDewarpedPictureAtFrameSize()
     {
-        QString error;
         LensReference::Clip clip;
-        QVERIFY2(LensReference::makeClip(m_dir.path(), &clip, &error), qPrintable(error));
-        auto stream = makeStream(clip.path);
-        openWindow(stream.get());
-        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("consDefished")->property("state").toInt(), 2, 15000);
-        const QList<QPair<const char *, double>> values = {{"sldCenterX", clip.centerX / clip.width * 100},
-                                                           {"sldCenterY", clip.centerY / clip.height * 100},
-                                                           {"sldRadius", clip.radius / clip.width * 100},
-                                                           {"sldFOV", clip.fov},
-                                                           {"sldRoll", 20},
-                                                           {"sldTilt", 25},
-                                                           {"sldPan", -40},
-                                                           {"sldZoom", 60}};
-        for (const auto &v : values)
-            QVERIFY(item(content(), v.first)->setProperty("value", v.second));
-        QTest::qWait(1500);
+        std::shared_ptr<Object> stream;
+        showClip(&clip, &stream, {20, 25, -40, 60});
+        if (QTest::currentTestFailed())
+            return;
 
         // The default folder lies under the home folder: a temporary one.
         const QByteArray home = qgetenv("HOME");
@@ -877,6 +850,28 @@ private slots:
     }
 
 private:
+    // The lens reference clip playing in the window, its lens geometry and the given
+    // view (roll, tilt, pan, zoom) set through the sliders, and frames drawn since.
+    void showClip(LensReference::Clip *clip, std::shared_ptr<Object> *stream, const QVector<double> &view)
+    {
+        QString error;
+        QVERIFY2(LensReference::makeClip(m_dir.path(), clip, &error), qPrintable(error));
+        *stream = makeStream(clip->path);
+        openWindow(stream->get());
+        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("consDefished")->property("state").toInt(), 2, 15000);
+        const QList<QPair<const char *, double>> values = {{"sldCenterX", clip->centerX / clip->width * 100},
+                                                           {"sldCenterY", clip->centerY / clip->height * 100},
+                                                           {"sldRadius", clip->radius / clip->width * 100},
+                                                           {"sldFOV", clip->fov},
+                                                           {"sldRoll", view.at(0)},
+                                                           {"sldTilt", view.at(1)},
+                                                           {"sldPan", view.at(2)},
+                                                           {"sldZoom", view.at(3)}};
+        for (const auto &v : values)
+            QVERIFY(item(content(), v.first)->setProperty("value", v.second));
+        QTest::qWait(1500);
+    }
+
     std::shared_ptr<Object> makeStream(const QString &url)
     {
         auto stream = std::make_shared<Object>();
@@ -901,14 +896,8 @@ private:
 
     void openWindow(Object *stream, bool show = true)
     {
-        closeWindow();
-        m_engine = std::make_unique<QQmlEngine>();
-        Startup::setContextProperties(m_engine.get());
-        QQmlComponent component(m_engine.get(), QUrl(QStringLiteral("qrc:/WinDefish.qml")));
-        QObject *created = component.create();
-        QVERIFY2(created, qPrintable(component.errorString()));
-        m_window = qobject_cast<QQuickWindow *>(created);
-        QVERIFY(m_window);
+        m_window = m_program.openWindow(QUrl(QStringLiteral("qrc:/WinDefish.qml")));
+        QVERIFY2(m_window, qPrintable(m_program.loadErrors()));
         m_window->setProperty("objectInstance", QVariant::fromValue<QObject *>(stream));
         if (!show)
             return;
@@ -982,11 +971,8 @@ private:
 
     void closeWindow()
     {
-        if (m_window)
-            m_window->close();
-        delete m_window;
+        m_program.closeWindow();
         m_window = nullptr;
-        m_engine.reset();
     }
 
     QQuickItem *content() const
@@ -995,10 +981,9 @@ private:
         return loader ? loader->property("item").value<QQuickItem *>() : nullptr;
     }
 
-    GstElement *m_glSink = nullptr;
+    ProgramFixture m_program;
     QTemporaryDir m_dir;
     QString m_clip;
-    std::unique_ptr<QQmlEngine> m_engine;
     QQuickWindow *m_window = nullptr;
     QList<std::shared_ptr<Object>> m_streams;
 };

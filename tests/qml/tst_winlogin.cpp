@@ -5,13 +5,13 @@
 #include "app/appstate.h"
 #include "app/i18n.h"
 #include "app/startup.h"
-#include "repo/logcapture.h"
+#include "support/logcapture.h"
+#include "support/programfixture.h"
 #include "support/uidriver.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
-#include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickWindow>
 #include <QSettings>
@@ -26,19 +26,9 @@ class TestWinLogin : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        m_glSink = Startup::loadGlVideoItem();
-        Startup::createSingletons();
-        Startup::registerTypes();
-        Startup::registerSingletons();
-    }
+    void initTestCase() { m_program.setUp(); }
 
-    void cleanupTestCase()
-    {
-        Startup::destroySingletons();
-        Startup::releaseGlVideoItem(m_glSink);
-    }
+    void cleanupTestCase() { m_program.tearDown(); }
 
     void init()
     {
@@ -251,7 +241,7 @@ private slots:
     void closingBeforeSignInQuitsTheApplication()
     {
         openWindow();
-        QSignalSpy quit(m_engine.get(), &QQmlEngine::quit);
+        QSignalSpy quit(m_program.engine(), &QQmlEngine::quit);
         QVERIFY(click(item(m_window, "btnExit")));
         QTRY_COMPARE(quit.count(), 1);
     }
@@ -259,14 +249,8 @@ private slots:
 private:
     void openWindow()
     {
-        closeWindow();
-        m_engine = std::make_unique<QQmlEngine>();
-        Startup::setContextProperties(m_engine.get());
-        QQmlComponent component(m_engine.get(), QUrl(QStringLiteral("qrc:/WinLogin.qml")));
-        QObject *created = component.create();
-        QVERIFY2(created, qPrintable(component.errorString()));
-        m_window = qobject_cast<QQuickWindow *>(created);
-        QVERIFY(m_window);
+        m_window = m_program.openWindow(QUrl(QStringLiteral("qrc:/WinLogin.qml")));
+        QVERIFY2(m_window, qPrintable(m_program.loadErrors()));
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window));
         m_window->requestActivate();
@@ -275,9 +259,8 @@ private:
 
     void closeWindow()
     {
-        delete m_window;
+        m_program.closeWindow();
         m_window = nullptr;
-        m_engine.reset();
     }
 
     bool chooseLanguage(const QString &name) { return chooseInCombo(item(m_window, "cbLanguage"), name); }
@@ -290,9 +273,8 @@ private:
         return file.readAll();
     }
 
-    GstElement *m_glSink = nullptr;
+    ProgramFixture m_program;
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<QQmlEngine> m_engine;
     QQuickWindow *m_window = nullptr;
 };
 

@@ -4,41 +4,30 @@
 // root-context property isDebug set. Accepts the usual qmltestrunner options,
 // -input FILE-OR-DIR among them.
 #include "app/startup.h"
+#include "support/programfixture.h"
 
 #include <QCoreApplication>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QtQuickTest>
-#include <gst/gst.h>
 
 class Setup : public QObject
 {
     Q_OBJECT
 
 public slots:
-    void applicationAvailable()
-    {
-        m_glSink = Startup::loadGlVideoItem();
-        Startup::createSingletons();
-        Startup::registerTypes();
-        Startup::registerSingletons();
-    }
+    void applicationAvailable() { m_program.setUp(); }
 
     void qmlEngineAvailable(QQmlEngine *engine)
     {
         engine->addImportPath(QStringLiteral("qrc:/"));
-        Startup::setContextProperties(engine);
+        ProgramFixture::prepareEngine(engine);
     }
 
-    void cleanupTestCase()
-    {
-        Startup::destroySingletons();
-        Startup::releaseGlVideoItem(m_glSink);
-        m_glSink = nullptr;
-    }
+    void cleanupTestCase() { m_program.tearDown(); }
 
 private:
-    GstElement *m_glSink = nullptr;
+    ProgramFixture m_program;
 };
 
 int main(int argc, char **argv)

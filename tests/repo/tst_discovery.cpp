@@ -1,7 +1,7 @@
-#include "logcapture.h"
 #include "objectfactory.h"
 #include "platform/gateway/gatewaysim.h"
 #include "repo/repoobjects.h"
+#include "support/logcapture.h"
 
 #include <QNetworkReply>
 #include <QSignalSpy>

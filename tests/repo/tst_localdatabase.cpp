@@ -1,10 +1,10 @@
-#include "logcapture.h"
 #include "objectfactory.h"
 #include "platform/serverrun.h"
 #include "repo/localdatabase.h"
 #include "repo/objview.h"
 #include "repo/repobjviews.h"
 #include "repo/repoobjects.h"
+#include "support/logcapture.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

@@ -98,33 +98,6 @@ private slots:
         QCOMPARE(object.fov(), 163.0f);
     }
 
-    void propertiesAndSignalsAreInTheirDocumentedOrder()
-    {
-        const QMetaObject *meta = &Object::staticMetaObject;
-        const QStringList properties = {
-            QStringLiteral("id"),        QStringLiteral("idParent"), QStringLiteral("name"),
-            QStringLiteral("serial"),    QStringLiteral("url"),      QStringLiteral("sourceUrl"),
-            QStringLiteral("isFisheye"), QStringLiteral("isActive"), QStringLiteral("type"),
-            QStringLiteral("host"),      QStringLiteral("port"),     QStringLiteral("zmqPort"),
-            QStringLiteral("centerX"),   QStringLiteral("centerY"),  QStringLiteral("radius"),
-            QStringLiteral("fov")};
-        QCOMPARE(meta->propertyCount() - meta->propertyOffset(), properties.size());
-        for (int i = 0; i < properties.size(); ++i)
-            QCOMPARE(QString::fromLatin1(meta->property(meta->propertyOffset() + i).name()), properties.at(i));
-        QCOMPARE(QString::fromLatin1(meta->method(meta->methodOffset()).name()), QStringLiteral("isActiveChanged"));
-        QCOMPARE(meta->methodCount() - meta->methodOffset(), 16); // the signals, nothing invokable
-
-        const QMetaObject *view = &ObjView::staticMetaObject;
-        QCOMPARE(view->propertyCount() - view->propertyOffset(), 0);
-        const QStringList viewSignals = {QStringLiteral("isActiveChanged"),     QStringLiteral("nameChanged"),
-                                         QStringLiteral("objectSerialChanged"), QStringLiteral("rollChanged"),
-                                         QStringLiteral("tiltChanged"),         QStringLiteral("panChanged"),
-                                         QStringLiteral("zoomChanged")};
-        QCOMPARE(view->methodCount() - view->methodOffset(), viewSignals.size());
-        for (int i = 0; i < viewSignals.size(); ++i)
-            QCOMPARE(QString::fromLatin1(view->method(view->methodOffset() + i).name()), viewSignals.at(i));
-    }
-
     void viewSettersCompareExactlyAndNaNAlwaysNotifies()
     {
         ObjView view;

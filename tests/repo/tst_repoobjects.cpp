@@ -1,9 +1,9 @@
-#include "logcapture.h"
 #include "objectfactory.h"
 #include "repo/localdatabase.h"
 #include "repo/objview.h"
 #include "repo/repobjviews.h"
 #include "repo/repoobjects.h"
+#include "support/logcapture.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>

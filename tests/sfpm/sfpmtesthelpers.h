@@ -33,18 +33,4 @@ inline QStringList column(const qqsfpm::QQmlSortFilterProxyModel &proxy, const Q
     return values;
 }
 
-// Collects warnings while alive, so that tests can count them.
-class WarningCollector
-{
-public:
-    WarningCollector();
-    ~WarningCollector();
-    QStringList warnings() const;
-    int count(const QString &fragment) const;
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message);
-    QtMessageHandler m_previous;
-};
-
 } // namespace sfpmtest

@@ -2,13 +2,11 @@
 
 #include "es/korvues.h"
 #include "processinfo.h"
+#include "programfixture.h"
 
-#include <QQmlApplicationEngine>
+#include <QQmlEngine>
 #include <QQuickWindow>
 #include <QString>
-#include <memory>
-
-typedef struct _GstElement GstElement;
 
 // One run of the program inside a test process: the start-up steps of the real
 // program (singletons, registrations, context properties, qrc:/main.qml), and on
@@ -25,19 +23,17 @@ public:
     // esOptions set the event-server connector's time limits.
     bool start(const korvu::es::ContextOptions &esOptions = korvu::es::ContextOptions());
     void stop();
-    bool isRunning() const { return m_engine != nullptr; }
+    bool isRunning() const { return m_program.isSetUp(); }
 
-    QQmlApplicationEngine *engine() const { return m_engine.get(); }
+    QQmlEngine *engine() const { return m_program.engine(); }
     QQuickWindow *mainWindow() const { return m_main; }
     QQuickWindow *loginWindow() const;
     QQuickWindow *defishWindow() const;
 
     // Messages of the last load, for failure output.
-    QString loadErrors() const { return m_errors; }
+    QString loadErrors() const { return m_program.loadErrors(); }
 
 private:
-    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    ProgramFixture m_program;
     QQuickWindow *m_main = nullptr;
-    GstElement *m_glSink = nullptr;
-    QString m_errors;
 };

@@ -2,6 +2,7 @@
 // Xvfb with Mesa's software OpenGL, fed by one testvideo producer.
 #include "app/startup.h"
 #include "defish/utils.h"
+#include "support/logcapture.h"
 #include "support/videowindow.h"
 #include "video/consumer.h"
 #include "video/producer.h"
@@ -16,29 +17,6 @@
 #include <mutex>
 
 namespace {
-
-// Captures log lines so a test can check both presence and absence.
-QStringList g_log;
-std::mutex g_logMutex;
-QtMessageHandler g_previous = nullptr;
-
-void captureMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    {
-        std::lock_guard<std::mutex> lock(g_logMutex);
-        g_log << message;
-    }
-    if (type != QtDebugMsg && g_previous)
-        g_previous(type, context, message);
-}
-
-QStringList takeLog()
-{
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    QStringList log;
-    log.swap(g_log);
-    return log;
-}
 
 GstState pipelineState(Consumer &consumer)
 {
@@ -109,7 +87,6 @@ private slots:
     void init();
     void cleanup();
 
-    void launchLineHasShaderSegmentOnlyWithShader();
     void uniformsKeepOnlyNumbersAsFloats();
     void uniformsWithoutShaderChangeNothing();
     void startBeforeFrameSizeIsDeferredThenPlays();
@@ -123,6 +100,8 @@ private slots:
 
 private:
     VideoWindow m_video;
+    // Log lines, so a test can check both presence and absence.
+    std::unique_ptr<LogCapture> m_capture;
     QQuickItem *m_left = nullptr;
     QQuickItem *m_right = nullptr;
 };
@@ -132,32 +111,24 @@ void TestConsumer::initTestCase()
     QVERIFY2(m_video.open(320, 240), qPrintable(m_video.error()));
     m_left = m_video.left();
     m_right = m_video.right();
-    g_previous = qInstallMessageHandler(captureMessage);
+    m_capture = std::make_unique<LogCapture>(LogCapture::Echo::QuietDebug);
 }
 
 void TestConsumer::cleanupTestCase()
 {
-    qInstallMessageHandler(g_previous);
+    m_capture.reset();
     m_video.close();
 }
 
 void TestConsumer::init()
 {
-    takeLog();
+    m_capture->take();
 }
 
 void TestConsumer::cleanup()
 {
     // Let queued deliveries of the finished case run before the next one.
     QTest::qWait(50);
-}
-
-void TestConsumer::launchLineHasShaderSegmentOnlyWithShader()
-{
-    const QString head = QStringLiteral("appsrc name=appsrc is-live=true format=time ! queue ! glupload ! "
-                                        "glcolorconvert ! video/x-raw(memory:GLMemory),format=RGBA");
-    QCOMPARE(Consumer::launchLine(false), head + QStringLiteral(" ! qmlglsink name=qmlglsink"));
-    QCOMPARE(Consumer::launchLine(true), head + QStringLiteral(" ! glshader name=glshader ! qmlglsink name=qmlglsink"));
 }
 
 void TestConsumer::uniformsKeepOnlyNumbersAsFloats()
@@ -231,7 +202,7 @@ void TestConsumer::startBeforeFrameSizeIsDeferredThenPlays()
 
     QVERIFY(consumer.start());
     QCOMPARE(consumer.state(), Consumer::Ready);
-    QStringList log = takeLog();
+    QStringList log = m_capture->take();
     QVERIFY(log.contains(QStringLiteral("Creating pipeline for: Source")));
     QVERIFY(log.contains(QStringLiteral("Producer has no videoInfo!")));
     QVERIFY(log.contains(QStringLiteral("Source: Scheduled startPlaying after receiving producer's videoInfo")));
@@ -240,8 +211,8 @@ void TestConsumer::startBeforeFrameSizeIsDeferredThenPlays()
     producer.start();
     QTRY_COMPARE_WITH_TIMEOUT(consumer.state(), Consumer::Playing, 10000);
     QStringList later;
-    QTRY_VERIFY(
-        (later += takeLog()).contains(QStringLiteral("Source: Received producer's videoInfo, startPlaying ...")));
+    QTRY_VERIFY((later += m_capture->take())
+                    .contains(QStringLiteral("Source: Received producer's videoInfo, startPlaying ...")));
     QCOMPARE(pipelineState(consumer), GST_STATE_PLAYING);
     consumer.stop();
     producer.stop();
@@ -258,10 +229,10 @@ void TestConsumer::startAfterFrameSizeGoesStraightToPlaying()
     consumer.setName(QStringLiteral("Late"));
     consumer.setProducer(&producer);
     consumer.setWidget(m_left);
-    takeLog();
+    m_capture->take();
     QVERIFY(consumer.start());
     QCOMPARE(pipelineState(consumer), GST_STATE_PLAYING);
-    const QStringList log = takeLog();
+    const QStringList log = m_capture->take();
     QVERIFY(!log.contains(QStringLiteral("Producer has no videoInfo!")));
     QVERIFY(log.filter(QStringLiteral("Received producer's videoInfo")).isEmpty());
     // The producer reached Playing before: no further state change arrives.
@@ -278,14 +249,14 @@ void TestConsumer::changingProducerReRegistersOnce()
     consumer.setName(QStringLiteral("Switch"));
     QSignalSpy changed(&consumer, &Consumer::producerChanged);
     consumer.setProducer(&a);
-    takeLog();
+    m_capture->take();
     consumer.setProducer(&b);
     QCOMPARE(changed.count(), 2);
-    QCOMPARE(takeLog(), (QStringList{QStringLiteral("UnRegistering consumer: Switch"),
-                                     QStringLiteral("Registering consumer: Switch")}));
+    QCOMPARE(m_capture->take(), (QStringList{QStringLiteral("UnRegistering consumer: Switch"),
+                                             QStringLiteral("Registering consumer: Switch")}));
     consumer.setProducer(&b);
     QCOMPARE(changed.count(), 2);
-    QVERIFY(takeLog().isEmpty());
+    QVERIFY(m_capture->take().isEmpty());
 
     // Only the current producer's state reaches the consumer.
     a.setSource(QStringLiteral("testvideo"));
@@ -302,10 +273,10 @@ void TestConsumer::stopTwiceCleansUpOnce()
     consumer.setProducer(&producer);
     consumer.setWidget(m_left);
     consumer.start();
-    takeLog();
+    m_capture->take();
     consumer.stop();
     consumer.stop();
-    QCOMPARE(takeLog().filter(QStringLiteral("Cleaning up pipeline: Twice")).size(), 1);
+    QCOMPARE(m_capture->take().filter(QStringLiteral("Cleaning up pipeline: Twice")).size(), 1);
     QCOMPARE(consumer.state(), Consumer::Null);
     QVERIFY(!consumer.pipeline());
 }
@@ -317,7 +288,7 @@ void TestConsumer::startWithoutProducerFails()
     QVERIFY(!consumer.start());
     QVERIFY(!consumer.pipeline());
     QCOMPARE(consumer.state(), Consumer::Null);
-    QVERIFY(takeLog().contains(QStringLiteral("At: bool Consumer::start()")));
+    QVERIFY(m_capture->take().contains(QStringLiteral("At: bool Consumer::start()")));
 }
 
 void TestConsumer::fanOutGivesFirstTheSampleAndLaterOnesACopy()

@@ -1,26 +1,14 @@
 // Freed memory of a streaming thread's arena goes back to the system on a trim,
 // and trims asked for in a burst (every pipeline of a closing window) run once.
+#include "support/logcapture.h"
 #include "support/processinfo.h"
 #include "video/heaptrim.h"
 
 #include <QtTest>
 
+#include <memory>
 #include <thread>
 #include <vector>
-
-namespace {
-
-int g_trims = 0;
-QtMessageHandler g_previous = nullptr;
-
-void countTrims(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (message.startsWith(QLatin1String("heap trimmed")))
-        ++g_trims;
-    g_previous(type, context, message);
-}
-
-} // namespace
 
 class TestHeapTrim : public QObject
 {
@@ -30,12 +18,12 @@ private slots:
     void initTestCase()
     {
         QLoggingCategory::setFilterRules(QStringLiteral("quillon.video.heaptrim.debug=true"));
-        g_previous = qInstallMessageHandler(countTrims);
+        m_capture = std::make_unique<LogCapture>();
     }
 
-    void cleanupTestCase() { qInstallMessageHandler(g_previous); }
+    void cleanupTestCase() { m_capture.reset(); }
 
-    void init() { g_trims = 0; }
+    void init() { m_capture->clear(); }
 
     void freedFramesOfAStreamingThreadGoBack()
     {
@@ -66,7 +54,7 @@ private slots:
         const qint64 trimmed = ProcessInfo::residentKiB();
         QVERIFY2(held - trimmed > 32 * 1024,
                  qPrintable(QStringLiteral("resident %1 KiB before, %2 KiB after").arg(held).arg(trimmed)));
-        QCOMPARE(g_trims, 1);
+        QCOMPARE(trims(), 1);
         free(blocks.back());
     }
 
@@ -75,22 +63,30 @@ private slots:
         HeapTrim::schedule(std::chrono::milliseconds(100));
         HeapTrim::schedule(std::chrono::milliseconds(100));
         HeapTrim::schedule();
-        QCOMPARE(g_trims, 0);
-        QTRY_COMPARE_WITH_TIMEOUT(g_trims, 1, 5000);
+        QCOMPARE(trims(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(trims(), 1, 5000);
         QTest::qWait(HeapTrim::kDefaultDelay.count() + 200);
-        QCOMPARE(g_trims, 1);
+        QCOMPARE(trims(), 1);
 
         // A request after the trim ran schedules a new one.
         HeapTrim::schedule(std::chrono::milliseconds(10));
-        QTRY_COMPARE_WITH_TIMEOUT(g_trims, 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(trims(), 2, 5000);
     }
 
     void aRequestFromAnotherThreadTrimsThere()
     {
         std::thread other([] { HeapTrim::schedule(); });
         other.join();
-        QCOMPARE(g_trims, 1);
+        QCOMPARE(trims(), 1);
     }
+
+private:
+    int trims() const
+    {
+        return m_capture->countStartingWith(QStringLiteral("heap trimmed"));
+    }
+
+    std::unique_ptr<LogCapture> m_capture;
 };
 
 QTEST_GUILESS_MAIN(TestHeapTrim)

@@ -1,9 +1,9 @@
 // Producer: property values from the source address kept out of the launch
 // syntax, the state machine on real pipelines and VideoInfo.
 #include "app/startup.h"
-#include "repo/logcapture.h"
 #include "support/freeport.h"
 #include "support/hostileaddresses.h"
+#include "support/logcapture.h"
 #include "support/processinfo.h"
 #include "video/consumer.h"
 #include "video/producer.h"
