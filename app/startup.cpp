@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/applogging.h"
 #include "app/apppaths.h"
 #include "app/appstate.h"
 #include "app/i18n.h"
@@ -39,7 +40,7 @@ void Startup::initGStreamer(int *argc, char ***argv)
     gst_init(argc, argv);
     // zmqsrc and zmqsink are built into the program: no plug-in path needed.
     if (!quillon_zmq_register_static())
-        qWarning("Could not register the ZeroMQ GStreamer elements");
+        qCWarning(lcApp, "Could not register the ZeroMQ GStreamer elements");
 }
 
 GstElement *Startup::loadGlVideoItem()

@@ -1,6 +1,7 @@
 #include "es/objectimport.h"
 
 #include "defish/utils.h"
+#include "es/eslogging.h"
 #include "es/eventserver.h"
 #include "repo/localdatabase.h"
 #include "repo/object.h"
@@ -12,14 +13,11 @@
 #include <QCollator>
 #include <QCollatorSortKey>
 #include <QLocale>
-#include <QLoggingCategory>
 #include <QQmlEngine>
 #include <QSet>
 #include <QVector>
 
 #include <algorithm>
-
-Q_LOGGING_CATEGORY(lcImport, "quillon.es.import")
 
 namespace objectimport {
 

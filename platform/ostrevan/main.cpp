@@ -3,6 +3,7 @@
 
 #include "app/apppaths.h"
 #include "platform/ostrevan/ostrevanserver.h"
+#include "platform/ostrevan/serverlogging.h"
 #include "platform/zmq/zmqelements.h"
 
 #include <QCommandLineParser>
@@ -52,10 +53,10 @@ void installSignalHandlers(QCoreApplication *app, OstrevanServer *server)
                 stop = true;
         }
         if (stop) {
-            qInfo("Stopping");
+            qCInfo(lcServer, "Stopping");
             app->quit();
         } else if (reload) {
-            qInfo("SIGHUP: re-reading the database");
+            qCInfo(lcServer, "SIGHUP: re-reading the database");
             server->reload();
         }
     });
