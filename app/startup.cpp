@@ -115,6 +115,7 @@ void Startup::setContextProperties(QQmlEngine *engine)
 
 int Startup::run(int argc, char **argv, const QUrl &mainUrl)
 {
+    AppLogging::printTextOnly();
     initGStreamer(&argc, &argv);
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
 

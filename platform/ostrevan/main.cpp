@@ -1,6 +1,7 @@
 // ostrevan: the streaming server started by Quillon's main window. It reads objects.data and
 // serves every active view of every active fisheye stream of every active gateway.
 
+#include "app/applogging.h"
 #include "app/apppaths.h"
 #include "platform/ostrevan/ostrevanserver.h"
 #include "platform/ostrevan/serverlogging.h"
@@ -87,6 +88,7 @@ bool positiveOption(const QCommandLineParser &parser, const QCommandLineOption &
 
 int main(int argc, char *argv[])
 {
+    AppLogging::printTextOnly();
     gst_init(&argc, &argv);
     // zmqsrc is built in, for the "zmq:tcp://host:port" sources.
     if (!quillon_zmq_register_static())
