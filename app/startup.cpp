@@ -18,6 +18,7 @@
 #include "repo/repoobjects.h"
 #include "repo/streamviews.h"
 #include "video/consumer.h"
+#include "video/gstlogbridge.h"
 #include "video/heaptrim.h"
 #include "video/processmanager.h"
 #include "video/producer.h"
@@ -38,6 +39,7 @@ void Startup::initGStreamer(int *argc, char ***argv)
     // Before GStreamer starts any thread.
     HeapTrim::limitArenas();
     gst_init(argc, argv);
+    GstLogBridge::install();
     // zmqsrc and zmqsink are built into the program: no plug-in path needed.
     if (!quillon_zmq_register_static())
         qCWarning(lcApp, "Could not register the ZeroMQ GStreamer elements");
