@@ -23,13 +23,6 @@ namespace objectimport {
 
 namespace {
 
-// Keys of the event-server settings that the import reads.
-const QString kHost = QStringLiteral("host");
-const QString kPort = QStringLiteral("port");
-const QString kUrl = QStringLiteral("url");
-const QString kFisheye = QStringLiteral("fisheye");
-const QString kTitle = QStringLiteral("title");
-
 using Children = QVector<const korvu::es::Object *>;
 
 // The children of one parent, in the set's iteration order.

@@ -69,7 +69,6 @@ public:
 
     static void appsrc_need_data(GstAppSrc *appsrc, guint length, gpointer user_data);
     static void appsrc_enough_data(GstAppSrc *appsrc, gpointer user_data);
-    static gboolean appsrc_seek_data(GstAppSrc *appsrc, guint64 offset, gpointer user_data);
 
     void setWaitingForData(bool waiting);
 
@@ -110,11 +109,6 @@ void ConsumerPriv::appsrc_enough_data(GstAppSrc *, gpointer user_data)
 {
     qCDebug(lcConsumer, "%s enter", "static void ConsumerPriv::appsrc_enough_data(GstAppSrc*, gpointer)");
     static_cast<ConsumerPriv *>(user_data)->setWaitingForData(false);
-}
-
-gboolean ConsumerPriv::appsrc_seek_data(GstAppSrc *, guint64, gpointer)
-{
-    return FALSE;
 }
 
 Consumer::Consumer(QObject *parent) : QObject(parent), d(new ConsumerPriv(this))
@@ -309,7 +303,6 @@ bool Consumer::start()
             GstAppSrcCallbacks callbacks = {};
             callbacks.need_data = ConsumerPriv::appsrc_need_data;
             callbacks.enough_data = ConsumerPriv::appsrc_enough_data;
-            callbacks.seek_data = ConsumerPriv::appsrc_seek_data;
             gst_app_src_set_callbacks(GST_APP_SRC(appsrc), &callbacks, d, nullptr);
             d->glQueue = queueAfter(appsrc);
             std::lock_guard<std::mutex> lock(d->appsrcMutex);

@@ -42,7 +42,6 @@ public:
     explicit ProducerPriv(Producer *owner) : q(owner) {}
 
     static void typefind_have_type(GstElement *typefind, guint probability, GstCaps *caps, gpointer user_data);
-    static void appsink_eos(GstAppSink *appsink, gpointer user_data);
     static GstFlowReturn appsink_new_preroll(GstAppSink *appsink, gpointer user_data);
     static GstFlowReturn appsink_new_sample(GstAppSink *appsink, gpointer user_data);
     static GstBusSyncReply bus_sync_message(GstBus *bus, GstMessage *message, gpointer user_data);
@@ -129,8 +128,6 @@ void ProducerPriv::typefind_have_type(GstElement *, guint, GstCaps *caps, gpoint
     d->videoInfo->setFormat(QString::fromLatin1(format ? format : ""));
     emit d->q->videoInfoChanged();
 }
-
-void ProducerPriv::appsink_eos(GstAppSink *, gpointer) {}
 
 GstFlowReturn ProducerPriv::appsink_new_preroll(GstAppSink *appsink, gpointer)
 {
@@ -404,7 +401,6 @@ void Producer::buildPipeline()
         d->appsink = gst_bin_get_by_name(GST_BIN(pipeline), "appsink");
         if (d->appsink) {
             GstAppSinkCallbacks callbacks = {};
-            callbacks.eos = ProducerPriv::appsink_eos;
             callbacks.new_preroll = ProducerPriv::appsink_new_preroll;
             callbacks.new_sample = ProducerPriv::appsink_new_sample;
             gst_app_sink_set_callbacks(GST_APP_SINK(d->appsink), &callbacks, d, nullptr);
