@@ -1,6 +1,6 @@
 #include "platform/ostrevan/ostrevanserver.h"
 
-#include "defish/utils.h"
+#include "defish/defishshader.h"
 #include "platform/ostrevan/configwatcher.h"
 #include "platform/ostrevan/serverlogging.h"
 #include "platform/ostrevan/streamsource.h"
@@ -18,26 +18,10 @@
 
 namespace {
 
-// The defish shader as the application draws it, with its matching vertex stage; loaded once.
-struct ShaderTexts
-{
-    QByteArray vertex;
-    QByteArray fragment;
-};
-
-const ShaderTexts &shaderTexts()
-{
-    static const ShaderTexts texts = [] {
-        const Utils utils;
-        return ShaderTexts{utils.defishVertexShader().toUtf8(), utils.defishShader().toUtf8()};
-    }();
-    return texts;
-}
-
+// The defish shader as the application draws it, with its matching vertex stage.
 void setShaders(GstElement *shader)
 {
-    g_object_set(shader, "vertex", shaderTexts().vertex.constData(), "fragment", shaderTexts().fragment.constData(),
-                 nullptr);
+    g_object_set(shader, "vertex", DefishShader::vertex(), "fragment", DefishShader::fragment(), nullptr);
 }
 
 // What the media callbacks of one view reach: the view while it exists.
@@ -245,7 +229,6 @@ bool OstrevanServer::start(QString *error)
     qCInfo(lcServer, "Read %s: %d gateways, %d streams, %d views", qUtf8Printable(m_options.databasePath),
            config.gatewayRows(), config.streamRows(), config.viewRows());
 
-    shaderTexts(); // read here, on the main thread, before any RTSP thread needs them
     if (m_options.dewarp == ServerOptions::Dewarp::Cpu) {
         m_mode = DewarpMode::Cpu;
     } else {
