@@ -147,15 +147,15 @@ private slots:
     void installedServerAnswersRtsp()
     {
         const QString file = m_work.filePath(QStringLiteral("objects.data"));
-        ObjectsFileSpec spec;
-        spec.gateways = {{QStringLiteral("GW-1"), true}};
-        StreamRowSpec stream;
+        ObjectsFileRows rows;
+        rows.gateways = {{QStringLiteral("GW-1"), true}};
+        StreamFileRow stream;
         stream.serialGateway = QStringLiteral("GW-1");
         stream.serial = QStringLiteral("CAM-1");
         stream.url = QStringLiteral("testvideo:");
-        spec.streams = {stream};
-        spec.views = {{QStringLiteral("CAM-1"), QStringLiteral("front"), 0, 0, 0, 90, true}};
-        QVERIFY(ObjectsFileWriter::write(file, spec));
+        rows.streams = {stream};
+        rows.views = {{QStringLiteral("CAM-1"), QStringLiteral("front"), 0, 0, 0, 90, true}};
+        QVERIFY(ObjectsFileWriter::write(file, rows));
 
         ServerRun server(QStringList{file} + ServerRun::testOptions(), installed(QStringLiteral("bin/ostrevan")));
         const int port = server.waitForPort();
