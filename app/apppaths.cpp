@@ -1,11 +1,10 @@
 #include "app/apppaths.h"
 
+#include "app/applogging.h"
+
 #include <QCoreApplication>
 #include <QDir>
-#include <QLoggingCategory>
 #include <QStandardPaths>
-
-Q_LOGGING_CATEGORY(lcPaths, "quillon.app.paths")
 
 namespace {
 

@@ -1,13 +1,11 @@
 #include "app/settingsstore.h"
 
+#include "app/applogging.h"
 #include "app/apppaths.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QSettings>
-
-Q_LOGGING_CATEGORY(lcSettings, "quillon.settings")
 
 SettingsStore::SettingsStore(QObject *parent) : QObject(parent) {}
 

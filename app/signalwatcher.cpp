@@ -1,7 +1,8 @@
 #include "app/signalwatcher.h"
 
+#include "app/applogging.h"
+
 #include <QCoreApplication>
-#include <QLoggingCategory>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
@@ -10,8 +11,6 @@
 #include <unistd.h>
 
 namespace {
-Q_LOGGING_CATEGORY(lcApp, "quillon.app")
-
 const int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 int g_pipe[2] = {-1, -1};
 

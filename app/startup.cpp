@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/applogging.h"
 #include "app/apppaths.h"
 #include "app/appstate.h"
 #include "app/i18n.h"
@@ -17,6 +18,7 @@
 #include "repo/repoobjects.h"
 #include "repo/streamviews.h"
 #include "video/consumer.h"
+#include "video/gstlogbridge.h"
 #include "video/heaptrim.h"
 #include "video/processmanager.h"
 #include "video/producer.h"
@@ -37,9 +39,10 @@ void Startup::initGStreamer(int *argc, char ***argv)
     // Before GStreamer starts any thread.
     HeapTrim::limitArenas();
     gst_init(argc, argv);
+    GstLogBridge::install();
     // zmqsrc and zmqsink are built into the program: no plug-in path needed.
     if (!quillon_zmq_register_static())
-        qWarning("Could not register the ZeroMQ GStreamer elements");
+        qCWarning(lcApp, "Could not register the ZeroMQ GStreamer elements");
 }
 
 GstElement *Startup::loadGlVideoItem()
@@ -114,6 +117,7 @@ void Startup::setContextProperties(QQmlEngine *engine)
 
 int Startup::run(int argc, char **argv, const QUrl &mainUrl)
 {
+    AppLogging::printTextOnly();
     initGStreamer(&argc, &argv);
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
 

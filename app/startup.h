@@ -11,8 +11,8 @@ class Startup
 {
 public:
     // Limits the malloc arenas (see HeapTrim::limitArenas), initialises
-    // GStreamer (which may consume its own options from argv) and registers the
-    // elements built into the program.
+    // GStreamer (which may consume its own options from argv), routes its log
+    // into Qt's (see GstLogBridge) and registers the elements built into the program.
     static void initGStreamer(int *argc, char ***argv);
 
     // Creates one "qmlglsink" so that the GL sink plug-in, and with it the QML

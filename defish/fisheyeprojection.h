@@ -2,7 +2,7 @@
 
 // Fisheye-to-perspective projection shared by everything that dewarps: the overlay item, the
 // CPU reference of the tests and the re-streaming server's remap table. It is the exact arithmetic
-// of the defish fragment shader (Utils::defishShader()), in 32-bit floats like the shader, so that
+// of the defish fragment shader (DefishShader::fragment()), in 32-bit floats like the shader, so that
 // the picture on screen, the overlay drawn over the raw video and the streamed picture never drift
 // apart. Plain C++17, no Qt: a separate program can compile fisheyeprojection.cpp or link the
 // object library quillon_fisheye.

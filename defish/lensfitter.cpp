@@ -1,12 +1,10 @@
 #include "defish/lensfitter.h"
 
+#include "defish/defishlogging.h"
 #include "video/producer.h"
 
 #include <QImage>
-#include <QLoggingCategory>
 #include <cmath>
-
-Q_LOGGING_CATEGORY(lcLensFit, "quillon.defish.lensfit")
 
 LensFitter::LensFitter(QObject *parent) : QObject(parent)
 {

@@ -1,6 +1,7 @@
 #include "es/eventserver.h"
 
 #include "app/appstate.h"
+#include "es/eslogging.h"
 #include "es/objectimport.h"
 
 #include <QCoreApplication>
@@ -74,12 +75,12 @@ QHash<qint64, korvu::es::Object> EventServer::objectsById(const std::vector<korv
 void EventServer::logMessage(const std::string &message, korvu::es::LogLevel level)
 {
     Q_UNUSED(level)
-    qDebug("logMessage: %s", message.c_str());
+    qCDebug(lcEs, "logMessage: %s", message.c_str());
 }
 
 void EventServer::onObjectsChanged()
 {
-    qDebug("TODO: Objects changed, fetching ...");
+    qCDebug(lcEs, "TODO: Objects changed, fetching ...");
 }
 
 void EventServer::onConnectionStateChanged(korvu::es::Connection::State newState, korvu::es::Connection::State oldState)

@@ -1,6 +1,7 @@
 #include "es/objectimport.h"
 
 #include "defish/utils.h"
+#include "es/eslogging.h"
 #include "es/eventserver.h"
 #include "repo/localdatabase.h"
 #include "repo/object.h"
@@ -12,25 +13,15 @@
 #include <QCollator>
 #include <QCollatorSortKey>
 #include <QLocale>
-#include <QLoggingCategory>
 #include <QQmlEngine>
 #include <QSet>
 #include <QVector>
 
 #include <algorithm>
 
-Q_LOGGING_CATEGORY(lcImport, "quillon.es.import")
-
 namespace objectimport {
 
 namespace {
-
-// Keys of the event-server settings that the import reads.
-const QString kHost = QStringLiteral("host");
-const QString kPort = QStringLiteral("port");
-const QString kUrl = QStringLiteral("url");
-const QString kFisheye = QStringLiteral("fisheye");
-const QString kTitle = QStringLiteral("title");
 
 using Children = QVector<const korvu::es::Object *>;
 

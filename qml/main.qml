@@ -361,7 +361,8 @@ ApplicationWindow {
         ProcessManager {
             id: procManager
             objectName: "procManager"
-            // The debug build runs the streaming-server stand-in built with the program.
+            // isDebug, which the start-up sets in every build, picks the streaming server built with the
+            // program (ostrevan, beside the executable or on PATH) over the site's Ostrevan.exe.
             program: isDebug ? debugServerProgram : "Ostrevan.exe"
             arguments: isDebug ? debugServerArguments : []
             onStarted: console.log("Started")

@@ -5,6 +5,7 @@
 #include "repo/objectsschema.h"
 #include "repo/objview.h"
 #include "repo/repobjviews.h"
+#include "repo/repologging.h"
 #include "repo/repoobjects.h"
 
 #include <QDebug>
@@ -40,17 +41,17 @@ QVariant column(const QSqlQuery &query, int index)
 
 void logFailure(const char *where, const QString &error)
 {
-    qWarning("At: %s", where);
-    qWarning("  ERROR: %s", qPrintable(error));
+    qCWarning(lcRepo, "At: %s", where);
+    qCWarning(lcRepo, "  ERROR: %s", qPrintable(error));
 }
 
 bool execute(QSqlDatabase &db, const QString &statement, QSqlError *failure)
 {
     QSqlQuery query(db);
     if (!query.exec(statement)) {
-        qWarning("At: %s", "bool LocalDatabase::executeNonReturn(const QString&)");
-        qWarning("  SQL: %s", qPrintable(statement));
-        qWarning("  Error: %s", qPrintable(query.lastError().text()));
+        qCWarning(lcRepo, "At: %s", "bool LocalDatabase::executeNonReturn(const QString&)");
+        qCWarning(lcRepo, "  SQL: %s", qPrintable(statement));
+        qCWarning(lcRepo, "  Error: %s", qPrintable(query.lastError().text()));
         *failure = query.lastError();
         return false;
     }
@@ -87,11 +88,11 @@ bool insertRows(QSqlDatabase &db, const char *where, const char *sql, int count,
     }
     if (!ok) {
         *error = query.lastError().text();
-        qDebug("At: %s", where);
-        qDebug("  ERROR: %s", qPrintable(*error));
+        qCDebug(lcRepo, "At: %s", where);
+        qCDebug(lcRepo, "  ERROR: %s", qPrintable(*error));
         return false;
     }
-    qInfo("%s", done);
+    qCInfo(lcRepo, "%s", done);
     return true;
 }
 
@@ -233,7 +234,7 @@ bool LocalDatabase::open()
     waitForSave();
     setLoaded(false);
     if (!QSqlDatabase::isDriverAvailable(QLatin1String(kDriver))) {
-        qWarning("SQLite is not available");
+        qCWarning(lcRepo, "SQLite is not available");
         setLastError(tr("SQLite is not available"));
         return false;
     }
@@ -242,11 +243,11 @@ bool LocalDatabase::open()
     m_database = QSqlDatabase::addDatabase(QLatin1String(kDriver), QLatin1String(QSqlDatabase::defaultConnection));
 
     const QString path = dataPath();
-    qDebug() << "dataPath: " << path;
+    qCDebug(lcRepo) << "dataPath: " << path;
     m_database.setDatabaseName(path);
     m_database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyTimeoutMs));
     if (!m_database.open()) {
-        qDebug("Can't open database");
+        qCDebug(lcRepo, "Can't open database");
         setLastError(m_database.lastError().text());
         return false;
     }
@@ -257,13 +258,13 @@ bool LocalDatabase::open()
     const int version = fileVersion(m_database);
     if (version > ObjectsSchema::kVersion) {
         const QString text = newerFileText(version);
-        qWarning("%s", qUtf8Printable(text));
+        qCWarning(lcRepo, "%s", qUtf8Printable(text));
         setLastError(text);
         closeDatabase();
         return false;
     }
     if (!createTables()) {
-        qDebug("Can't open database");
+        qCDebug(lcRepo, "Can't open database");
         setLastError(m_lastError.text());
         // A lock held by another process passes; anything else means the file
         // is no database of ours, and the connection is dropped.
@@ -457,11 +458,11 @@ void LocalDatabase::setLastError(const QString &text)
 bool LocalDatabase::loadAll()
 {
     bool ok = loadGateways();
-    qInfo("Loaded %d gateways", static_cast<int>(m_gatewayInfos.size()));
+    qCInfo(lcRepo, "Loaded %d gateways", static_cast<int>(m_gatewayInfos.size()));
     ok = loadStreams() && ok;
-    qInfo("Loaded %d streams", static_cast<int>(m_streamInfos.size()));
+    qCInfo(lcRepo, "Loaded %d streams", static_cast<int>(m_streamInfos.size()));
     ok = loadViews() && ok;
-    qInfo("Loaded %d views", static_cast<int>(m_viewInfos.size()));
+    qCInfo(lcRepo, "Loaded %d views", static_cast<int>(m_viewInfos.size()));
     return ok;
 }
 
@@ -471,8 +472,8 @@ bool LocalDatabase::loadGateways()
     query.setForwardOnly(true);
     if (!query.prepare(QStringLiteral("SELECT * FROM %1").arg(QLatin1String(ObjectsSchema::kGateways))) ||
         !query.exec()) {
-        qWarning() << "bool LocalDatabase::loadGateways()";
-        qWarning() << "ERROR: " << query.lastError().text();
+        qCWarning(lcRepo) << "bool LocalDatabase::loadGateways()";
+        qCWarning(lcRepo) << "ERROR: " << query.lastError().text();
         m_lastError = query.lastError();
         return false;
     }
@@ -497,8 +498,8 @@ bool LocalDatabase::loadStreams()
     query.setForwardOnly(true);
     if (!query.prepare(QStringLiteral("SELECT * FROM %1").arg(QLatin1String(ObjectsSchema::kStreams))) ||
         !query.exec()) {
-        qWarning() << "bool LocalDatabase::loadStreams()";
-        qWarning() << "ERROR: " << query.lastError().text();
+        qCWarning(lcRepo) << "bool LocalDatabase::loadStreams()";
+        qCWarning(lcRepo) << "ERROR: " << query.lastError().text();
         m_lastError = query.lastError();
         return false;
     }
@@ -531,8 +532,8 @@ bool LocalDatabase::loadViews()
     QSqlQuery query(m_database);
     query.setForwardOnly(true);
     if (!query.prepare(QStringLiteral("SELECT * FROM %1").arg(QLatin1String(ObjectsSchema::kViews))) || !query.exec()) {
-        qWarning() << "bool LocalDatabase::loadViews()";
-        qWarning() << "ERROR: " << query.lastError().text();
+        qCWarning(lcRepo) << "bool LocalDatabase::loadViews()";
+        qCWarning(lcRepo) << "ERROR: " << query.lastError().text();
         m_lastError = query.lastError();
         return false;
     }

@@ -117,7 +117,7 @@ bool RepoObjects::setData(const QModelIndex &index, const QVariant &value, int r
         return false;
     const ObjectPtr &object = m_objects.at(index.row());
     const bool active = value.toBool();
-    qDebug("Set %s isActive to %d", qPrintable(object->name()), active);
+    qCDebug(lcRepo, "Set %s isActive to %d", qPrintable(object->name()), active);
     object->setIsActive(active);
     const QModelIndex rowIndex = this->index(index.row(), 0);
     emit dataChanged(rowIndex, rowIndex, {ObjIsActiveRole});
@@ -264,11 +264,11 @@ void RepoObjects::requestStreams(const ObjectPtr &gateway)
     if (!gateway)
         return;
     if (gateway->host().isEmpty()) {
-        qWarning("Gateway '%s' doesn't have host info", qPrintable(gateway->name()));
+        qCWarning(lcRepo, "Gateway '%s' doesn't have host info", qPrintable(gateway->name()));
         return;
     }
     if (gateway->port() == 0) {
-        qWarning("Gateway '%s' doesn't have port info", qPrintable(gateway->name()));
+        qCWarning(lcRepo, "Gateway '%s' doesn't have port info", qPrintable(gateway->name()));
         return;
     }
 
@@ -313,15 +313,15 @@ void RepoObjects::onReplyFinished(QNetworkReply *reply, const std::weak_ptr<Obje
         return;
     }
     if (reply->error() != QNetworkReply::NoError) {
-        qDebug("Error: %s when fetching data of %s", qPrintable(QString::number(reply->error())),
-               qPrintable(object->name()));
+        qCDebug(lcRepo, "Error: %s when fetching data of %s", qPrintable(QString::number(reply->error())),
+                qPrintable(object->name()));
         reply->deleteLater();
         return;
     }
     const QByteArray body = reply->readAll();
     reply->deleteLater();
-    qDebug("Got results");
-    qDebug("  Received %d bytes of data", static_cast<int>(body.size()));
+    qCDebug(lcRepo, "Got results");
+    qCDebug(lcRepo, "  Received %d bytes of data", static_cast<int>(body.size()));
     parseStreams(body, gateway);
 }
 
@@ -332,10 +332,10 @@ void RepoObjects::parseStreams(const QByteArray &data, const std::weak_ptr<Objec
         return;
 
     const QJsonArray gateways = QJsonDocument::fromJson(data).array();
-    qDebug("Num of gateways: %d", static_cast<int>(gateways.size()));
+    qCDebug(lcRepo, "Num of gateways: %d", static_cast<int>(gateways.size()));
     for (const QJsonValue &gatewayValue : gateways) {
         const QJsonObject gatewayObject = gatewayValue.toObject();
-        qDebug("  Gw: %s", qPrintable(gatewayObject.value(QLatin1String("name")).toString()));
+        qCDebug(lcRepo, "  Gw: %s", qPrintable(gatewayObject.value(QLatin1String("name")).toString()));
 
         const QJsonArray streams = gatewayObject.value(QLatin1String("streams")).toArray();
         for (const QJsonValue &streamValue : streams) {
@@ -346,7 +346,7 @@ void RepoObjects::parseStreams(const QByteArray &data, const std::weak_ptr<Objec
             const QString serial = stream.value(QLatin1String("serial")).toString();
             const ObjectPtr object = m_objectsBySerial.value(serial);
             if (!object) {
-                qWarning("no stream serial in registry");
+                qCWarning(lcRepo, "no stream serial in registry");
                 continue;
             }
             // A gateway speaks for its own streams only: a wrong or hostile answer
@@ -360,10 +360,10 @@ void RepoObjects::parseStreams(const QByteArray &data, const std::weak_ptr<Objec
                 qCWarning(lcRepo, "Stream '%s': zmq_port %d is not a TCP port; skipped", qPrintable(serial), port);
                 continue;
             }
-            qInfo("New zmqPort: %d", port);
+            qCInfo(lcRepo, "New zmqPort: %d", port);
             object->setZmqPort(port);
             object->setSourceUrl(QString::fromStdString(SourceAddress::forZmq(object->host().toStdString(), port)));
         }
     }
-    qInfo("Parsing streams done");
+    qCInfo(lcRepo, "Parsing streams done");
 }

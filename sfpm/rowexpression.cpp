@@ -1,5 +1,7 @@
 #include "sfpm/rowexpression.h"
 
+#include "sfpm/sfpmlogging.h"
+
 #include <QQmlContext>
 #include <QQmlExpression>
 #include <QtQml>
@@ -88,7 +90,7 @@ void RowExpression::warnOnce(const QString &message)
     if (message == m_lastWarning)
         return;
     m_lastWarning = message;
-    qWarning("%s", message.toUtf8().constData());
+    qCWarning(lcSfpm, "%s", message.toUtf8().constData());
 }
 
 } // namespace qqsfpm

@@ -2,11 +2,11 @@
 
 #include "video/heaptrim.h"
 #include "video/producer.h"
+#include "video/videologging.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QStandardPaths>
@@ -18,8 +18,6 @@
 #include <gst/video/video.h>
 #include <memory>
 #include <mutex>
-
-Q_LOGGING_CATEGORY(lcConsumer, "quillon.video.consumer")
 
 namespace {
 const char *const kHead = "appsrc name=appsrc is-live=true format=time ! queue ! glupload ! glcolorconvert"
@@ -71,7 +69,6 @@ public:
 
     static void appsrc_need_data(GstAppSrc *appsrc, guint length, gpointer user_data);
     static void appsrc_enough_data(GstAppSrc *appsrc, gpointer user_data);
-    static gboolean appsrc_seek_data(GstAppSrc *appsrc, guint64 offset, gpointer user_data);
 
     void setWaitingForData(bool waiting);
 
@@ -110,13 +107,8 @@ void ConsumerPriv::appsrc_need_data(GstAppSrc *, guint, gpointer user_data)
 
 void ConsumerPriv::appsrc_enough_data(GstAppSrc *, gpointer user_data)
 {
-    qDebug("%s enter", "static void ConsumerPriv::appsrc_enough_data(GstAppSrc*, gpointer)");
+    qCDebug(lcConsumer, "%s enter", "static void ConsumerPriv::appsrc_enough_data(GstAppSrc*, gpointer)");
     static_cast<ConsumerPriv *>(user_data)->setWaitingForData(false);
-}
-
-gboolean ConsumerPriv::appsrc_seek_data(GstAppSrc *, guint64, gpointer)
-{
-    return FALSE;
 }
 
 Consumer::Consumer(QObject *parent) : QObject(parent), d(new ConsumerPriv(this))
@@ -281,11 +273,11 @@ QString Consumer::launchLine(bool useShader)
 bool Consumer::start()
 {
     if (!d->producer) {
-        qWarning("At: %s", Q_FUNC_INFO);
-        qWarning("  Error: consumer \"%s\" has no producer", d->name.toLocal8Bit().constData());
+        qCWarning(lcConsumer, "At: %s", Q_FUNC_INFO);
+        qCWarning(lcConsumer, "  Error: consumer \"%s\" has no producer", d->name.toLocal8Bit().constData());
         return false;
     }
-    qDebug("Creating pipeline for: %s", d->name.toLocal8Bit().constData());
+    qCDebug(lcConsumer, "Creating pipeline for: %s", d->name.toLocal8Bit().constData());
 
     // A second start() replaces the running pipeline.
     releasePipeline();
@@ -311,7 +303,6 @@ bool Consumer::start()
             GstAppSrcCallbacks callbacks = {};
             callbacks.need_data = ConsumerPriv::appsrc_need_data;
             callbacks.enough_data = ConsumerPriv::appsrc_enough_data;
-            callbacks.seek_data = ConsumerPriv::appsrc_seek_data;
             gst_app_src_set_callbacks(GST_APP_SRC(appsrc), &callbacks, d, nullptr);
             d->glQueue = queueAfter(appsrc);
             std::lock_guard<std::mutex> lock(d->appsrcMutex);
@@ -343,21 +334,23 @@ void Consumer::startPlaying()
     VideoInfo *info = d->producer ? d->producer->videoInfo() : nullptr;
     if (info && info->width() != 0 && info->height() != 0) {
         if (d->startPending) {
-            qInfo("%s: Received producer's videoInfo, startPlaying ...", d->name.toLocal8Bit().constData());
+            qCInfo(lcConsumer, "%s: Received producer's videoInfo, startPlaying ...",
+                   d->name.toLocal8Bit().constData());
             d->startPending = false;
         }
         if (gst_element_set_state(d->pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
             qCWarning(lcConsumer, "display pipeline of \"%s\" did not start", d->name.toLocal8Bit().constData());
     } else {
-        qInfo("Producer has no videoInfo!");
-        qInfo("%s: Scheduled startPlaying after receiving producer's videoInfo", d->name.toLocal8Bit().constData());
+        qCInfo(lcConsumer, "Producer has no videoInfo!");
+        qCInfo(lcConsumer, "%s: Scheduled startPlaying after receiving producer's videoInfo",
+               d->name.toLocal8Bit().constData());
         d->startPending = true;
     }
 }
 
 void Consumer::onProducerVideoInfoChanged()
 {
-    qDebug("Update caps: %s", d->name.toLocal8Bit().constData());
+    qCDebug(lcConsumer, "Update caps: %s", d->name.toLocal8Bit().constData());
     if (!d->producer)
         return;
     VideoInfo *info = d->producer->videoInfo();
@@ -382,7 +375,7 @@ void Consumer::onProducerStateChanged()
 {
     if (!d->producer || d->producer->state() != Producer::Playing)
         return;
-    qDebug("Producer start playing");
+    qCDebug(lcConsumer, "Producer start playing");
     if (state() != Playing)
         setState(Playing);
 }
@@ -421,7 +414,7 @@ void Consumer::stop()
         return;
     if (d->isWaitingForData.exchange(false))
         emit isWaitingForDataChanged();
-    qDebug("Cleaning up pipeline: %s", d->name.toLocal8Bit().constData());
+    qCDebug(lcConsumer, "Cleaning up pipeline: %s", d->name.toLocal8Bit().constData());
     releasePipeline();
     d->startPending = false;
     setState(Null);

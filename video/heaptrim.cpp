@@ -1,7 +1,8 @@
 #include "video/heaptrim.h"
 
+#include "video/videologging.h"
+
 #include <QCoreApplication>
-#include <QLoggingCategory>
 #include <QThread>
 #include <QTimer>
 
@@ -10,8 +11,6 @@
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
-
-Q_LOGGING_CATEGORY(lcHeapTrim, "quillon.video.heaptrim")
 
 namespace {
 std::atomic<bool> g_pending{false};

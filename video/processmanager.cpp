@@ -1,15 +1,14 @@
 #include "video/processmanager.h"
 
+#include "video/videologging.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QStandardPaths>
 
 namespace {
-Q_LOGGING_CATEGORY(lcProcess, "quillon.video.process")
-
 // How long the destructor waits for a killed child to be reaped.
 constexpr int kReapTimeoutMs = 5000;
 // A line longer than this is cut; the rest of it is dropped.
@@ -35,7 +34,7 @@ ProcessManager::ProcessManager(QObject *parent) : QObject(parent)
         setRestartDelay(0);
         if (!m_isRunning)
             return;
-        qDebug("Restarting");
+        qCDebug(lcProcess, "Restarting");
         setRestartCount(m_restartCount + 1);
         launch();
     });

@@ -3,9 +3,9 @@
 #include "video/consumer.h"
 #include "video/heaptrim.h"
 #include "video/sourceaddress.h"
+#include "video/videologging.h"
 
 #include <QCoreApplication>
-#include <QLoggingCategory>
 #include <QPointer>
 #include <QQmlEngine>
 #include <QTimer>
@@ -18,8 +18,6 @@
 #include <gst/video/video.h>
 #include <mutex>
 
-Q_LOGGING_CATEGORY(lcProducer, "quillon.video.producer")
-
 namespace {
 
 const char *const kTemplate = "%1 ! decodebin ! videoconvert ! video/x-raw,format=I420 ! typefind name=typefind"
@@ -29,11 +27,11 @@ const char *const kTemplate = "%1 ! decodebin ! videoconvert ! video/x-raw,forma
 void logSource(const QString &source, const SourceAddress &address)
 {
     if (!address.isValid() || address.properties().empty()) {
-        qDebug("source: %s", source.toLocal8Bit().constData());
+        qCDebug(lcProducer, "source: %s", source.toLocal8Bit().constData());
         return;
     }
-    qDebug("Use %s: %s", address.element().c_str(),
-           QString::fromStdString(address.properties().front().second).toLocal8Bit().constData());
+    qCDebug(lcProducer, "Use %s: %s", address.element().c_str(),
+            QString::fromStdString(address.properties().front().second).toLocal8Bit().constData());
 }
 
 } // namespace
@@ -44,7 +42,6 @@ public:
     explicit ProducerPriv(Producer *owner) : q(owner) {}
 
     static void typefind_have_type(GstElement *typefind, guint probability, GstCaps *caps, gpointer user_data);
-    static void appsink_eos(GstAppSink *appsink, gpointer user_data);
     static GstFlowReturn appsink_new_preroll(GstAppSink *appsink, gpointer user_data);
     static GstFlowReturn appsink_new_sample(GstAppSink *appsink, gpointer user_data);
     static GstBusSyncReply bus_sync_message(GstBus *bus, GstMessage *message, gpointer user_data);
@@ -120,19 +117,17 @@ void ProducerPriv::typefind_have_type(GstElement *, guint, GstCaps *caps, gpoint
         return;
 
     const char *format = gst_video_format_to_string(GST_VIDEO_INFO_FORMAT(&info));
-    qInfo("Producer got video info:");
-    qInfo("  width : %d", GST_VIDEO_INFO_WIDTH(&info));
-    qInfo("  height: %d", GST_VIDEO_INFO_HEIGHT(&info));
-    qInfo("  format: %s", format ? format : "");
-    qInfo("  desc  : %s", info.finfo && info.finfo->description ? info.finfo->description : "");
+    qCInfo(lcProducer, "Producer got video info:");
+    qCInfo(lcProducer, "  width : %d", GST_VIDEO_INFO_WIDTH(&info));
+    qCInfo(lcProducer, "  height: %d", GST_VIDEO_INFO_HEIGHT(&info));
+    qCInfo(lcProducer, "  format: %s", format ? format : "");
+    qCInfo(lcProducer, "  desc  : %s", info.finfo && info.finfo->description ? info.finfo->description : "");
 
     d->videoInfo->setWidth(GST_VIDEO_INFO_WIDTH(&info));
     d->videoInfo->setHeight(GST_VIDEO_INFO_HEIGHT(&info));
     d->videoInfo->setFormat(QString::fromLatin1(format ? format : ""));
     emit d->q->videoInfoChanged();
 }
-
-void ProducerPriv::appsink_eos(GstAppSink *, gpointer) {}
 
 GstFlowReturn ProducerPriv::appsink_new_preroll(GstAppSink *appsink, gpointer)
 {
@@ -212,7 +207,7 @@ GstFlowReturn ProducerPriv::appsink_new_sample(GstAppSink *appsink, gpointer use
                 d->observer(consumer, copy);
             GstFlowReturn ret = gst_app_src_push_sample(appsrc, copy);
             if (ret != GST_FLOW_OK)
-                qWarning("push sample return: %d instead of OK", ret);
+                qCWarning(lcProducer, "push sample return: %d instead of OK", ret);
             gst_sample_unref(copy);
         }
         gst_object_unref(appsrc);
@@ -406,7 +401,6 @@ void Producer::buildPipeline()
         d->appsink = gst_bin_get_by_name(GST_BIN(pipeline), "appsink");
         if (d->appsink) {
             GstAppSinkCallbacks callbacks = {};
-            callbacks.eos = ProducerPriv::appsink_eos;
             callbacks.new_preroll = ProducerPriv::appsink_new_preroll;
             callbacks.new_sample = ProducerPriv::appsink_new_sample;
             gst_app_sink_set_callbacks(GST_APP_SINK(d->appsink), &callbacks, d, nullptr);
@@ -431,9 +425,9 @@ void Producer::buildPipeline()
 void Producer::reportBuildError(const QString &message)
 {
     // Reported as the operation the caller asked for, also when a retry builds it.
-    qWarning("At: %s", "bool Producer::start()");
-    qWarning("  Error: %s", qUtf8Printable(message));
-    qWarning("  Source: %s", d->source.toLocal8Bit().constData());
+    qCWarning(lcProducer, "At: %s", "bool Producer::start()");
+    qCWarning(lcProducer, "  Error: %s", qUtf8Printable(message));
+    qCWarning(lcProducer, "  Source: %s", d->source.toLocal8Bit().constData());
     setErrorText(tr("No picture: %1").arg(message));
 }
 
@@ -490,7 +484,7 @@ void Producer::registerConsumer(Consumer *consumer)
 {
     if (!consumer)
         return;
-    qDebug("Registering consumer: %s", consumer->name().toLocal8Bit().constData());
+    qCDebug(lcProducer, "Registering consumer: %s", consumer->name().toLocal8Bit().constData());
     std::lock_guard<std::mutex> lock(d->consumerMutex);
     d->consumers.append(consumer);
 }
@@ -499,7 +493,7 @@ void Producer::unregisterConsumer(Consumer *consumer)
 {
     if (!consumer)
         return;
-    qDebug("UnRegistering consumer: %s", consumer->name().toLocal8Bit().constData());
+    qCDebug(lcProducer, "UnRegistering consumer: %s", consumer->name().toLocal8Bit().constData());
     std::lock_guard<std::mutex> lock(d->consumerMutex);
     d->consumers.removeOne(consumer);
 }

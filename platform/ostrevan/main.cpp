@@ -1,8 +1,10 @@
 // ostrevan: the streaming server started by Quillon's main window. It reads objects.data and
 // serves every active view of every active fisheye stream of every active gateway.
 
+#include "app/applogging.h"
 #include "app/apppaths.h"
 #include "platform/ostrevan/ostrevanserver.h"
+#include "platform/ostrevan/serverlogging.h"
 #include "platform/zmq/zmqelements.h"
 
 #include <QCommandLineParser>
@@ -52,10 +54,10 @@ void installSignalHandlers(QCoreApplication *app, OstrevanServer *server)
                 stop = true;
         }
         if (stop) {
-            qInfo("Stopping");
+            qCInfo(lcServer, "Stopping");
             app->quit();
         } else if (reload) {
-            qInfo("SIGHUP: re-reading the database");
+            qCInfo(lcServer, "SIGHUP: re-reading the database");
             server->reload();
         }
     });
@@ -86,6 +88,7 @@ bool positiveOption(const QCommandLineParser &parser, const QCommandLineOption &
 
 int main(int argc, char *argv[])
 {
+    AppLogging::printTextOnly();
     gst_init(&argc, &argv);
     // zmqsrc is built in, for the "zmq:tcp://host:port" sources.
     if (!quillon_zmq_register_static())

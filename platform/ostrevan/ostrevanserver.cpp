@@ -1,11 +1,11 @@
 #include "platform/ostrevan/ostrevanserver.h"
 
-#include "defish/utils.h"
+#include "defish/defishshader.h"
 #include "platform/ostrevan/configwatcher.h"
+#include "platform/ostrevan/serverlogging.h"
 #include "platform/ostrevan/streamsource.h"
 
 #include <QHostInfo>
-#include <QLoggingCategory>
 #include <QUrl>
 
 // GIO's headers use "signals" as a name, which Qt defines as a keyword.
@@ -16,30 +16,12 @@
 #include <gst/video/video.h>
 #define signals Q_SIGNALS
 
-Q_LOGGING_CATEGORY(lcServer, "quillon.ostrevan")
-
 namespace {
 
-// The defish shader as the application draws it, with its matching vertex stage; loaded once.
-struct ShaderTexts
-{
-    QByteArray vertex;
-    QByteArray fragment;
-};
-
-const ShaderTexts &shaderTexts()
-{
-    static const ShaderTexts texts = [] {
-        const Utils utils;
-        return ShaderTexts{utils.defishVertexShader().toUtf8(), utils.defishShader().toUtf8()};
-    }();
-    return texts;
-}
-
+// The defish shader as the application draws it, with its matching vertex stage.
 void setShaders(GstElement *shader)
 {
-    g_object_set(shader, "vertex", shaderTexts().vertex.constData(), "fragment", shaderTexts().fragment.constData(),
-                 nullptr);
+    g_object_set(shader, "vertex", DefishShader::vertex(), "fragment", DefishShader::fragment(), nullptr);
 }
 
 // What the media callbacks of one view reach: the view while it exists.
@@ -244,10 +226,9 @@ bool OstrevanServer::start(QString *error)
         *error = QStringLiteral("cannot use %1: %2").arg(m_options.databasePath, reason);
         return false;
     }
-    qInfo("Read %s: %d gateways, %d streams, %d views", qUtf8Printable(m_options.databasePath), config.gatewayRows(),
-          config.streamRows(), config.viewRows());
+    qCInfo(lcServer, "Read %s: %d gateways, %d streams, %d views", qUtf8Printable(m_options.databasePath),
+           config.gatewayRows(), config.streamRows(), config.viewRows());
 
-    shaderTexts(); // read here, on the main thread, before any RTSP thread needs them
     if (m_options.dewarp == ServerOptions::Dewarp::Cpu) {
         m_mode = DewarpMode::Cpu;
     } else {
@@ -257,20 +238,20 @@ bool OstrevanServer::start(QString *error)
             m_mode = DewarpMode::Gl;
             // A software rasteriser runs the shader on the CPU, slower than the remap table.
             if (m_options.dewarp == ServerOptions::Dewarp::Auto && isSoftwareRenderer(renderer)) {
-                qInfo("GL renders in software here (%s); dewarping on the CPU, which is faster",
-                      qUtf8Printable(renderer));
+                qCInfo(lcServer, "GL renders in software here (%s); dewarping on the CPU, which is faster",
+                       qUtf8Printable(renderer));
                 m_mode = DewarpMode::Cpu;
             }
         } else if (m_options.dewarp == ServerOptions::Dewarp::Gl) {
             *error = QStringLiteral("GL dewarping was asked for but does not work here: %1").arg(why);
             return false;
         } else {
-            qInfo("GL is not usable here (%s); dewarping on the CPU", qUtf8Printable(why));
+            qCInfo(lcServer, "GL is not usable here (%s); dewarping on the CPU", qUtf8Printable(why));
             m_mode = DewarpMode::Cpu;
         }
     }
-    qInfo("Dewarping on the %s, %dx%d at %d fps, %d kbit/s", m_mode == DewarpMode::Gl ? "GPU (GL)" : "CPU",
-          m_options.output.width, m_options.output.height, m_options.output.fps, m_options.output.bitrateKbps);
+    qCInfo(lcServer, "Dewarping on the %s, %dx%d at %d fps, %d kbit/s", m_mode == DewarpMode::Gl ? "GPU (GL)" : "CPU",
+           m_options.output.width, m_options.output.height, m_options.output.fps, m_options.output.bitrateKbps);
 
     m_rtsp = gst_rtsp_server_new();
     g_signal_connect(m_rtsp, "client-connected", G_CALLBACK(onClientConnected), nullptr);
@@ -293,7 +274,7 @@ bool OstrevanServer::start(QString *error)
     m_host = (m_options.address == QLatin1String("0.0.0.0") || m_options.address == QLatin1String("::"))
                  ? QHostInfo::localHostName()
                  : m_options.address;
-    qInfo("RTSP server listening on %s:%d", qUtf8Printable(m_options.address), m_port);
+    qCInfo(lcServer, "RTSP server listening on %s:%d", qUtf8Printable(m_options.address), m_port);
 
     apply(config);
 
@@ -309,12 +290,12 @@ void OstrevanServer::reload()
     ServerConfig config;
     QString error;
     if (!config.load(m_options.databasePath, &error)) {
-        qWarning("Cannot use %s, keeping the current views: %s", qUtf8Printable(m_options.databasePath),
-                 qUtf8Printable(error));
+        qCWarning(lcServer, "Cannot use %s, keeping the current views: %s", qUtf8Printable(m_options.databasePath),
+                  qUtf8Printable(error));
         return;
     }
-    qInfo("Re-read %s: %d gateways, %d streams, %d views", qUtf8Printable(m_options.databasePath), config.gatewayRows(),
-          config.streamRows(), config.viewRows());
+    qCInfo(lcServer, "Re-read %s: %d gateways, %d streams, %d views", qUtf8Printable(m_options.databasePath),
+           config.gatewayRows(), config.streamRows(), config.viewRows());
     apply(config);
     emit reloaded();
 }
@@ -322,11 +303,12 @@ void OstrevanServer::reload()
 void OstrevanServer::logView(const ServedStream &stream, const ServedView &view, const char *what,
                              const QString &path) const
 {
-    qInfo("%s view \"%s\" of stream %s (gateway %s, source %s): roll %g, tilt %g, pan %g, zoom %g at "
-          "rtsp://%s:%d%s",
-          what, qUtf8Printable(view.name), qUtf8Printable(stream.serial), qUtf8Printable(stream.gatewaySerial),
-          qUtf8Printable(stream.url), double(view.roll), double(view.tilt), double(view.pan), double(view.zoom),
-          qUtf8Printable(m_host), m_port, qUtf8Printable(path));
+    qCInfo(lcServer,
+           "%s view \"%s\" of stream %s (gateway %s, source %s): roll %g, tilt %g, pan %g, zoom %g at "
+           "rtsp://%s:%d%s",
+           what, qUtf8Printable(view.name), qUtf8Printable(stream.serial), qUtf8Printable(stream.gatewaySerial),
+           qUtf8Printable(stream.url), double(view.roll), double(view.tilt), double(view.pan), double(view.zoom),
+           qUtf8Printable(m_host), m_port, qUtf8Printable(path));
 }
 
 StreamSource *OstrevanServer::sourceFor(const ServedStream &stream)
@@ -426,18 +408,18 @@ void OstrevanServer::apply(const ServerConfig &config)
         }
     }
     if (config.viewCount() == 0)
-        qInfo("No active views to serve");
+        qCInfo(lcServer, "No active views to serve");
     m_config = config;
 }
 
 void OstrevanServer::logStats() const
 {
     for (const StreamSource *source : m_sources) {
-        qInfo("Stats: stream %s decoded %llu frames (%d restarts)", qUtf8Printable(source->serial()),
-              static_cast<unsigned long long>(source->framesDecoded()), source->restarts());
+        qCInfo(lcServer, "Stats: stream %s decoded %llu frames (%d restarts)", qUtf8Printable(source->serial()),
+               static_cast<unsigned long long>(source->framesDecoded()), source->restarts());
     }
     for (const Served &served : m_views) {
-        qInfo("Stats: view \"%s\" of stream %s served %llu frames", qUtf8Printable(served.name),
-              qUtf8Printable(served.streamSerial), static_cast<unsigned long long>(served.channel->framesServed()));
+        qCInfo(lcServer, "Stats: view \"%s\" of stream %s served %llu frames", qUtf8Printable(served.name),
+               qUtf8Printable(served.streamSerial), static_cast<unsigned long long>(served.channel->framesServed()));
     }
 }

@@ -1,17 +1,15 @@
 #include "platform/ostrevan/serverconfig.h"
 
+#include "platform/ostrevan/serverlogging.h"
 #include "repo/objectsschema.h"
 
 #include <QFileInfo>
 #include <QHash>
-#include <QLoggingCategory>
 
 #include <sqlite3.h>
 
 #include <cmath>
 #include <memory>
-
-Q_LOGGING_CATEGORY(lcConfig, "quillon.ostrevan.config")
 
 bool ServedView::operator==(const ServedView &other) const
 {
@@ -265,8 +263,9 @@ bool ServerConfig::load(const QString &path, QString *error)
             }
             if (!(view.zoom > 0.0f && view.zoom < 180.0f) || !std::isfinite(view.roll) || !std::isfinite(view.tilt) ||
                 !std::isfinite(view.pan)) {
-                qWarning("View \"%s\" of stream %s is not served: its zoom %g is not between 0 and 180 degrees",
-                         qUtf8Printable(view.name), qUtf8Printable(streamSerial), double(view.zoom));
+                qCWarning(lcConfig,
+                          "View \"%s\" of stream %s is not served: its zoom %g is not between 0 and 180 degrees",
+                          qUtf8Printable(view.name), qUtf8Printable(streamSerial), double(view.zoom));
                 continue;
             }
             list.append(view);

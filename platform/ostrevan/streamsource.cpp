@@ -1,14 +1,12 @@
 #include "platform/ostrevan/streamsource.h"
 
+#include "platform/ostrevan/serverlogging.h"
 #include "platform/ostrevan/viewchannel.h"
 #include "video/sourceaddress.h"
 
-#include <QLoggingCategory>
 #include <QPointer>
 
 #include <gst/app/gstappsink.h>
-
-Q_LOGGING_CATEGORY(lcSource, "quillon.ostrevan.source")
 
 namespace {
 
@@ -97,7 +95,7 @@ void StreamSource::start()
     const SourceAddress address = SourceAddress::parse(m_url.toStdString());
     if (!address.isValid()) {
         if (!m_configError)
-            qWarning("Stream %s cannot be received: %s", qUtf8Printable(m_serial), address.error().c_str());
+            qCWarning(lcSource, "Stream %s cannot be received: %s", qUtf8Printable(m_serial), address.error().c_str());
         m_configError = true;
         return;
     }
@@ -162,7 +160,7 @@ void StreamSource::start()
         return;
     }
     if (m_announce)
-        qInfo("Receiving stream %s from %s", qUtf8Printable(m_serial), qUtf8Printable(m_url));
+        qCInfo(lcSource, "Receiving stream %s from %s", qUtf8Printable(m_serial), qUtf8Printable(m_url));
     m_announce = false;
     m_watchdog.start();
 }
@@ -186,8 +184,8 @@ void StreamSource::scheduleRestart(const QString &why)
     stopPipeline();
     ++m_restarts;
     m_announce = true;
-    qWarning("Stream %s: the source %s; trying again in %d ms", qUtf8Printable(m_serial), qUtf8Printable(why),
-             m_retryMs);
+    qCWarning(lcSource, "Stream %s: the source %s; trying again in %d ms", qUtf8Printable(m_serial),
+              qUtf8Printable(why), m_retryMs);
     m_restartTimer.start(m_retryMs);
     m_retryMs = qMin(m_retryMs * 2, kMaxRetryMs);
 }

@@ -1,13 +1,11 @@
 #include "platform/ostrevan/viewchannel.h"
 
-#include <QLoggingCategory>
+#include "platform/ostrevan/serverlogging.h"
 
 #include <gst/app/gstappsrc.h>
 #include <gst/video/video.h>
 
 #include <chrono>
-
-Q_LOGGING_CATEGORY(lcView, "quillon.ostrevan.view")
 
 namespace {
 

@@ -92,9 +92,11 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("linksOwnLibrary");
-        // The program and the server link libquillon, the event-server simulator the client library.
+        // The program links libquillon, the event-server simulator the client library; the server
+        // links neither.
         for (const char *name : kExecutables) {
-            const bool own = qstrcmp(name, "quillon-gateway-sim") != 0 && qstrcmp(name, "quillon-fisheye-pub") != 0;
+            const bool own = qstrcmp(name, "quillon-gateway-sim") != 0 && qstrcmp(name, "quillon-fisheye-pub") != 0 &&
+                             qstrcmp(name, "ostrevan") != 0;
             QTest::newRow(name) << QString::fromLatin1(name) << own;
         }
     }
@@ -145,15 +147,15 @@ private slots:
     void installedServerAnswersRtsp()
     {
         const QString file = m_work.filePath(QStringLiteral("objects.data"));
-        ObjectsFileSpec spec;
-        spec.gateways = {{QStringLiteral("GW-1"), true}};
-        StreamRowSpec stream;
+        ObjectsFileRows rows;
+        rows.gateways = {{QStringLiteral("GW-1"), true}};
+        StreamFileRow stream;
         stream.serialGateway = QStringLiteral("GW-1");
         stream.serial = QStringLiteral("CAM-1");
         stream.url = QStringLiteral("testvideo:");
-        spec.streams = {stream};
-        spec.views = {{QStringLiteral("CAM-1"), QStringLiteral("front"), 0, 0, 0, 90, true}};
-        QVERIFY(ObjectsFileWriter::write(file, spec));
+        rows.streams = {stream};
+        rows.views = {{QStringLiteral("CAM-1"), QStringLiteral("front"), 0, 0, 0, 90, true}};
+        QVERIFY(ObjectsFileWriter::write(file, rows));
 
         ServerRun server(QStringList{file} + ServerRun::testOptions(), installed(QStringLiteral("bin/ostrevan")));
         const int port = server.waitForPort();

@@ -11,13 +11,13 @@
 
 #include <sqlite3.h>
 
-struct GatewayRowSpec
+struct GatewayFileRow
 {
     QString serial;
     bool isActive = true;
 };
 
-struct StreamRowSpec
+struct StreamFileRow
 {
     QString serialGateway;
     QString serial;
@@ -30,7 +30,7 @@ struct StreamRowSpec
     bool isActive = true;
 };
 
-struct ViewRowSpec
+struct ViewFileRow
 {
     QString serialStream;
     QString name;
@@ -41,11 +41,11 @@ struct ViewRowSpec
     bool isActive = true;
 };
 
-struct ObjectsFileSpec
+struct ObjectsFileRows
 {
-    QVector<GatewayRowSpec> gateways;
-    QVector<StreamRowSpec> streams;
-    QVector<ViewRowSpec> views;
+    QVector<GatewayFileRow> gateways;
+    QVector<StreamFileRow> streams;
+    QVector<ViewFileRow> views;
     // 0: a file from before the format had a version.
     int userVersion = ObjectsSchema::kVersion;
 };
@@ -59,7 +59,7 @@ public:
 
     // Replaces the rows of the three tables (creating them when needed) the way the application
     // saves: delete everything, then insert row by row.
-    static bool write(const QString &path, const ObjectsFileSpec &spec)
+    static bool write(const QString &path, const ObjectsFileRows &rows)
     {
         sqlite3 *db = nullptr;
         if (sqlite3_open(path.toUtf8().constData(), &db) != SQLITE_OK) {
@@ -69,18 +69,18 @@ public:
         bool ok = true;
         for (const char *create : ObjectsSchema::kCreateTables)
             ok = ok && exec(db, create);
-        const QByteArray version = QByteArray("PRAGMA user_version = ") + QByteArray::number(spec.userVersion);
+        const QByteArray version = QByteArray("PRAGMA user_version = ") + QByteArray::number(rows.userVersion);
         ok = ok && exec(db, version.constData()) && exec(db, "DELETE FROM gateways") &&
              exec(db, "DELETE FROM streams") && exec(db, "DELETE FROM views");
-        for (const GatewayRowSpec &g : spec.gateways)
+        for (const GatewayFileRow &g : rows.gateways)
             ok = ok && insert(db, ObjectsSchema::kInsertGateway,
                               {g.serial, QStringLiteral("127.0.0.1"), 80, int(g.isActive)});
-        for (const StreamRowSpec &s : spec.streams) {
+        for (const StreamFileRow &s : rows.streams) {
             ok = ok && insert(db, ObjectsSchema::kInsertStream,
                               {s.serialGateway, s.serial, s.url, int(s.isFisheye), s.centerX, s.centerY, s.radius,
                                s.fov, int(s.isActive)});
         }
-        for (const ViewRowSpec &v : spec.views) {
+        for (const ViewFileRow &v : rows.views) {
             ok = ok && insert(db, ObjectsSchema::kInsertView,
                               {v.serialStream, v.name, v.roll, v.tilt, v.pan, v.zoom, int(v.isActive)});
         }

@@ -23,20 +23,20 @@ private:
     QTemporaryDir m_dir;
     QString path(const QString &name) const { return m_dir.filePath(name); }
 
-    static ObjectsFileSpec oneOfEach()
+    static ObjectsFileRows oneOfEach()
     {
-        ObjectsFileSpec spec;
-        spec.gateways = {{QStringLiteral("G1"), true}};
-        StreamRowSpec stream;
+        ObjectsFileRows rows;
+        rows.gateways = {{QStringLiteral("G1"), true}};
+        StreamFileRow stream;
         stream.serialGateway = QStringLiteral("G1");
         stream.serial = QStringLiteral("S1");
         stream.url = QStringLiteral("zmq:tcp://127.0.0.1:5555");
-        spec.streams = {stream};
-        ViewRowSpec view;
+        rows.streams = {stream};
+        ViewFileRow view;
         view.serialStream = QStringLiteral("S1");
         view.name = QStringLiteral("Door");
-        spec.views = {view};
-        return spec;
+        rows.views = {view};
+        return rows;
     }
 
 private slots:
@@ -65,35 +65,35 @@ private slots:
     {
         QFETCH(QString, change);
         QFETCH(bool, served);
-        ObjectsFileSpec spec = oneOfEach();
+        ObjectsFileRows rows = oneOfEach();
         if (change == "gatewayInactive")
-            spec.gateways[0].isActive = false;
+            rows.gateways[0].isActive = false;
         else if (change == "gatewayMissing")
-            spec.gateways[0].serial = QStringLiteral("G2");
+            rows.gateways[0].serial = QStringLiteral("G2");
         else if (change == "streamInactive")
-            spec.streams[0].isActive = false;
+            rows.streams[0].isActive = false;
         else if (change == "notFisheye")
-            spec.streams[0].isFisheye = false;
+            rows.streams[0].isFisheye = false;
         else if (change == "noUrl")
-            spec.streams[0].url.clear();
+            rows.streams[0].url.clear();
         else if (change == "radius0")
-            spec.streams[0].radius = 0;
+            rows.streams[0].radius = 0;
         else if (change == "fov0")
-            spec.streams[0].fov = 0;
+            rows.streams[0].fov = 0;
         else if (change == "viewInactive")
-            spec.views[0].isActive = false;
+            rows.views[0].isActive = false;
         else if (change == "viewOrphan")
-            spec.views[0].serialStream = QStringLiteral("S9");
+            rows.views[0].serialStream = QStringLiteral("S9");
         else if (change == "zoom0")
-            spec.views[0].zoom = 0;
+            rows.views[0].zoom = 0;
         else if (change == "zoom180")
-            spec.views[0].zoom = 180;
+            rows.views[0].zoom = 180;
         else if (change == "version0")
-            spec.userVersion = 0;
+            rows.userVersion = 0;
 
         const QString file = path(QStringLiteral("filter.data"));
         QFile::remove(file);
-        QVERIFY(ObjectsFileWriter::write(file, spec));
+        QVERIFY(ObjectsFileWriter::write(file, rows));
         ServerConfig config;
         QString error;
         QVERIFY2(config.load(file, &error), qPrintable(error));
@@ -106,14 +106,14 @@ private slots:
 
     void readsLensAndViewValuesAsTheApplicationStoresThem()
     {
-        ObjectsFileSpec spec = oneOfEach();
-        spec.streams[0].centerX = 511.9;
-        spec.streams[0].centerY = 300;
-        spec.streams[0].radius = 250.5;
-        spec.streams[0].fov = 163.5;
-        spec.views[0] = {QStringLiteral("S1"), QStringLiteral("Entrée hall 2"), -5.5, 12.25, 270, 33.5, true};
+        ObjectsFileRows rows = oneOfEach();
+        rows.streams[0].centerX = 511.9;
+        rows.streams[0].centerY = 300;
+        rows.streams[0].radius = 250.5;
+        rows.streams[0].fov = 163.5;
+        rows.views[0] = {QStringLiteral("S1"), QStringLiteral("Entrée hall 2"), -5.5, 12.25, 270, 33.5, true};
         const QString file = path(QStringLiteral("values.data"));
-        QVERIFY(ObjectsFileWriter::write(file, spec));
+        QVERIFY(ObjectsFileWriter::write(file, rows));
 
         ServerConfig config;
         QString error;
@@ -138,20 +138,20 @@ private slots:
 
     void laterDuplicateRowsReplaceEarlierOnesButSameNameOnTwoStreamsServesBoth()
     {
-        ObjectsFileSpec spec = oneOfEach();
+        ObjectsFileRows rows = oneOfEach();
         // The same gateway twice: the later row (inactive) wins, so stream S1 is not served.
-        spec.gateways.append({QStringLiteral("G2"), true});
-        spec.gateways.append({QStringLiteral("G1"), false});
-        StreamRowSpec s2 = spec.streams[0];
+        rows.gateways.append({QStringLiteral("G2"), true});
+        rows.gateways.append({QStringLiteral("G1"), false});
+        StreamFileRow s2 = rows.streams[0];
         s2.serialGateway = QStringLiteral("G2");
         s2.serial = QStringLiteral("S2");
-        spec.streams.append(s2);
+        rows.streams.append(s2);
         // Same view name on S2 twice (the later values count) and once more on S1.
-        spec.views = {{QStringLiteral("S2"), QStringLiteral("Door"), 0, 0, 10, 90, true},
+        rows.views = {{QStringLiteral("S2"), QStringLiteral("Door"), 0, 0, 10, 90, true},
                       {QStringLiteral("S2"), QStringLiteral("Door"), 0, 0, 20, 60, true},
                       {QStringLiteral("S1"), QStringLiteral("Door"), 0, 0, 30, 90, true}};
         const QString file = path(QStringLiteral("dupes.data"));
-        QVERIFY(ObjectsFileWriter::write(file, spec));
+        QVERIFY(ObjectsFileWriter::write(file, rows));
 
         ServerConfig config;
         QString error;
@@ -163,8 +163,8 @@ private slots:
         QCOMPARE(config.streams().first().views.first().zoom, 60.0f);
 
         // With G1 active again, both streams serve their own "Door".
-        spec.gateways.removeLast();
-        QVERIFY(ObjectsFileWriter::write(file, spec));
+        rows.gateways.removeLast();
+        QVERIFY(ObjectsFileWriter::write(file, rows));
         QVERIFY2(config.load(file, &error), qPrintable(error));
         QCOMPARE(config.streams().size(), 2);
         QCOMPARE(config.viewCount(), 2);
@@ -175,14 +175,14 @@ private slots:
     void comparesEqualOnlyWhenNothingServedChanged()
     {
         const QString file = path(QStringLiteral("compare.data"));
-        ObjectsFileSpec spec = oneOfEach();
-        QVERIFY(ObjectsFileWriter::write(file, spec));
+        ObjectsFileRows rows = oneOfEach();
+        QVERIFY(ObjectsFileWriter::write(file, rows));
         ServerConfig a, b;
         QVERIFY(a.load(file, nullptr));
         QVERIFY(b.load(file, nullptr));
         QVERIFY(a == b);
-        spec.views[0].tilt = 1;
-        QVERIFY(ObjectsFileWriter::write(file, spec));
+        rows.views[0].tilt = 1;
+        QVERIFY(ObjectsFileWriter::write(file, rows));
         QVERIFY(b.load(file, nullptr));
         QVERIFY(a != b);
     }
@@ -267,9 +267,9 @@ private slots:
                 file, "CREATE TABLE views (id INTEGER PRIMARY KEY AUTOINCREMENT, serialStream TEXT, name TEXT, "
                       "roll REAL, tilt REAL, pan REAL, isActive INTEGER)"));
         } else if (kind == "newer") {
-            ObjectsFileSpec spec = oneOfEach();
-            spec.userVersion = 99;
-            QVERIFY(ObjectsFileWriter::write(file, spec));
+            ObjectsFileRows rows = oneOfEach();
+            rows.userVersion = 99;
+            QVERIFY(ObjectsFileWriter::write(file, rows));
         }
         // An old time stamp, so that any write would show.
         const QDateTime stamp = QDateTime::currentDateTimeUtc().addDays(-1);

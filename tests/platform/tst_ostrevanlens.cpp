@@ -60,15 +60,15 @@ private slots:
         };
         const QVector<Case> views = {{QStringLiteral("Centre"), {0, 0, 0, 90}, 27.0},
                                      {QStringLiteral("Turned"), {20, 25, -40, 60}, 22.0}};
-        ObjectsFileSpec spec;
-        spec.gateways = {{QStringLiteral("GW-1"), true}};
-        spec.streams = {{QStringLiteral("GW-1"), QStringLiteral("CAM-1"), QStringLiteral("file:") + m_clip.path, true,
+        ObjectsFileRows rows;
+        rows.gateways = {{QStringLiteral("GW-1"), true}};
+        rows.streams = {{QStringLiteral("GW-1"), QStringLiteral("CAM-1"), QStringLiteral("file:") + m_clip.path, true,
                          m_clip.centerX, m_clip.centerY, m_clip.radius, m_clip.fov, true}};
         for (const Case &c : views)
-            spec.views.append(
+            rows.views.append(
                 {QStringLiteral("CAM-1"), c.name, c.view.roll, c.view.tilt, c.view.pan, c.view.zoom, true});
         const QString file = m_dir.filePath(mode + QStringLiteral(".data"));
-        QVERIFY(ObjectsFileWriter::write(file, spec));
+        QVERIFY(ObjectsFileWriter::write(file, rows));
         QStringList arguments = QStringList{file} + ServerRun::testOptions();
         arguments[arguments.indexOf(QStringLiteral("cpu"))] = mode;
         arguments[arguments.indexOf(QStringLiteral("--width")) + 1] = QString::number(kOutWidth);

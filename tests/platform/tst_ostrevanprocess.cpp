@@ -16,22 +16,22 @@
 
 namespace {
 
-ObjectsFileSpec site()
+ObjectsFileRows site()
 {
-    ObjectsFileSpec spec;
-    spec.gateways = {{QStringLiteral("GW-1"), true}, {QStringLiteral("GW-2"), false}};
-    StreamRowSpec s1;
+    ObjectsFileRows rows;
+    rows.gateways = {{QStringLiteral("GW-1"), true}, {QStringLiteral("GW-2"), false}};
+    StreamFileRow s1;
     s1.serialGateway = QStringLiteral("GW-1");
     s1.serial = QStringLiteral("CAM-1");
     s1.url = QStringLiteral("testvideo:");
-    StreamRowSpec s2 = s1;
+    StreamFileRow s2 = s1;
     s2.serialGateway = QStringLiteral("GW-2");
     s2.serial = QStringLiteral("CAM-2");
-    spec.streams = {s1, s2};
-    spec.views = {{QStringLiteral("CAM-1"), QStringLiteral("Front door"), 0, 10, 20, 60, true},
+    rows.streams = {s1, s2};
+    rows.views = {{QStringLiteral("CAM-1"), QStringLiteral("Front door"), 0, 10, 20, 60, true},
                   {QStringLiteral("CAM-1"), QStringLiteral("Hidden"), 0, 0, 0, 60, false},
                   {QStringLiteral("CAM-2"), QStringLiteral("Other gateway"), 0, 0, 0, 60, true}};
-    return spec;
+    return rows;
 }
 
 } // namespace
@@ -67,25 +67,25 @@ private slots:
     void followsChangesOfTheFile()
     {
         const QString file = m_dir.filePath(QStringLiteral("change.data"));
-        ObjectsFileSpec spec = site();
-        QVERIFY(ObjectsFileWriter::write(file, spec));
+        ObjectsFileRows rows = site();
+        QVERIFY(ObjectsFileWriter::write(file, rows));
         ServerRun run(QStringList{file} + ServerRun::testOptions());
         QVERIFY2(run.waitFor(QStringLiteral("Serving view \"Front door\"")), qPrintable(run.output()));
 
         // A view switched on, another one added, the first one turned.
-        spec.views[1].isActive = true;
-        spec.views[0].pan = 45;
-        spec.views.append({QStringLiteral("CAM-1"), QStringLiteral("Café terrasse"), 0, 0, 90, 45, true});
+        rows.views[1].isActive = true;
+        rows.views[0].pan = 45;
+        rows.views.append({QStringLiteral("CAM-1"), QStringLiteral("Café terrasse"), 0, 0, 90, 45, true});
         int from = run.outputSize();
-        QVERIFY(ObjectsFileWriter::write(file, spec));
+        QVERIFY(ObjectsFileWriter::write(file, rows));
         QVERIFY2(run.waitFor(QStringLiteral("Serving view \"Café terrasse\""), 10000, from), qPrintable(run.output()));
         QVERIFY2(run.waitFor(QStringLiteral("Serving view \"Hidden\""), 10000, from), qPrintable(run.output()));
         QVERIFY2(run.waitFor(QStringLiteral("Updated view \"Front door\""), 10000, from), qPrintable(run.output()));
 
         // The gateway switched off: all its views go.
-        spec.gateways[0].isActive = false;
+        rows.gateways[0].isActive = false;
         from = run.outputSize();
-        QVERIFY(ObjectsFileWriter::write(file, spec));
+        QVERIFY(ObjectsFileWriter::write(file, rows));
         QVERIFY2(run.waitFor(QStringLiteral("No active views to serve"), 10000, from), qPrintable(run.output()));
         const QString tail = run.output().mid(from);
         QCOMPARE(tail.count(QStringLiteral("Removed view")), 3);
@@ -100,16 +100,16 @@ private slots:
     void reReadsTheFileAtOnceOnSighup()
     {
         const QString file = m_dir.filePath(QStringLiteral("hup.data"));
-        ObjectsFileSpec spec = site();
-        QVERIFY(ObjectsFileWriter::write(file, spec));
+        ObjectsFileRows rows = site();
+        QVERIFY(ObjectsFileWriter::write(file, rows));
         ServerRun run(QStringList{file} + ServerRun::testOptions());
         QVERIFY2(run.waitFor(QStringLiteral("Serving view \"Front door\"")), qPrintable(run.output()));
 
         // A change that the file watcher cannot tell: same size, modification time put back.
         const QDateTime modified = QFileInfo(file).lastModified();
         const qint64 size = QFileInfo(file).size();
-        spec.views[0].name = QStringLiteral("Rear door!");
-        QVERIFY(ObjectsFileWriter::write(file, spec));
+        rows.views[0].name = QStringLiteral("Rear door!");
+        QVERIFY(ObjectsFileWriter::write(file, rows));
         {
             QFile f(file);
             QVERIFY(f.open(QIODevice::ReadWrite));
@@ -153,9 +153,9 @@ private slots:
         } else if (kind == "empty") {
             QVERIFY(ObjectsFileWriter::execOn(file, "CREATE TABLE unrelated (a INTEGER)"));
         } else if (kind == "newer") {
-            ObjectsFileSpec spec = site();
-            spec.userVersion = 99;
-            QVERIFY(ObjectsFileWriter::write(file, spec));
+            ObjectsFileRows rows = site();
+            rows.userVersion = 99;
+            QVERIFY(ObjectsFileWriter::write(file, rows));
         }
         QByteArray before;
         if (QFile f(file); f.open(QIODevice::ReadOnly))

@@ -62,7 +62,7 @@ double meanLuma(const QImage &image)
 
 // The reference: the picture through glshader with the defish shader, as the defish window draws it,
 // then through 4:2:0 like everything H.264 carries (so that chroma at red edges compares fairly).
-QImage renderWithShader(const QString &png, const ViewRowSpec &view)
+QImage renderWithShader(const QString &png, const ViewFileRow &view)
 {
     GstElement *pipeline = gst_parse_launch(
         "filesrc name=file ! pngdec ! videoconvert ! video/x-raw,format=I420 ! glupload ! glcolorconvert ! "
@@ -155,11 +155,11 @@ private:
     QTemporaryDir m_dir;
     QString m_png;
 
-    ObjectsFileSpec pictureSite(const QVector<ViewRowSpec> &views) const
+    ObjectsFileRows pictureSite(const QVector<ViewFileRow> &views) const
     {
-        ObjectsFileSpec spec;
-        spec.gateways = {{QStringLiteral("GW-1"), true}};
-        StreamRowSpec stream;
+        ObjectsFileRows rows;
+        rows.gateways = {{QStringLiteral("GW-1"), true}};
+        StreamFileRow stream;
         stream.serialGateway = QStringLiteral("GW-1");
         stream.serial = QStringLiteral("CAM-1");
         stream.url = QStringLiteral("file:") + m_png;
@@ -167,9 +167,9 @@ private:
         stream.centerY = 240;
         stream.radius = kLensRadius;
         stream.fov = 180;
-        spec.streams = {stream};
-        spec.views = views;
-        return spec;
+        rows.streams = {stream};
+        rows.views = views;
+        return rows;
     }
 
 private slots:
@@ -185,23 +185,23 @@ private slots:
     void servesEveryActiveViewAndNoneOfTheInactive()
     {
         const QString file = m_dir.filePath(QStringLiteral("serve.data"));
-        ObjectsFileSpec spec =
+        ObjectsFileRows rows =
             pictureSite({{QStringLiteral("CAM-1"), QStringLiteral("Front door"), 0, 10, 20, 60, true},
                          {QStringLiteral("CAM-1"), QStringLiteral("Café Ünïcode 2"), 0, 0, 90, 60, true},
                          {QStringLiteral("CAM-1"), QStringLiteral("Двор #1?"), 0, 30, 180, 70, true},
                          {QStringLiteral("CAM-1"), QStringLiteral("Hidden"), 0, 0, 0, 60, false},
                          {QStringLiteral("CAM-2"), QStringLiteral("Flat"), 0, 0, 0, 60, true},
                          {QStringLiteral("CAM-3"), QStringLiteral("Elsewhere"), 0, 0, 0, 60, true}});
-        spec.gateways.append({QStringLiteral("GW-2"), false});
-        StreamRowSpec flat = spec.streams[0];
+        rows.gateways.append({QStringLiteral("GW-2"), false});
+        StreamFileRow flat = rows.streams[0];
         flat.serial = QStringLiteral("CAM-2");
         flat.isFisheye = false;
-        StreamRowSpec elsewhere = spec.streams[0];
+        StreamFileRow elsewhere = rows.streams[0];
         elsewhere.serial = QStringLiteral("CAM-3");
         elsewhere.serialGateway = QStringLiteral("GW-2");
-        spec.streams.append(flat);
-        spec.streams.append(elsewhere);
-        QVERIFY(ObjectsFileWriter::write(file, spec));
+        rows.streams.append(flat);
+        rows.streams.append(elsewhere);
+        QVERIFY(ObjectsFileWriter::write(file, rows));
 
         ServerRun server(QStringList{file} + ServerRun::testOptions());
         const int port = server.waitForPort();
@@ -240,7 +240,7 @@ private slots:
         if (!OstrevanServer::glWorks(&why))
             QSKIP(qPrintable(QStringLiteral("GStreamer GL does not work here, so there is no reference: ") + why));
 
-        const QVector<ViewRowSpec> views = {
+        const QVector<ViewFileRow> views = {
             {QStringLiteral("CAM-1"), QStringLiteral("Straight"), 0, 0, 0, 90, true},
             {QStringLiteral("CAM-1"), QStringLiteral("Turned"), 10, 30, 45, 60, true},
             {QStringLiteral("CAM-1"), QStringLiteral("Lens edge"), -20, 75, 200, 80, true}};
@@ -252,7 +252,7 @@ private slots:
         const int port = server.waitForPort();
         QVERIFY2(port > 0, qPrintable(server.output()));
 
-        for (const ViewRowSpec &view : views) {
+        for (const ViewFileRow &view : views) {
             const QImage reference = renderWithShader(m_png, view);
             QVERIFY(!reference.isNull());
             RtspClient client(url(port, view.serialStream, view.name));
@@ -291,12 +291,12 @@ private slots:
         // its full rate and every client's last frame shows the same picture.
         constexpr int kFps = 15;
         const QString file = m_dir.filePath(QStringLiteral("libav-") + mode + QStringLiteral(".data"));
-        ObjectsFileSpec spec = pictureSite({{QStringLiteral("CAM-1"), QStringLiteral("Turned"), 10, 30, 45, 60, true}});
-        spec.streams[0].url = QStringLiteral("testvideo:");
-        spec.streams[0].centerX = 160;
-        spec.streams[0].centerY = 120;
-        spec.streams[0].radius = 120;
-        QVERIFY(ObjectsFileWriter::write(file, spec));
+        ObjectsFileRows rows = pictureSite({{QStringLiteral("CAM-1"), QStringLiteral("Turned"), 10, 30, 45, 60, true}});
+        rows.streams[0].url = QStringLiteral("testvideo:");
+        rows.streams[0].centerX = 160;
+        rows.streams[0].centerY = 120;
+        rows.streams[0].radius = 120;
+        QVERIFY(ObjectsFileWriter::write(file, rows));
         QStringList arguments = QStringList{file} + ServerRun::testOptions();
         arguments[arguments.indexOf(QStringLiteral("cpu"))] = mode;
         arguments << QStringLiteral("--fps") << QString::number(kFps);
@@ -377,14 +377,14 @@ private slots:
     void fileChangeAddsUpdatesAndRemovesViewsWhileClientsWatch()
     {
         const QString file = m_dir.filePath(QStringLiteral("change.data"));
-        ObjectsFileSpec spec =
+        ObjectsFileRows rows =
             pictureSite({{QStringLiteral("CAM-1"), QStringLiteral("Kept"), 0, 0, 0, 60, true},
                          {QStringLiteral("CAM-1"), QStringLiteral("Dropped view"), 0, 0, 0, 60, true}});
-        spec.streams[0].url = QStringLiteral("testvideo:");
-        spec.streams[0].centerX = 160;
-        spec.streams[0].centerY = 120;
-        spec.streams[0].radius = 120;
-        QVERIFY(ObjectsFileWriter::write(file, spec));
+        rows.streams[0].url = QStringLiteral("testvideo:");
+        rows.streams[0].centerX = 160;
+        rows.streams[0].centerY = 120;
+        rows.streams[0].radius = 120;
+        QVERIFY(ObjectsFileWriter::write(file, rows));
         ServerRun server(QStringList{file} + ServerRun::testOptions());
         const int port = server.waitForPort();
         QVERIFY2(port > 0, qPrintable(server.output()));
@@ -394,10 +394,10 @@ private slots:
         QVERIFY2(kept.waitForFrames(5, 30000), qPrintable(kept.error() + server.output()));
         QVERIFY2(dropped.waitForFrames(5, 30000), qPrintable(dropped.error() + server.output()));
 
-        spec.views = {{QStringLiteral("CAM-1"), QStringLiteral("Kept"), 0, 20, 90, 60, true},
+        rows.views = {{QStringLiteral("CAM-1"), QStringLiteral("Kept"), 0, 20, 90, 60, true},
                       {QStringLiteral("CAM-1"), QStringLiteral("Added view"), 0, 0, 180, 60, true}};
         const int from = server.outputSize();
-        QVERIFY(ObjectsFileWriter::write(file, spec));
+        QVERIFY(ObjectsFileWriter::write(file, rows));
         QVERIFY2(server.waitFor(QStringLiteral("Serving view \"Added view\""), 15000, from),
                  qPrintable(server.output()));
         QVERIFY(server.waitFor(QStringLiteral("Removed view \"Dropped view\""), 15000, from));
@@ -427,12 +427,12 @@ private slots:
         QVERIFY2(endpoint.startsWith(QStringLiteral("tcp://127.0.0.1:")), qPrintable(endpoint));
 
         const QString file = m_dir.filePath(QStringLiteral("restart.data"));
-        ObjectsFileSpec spec = pictureSite({{QStringLiteral("CAM-1"), QStringLiteral("Lobby"), 0, 0, 0, 60, true}});
-        spec.streams[0].url = QStringLiteral("zmq:") + endpoint;
-        spec.streams[0].centerX = 160;
-        spec.streams[0].centerY = 120;
-        spec.streams[0].radius = 120;
-        QVERIFY(ObjectsFileWriter::write(file, spec));
+        ObjectsFileRows rows = pictureSite({{QStringLiteral("CAM-1"), QStringLiteral("Lobby"), 0, 0, 0, 60, true}});
+        rows.streams[0].url = QStringLiteral("zmq:") + endpoint;
+        rows.streams[0].centerX = 160;
+        rows.streams[0].centerY = 120;
+        rows.streams[0].radius = 120;
+        QVERIFY(ObjectsFileWriter::write(file, rows));
         ServerRun server(QStringList{file} + ServerRun::testOptions());
         const int port = server.waitForPort();
         QVERIFY2(port > 0, qPrintable(server.output()));

@@ -5,6 +5,7 @@
 //   localdatabase_child save-loop PATH ROWS       save ROWS gateways again and again
 //   localdatabase_child open-save PATH [nobody]   open, then save one gateway
 //   localdatabase_child hold PATH read|write MS    hold a lock on the file for MS ms
+#include "app/applogging.h"
 #include "repo/localdatabase.h"
 #include "repo/object.h"
 #include "repo/repobjviews.h"
@@ -101,6 +102,7 @@ int hold(const QString &path, bool write, int ms)
 
 int main(int argc, char **argv)
 {
+    AppLogging::printTextOnly(); // as the program prints its lines
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() >= 4 && args.at(1) == QLatin1String("save-loop"))

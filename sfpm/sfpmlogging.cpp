@@ -1,0 +1,3 @@
+#include "sfpm/sfpmlogging.h"
+
+Q_LOGGING_CATEGORY(lcSfpm, "quillon.sfpm")
