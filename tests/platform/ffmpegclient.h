@@ -61,12 +61,19 @@ public:
 
     QString log() const { return m_log; }
 
-    // The lines in which libavcodec or ffmpeg reports a damaged picture or a time going backwards.
+    // The lines in which libavcodec or ffmpeg reports a damaged picture or a time going backwards,
+    // from the first picture shown on. A client joining a shared view while a frame is on its way
+    // gets that frame without its first slices; libavcodec conceals them, but shows nothing until
+    // the key frame the server sends each new client.
     QStringList complaints() const
     {
         static const QRegularExpression bad(QStringLiteral("corrupt|concealing|non monotonically"),
                                             QRegularExpression::CaseInsensitiveOption);
-        return m_log.split(QLatin1Char('\n')).filter(bad);
+        const QStringList lines = m_log.split(QLatin1Char('\n'));
+        const int firstShown = lines.indexOf(QRegularExpression(QStringLiteral(".*iskey:.*")));
+        // Only a key frame shown first proves that nothing concealed before it reached the screen.
+        const bool keyFirst = firstShown >= 0 && lines.at(firstShown).contains(QStringLiteral("iskey:1"));
+        return (keyFirst ? QStringList(lines.mid(firstShown)) : lines).filter(bad);
     }
 
     int frames() const { return m_log.count(QStringLiteral("iskey:")); }

@@ -1,5 +1,5 @@
 #include "app/startup.h"
-#include "repo/logcapture.h"
+#include "support/logcapture.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
