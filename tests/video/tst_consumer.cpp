@@ -143,7 +143,7 @@ void TestConsumer::uniformsKeepOnlyNumbersAsFloats()
     // Calls before start() are accepted and change nothing.
     consumer.setUniforms({{QStringLiteral("iCamWidth"), 1}});
     QVERIFY(consumer.start());
-    GstElement *shader = gst_bin_get_by_name(GST_BIN(consumer.pipeline()), "glshader");
+    GstElement *shader = gst_bin_get_by_name(GST_BIN(consumer.pipeline()), "defish");
     QVERIFY(shader);
 
     QVariantMap uniforms;
@@ -185,7 +185,7 @@ void TestConsumer::uniformsWithoutShaderChangeNothing()
     consumer.setProducer(&producer);
     consumer.setWidget(m_left);
     QVERIFY(consumer.start());
-    GstElement *shader = gst_bin_get_by_name(GST_BIN(consumer.pipeline()), "glshader");
+    GstElement *shader = gst_bin_get_by_name(GST_BIN(consumer.pipeline()), "defish");
     QVERIFY(!shader);
     consumer.setUniforms({{QStringLiteral("iCamWidth"), 640}});
     consumer.stop();
