@@ -8,7 +8,7 @@
 // Usage: bench_defish_fps [--size WxH] [--input WxH] [--pane WxH] [--frames N] [--ffmpeg PATH] [--no-ffmpeg]
 //   --size   output size (default 1920x1080)
 //   --input  fisheye frame size (default 1920x1080)
-//   --pane   the preview pane's size on screen (default 640x360)
+//   --pane   the preview pane's size on screen (default 240x135)
 //   --frames frames per measurement (default 120)
 // It needs a GL context that GStreamer can open: an X display (DISPLAY), or EGL without a display
 // where the driver offers one. bench/defish_fps.sh runs it under Xvfb when there is no display.
@@ -38,8 +38,8 @@ struct Options
     int outHeight = 1080;
     int inWidth = 1920;
     int inHeight = 1080;
-    int paneWidth = 640;
-    int paneHeight = 360;
+    int paneWidth = 240; // the defish window's pane at its opening size, for a 16:9 frame
+    int paneHeight = 135;
     int frames = 120;
     QString ffmpeg = QStringLiteral("ffmpeg");
     bool runFfmpeg = true;
