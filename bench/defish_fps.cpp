@@ -306,10 +306,11 @@ int main(int argc, char **argv)
         } else if (a == QLatin1String("--no-ffmpeg")) {
             opt.runFfmpeg = false;
         } else {
-            std::fprintf(stderr,
-                         "usage: %s [--size WxH] [--input WxH] [--pane WxH] [--frames N>%d] [--ffmpeg PATH] [--no-ffmpeg]\n"
-                         "bad or incomplete option: %s\n",
-                         argv[0], kWarmUp + 1, qUtf8Printable(a));
+            std::fprintf(
+                stderr,
+                "usage: %s [--size WxH] [--input WxH] [--pane WxH] [--frames N>%d] [--ffmpeg PATH] [--no-ffmpeg]\n"
+                "bad or incomplete option: %s\n",
+                argv[0], kWarmUp + 1, qUtf8Printable(a));
             return 2;
         }
     }
@@ -403,7 +404,7 @@ int main(int argc, char **argv)
         int height;
     };
     const Peer peers[] = {{"ffmpeg v360 (CPU, bilinear), I420 in and out, output size", opt.outWidth, opt.outHeight},
-                         {"ffmpeg v360 (CPU, bilinear), I420 in and out, pane size", opt.paneWidth, opt.paneHeight}};
+                          {"ffmpeg v360 (CPU, bilinear), I420 in and out, pane size", opt.paneWidth, opt.paneHeight}};
     double peerFps[2] = {-1, -1};
     for (int p = 0; p < 2; ++p) {
         const double vFov =

@@ -197,8 +197,9 @@ GstGLShader *ensureShader(QuillonDefish *self, GstGLContext *context, Planes pla
 {
     State *s = self->state;
     QString defines;
-    defines += planes == Planes::I420 ? QStringLiteral("#define PLANES_I420\n")
-                                      : planes == Planes::Rgba ? QStringLiteral("#define PLANES_RGBA\n") : QString();
+    defines += planes == Planes::I420   ? QStringLiteral("#define PLANES_I420\n")
+               : planes == Planes::Rgba ? QStringLiteral("#define PLANES_RGBA\n")
+                                        : QString();
     if (lumaAlpha)
         defines += QStringLiteral("#define UV_LUMINANCE_ALPHA\n");
     if (lookup)
@@ -211,9 +212,8 @@ GstGLShader *ensureShader(QuillonDefish *self, GstGLContext *context, Planes pla
     s->shaderKey = defines;
 
     const QByteArray text =
-        QByteArray(gst_gl_shader_string_get_highest_precision(context, GST_GLSL_VERSION_NONE,
-                                                               GstGLSLProfile(GST_GLSL_PROFILE_ES |
-                                                                              GST_GLSL_PROFILE_COMPATIBILITY))) +
+        QByteArray(gst_gl_shader_string_get_highest_precision(
+            context, GST_GLSL_VERSION_NONE, GstGLSLProfile(GST_GLSL_PROFILE_ES | GST_GLSL_PROFILE_COMPATIBILITY))) +
         "\n" + defines.toLatin1() + kFragmentBody;
     GError *error = nullptr;
     GstGLShader *shader = gst_gl_shader_new_link_with_stages(
@@ -301,8 +301,7 @@ bool drawFrame(QuillonDefish *self, GstGLContext *context, GstVideoFrame *in, Gs
         bindTexture(gl, GL_TEXTURE3, plane(2), GL_LINEAR);
     if (lut)
         bindTexture(gl, GL_TEXTURE4, lut, GL_NEAREST);
-    gst_gl_filter_render_to_target_with_shader(filter, reinterpret_cast<GstGLMemory *>(in->map[0].memory), out,
-                                               shader);
+    gst_gl_filter_render_to_target_with_shader(filter, reinterpret_cast<GstGLMemory *>(in->map[0].memory), out, shader);
     gl->ActiveTexture(GL_TEXTURE0);
     return true;
 }
@@ -352,8 +351,7 @@ void filterOnGlThread(GstGLContext *context, gpointer data)
         gst_video_frame_unmap(&in);
         return;
     }
-    call->ok = drawFrame(self, context, &in, reinterpret_cast<GstGLMemory *>(out.map[0].memory),
-                         defish ? s->lut : 0);
+    call->ok = drawFrame(self, context, &in, reinterpret_cast<GstGLMemory *>(out.map[0].memory), defish ? s->lut : 0);
     gst_video_frame_unmap(&out);
     gst_video_frame_unmap(&in);
 }
@@ -540,11 +538,9 @@ void renderOnGlThread(GstGLContext *context, gpointer data)
     const GstGLFuncs *gl = context->gl_vtable;
 
     GstVideoInfo outInfo;
-    gst_video_info_set_format(&outInfo, GST_VIDEO_FORMAT_RGBA, guint(call->size.width()),
-                              guint(call->size.height()));
-    GstGLVideoAllocationParams *params =
-        gst_gl_video_allocation_params_new(context, nullptr, &outInfo, 0, nullptr, GST_GL_TEXTURE_TARGET_2D,
-                                           GST_GL_RGBA8);
+    gst_video_info_set_format(&outInfo, GST_VIDEO_FORMAT_RGBA, guint(call->size.width()), guint(call->size.height()));
+    GstGLVideoAllocationParams *params = gst_gl_video_allocation_params_new(context, nullptr, &outInfo, 0, nullptr,
+                                                                            GST_GL_TEXTURE_TARGET_2D, GST_GL_RGBA8);
     GstGLMemoryAllocator *allocator = gst_gl_memory_allocator_get_default(context);
     auto *out = reinterpret_cast<GstGLMemory *>(
         gst_gl_base_memory_alloc(GST_GL_BASE_MEMORY_ALLOCATOR(allocator), (GstGLAllocationParams *)params));

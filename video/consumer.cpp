@@ -58,8 +58,9 @@ bool chooseLookup(const QString &name)
     }
     QString why;
     if (!DefishFilter::works(&why)) {
-        qCWarning(lcConsumer, "%s: dewarping with the plain shader at the frame's size: the lookup element does not "
-                              "run here: %s",
+        qCWarning(lcConsumer,
+                  "%s: dewarping with the plain shader at the frame's size: the lookup element does not "
+                  "run here: %s",
                   qUtf8Printable(name), qUtf8Printable(why));
         return false;
     }

@@ -84,16 +84,17 @@ int main(int argc, char **argv)
     {
         QQmlEngine engine;
         QQmlComponent component(&engine);
-        component.setData(QStringLiteral("import QtQuick 2.13\nimport QtQuick.Window 2.13\n"
-                                         "import org.freedesktop.gstreamer.GLVideoItem 1.0\n"
-                                         "Window { width: %1 * 2 + 30; height: %2 + 20; visible: true\n"
-                                         " GstGLVideoItem { objectName: \"raw\"; x: 10; y: 10; width: %1; height: %2 }\n"
-                                         " GstGLVideoItem { objectName: \"item\"; x: %1 + 20; y: 10; width: %1;"
-                                         " height: %2 } }")
-                              .arg(w)
-                              .arg(h)
-                              .toUtf8(),
-                          QUrl::fromLocalFile(QDir::tempPath() + QStringLiteral("/bench_defish.qml")));
+        component.setData(
+            QStringLiteral("import QtQuick 2.13\nimport QtQuick.Window 2.13\n"
+                           "import org.freedesktop.gstreamer.GLVideoItem 1.0\n"
+                           "Window { width: %1 * 2 + 30; height: %2 + 20; visible: true\n"
+                           " GstGLVideoItem { objectName: \"raw\"; x: 10; y: 10; width: %1; height: %2 }\n"
+                           " GstGLVideoItem { objectName: \"item\"; x: %1 + 20; y: 10; width: %1;"
+                           " height: %2 } }")
+                .arg(w)
+                .arg(h)
+                .toUtf8(),
+            QUrl::fromLocalFile(QDir::tempPath() + QStringLiteral("/bench_defish.qml")));
         std::unique_ptr<QQuickWindow> window(qobject_cast<QQuickWindow *>(component.create()));
         Phase decodeAlone;
         {
@@ -155,9 +156,9 @@ int main(int argc, char **argv)
                     100.0 * shown.cpu / shown.wall);
         std::printf("  the window's share:      %5.1f %% of one core, %.1f CPU ms per frame\n",
                     100.0 * (shown.cpu / shown.wall - decodeAlone.cpu / decodeAlone.wall),
-                    shown.frames > 0 ? 1000.0 * (shown.cpu - decodeAlone.cpu * shown.wall / decodeAlone.wall) /
-                                           shown.frames
-                                     : 0.0);
+                    shown.frames > 0
+                        ? 1000.0 * (shown.cpu - decodeAlone.cpu * shown.wall / decodeAlone.wall) / shown.frames
+                        : 0.0);
         defished.stop();
         producer.stop();
     }

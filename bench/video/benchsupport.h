@@ -12,14 +12,14 @@ namespace bench {
 // A 1080p H.264 clip, 30 frames per second unless given (kept in the temporary folder between runs).
 inline QString clip1080p(int seconds = 20, int rate = 30)
 {
-    const QString path =
-        QDir::temp().filePath(QStringLiteral("quillon-bench-1080p%1-%2s.mp4").arg(rate).arg(seconds));
+    const QString path = QDir::temp().filePath(QStringLiteral("quillon-bench-1080p%1-%2s.mp4").arg(rate).arg(seconds));
     if (QFile::exists(path))
         return path;
     QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                                            QStringLiteral("testsrc2=size=1920x1080:rate=%1").arg(rate), "-t", QString::number(seconds), "-c:v",
-                                            "libx264", "-preset", "veryfast", "-g", QString::number(rate), "-pix_fmt", "yuv420p", path});
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+                 {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                  QStringLiteral("testsrc2=size=1920x1080:rate=%1").arg(rate), "-t", QString::number(seconds), "-c:v",
+                  "libx264", "-preset", "veryfast", "-g", QString::number(rate), "-pix_fmt", "yuv420p", path});
     ffmpeg.waitForFinished(-1);
     return ffmpeg.exitCode() == 0 ? path : QString();
 }

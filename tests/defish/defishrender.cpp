@@ -88,8 +88,8 @@ Picture renderWithGlShader(const Picture &in, const Setting &s, QString *error)
     return render(in.rgba, "RGBA", in.width, in.height, s, Renderer::Shader, QSize(), error);
 }
 
-Picture render(const QByteArray &frame, const char *format, int width, int height, const Setting &s,
-               Renderer renderer, QSize outSize, QString *error)
+Picture render(const QByteArray &frame, const char *format, int width, int height, const Setting &s, Renderer renderer,
+               QSize outSize, QString *error)
 {
     QString chain;
     switch (renderer) {

@@ -43,8 +43,8 @@ enum class Renderer { Shader, Lookup, LookupRaw, Convert };
 // One frame (raw bytes of format RGBA or I420) through appsrc ! glupload ! <renderer> ! gldownload !
 // appsink with the uniforms of s, drawn at outSize (empty: the frame's size). Returns an empty picture
 // and sets *error when the pipeline fails.
-Picture render(const QByteArray &frame, const char *format, int width, int height, const Setting &s,
-               Renderer renderer, QSize outSize, QString *error);
+Picture render(const QByteArray &frame, const char *format, int width, int height, const Setting &s, Renderer renderer,
+               QSize outSize, QString *error);
 // An RGBA picture through glshader at its own size.
 Picture renderWithGlShader(const Picture &in, const Setting &s, QString *error);
 // A setting with the view ratio of the frame (as the defish window sends it).

@@ -205,10 +205,8 @@ private slots:
         // Tolerance: 4 levels per channel (rounding of the two colour conversions and of the sampling
         // position; Mesa's llvmpipe gives 45.8 dB, at most 6 levels) on all but 0.5 % of the pixels, and
         // 42 dB overall.
-        QVERIFY2(over * 200 <= compared && psnr >= 42.0, qPrintable(QStringLiteral("%1 dB, %2 of %3 over 4")
-                                                                        .arg(psnr, 0, 'f', 1)
-                                                                        .arg(over)
-                                                                        .arg(compared)));
+        QVERIFY2(over * 200 <= compared && psnr >= 42.0,
+                 qPrintable(QStringLiteral("%1 dB, %2 of %3 over 4").arg(psnr, 0, 'f', 1).arg(over).arg(compared)));
     }
 
     void centreSampleWithZeroAnglesIsTheLensCentre()
