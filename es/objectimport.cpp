@@ -190,6 +190,7 @@ ObjectList walkObjects(const FetchedObjects &objects, qint64 rootId, Walk walk)
 {
     const ChildSource source(objects, walk);
     ObjectList result;
+    result.reserve(objects.size()); // at most one row per object
     Settings settings;
     // Containers and devices already descended into: a set whose parent links form
     // a loop would otherwise be walked forever.
