@@ -342,7 +342,8 @@ private slots:
                      qPrintable(before->name() + " / " + after->name()));
             if (!objectimport::objectOrder(before, after, collator)) {
                 ++alike;
-                QVERIFY2(before->id().toInt() < after->id().toInt(), qPrintable(before->name() + " / " + after->name()));
+                QVERIFY2(before->id().toInt() < after->id().toInt(),
+                         qPrintable(before->name() + " / " + after->name()));
             }
         }
         QVERIFY(alike > 0);
