@@ -18,6 +18,7 @@
 #include <QVector>
 
 #include <algorithm>
+#include <vector>
 
 namespace objectimport {
 
@@ -66,14 +67,15 @@ struct Frame
     int port = 0;
 };
 
-// The settings the import reads. Names compare without regard to case, and when
-// several names lower-case alike the later one wins.
+// The settings the import reads, as the set holds them. Names compare without
+// regard to case, and when several names lower-case alike the later one wins.
 struct Settings
 {
-    QString host;
-    QString port;
-    QString url;
-    QString fisheye;
+    std::string host;
+    std::string port;
+    std::string url;
+    std::string fisheye;
+    std::string title; // the last non-empty one names the object
 };
 
 // Which of the read settings a key names; keys compare without regard to case.
@@ -108,19 +110,13 @@ Key keyOf(const std::string &name)
     return Key::Other;
 }
 
-std::shared_ptr<Object> newObject(const korvu::es::Object &source, const QString &parentId, Settings &settings)
+// Only the values of the keys in use are turned into text, and none into a QString
+// yet: most objects need only some of them as one.
+void readSettings(const korvu::es::Object &source, Settings &settings)
 {
-    auto object = std::make_shared<Object>();
-    QQmlEngine::setObjectOwnership(object.get(), QQmlEngine::CppOwnership);
-    object->setId(QString::number(source.id()));
-    object->setName(QString::fromStdString(source.name()));
-    object->setIdParent(parentId);
-
     settings = Settings();
-    // Only the values of the keys in use are turned into text; when several keys
-    // name the same setting, the later one wins.
     for (const auto &entry : source.settings().entries()) {
-        QString *target = nullptr;
+        std::string *target = nullptr;
         switch (keyOf(entry.first)) {
         case Key::Host:
             target = &settings.host;
@@ -139,19 +135,29 @@ std::shared_ptr<Object> newObject(const korvu::es::Object &source, const QString
         case Key::Other:
             continue;
         }
-        const QString value = QString::fromStdString(entry.second.toString());
+        std::string value = entry.second.toString();
         if (target)
-            *target = value;
-        else if (!value.isEmpty())
-            object->setName(value);
+            *target = std::move(value);
+        else if (!value.empty())
+            settings.title = std::move(value);
     }
+}
+
+std::shared_ptr<Object> newObject(const korvu::es::Object &source, const QString &parentId, Settings &settings)
+{
+    readSettings(source, settings);
+    auto object = std::make_shared<Object>();
+    QQmlEngine::setObjectOwnership(object.get(), QQmlEngine::CppOwnership);
+    object->setId(QString::number(source.id()));
+    object->setName(QString::fromStdString(settings.title.empty() ? source.name() : settings.title));
+    object->setIdParent(parentId);
     return object;
 }
 
 int portOf(const Settings &settings)
 {
     bool ok = false;
-    const int port = settings.port.toInt(&ok, 10);
+    const int port = QString::fromStdString(settings.port).toInt(&ok, 10);
     return ok ? port : 0;
 }
 
@@ -162,6 +168,14 @@ bool isLiveClass(const std::string &className)
     if (!isAscii(className))
         return QString::fromStdString(className).toLower().endsWith(QLatin1String(suffix));
     return className.size() >= length && qstricmp(className.c_str() + className.size() - length, suffix) == 0;
+}
+
+// sourceUrlFor(url), made from the set's own text of the url where that is the same.
+QString sourceUrlOf(const std::string &text, const QString &url)
+{
+    if (!isAscii(text))
+        return sourceUrlFor(url);
+    return QString::fromStdString(SourceAddress::forStream(text, std::string(), 0));
 }
 
 } // namespace
@@ -176,6 +190,7 @@ ObjectList walkObjects(const FetchedObjects &objects, qint64 rootId, Walk walk)
 {
     const ChildSource source(objects, walk);
     ObjectList result;
+    result.reserve(objects.size()); // at most one row per object
     Settings settings;
     // Containers and devices already descended into: a set whose parent links form
     // a loop would otherwise be walked forever.
@@ -210,11 +225,11 @@ ObjectList walkObjects(const FetchedObjects &objects, qint64 rootId, Walk walk)
             if (!isLiveClass(child.className()))
                 break;
             auto object = newObject(child, parentId, settings);
-            if (settings.fisheye == QLatin1String("1"))
+            if (settings.fisheye == "1")
                 object->setIsFisheye(true);
-            const QString url = settings.url;
+            const QString url = QString::fromStdString(settings.url);
             object->setUrl(url);
-            const QString sourceUrl = sourceUrlFor(url);
+            const QString sourceUrl = sourceUrlOf(settings.url, url);
             if (!sourceUrl.isEmpty())
                 object->setSourceUrl(sourceUrl);
             object->setType(Object::Stream);
@@ -227,7 +242,7 @@ ObjectList walkObjects(const FetchedObjects &objects, qint64 rootId, Walk walk)
         case korvu::es::Object::Device: {
             const korvu::es::DeviceObject device = child.toDevice();
             auto object = newObject(child, parentId, settings);
-            const QString deviceHost = settings.host;
+            const QString deviceHost = QString::fromStdString(settings.host);
             const int devicePort = portOf(settings);
             object->setHost(deviceHost);
             object->setPort(devicePort);
@@ -275,23 +290,31 @@ void sortObjects(ObjectList &objects)
     const QCollator collator = nameCollator();
     // Comparing precomputed sort keys orders exactly as the collator does, without
     // collating the same names again for every comparison.
-    struct Entry
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(size_t(objects.size()));
+    for (const auto &object : qAsConst(objects))
+        keys.push_back(collator.sortKey(object->name()));
+    // The rows are sorted rather than the objects and their keys, which are costlier
+    // to move; equal names keep their visiting order.
+    struct Row
     {
         bool device;
-        QCollatorSortKey key;
-        std::shared_ptr<Object> object;
+        int row;
     };
-    std::vector<Entry> entries;
-    entries.reserve(size_t(objects.size()));
-    for (const auto &object : qAsConst(objects))
-        entries.push_back({object->type() == Object::Device, collator.sortKey(object->name()), object});
-    std::stable_sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
+    std::vector<Row> rows;
+    rows.reserve(keys.size());
+    for (int row = 0; row < objects.size(); ++row)
+        rows.push_back({objects.at(row)->type() == Object::Device, row});
+    std::stable_sort(rows.begin(), rows.end(), [&keys](const Row &a, const Row &b) {
         if (a.device != b.device)
             return a.device;
-        return a.key.compare(b.key) < 0;
+        return keys[size_t(a.row)].compare(keys[size_t(b.row)]) < 0;
     });
-    for (int i = 0; i < objects.size(); ++i)
-        objects[i] = std::move(entries[size_t(i)].object);
+    ObjectList sorted;
+    sorted.reserve(objects.size());
+    for (const Row &row : rows)
+        sorted.append(std::move(objects[row.row]));
+    objects = std::move(sorted);
 }
 
 } // namespace objectimport

@@ -275,22 +275,35 @@ void RepoObjects::requestStreams(const ObjectPtr &gateway)
     const QUrl url(QString::fromLatin1(kStreamsUrl).arg(gateway->host()).arg(gateway->port()), QUrl::TolerantMode);
     QNetworkReply *reply = m_network->get(QNetworkRequest(url));
     const std::weak_ptr<Object> weakGateway = gateway;
-    if (m_discoveryTimeoutMs > 0) {
-        // The limit covers the whole request: a transfer time-out only counts
-        // silence, and a gateway that trickles a byte now and then would keep its
-        // request open for ever.
-        const int limit = m_discoveryTimeoutMs;
-        QTimer::singleShot(limit, reply, [reply, weakGateway, limit] {
-            if (reply->isFinished())
-                return;
-            const ObjectPtr object = weakGateway.lock();
-            qCWarning(lcRepo, "Gateway '%s' did not answer its stream list within %d ms; request aborted",
-                      object ? qPrintable(object->name()) : "", limit);
-            reply->abort();
-        });
-    }
     connect(reply, &QNetworkReply::readyRead, this, [this, reply, weakGateway] { onReplyData(reply, weakGateway); });
     connect(reply, &QNetworkReply::finished, this, [this, reply, weakGateway] { onReplyFinished(reply, weakGateway); });
+    m_untimedRequests.append({reply, weakGateway});
+    if (m_untimedRequests.size() == 1)
+        QMetaObject::invokeMethod(this, &RepoObjects::limitRequests, Qt::QueuedConnection);
+}
+
+void RepoObjects::limitRequests()
+{
+    QVector<Request> requests;
+    requests.swap(m_untimedRequests);
+    if (m_discoveryTimeoutMs <= 0)
+        return;
+    // The limit covers the whole request: a transfer time-out only counts silence,
+    // and a gateway that trickles a byte now and then would keep its request open
+    // for ever. One timer serves all the requests of an event-loop turn: Qt looks
+    // through every timer of the thread when it sets up a request, so a timer per
+    // request would make a site of many gateways slow to import.
+    const int limit = m_discoveryTimeoutMs;
+    QTimer::singleShot(limit, this, [requests, limit] {
+        for (const Request &request : requests) {
+            if (!request.reply || request.reply->isFinished())
+                continue;
+            const ObjectPtr object = request.gateway.lock();
+            qCWarning(lcRepo, "Gateway '%s' did not answer its stream list within %d ms; request aborted",
+                      object ? qPrintable(object->name()) : "", limit);
+            request.reply->abort();
+        }
+    });
 }
 
 void RepoObjects::onReplyData(QNetworkReply *reply, const std::weak_ptr<Object> &gateway)

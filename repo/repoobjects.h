@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QList>
 #include <QMetaObject>
+#include <QPointer>
 #include <QVector>
 
 #include <memory>
@@ -83,6 +84,14 @@ public:
     void parseStreams(const QByteArray &data, const std::weak_ptr<Object> &gateway);
 
 private:
+    // A stream list request, for the limit on its time.
+    struct Request
+    {
+        QPointer<QNetworkReply> reply;
+        std::weak_ptr<Object> gateway;
+    };
+
+    void limitRequests();
     void retireRows();
     void releaseRetired();
     void onReplyFinished(QNetworkReply *reply, const std::weak_ptr<Object> &gateway);
@@ -100,5 +109,7 @@ private:
     bool m_imported = false;
     quint64 m_generation = 0;
     std::unique_ptr<QNetworkAccessManager> m_network;
+    // Requests whose time limit is set at the next event-loop turn, all at once.
+    QVector<Request> m_untimedRequests;
     int m_discoveryTimeoutMs = kDefaultDiscoveryTimeoutMs;
 };

@@ -173,22 +173,28 @@ private slots:
             QVERIFY(log.texts().filter("larger than").size() == 1);
     }
 
-    void aSilentGatewayTimesOut()
+    void silentGatewaysTimeOut()
     {
+        // Two of them: every request of an import is limited.
         auto gateway = startGateway("GW-SILENT", 2);
-        QVERIFY(gateway);
+        auto other = startGateway("GW-MUTE", 1);
+        QVERIFY(gateway && other);
         gateway->setDelay(std::chrono::milliseconds(5000));
+        other->setDelay(std::chrono::milliseconds(5000));
         RepoObjects model;
         model.setDiscoveryTimeout(300);
-        const ObjectList objects = objectsFor(*gateway, "1");
+        const ObjectList objects = objectsFor(*gateway, "1") + objectsFor(*other, "2");
         LogCapture log;
         QElapsedTimer timer;
         timer.start();
         model.setObjects(objects);
         QTRY_VERIFY_WITH_TIMEOUT(!log.texts().filter("when fetching data of Gateway GW-SILENT").isEmpty(), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(!log.texts().filter("when fetching data of Gateway GW-MUTE").isEmpty(), kWait);
         QVERIFY(timer.elapsed() < 4000);
+        QCOMPARE(log.texts(QtWarningMsg).filter("did not answer its stream list within 300 ms").size(), 2);
         verifyUntouched(objects);
         gateway->stop();
+        other->stop();
     }
 
     // An answer that never ends: the headers, then one byte every 100 ms, so the
