@@ -7,6 +7,10 @@
 #include <QPointer>
 
 #include <gst/app/gstappsink.h>
+// GIO's headers use "signals" as a name, which Qt defines as a keyword.
+#undef signals
+#include <gst/gl/gl.h>
+#define signals Q_SIGNALS
 
 namespace {
 
@@ -14,6 +18,14 @@ namespace {
 // restarted may need a fresh decoder.
 constexpr qint64 kStallUs = 5 * 1000 * 1000;
 constexpr int kMaxRetryMs = 5000;
+// While no view of a GL stream is watched, its frames are uploaded this often.
+constexpr qint64 kIdleUploadUs = 1000 * 1000;
+
+void frameDecoded(StreamSource::Shared *shared, qint64 now)
+{
+    shared->decoded.fetch_add(1);
+    shared->lastFrameUs.store(now);
+}
 
 GstFlowReturn onNewSample(GstAppSink *sink, gpointer data)
 {
@@ -21,9 +33,9 @@ GstFlowReturn onNewSample(GstAppSink *sink, gpointer data)
     GstSample *sample = gst_app_sink_pull_sample(sink);
     if (!sample)
         return GST_FLOW_EOS;
-    shared->decoded.fetch_add(1);
     const qint64 now = g_get_monotonic_time();
-    shared->lastFrameUs.store(now);
+    if (!shared->glFrames)
+        frameDecoded(shared, now);
     {
         std::lock_guard<std::mutex> lock(shared->mutex);
         for (const std::shared_ptr<ViewChannel> &view : shared->views)
@@ -33,11 +45,41 @@ GstFlowReturn onNewSample(GstAppSink *sink, gpointer data)
     return GST_FLOW_OK;
 }
 
+// Before glupload: a frame goes on to the GPU when a watched view takes it, and else one a second,
+// which keeps the views' last pictures fresh and lets a file's frames still be paced by the sink.
+GstPadProbeReturn beforeUpload(GstPad *, GstPadProbeInfo *, gpointer data)
+{
+    auto *shared = static_cast<StreamSource::Shared *>(data);
+    const qint64 now = g_get_monotonic_time();
+    frameDecoded(shared, now);
+    std::lock_guard<std::mutex> lock(shared->mutex);
+    bool wanted = now - shared->lastUploadUs >= kIdleUploadUs;
+    for (auto it = shared->views.cbegin(); !wanted && it != shared->views.cend(); ++it)
+        wanted = (*it)->wants(now);
+    if (!wanted)
+        return GST_PAD_PROBE_DROP;
+    shared->lastUploadUs = now;
+    return GST_PAD_PROBE_OK;
+}
+
 } // namespace
 
-StreamSource::StreamSource(const QString &serial, const QString &url, QObject *parent)
+StreamSource::StreamSource(const QString &serial, const QString &url, bool glFrames, QObject *parent)
     : QObject(parent), m_serial(serial), m_url(url), m_shared(std::make_shared<Shared>())
 {
+    m_shared->glFrames = glFrames;
+    if (glFrames) {
+        m_glDisplay = gst_gl_display_new();
+        GError *error = nullptr;
+        if (gst_gl_display_create_context(m_glDisplay, nullptr, &m_glContext, &error)) {
+            gst_gl_display_add_context(m_glDisplay, m_glContext);
+        } else {
+            // The GL elements make one of their own in the display.
+            qCWarning(lcSource, "Stream %s: no GL context of its own: %s", qUtf8Printable(serial),
+                      error ? error->message : "unknown error");
+            g_clear_error(&error);
+        }
+    }
     m_restartTimer.setSingleShot(true);
     connect(&m_restartTimer, &QTimer::timeout, this, &StreamSource::start);
     m_watchdog.setInterval(1000);
@@ -47,9 +89,22 @@ StreamSource::StreamSource(const QString &serial, const QString &url, QObject *p
 StreamSource::~StreamSource()
 {
     stopPipeline();
+    if (m_glContext)
+        gst_object_unref(m_glContext);
+    if (m_glDisplay)
+        gst_object_unref(m_glDisplay);
 }
 
-GstElement *StreamSource::buildPipeline(const QString &url, bool *live, QString *error)
+GstContext *StreamSource::glContext() const
+{
+    if (!m_glDisplay)
+        return nullptr;
+    GstContext *context = gst_context_new(GST_GL_DISPLAY_CONTEXT_TYPE, TRUE);
+    gst_context_set_gl_display(context, m_glDisplay);
+    return context;
+}
+
+GstElement *StreamSource::buildPipeline(const QString &url, bool *live, QString *error, bool glFrames)
 {
     const SourceAddress address = SourceAddress::parse(url.toStdString());
     if (!address.isValid()) {
@@ -59,10 +114,18 @@ GstElement *StreamSource::buildPipeline(const QString &url, bool *live, QString 
     *live = address.isLive();
     // Only fixed text goes into the launch line: the factory comes from the address's own table
     // and its values are set as properties, so no address can add or change elements.
+    // A file is paced by the clock: at the sink, or with GL frames before the frames that nobody
+    // takes are dropped.
+    QString tail = QStringLiteral("appsink name=sink max-buffers=2 drop=true sync=%1")
+                       .arg(*live || glFrames ? QLatin1String("false") : QLatin1String("true"));
+    if (glFrames) {
+        tail = QLatin1String(*live ? "" : "clocksync ! ") +
+               QLatin1String("glupload name=upload ! glcolorconvert ! video/x-raw(memory:GLMemory),format=RGBA ! ") +
+               tail;
+    }
     const QString launch = QString::fromStdString(address.element()) +
-                           QStringLiteral(" name=source ! decodebin ! videoconvert ! video/x-raw,format=I420 ! "
-                                          "appsink name=sink max-buffers=2 drop=true sync=%1")
-                               .arg(*live ? QLatin1String("false") : QLatin1String("true"));
+                           QStringLiteral(" name=source ! decodebin ! videoconvert ! video/x-raw,format=I420 ! ") +
+                           tail;
     GError *parseError = nullptr;
     GstElement *pipeline = gst_parse_launch(launch.toUtf8().constData(), &parseError);
     if (parseError || !pipeline) {
@@ -99,10 +162,20 @@ void StreamSource::start()
         m_configError = true;
         return;
     }
-    GstElement *pipeline = buildPipeline(m_url, &live, &error);
+    GstElement *pipeline = buildPipeline(m_url, &live, &error, m_shared->glFrames);
     if (!pipeline) {
         scheduleRestart(error);
         return;
+    }
+    if (GstContext *context = glContext()) {
+        gst_element_set_context(pipeline, context);
+        gst_context_unref(context);
+    }
+    if (GstElement *upload = gst_bin_get_by_name(GST_BIN(pipeline), "upload")) {
+        GstPad *pad = gst_element_get_static_pad(upload, "sink");
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, beforeUpload, m_shared.get(), nullptr);
+        gst_object_unref(pad);
+        gst_object_unref(upload);
     }
     m_live = live;
     m_pipeline = pipeline;
