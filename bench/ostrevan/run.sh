@@ -6,11 +6,13 @@
 #      path, with the stream's decoded frame count to show it is decoded once, the server's CPU
 #      time, the load average (other work on the machine counts in it) and the GL context threads;
 #   3. what --dewarp auto measures and picks.
-# Usage: bash bench/ostrevan/run.sh [BUILD_DIR] [MAX_VIEWS] [MODES]   (MODES: "cpu gl" by default)
+# Usage: bash bench/ostrevan/run.sh [BUILD_DIR] [MAX_VIEWS] [MODES] [all]
+#   MODES: "cpu gl" by default; all: go on up to MAX_VIEWS after the first count that is not real time.
 set -euo pipefail
 build=$(realpath "${1:-build}")
 max=${2:-8}
 modes=${3:-cpu gl}
+keep_going=${4:-}
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
 fi
@@ -79,7 +81,8 @@ for mode in $modes; do
         served=$(grep 'Stats: view' "$work/server.log" | tail -n "$n" | grep -o 'served [0-9]*' | awk '{ s += $2 } END { print s }')
         echo "$mode, $n view(s): $(tail -1 "$work/clients.log" | cut -d: -f2-); server CPU $(( (ticks1 - ticks0) * 100 / $(getconf CLK_TCK) / 18 ))% of one core over 18 s; stream decoded $decoded frames in all, views served $served in all; $glthreads GL context thread(s); load average $load0 -> $(cut -d' ' -f1 /proc/loadavg)"
         if awk -v w="$worst" 'BEGIN { exit !(w < 14) }'; then
-            break
+            echo "    $(grep '^view' "$work/clients.log" | tr '\n' ' ')"
+            [ -n "$keep_going" ] || break
         fi
     done
 done

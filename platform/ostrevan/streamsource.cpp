@@ -18,14 +18,6 @@ namespace {
 // restarted may need a fresh decoder.
 constexpr qint64 kStallUs = 5 * 1000 * 1000;
 constexpr int kMaxRetryMs = 5000;
-// While no view of a GL stream is watched, its frames are uploaded this often.
-constexpr qint64 kIdleUploadUs = 1000 * 1000;
-
-void frameDecoded(StreamSource::Shared *shared, qint64 now)
-{
-    shared->decoded.fetch_add(1);
-    shared->lastFrameUs.store(now);
-}
 
 GstFlowReturn onNewSample(GstAppSink *sink, gpointer data)
 {
@@ -33,9 +25,9 @@ GstFlowReturn onNewSample(GstAppSink *sink, gpointer data)
     GstSample *sample = gst_app_sink_pull_sample(sink);
     if (!sample)
         return GST_FLOW_EOS;
+    shared->decoded.fetch_add(1);
     const qint64 now = g_get_monotonic_time();
-    if (!shared->glFrames)
-        frameDecoded(shared, now);
+    shared->lastFrameUs.store(now);
     {
         std::lock_guard<std::mutex> lock(shared->mutex);
         for (const std::shared_ptr<ViewChannel> &view : shared->views)
@@ -45,37 +37,20 @@ GstFlowReturn onNewSample(GstAppSink *sink, gpointer data)
     return GST_FLOW_OK;
 }
 
-// Before glupload: a frame goes on to the GPU when a watched view takes it, and else one a second,
-// which keeps the views' last pictures fresh and lets a file's frames still be paced by the sink.
-GstPadProbeReturn beforeUpload(GstPad *, GstPadProbeInfo *, gpointer data)
-{
-    auto *shared = static_cast<StreamSource::Shared *>(data);
-    const qint64 now = g_get_monotonic_time();
-    frameDecoded(shared, now);
-    std::lock_guard<std::mutex> lock(shared->mutex);
-    bool wanted = now - shared->lastUploadUs >= kIdleUploadUs;
-    for (auto it = shared->views.cbegin(); !wanted && it != shared->views.cend(); ++it)
-        wanted = (*it)->wants(now);
-    if (!wanted)
-        return GST_PAD_PROBE_DROP;
-    shared->lastUploadUs = now;
-    return GST_PAD_PROBE_OK;
-}
-
 } // namespace
 
-StreamSource::StreamSource(const QString &serial, const QString &url, bool glFrames, QObject *parent)
+StreamSource::StreamSource(const QString &serial, const QString &url, bool gl, QObject *parent)
     : QObject(parent), m_serial(serial), m_url(url), m_shared(std::make_shared<Shared>())
 {
-    m_shared->glFrames = glFrames;
-    if (glFrames) {
+    if (gl) {
+        // The GL elements take the first context of their display; they would otherwise make
+        // one each per view.
         m_glDisplay = gst_gl_display_new();
         GError *error = nullptr;
         if (gst_gl_display_create_context(m_glDisplay, nullptr, &m_glContext, &error)) {
             gst_gl_display_add_context(m_glDisplay, m_glContext);
         } else {
-            // The GL elements make one of their own in the display.
-            qCWarning(lcSource, "Stream %s: no GL context of its own: %s", qUtf8Printable(serial),
+            qCWarning(lcSource, "Stream %s: no GL context for its views: %s", qUtf8Printable(serial),
                       error ? error->message : "unknown error");
             g_clear_error(&error);
         }
@@ -104,7 +79,7 @@ GstContext *StreamSource::glContext() const
     return context;
 }
 
-GstElement *StreamSource::buildPipeline(const QString &url, bool *live, QString *error, bool glFrames)
+GstElement *StreamSource::buildPipeline(const QString &url, bool *live, QString *error)
 {
     const SourceAddress address = SourceAddress::parse(url.toStdString());
     if (!address.isValid()) {
@@ -114,18 +89,10 @@ GstElement *StreamSource::buildPipeline(const QString &url, bool *live, QString 
     *live = address.isLive();
     // Only fixed text goes into the launch line: the factory comes from the address's own table
     // and its values are set as properties, so no address can add or change elements.
-    // A file is paced by the clock: at the sink, or with GL frames before the frames that nobody
-    // takes are dropped.
-    QString tail = QStringLiteral("appsink name=sink max-buffers=2 drop=true sync=%1")
-                       .arg(*live || glFrames ? QLatin1String("false") : QLatin1String("true"));
-    if (glFrames) {
-        tail = QLatin1String(*live ? "" : "clocksync ! ") +
-               QLatin1String("glupload name=upload ! glcolorconvert ! video/x-raw(memory:GLMemory),format=RGBA ! ") +
-               tail;
-    }
     const QString launch = QString::fromStdString(address.element()) +
-                           QStringLiteral(" name=source ! decodebin ! videoconvert ! video/x-raw,format=I420 ! ") +
-                           tail;
+                           QStringLiteral(" name=source ! decodebin ! videoconvert ! video/x-raw,format=I420 ! "
+                                          "appsink name=sink max-buffers=2 drop=true sync=%1")
+                               .arg(*live ? QLatin1String("false") : QLatin1String("true"));
     GError *parseError = nullptr;
     GstElement *pipeline = gst_parse_launch(launch.toUtf8().constData(), &parseError);
     if (parseError || !pipeline) {
@@ -162,20 +129,10 @@ void StreamSource::start()
         m_configError = true;
         return;
     }
-    GstElement *pipeline = buildPipeline(m_url, &live, &error, m_shared->glFrames);
+    GstElement *pipeline = buildPipeline(m_url, &live, &error);
     if (!pipeline) {
         scheduleRestart(error);
         return;
-    }
-    if (GstContext *context = glContext()) {
-        gst_element_set_context(pipeline, context);
-        gst_context_unref(context);
-    }
-    if (GstElement *upload = gst_bin_get_by_name(GST_BIN(pipeline), "upload")) {
-        GstPad *pad = gst_element_get_static_pad(upload, "sink");
-        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, beforeUpload, m_shared.get(), nullptr);
-        gst_object_unref(pad);
-        gst_object_unref(upload);
     }
     m_live = live;
     m_pipeline = pipeline;

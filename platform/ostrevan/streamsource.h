@@ -20,13 +20,9 @@ typedef struct _GstGLDisplay GstGLDisplay;
 //   SOURCE ! decodebin ! videoconvert ! video/x-raw,format=I420 ! appsink
 //            (the appsink's streaming thread calls offer() on every registered view)
 //
-// For views dewarped with GL, the stream has a GL display and context of its own that its views'
-// media share, and its frames are uploaded and converted once for all of them:
-//
-//   SOURCE ! decodebin ! videoconvert ! video/x-raw,format=I420 [! clocksync] ! glupload ! glcolorconvert
-//            ! video/x-raw(memory:GLMemory),format=RGBA ! appsink
-//
-// A frame that no watched view takes at its rate is dropped before glupload (but one a second).
+// For views dewarped with GL, the stream has a GL display with one GL context, created with the
+// source, that the media of all its views share (see glContext()): one GL thread and one set of
+// GL objects per stream, however many views it has.
 //
 // A source that fails, ends or stops delivering is torn down and built again after a pause that
 // grows to a few seconds; the views stay registered meanwhile, so their RTSP mounts never go away.
@@ -35,14 +31,14 @@ class StreamSource : public QObject
     Q_OBJECT
 
 public:
-    // glFrames: deliver the frames as RGBA textures of the stream's GL context (see glContext()).
-    StreamSource(const QString &serial, const QString &url, bool glFrames = false, QObject *parent = nullptr);
+    // gl: with a GL display and context for the views (see glContext()).
+    StreamSource(const QString &serial, const QString &url, bool gl = false, QObject *parent = nullptr);
     ~StreamSource() override;
 
     // The decoding pipeline for a source address (see SourceAddress), its first element named
     // "source" and its appsink "sink"; null with *error for an address or a pipeline that fails.
     // *live tells whether the source paces itself (otherwise the sink syncs to the clock).
-    static GstElement *buildPipeline(const QString &url, bool *live, QString *error, bool glFrames = false);
+    static GstElement *buildPipeline(const QString &url, bool *live, QString *error);
 
     QString serial() const { return m_serial; }
     QString url() const { return m_url; }
@@ -51,8 +47,8 @@ public:
     void addView(const std::shared_ptr<ViewChannel> &view);
     void removeView(const std::shared_ptr<ViewChannel> &view);
 
-    // The stream's GL display, for the pipelines of its views (their GL elements then take the
-    // stream's context); null without GL frames. A new reference.
+    // The stream's GL display, for the pipelines of its views: their GL elements then take the
+    // stream's context. Null without GL; otherwise a new reference.
     GstContext *glContext() const;
 
     quint64 framesDecoded() const { return m_shared->decoded.load(); }
@@ -65,8 +61,6 @@ public:
         std::vector<std::shared_ptr<ViewChannel>> views;
         std::atomic<quint64> decoded{0};
         std::atomic<qint64> lastFrameUs{0};
-        bool glFrames = false;   // counted before glupload, where frames nobody takes are dropped
-        qint64 lastUploadUs = 0; // guarded by mutex
     };
 
 private:

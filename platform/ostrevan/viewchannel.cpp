@@ -179,12 +179,6 @@ void ViewChannel::finish()
     }
 }
 
-bool ViewChannel::wants(qint64 nowUs)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return !m_finished && m_appsrc && nowUs >= m_nextDueUs - m_periodUs / 4;
-}
-
 void ViewChannel::offer(GstSample *sample, qint64 nowUs)
 {
     {

@@ -45,9 +45,8 @@ struct OutputOptions
 // it into bands that the server's slice pool dewarps beside the worker; every 32nd frame is done
 // on the worker alone, to see whether it keeps up without help again.
 //
-// In GL mode the stream's frames come as RGBA textures of the stream's GL context, uploaded and
-// converted once for all its views: glupload and glcolorconvert pass them through, and only the
-// missing colour's frame (I420 in system memory) is uploaded by the view.
+// The media of GL views get their stream's GL display when they are set up, and with it the one
+// GL context that all views of the stream share.
 //
 // appsrc's time stamps are moved onto the grid of the view's frame period, strictly increasing.
 // While the source delivers nothing the worker repeats the last frame twice a second (or a frame
@@ -83,8 +82,6 @@ public:
 
     // Decoder thread: a new frame (time in microseconds of the monotonic clock).
     void offer(GstSample *sample, qint64 nowUs);
-    // Decoder thread: whether a client watches and a frame at nowUs would be taken.
-    bool wants(qint64 nowUs);
 
     quint64 framesServed() const { return m_served.load(); }
     quint64 framesOffered() const { return m_accepted.load(); }
