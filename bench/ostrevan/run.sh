@@ -71,9 +71,12 @@ for mode in $modes; do
         ticks0=$(cpu_ticks $pid)
         load0=$(cut -d' ' -f1 /proc/loadavg)
         decoded0=$(grep -o 'decoded [0-9]*' "$work/server.log" | tail -1 | cut -d' ' -f2 || true)
+        # GL threads while the clients watch.
+        (sleep 10; cat /proc/$pid/task/*/comm 2>/dev/null | grep -c '^gstglcontext' >"$work/glthreads" || true) &
         "$clients" 15 "${urls[@]}" >"$work/clients.log" 2>&1
         ticks1=$(cpu_ticks $pid)
-        glthreads=$(cat /proc/$pid/task/*/comm 2>/dev/null | grep -c '^gstglcontext' || true)
+        wait $!
+        glthreads=$(cat "$work/glthreads")
         sleep 5.5
         kill $pid; wait $pid 2>/dev/null || true
         worst=$(grep -o 'worst [0-9.]*' "$work/clients.log" | cut -d' ' -f2)
