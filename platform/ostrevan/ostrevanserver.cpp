@@ -62,7 +62,7 @@ void onMediaConfigure(GstRTSPMediaFactory *, GstRTSPMedia *media, gpointer data)
     GstElement *bin = gst_rtsp_media_get_element(media);
     GstElement *appsrc = gst_bin_get_by_name_recurse_up(GST_BIN(bin), "src");
     GstElement *shader = gst_bin_get_by_name_recurse_up(GST_BIN(bin), "dewarp");
-    // The GL elements take the stream's display, and with it the context its frames are in.
+    // The GL elements take the stream's display, and with it the stream's one GL context.
     if (factoryLink->gl)
         gst_element_set_context(bin, factoryLink->gl);
     gst_object_unref(bin);
@@ -308,14 +308,13 @@ GstPadProbeReturn markFrame(GstPad *, GstPadProbeInfo *, gpointer data)
     return GST_PAD_PROBE_OK;
 }
 
-// A view's part of the GL path, the frame already a texture (the stream uploads it once for all its
-// views): the defish shader, the download and the conversion for the encoder, on one frame again
-// and again.
+// A view's GL path on one frame again and again: the upload and conversion to RGBA, the defish
+// shader, the download and the conversion for the encoder.
 bool measureShader(const OutputOptions &output, DewarpCost *cost, QString *why)
 {
     const QString launch =
         QStringLiteral("videotestsrc num-buffers=1 pattern=smpte ! video/x-raw,format=I420,width=%1,height=%2 ! "
-                       "glupload ! glcolorconvert ! imagefreeze num-buffers=%3 ! glshader name=dewarp ! "
+                       "imagefreeze num-buffers=%3 ! glupload ! glcolorconvert ! glshader name=dewarp ! "
                        "video/x-raw(memory:GLMemory),format=RGBA,width=%4,height=%5 ! gldownload ! videoconvert ! "
                        "video/x-raw,format=I420 ! fakesink name=sink sync=false")
             .arg(kProbeWidth)
