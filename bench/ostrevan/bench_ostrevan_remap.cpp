@@ -1,16 +1,31 @@
 // CPU dewarp speed: the server's remap table applied to 1080p I420 frames read from a raw file,
-// single-threaded (the server runs one worker per view). Prints one line per measurement.
+// on one thread (a view's worker), then cut into bands on a pool of one thread less than the
+// machine has cores beside the caller, as a view does that cannot keep up. Prints one line per
+// measurement, wall and CPU time per frame, the bands against one thread.
 //
 //   bench_ostrevan_remap RAW.yuv WIDTH HEIGHT OUT_WIDTH OUT_HEIGHT [FRAMES_TO_RUN]
 
 #include "defish/fisheyeprojection.h"
 #include "platform/ostrevan/remaptable.h"
+#include "platform/ostrevan/slicepool.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <vector>
+
+namespace {
+
+double cpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -59,23 +74,35 @@ int main(int argc, char **argv)
     dst.strides[1] = dst.strides[2] = ow / 2;
 
     unsigned checksum = 0;
-    const auto t0 = std::chrono::steady_clock::now();
-    for (int i = 0; i < runs; ++i) {
-        const std::vector<uint8_t> &frame = frames[size_t(i) % frames.size()];
-        PlanarImage src;
-        src.width = w;
-        src.height = h;
-        src.planes[0] = frame.data();
-        src.planes[1] = frame.data() + size_t(w) * h;
-        src.planes[2] = src.planes[1] + size_t(w / 2) * (h / 2);
-        src.strides[0] = w;
-        src.strides[1] = src.strides[2] = w / 2;
-        table.apply(src, dst);
-        checksum += out[size_t(i * 7919) % out.size()];
+    double singleMs = 0.0;
+    for (const int threads : {0, SlicePool::threadsForThisMachine()}) {
+        SlicePool pool(threads);
+        const double c0 = cpuMs();
+        const auto t0 = std::chrono::steady_clock::now();
+        for (int i = 0; i < runs; ++i) {
+            const std::vector<uint8_t> &frame = frames[size_t(i) % frames.size()];
+            PlanarImage src;
+            src.width = w;
+            src.height = h;
+            src.planes[0] = frame.data();
+            src.planes[1] = frame.data() + size_t(w) * h;
+            src.planes[2] = src.planes[1] + size_t(w / 2) * (h / 2);
+            src.strides[0] = w;
+            src.strides[1] = src.strides[2] = w / 2;
+            table.apply(src, dst, threads > 0 ? &pool : nullptr);
+            checksum += out[size_t(i * 7919) % out.size()];
+        }
+        const auto t1 = std::chrono::steady_clock::now();
+        const double ms = std::chrono::duration<double, std::milli>(t1 - t0).count() / runs;
+        const double cpu = (cpuMs() - c0) / runs;
+        if (threads == 0)
+            singleMs = ms;
+        std::printf("remap %dx%d -> %dx%d, %d thread(s)%s: %.2f ms/frame (CPU %.2f ms/frame), %.1f fps, %.2fx one "
+                    "thread (checksum %u)\n",
+                    w, h, ow, oh, threads + 1, threads > 0 ? " in bands" : "", ms, cpu, 1000.0 / ms, singleMs / ms,
+                    checksum);
+        if (threads == 0 && SlicePool::threadsForThisMachine() == 0)
+            break;
     }
-    const auto t1 = std::chrono::steady_clock::now();
-    const double ms = std::chrono::duration<double, std::milli>(t1 - t0).count() / runs;
-    std::printf("remap %dx%d -> %dx%d, 1 thread: %.2f ms/frame, %.1f fps (checksum %u)\n", w, h, ow, oh, ms,
-                1000.0 / ms, checksum);
     return 0;
 }

@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # Streaming server benchmarks, run by hand (figures in the README, "Streaming server (ostrevan)"):
-#   1. CPU dewarp (remap table) against ffmpeg's v360 filter on the same 1080p frames, 1280x720 out;
+#   1. CPU dewarp (remap table) against ffmpeg's v360 filter on the same 1080p frames, 1280x720 out,
+#      on one thread and in bands on all cores;
 #   2. how many 1280x720@15 views of one 1080p30 stream the server keeps in real time, CPU and GL
-#      path, with the stream's decoded frame count to show it is decoded once.
-# Usage: bash bench/ostrevan/run.sh [BUILD_DIR] [MAX_VIEWS]
+#      path, with the stream's decoded frame count to show it is decoded once, the server's CPU
+#      time, the load average (other work on the machine counts in it) and the GL context threads;
+#   3. what --dewarp auto measures and picks.
+# Usage: bash bench/ostrevan/run.sh [BUILD_DIR] [MAX_VIEWS] [MODES] [all]
+#   MODES: "cpu gl" by default; all: go on up to MAX_VIEWS after the first count that is not real time.
 set -euo pipefail
 build=$(realpath "${1:-build}")
 max=${2:-8}
+modes=${3:-cpu gl}
+keep_going=${4:-}
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
 fi
@@ -53,7 +59,7 @@ PY
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 
 echo "== 2. views of one 1080p30 stream at 1280x720@15 (real time: every view >= 14 fps)"
-for mode in cpu gl; do
+for mode in $modes; do
     for n in $(seq 1 "$max"); do
         write_db "$work/objects.data" "$n"
         "$server" "$work/objects.data" --port 0 --address 127.0.0.1 --dewarp $mode --stats 5 >"$work/server.log" 2>&1 &
@@ -63,17 +69,32 @@ for mode in cpu gl; do
         urls=()
         for i in $(seq 0 $((n - 1))); do urls+=("rtsp://127.0.0.1:$port/CAM/v$i"); done
         ticks0=$(cpu_ticks $pid)
+        load0=$(cut -d' ' -f1 /proc/loadavg)
         decoded0=$(grep -o 'decoded [0-9]*' "$work/server.log" | tail -1 | cut -d' ' -f2 || true)
+        # GL threads while the clients watch.
+        (sleep 10; cat /proc/$pid/task/*/comm 2>/dev/null | grep -c '^gstglcontext' >"$work/glthreads" || true) &
         "$clients" 15 "${urls[@]}" >"$work/clients.log" 2>&1
         ticks1=$(cpu_ticks $pid)
+        wait $!
+        glthreads=$(cat "$work/glthreads")
         sleep 5.5
         kill $pid; wait $pid 2>/dev/null || true
         worst=$(grep -o 'worst [0-9.]*' "$work/clients.log" | cut -d' ' -f2)
         decoded=$(grep -o 'decoded [0-9]*' "$work/server.log" | tail -1 | cut -d' ' -f2)
         served=$(grep 'Stats: view' "$work/server.log" | tail -n "$n" | grep -o 'served [0-9]*' | awk '{ s += $2 } END { print s }')
-        echo "$mode, $n view(s): $(tail -1 "$work/clients.log" | cut -d: -f2-); server CPU $(( (ticks1 - ticks0) * 100 / $(getconf CLK_TCK) / 18 ))% of one core over 18 s; stream decoded $decoded frames in all, views served $served in all"
+        echo "$mode, $n view(s): $(tail -1 "$work/clients.log" | cut -d: -f2-); server CPU $(( (ticks1 - ticks0) * 100 / $(getconf CLK_TCK) / 18 ))% of one core over 18 s; stream decoded $decoded frames in all, views served $served in all; $glthreads GL context thread(s); load average $load0 -> $(cut -d' ' -f1 /proc/loadavg)"
         if awk -v w="$worst" 'BEGIN { exit !(w < 14) }'; then
-            break
+            echo "    $(grep '^view' "$work/clients.log" | tr '\n' ' ')"
+            [ -n "$keep_going" ] || break
         fi
     done
 done
+
+echo "== 3. --dewarp auto: what it measures at start, and what it picks"
+write_db "$work/objects.data" 1
+"$server" "$work/objects.data" --port 0 --address 127.0.0.1 --dewarp auto >"$work/server.log" 2>&1 &
+pid=$!
+for _ in $(seq 300); do grep -q 'listening on' "$work/server.log" && break; sleep 0.1; done
+kill $pid; wait $pid 2>/dev/null || true
+grep -E 'Measured|Dewarping on' "$work/server.log" || true
+echo "== load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"

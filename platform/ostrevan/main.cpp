@@ -127,9 +127,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption bitrate(QStringLiteral("bitrate"),
                                      QStringLiteral("H.264 bit rate of every view in kbit/s (default 2000)."),
                                      QStringLiteral("kbps"));
-    const QCommandLineOption dewarp(QStringLiteral("dewarp"),
-                                    QStringLiteral("auto (GPU through GL where it works, else CPU), gl or cpu."),
-                                    QStringLiteral("mode"), QStringLiteral("auto"));
+    const QCommandLineOption dewarp(
+        QStringLiteral("dewarp"),
+        QStringLiteral("auto (of gl and cpu, the one that dewarps a test frame with less CPU "
+                       "time, measured at start), gl or cpu."),
+        QStringLiteral("mode"), QStringLiteral("auto"));
     const QCommandLineOption stats(
         QStringLiteral("stats"),
         QStringLiteral("Log frame counts of every stream and view every N seconds (default 0: never)."),

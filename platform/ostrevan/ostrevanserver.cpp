@@ -3,10 +3,13 @@
 #include "defish/defishshader.h"
 #include "platform/ostrevan/configwatcher.h"
 #include "platform/ostrevan/serverlogging.h"
+#include "platform/ostrevan/slicepool.h"
 #include "platform/ostrevan/streamsource.h"
 
 #include <QHostInfo>
 #include <QUrl>
+
+#include <ctime>
 
 // GIO's headers use "signals" as a name, which Qt defines as a keyword.
 #undef signals
@@ -24,11 +27,12 @@ void setShaders(GstElement *shader)
     g_object_set(shader, "vertex", DefishShader::vertex(), "fragment", DefishShader::fragment(), nullptr);
 }
 
-// What the media callbacks of one view reach: the view while it exists.
+// What the media callbacks of one view reach: the view while it exists, and its stream's GL display.
 struct MediaLink
 {
     std::weak_ptr<ViewChannel> channel;
     GstElement *appsrc = nullptr;
+    GstContext *gl = nullptr;
 };
 
 void onMediaUnprepared(GstRTSPMedia *, gpointer data)
@@ -43,6 +47,8 @@ void freeMediaLink(gpointer data, GClosure *)
     auto *link = static_cast<MediaLink *>(data);
     if (link->appsrc)
         gst_object_unref(link->appsrc);
+    if (link->gl)
+        gst_context_unref(link->gl);
     delete link;
 }
 
@@ -56,6 +62,9 @@ void onMediaConfigure(GstRTSPMediaFactory *, GstRTSPMedia *media, gpointer data)
     GstElement *bin = gst_rtsp_media_get_element(media);
     GstElement *appsrc = gst_bin_get_by_name_recurse_up(GST_BIN(bin), "src");
     GstElement *shader = gst_bin_get_by_name_recurse_up(GST_BIN(bin), "dewarp");
+    // The GL elements take the stream's display, and with it the stream's one GL context.
+    if (factoryLink->gl)
+        gst_element_set_context(bin, factoryLink->gl);
     gst_object_unref(bin);
     if (!appsrc) {
         if (shader)
@@ -218,6 +227,160 @@ bool OstrevanServer::glWorks(QString *why, QString *renderer)
     return ok;
 }
 
+namespace {
+
+// What dewarping one frame for one view costs, per frame.
+struct DewarpCost
+{
+    double wallMs = 0.0;
+    double cpuMs = 0.0; // all threads of the process
+};
+
+double clockMs(clockid_t clock)
+{
+    timespec t{};
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+// The frame the start-up measurement dewarps: a camera's 1080p, the lens circle filling its height,
+// and a view turned away from the axis.
+constexpr int kProbeWidth = 1920;
+constexpr int kProbeHeight = 1080;
+constexpr int kProbeFrames = 10;
+constexpr int kProbeWarmUp = 2;
+const FisheyeLens kProbeLens{float(kProbeWidth),  float(kProbeHeight), kProbeWidth / 2.0f,
+                             kProbeHeight / 2.0f, kProbeHeight / 2.0f, 180.0f};
+
+FisheyeView probeView(const OutputOptions &output)
+{
+    return FisheyeView{0.0f, 30.0f, 45.0f, 90.0f, float(output.width) / float(output.height)};
+}
+
+// A view's worker: the remap table applied on one thread.
+DewarpCost measureRemap(const OutputOptions &output)
+{
+    RemapTable table;
+    table.build(FisheyeProjection(kProbeLens, probeView(output)), kProbeWidth, kProbeHeight, output.width,
+                output.height);
+    std::vector<uint8_t> in(size_t(kProbeWidth) * kProbeHeight * 3 / 2);
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = uint8_t((i * 7) ^ (i >> 11));
+    std::vector<uint8_t> out(size_t(output.width) * size_t(output.height) * 3 / 2);
+    PlanarImage src;
+    src.width = kProbeWidth;
+    src.height = kProbeHeight;
+    src.planes[0] = in.data();
+    src.planes[1] = in.data() + size_t(kProbeWidth) * kProbeHeight;
+    src.planes[2] = src.planes[1] + size_t(kProbeWidth / 2) * (kProbeHeight / 2);
+    src.strides[0] = kProbeWidth;
+    src.strides[1] = src.strides[2] = kProbeWidth / 2;
+    MutablePlanarImage dst;
+    dst.width = output.width;
+    dst.height = output.height;
+    dst.planes[0] = out.data();
+    dst.planes[1] = out.data() + size_t(output.width) * size_t(output.height);
+    dst.planes[2] = dst.planes[1] + size_t(output.width / 2) * size_t(output.height / 2);
+    dst.strides[0] = output.width;
+    dst.strides[1] = dst.strides[2] = output.width / 2;
+    table.apply(src, dst);
+    const double wall0 = clockMs(CLOCK_MONOTONIC);
+    const double cpu0 = clockMs(CLOCK_PROCESS_CPUTIME_ID);
+    for (int i = 0; i < kProbeFrames; ++i)
+        table.apply(src, dst);
+    return {(clockMs(CLOCK_MONOTONIC) - wall0) / kProbeFrames,
+            (clockMs(CLOCK_PROCESS_CPUTIME_ID) - cpu0) / kProbeFrames};
+}
+
+struct ProbeMarks
+{
+    int frames = 0;
+    double wall[2] = {0.0, 0.0}; // after the warm-up, at the last frame
+    double cpu[2] = {0.0, 0.0};
+};
+
+GstPadProbeReturn markFrame(GstPad *, GstPadProbeInfo *, gpointer data)
+{
+    auto *marks = static_cast<ProbeMarks *>(data);
+    const int slot = marks->frames++ < kProbeWarmUp ? 0 : 1;
+    marks->wall[slot] = clockMs(CLOCK_MONOTONIC);
+    marks->cpu[slot] = clockMs(CLOCK_PROCESS_CPUTIME_ID);
+    return GST_PAD_PROBE_OK;
+}
+
+// A view's GL path on one frame again and again: the upload and conversion to RGBA, the defish
+// shader, the download and the conversion for the encoder.
+bool measureShader(const OutputOptions &output, DewarpCost *cost, QString *why)
+{
+    const QString launch =
+        QStringLiteral("videotestsrc num-buffers=1 pattern=smpte ! video/x-raw,format=I420,width=%1,height=%2 ! "
+                       "imagefreeze num-buffers=%3 ! glupload ! glcolorconvert ! glshader name=dewarp ! "
+                       "video/x-raw(memory:GLMemory),format=RGBA,width=%4,height=%5 ! gldownload ! videoconvert ! "
+                       "video/x-raw,format=I420 ! fakesink name=sink sync=false")
+            .arg(kProbeWidth)
+            .arg(kProbeHeight)
+            .arg(kProbeWarmUp + kProbeFrames)
+            .arg(output.width)
+            .arg(output.height);
+    GError *error = nullptr;
+    GstElement *pipeline = gst_parse_launch(launch.toUtf8().constData(), &error);
+    if (!pipeline || error) {
+        *why = QString::fromUtf8(error ? error->message : "the GL elements are missing");
+        g_clear_error(&error);
+        if (pipeline)
+            gst_object_unref(pipeline);
+        return false;
+    }
+    GstElement *shader = gst_bin_get_by_name(GST_BIN(pipeline), "dewarp");
+    setShaders(shader);
+    const FisheyeView view = probeView(output);
+    GstStructure *uniforms = gst_structure_new(
+        "uniforms", "iCamWidth", G_TYPE_FLOAT, kProbeLens.width, "iCamHeight", G_TYPE_FLOAT, kProbeLens.height,
+        "iCamCenterX", G_TYPE_FLOAT, kProbeLens.centerX, "iCamCenterY", G_TYPE_FLOAT, kProbeLens.centerY, "iCamRadius",
+        G_TYPE_FLOAT, kProbeLens.radius, "iCamFOV", G_TYPE_FLOAT, kProbeLens.fov, "iRatio", G_TYPE_FLOAT, view.ratio,
+        "iRoll", G_TYPE_FLOAT, view.roll, "iTilt", G_TYPE_FLOAT, view.tilt, "iPan", G_TYPE_FLOAT, view.pan, "iFov",
+        G_TYPE_FLOAT, view.fov, nullptr);
+    g_object_set(shader, "uniforms", uniforms, nullptr);
+    gst_structure_free(uniforms);
+    gst_object_unref(shader);
+    ProbeMarks marks;
+    GstElement *sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
+    GstPad *pad = gst_element_get_static_pad(sink, "sink");
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, markFrame, &marks, nullptr);
+    gst_object_unref(pad);
+    gst_object_unref(sink);
+
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstBus *bus = gst_element_get_bus(pipeline);
+    GstMessage *message =
+        gst_bus_timed_pop_filtered(bus, 30 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    bool ok = false;
+    if (!message) {
+        *why = QStringLiteral("the frames did not come through in time");
+    } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+        gst_message_parse_error(message, &error, nullptr);
+        *why = QString::fromUtf8(error ? error->message : "error");
+        g_clear_error(&error);
+    } else if (marks.frames != kProbeWarmUp + kProbeFrames) {
+        *why =
+            QStringLiteral("%1 frames came through instead of %2").arg(marks.frames).arg(kProbeWarmUp + kProbeFrames);
+    } else {
+        ok = true;
+        // From the end of the last warm-up frame to the end of the last.
+        cost->wallMs = (marks.wall[1] - marks.wall[0]) / kProbeFrames;
+        cost->cpuMs = (marks.cpu[1] - marks.cpu[0]) / kProbeFrames;
+    }
+    if (message)
+        gst_message_unref(message);
+    gst_object_unref(bus);
+    // NULL joins the streaming threads: the probe is not called any more.
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    return ok;
+}
+
+} // namespace
+
 bool OstrevanServer::start(QString *error)
 {
     ServerConfig config;
@@ -236,12 +399,8 @@ bool OstrevanServer::start(QString *error)
         QString renderer;
         if (glWorks(&why, &renderer)) {
             m_mode = DewarpMode::Gl;
-            // A software rasteriser runs the shader on the CPU, slower than the remap table.
-            if (m_options.dewarp == ServerOptions::Dewarp::Auto && isSoftwareRenderer(renderer)) {
-                qCInfo(lcServer, "GL renders in software here (%s); dewarping on the CPU, which is faster",
-                       qUtf8Printable(renderer));
-                m_mode = DewarpMode::Cpu;
-            }
+            if (m_options.dewarp == ServerOptions::Dewarp::Auto)
+                m_mode = measureFasterPath(renderer);
         } else if (m_options.dewarp == ServerOptions::Dewarp::Gl) {
             *error = QStringLiteral("GL dewarping was asked for but does not work here: %1").arg(why);
             return false;
@@ -252,6 +411,9 @@ bool OstrevanServer::start(QString *error)
     }
     qCInfo(lcServer, "Dewarping on the %s, %dx%d at %d fps, %d kbit/s", m_mode == DewarpMode::Gl ? "GPU (GL)" : "CPU",
            m_options.output.width, m_options.output.height, m_options.output.fps, m_options.output.bitrateKbps);
+    // Beside the views' workers, for a CPU view that cannot keep up alone.
+    if (m_mode == DewarpMode::Cpu && SlicePool::threadsForThisMachine() > 0)
+        m_slicePool = std::make_shared<SlicePool>(SlicePool::threadsForThisMachine());
 
     m_rtsp = gst_rtsp_server_new();
     g_signal_connect(m_rtsp, "client-connected", G_CALLBACK(onClientConnected), nullptr);
@@ -285,6 +447,31 @@ bool OstrevanServer::start(QString *error)
     return true;
 }
 
+DewarpMode OstrevanServer::measureFasterPath(const QString &renderer) const
+{
+    // CPU time rather than wall time: it is what the views compete for, and what other work on the
+    // machine takes away from either path alike. A GPU's own time is not in it.
+    const DewarpCost cpu = measureRemap(m_options.output);
+    DewarpCost gl;
+    QString why;
+    if (!measureShader(m_options.output, &gl, &why)) {
+        qCInfo(lcServer,
+               "Measured dewarping a %dx%d frame to %dx%d for one view: CPU remap %.2f ms; GL failed (%s); "
+               "dewarping on the CPU",
+               kProbeWidth, kProbeHeight, m_options.output.width, m_options.output.height, cpu.cpuMs,
+               qUtf8Printable(why));
+        return DewarpMode::Cpu;
+    }
+    const DewarpMode mode = gl.cpuMs < cpu.cpuMs ? DewarpMode::Gl : DewarpMode::Cpu;
+    qCInfo(lcServer,
+           "Measured dewarping a %dx%d frame to %dx%d for one view, CPU time per frame: CPU remap %.2f ms "
+           "(%.2f ms wall), GL %.2f ms (%.2f ms wall, renderer %s%s); dewarping on the %s",
+           kProbeWidth, kProbeHeight, m_options.output.width, m_options.output.height, cpu.cpuMs, cpu.wallMs, gl.cpuMs,
+           gl.wallMs, qUtf8Printable(renderer), isSoftwareRenderer(renderer) ? ", in software" : "",
+           mode == DewarpMode::Gl ? "GPU (GL)" : "CPU");
+    return mode;
+}
+
 void OstrevanServer::reload()
 {
     ServerConfig config;
@@ -315,7 +502,7 @@ StreamSource *OstrevanServer::sourceFor(const ServedStream &stream)
 {
     StreamSource *source = m_sources.value(stream.serial);
     if (!source) {
-        source = new StreamSource(stream.serial, stream.url, this);
+        source = new StreamSource(stream.serial, stream.url, m_mode == DewarpMode::Gl, this);
         m_sources.insert(stream.serial, source);
         source->start();
     }
@@ -328,18 +515,19 @@ void OstrevanServer::addView(const ServedStream &stream, const ServedView &view)
     served.streamSerial = stream.serial;
     served.name = view.name;
     served.path = mountPath(stream.serial, view.name);
-    served.channel =
-        std::make_shared<ViewChannel>(stream.serial + QLatin1Char('/') + view.name, m_mode, m_options.output);
+    served.channel = std::make_shared<ViewChannel>(stream.serial + QLatin1Char('/') + view.name, m_mode,
+                                                   m_options.output, m_slicePool);
     served.channel->setGeometry(stream.centerX, stream.centerY, stream.radius, stream.fov, view.roll, view.tilt,
                                 view.pan, view.zoom);
-    sourceFor(stream)->addView(served.channel);
+    StreamSource *source = sourceFor(stream);
+    source->addView(served.channel);
 
     GstRTSPMediaFactory *factory = gst_rtsp_media_factory_new();
     gst_rtsp_media_factory_set_launch(factory, served.channel->mediaLaunch().toUtf8().constData());
     // One media per view, whoever watches: the view is dewarped and encoded once for all its clients.
     gst_rtsp_media_factory_set_shared(factory, TRUE);
     g_signal_connect_data(factory, "media-configure", G_CALLBACK(onMediaConfigure),
-                          new MediaLink{served.channel, nullptr}, freeMediaLink, GConnectFlags(0));
+                          new MediaLink{served.channel, nullptr, source->glContext()}, freeMediaLink, GConnectFlags(0));
     GstRTSPMountPoints *mounts = gst_rtsp_server_get_mount_points(m_rtsp);
     gst_rtsp_mount_points_add_factory(mounts, served.path.toUtf8().constData(), factory);
     g_object_unref(mounts);
@@ -419,7 +607,9 @@ void OstrevanServer::logStats() const
                static_cast<unsigned long long>(source->framesDecoded()), source->restarts());
     }
     for (const Served &served : m_views) {
-        qCInfo(lcServer, "Stats: view \"%s\" of stream %s served %llu frames", qUtf8Printable(served.name),
-               qUtf8Printable(served.streamSerial), static_cast<unsigned long long>(served.channel->framesServed()));
+        qCInfo(lcServer, "Stats: view \"%s\" of stream %s served %llu frames (%llu dewarped in bands)",
+               qUtf8Printable(served.name), qUtf8Printable(served.streamSerial),
+               static_cast<unsigned long long>(served.channel->framesServed()),
+               static_cast<unsigned long long>(served.channel->framesInBands()));
     }
 }

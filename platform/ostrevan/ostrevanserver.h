@@ -11,6 +11,7 @@
 #include <memory>
 
 class ConfigWatcher;
+class SlicePool;
 class StreamSource;
 typedef struct _GstRTSPServer GstRTSPServer;
 
@@ -80,12 +81,15 @@ private:
     StreamSource *sourceFor(const ServedStream &stream);
     void closeSessions(const QString &path);
     void logStats() const;
+    // Times a few frames on each path; Gl or Cpu, whichever took less CPU time.
+    DewarpMode measureFasterPath(const QString &renderer) const;
     static QString key(const QString &streamSerial, const QString &viewName);
 
     ServerOptions m_options;
     ServerConfig m_config;
     ConfigWatcher *m_watcher = nullptr;
     DewarpMode m_mode = DewarpMode::Cpu;
+    std::shared_ptr<SlicePool> m_slicePool;
     GstRTSPServer *m_rtsp = nullptr;
     unsigned m_rtspSource = 0;
     int m_port = 0;

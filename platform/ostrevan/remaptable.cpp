@@ -1,5 +1,7 @@
 #include "platform/ostrevan/remaptable.h"
 
+#include "platform/ostrevan/slicepool.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -121,10 +123,10 @@ void RemapTable::setMissingColour(double kr, double kb, bool fullRange)
 }
 
 void RemapTable::applyPlane(const std::vector<Tap> &taps, const uint8_t *in, int inStride, uint8_t *out, int outStride,
-                            int outW, int outH, uint8_t missing)
+                            int outW, int firstRow, int endRow, uint8_t missing)
 {
-    const Tap *tap = taps.data();
-    for (int j = 0; j < outH; ++j) {
+    const Tap *tap = taps.data() + size_t(firstRow) * size_t(outW);
+    for (int j = firstRow; j < endRow; ++j) {
         uint8_t *row = out + size_t(j) * size_t(outStride);
         for (int i = 0; i < outW; ++i, ++tap) {
             const uint32_t m = tap->missing;
@@ -143,15 +145,27 @@ void RemapTable::applyPlane(const std::vector<Tap> &taps, const uint8_t *in, int
     }
 }
 
-void RemapTable::apply(const PlanarImage &in, const MutablePlanarImage &out) const
+void RemapTable::applyRows(const PlanarImage &in, const MutablePlanarImage &out, int firstRow, int endRow) const
+{
+    applyPlane(m_luma, in.planes[0], in.strides[0], out.planes[0], out.strides[0], m_outWidth, firstRow, endRow,
+               m_missing[0]);
+    for (int p = 1; p < 3; ++p)
+        applyPlane(m_chroma, in.planes[p], in.strides[p], out.planes[p], out.strides[p], m_outWidth / 2, firstRow / 2,
+                   endRow / 2, m_missing[p]);
+}
+
+void RemapTable::apply(const PlanarImage &in, const MutablePlanarImage &out, SlicePool *pool) const
 {
     if (!isBuilt() || in.width != m_inWidth || in.height != m_inHeight || out.width != m_outWidth ||
         out.height != m_outHeight)
         return;
-    applyPlane(m_luma, in.planes[0], in.strides[0], out.planes[0], out.strides[0], m_outWidth, m_outHeight,
-               m_missing[0]);
-    applyPlane(m_chroma, in.planes[1], in.strides[1], out.planes[1], out.strides[1], m_outWidth / 2, m_outHeight / 2,
-               m_missing[1]);
-    applyPlane(m_chroma, in.planes[2], in.strides[2], out.planes[2], out.strides[2], m_outWidth / 2, m_outHeight / 2,
-               m_missing[2]);
+    // Bands of an even number of rows, so that each chroma row belongs to one band; a few more
+    // bands than threads, so that a thread that started late still finds work.
+    const int bands = pool ? std::min(m_outHeight / 2, 2 * (pool->threads() + 1)) : 1;
+    if (bands <= 1) {
+        applyRows(in, out, 0, m_outHeight);
+        return;
+    }
+    const auto edge = [this, bands](int k) { return k == bands ? m_outHeight : (m_outHeight * k / bands) & ~1; };
+    pool->run(bands, [&](int k) { applyRows(in, out, edge(k), edge(k + 1)); });
 }

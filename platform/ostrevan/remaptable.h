@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+class SlicePool;
+
 // One I420 picture: three planes with their strides.
 struct PlanarImage
 {
@@ -53,8 +55,10 @@ public:
     int outWidth() const { return m_outWidth; }
     int outHeight() const { return m_outHeight; }
 
-    // Dewarps one frame. in must be inWidth x inHeight and out outWidth x outHeight.
-    void apply(const PlanarImage &in, const MutablePlanarImage &out) const;
+    // Dewarps one frame. in must be inWidth x inHeight and out outWidth x outHeight. With a pool,
+    // bands of rows are dewarped on its threads at the same time; every output pixel is worked out
+    // from its own table entry alone, so the picture is the same to the bit.
+    void apply(const PlanarImage &in, const MutablePlanarImage &out, SlicePool *pool = nullptr) const;
 
 private:
     // Top-left source pixel and the weights of its right and lower neighbours in 1/128, and how
@@ -74,7 +78,9 @@ private:
                             std::vector<Tap> *taps);
     static Tap tapAt(float x, float y, int inW, int inH);
     static void applyPlane(const std::vector<Tap> &taps, const uint8_t *in, int inStride, uint8_t *out, int outStride,
-                           int outW, int outH, uint8_t missing);
+                           int outW, int firstRow, int endRow, uint8_t missing);
+    // Output rows firstRow .. endRow - 1 (both even) and the chroma rows beside them.
+    void applyRows(const PlanarImage &in, const MutablePlanarImage &out, int firstRow, int endRow) const;
 
     int m_inWidth = 0;
     int m_inHeight = 0;

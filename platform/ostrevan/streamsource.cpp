@@ -7,6 +7,10 @@
 #include <QPointer>
 
 #include <gst/app/gstappsink.h>
+// GIO's headers use "signals" as a name, which Qt defines as a keyword.
+#undef signals
+#include <gst/gl/gl.h>
+#define signals Q_SIGNALS
 
 namespace {
 
@@ -35,9 +39,22 @@ GstFlowReturn onNewSample(GstAppSink *sink, gpointer data)
 
 } // namespace
 
-StreamSource::StreamSource(const QString &serial, const QString &url, QObject *parent)
+StreamSource::StreamSource(const QString &serial, const QString &url, bool gl, QObject *parent)
     : QObject(parent), m_serial(serial), m_url(url), m_shared(std::make_shared<Shared>())
 {
+    if (gl) {
+        // The GL elements take the first context of their display; they would otherwise make
+        // one each per view.
+        m_glDisplay = gst_gl_display_new();
+        GError *error = nullptr;
+        if (gst_gl_display_create_context(m_glDisplay, nullptr, &m_glContext, &error)) {
+            gst_gl_display_add_context(m_glDisplay, m_glContext);
+        } else {
+            qCWarning(lcSource, "Stream %s: no GL context for its views: %s", qUtf8Printable(serial),
+                      error ? error->message : "unknown error");
+            g_clear_error(&error);
+        }
+    }
     m_restartTimer.setSingleShot(true);
     connect(&m_restartTimer, &QTimer::timeout, this, &StreamSource::start);
     m_watchdog.setInterval(1000);
@@ -47,6 +64,19 @@ StreamSource::StreamSource(const QString &serial, const QString &url, QObject *p
 StreamSource::~StreamSource()
 {
     stopPipeline();
+    if (m_glContext)
+        gst_object_unref(m_glContext);
+    if (m_glDisplay)
+        gst_object_unref(m_glDisplay);
+}
+
+GstContext *StreamSource::glContext() const
+{
+    if (!m_glDisplay)
+        return nullptr;
+    GstContext *context = gst_context_new(GST_GL_DISPLAY_CONTEXT_TYPE, TRUE);
+    gst_context_set_gl_display(context, m_glDisplay);
+    return context;
 }
 
 GstElement *StreamSource::buildPipeline(const QString &url, bool *live, QString *error)

@@ -12,11 +12,17 @@
 #include <vector>
 
 class ViewChannel;
+typedef struct _GstGLContext GstGLContext;
+typedef struct _GstGLDisplay GstGLDisplay;
 
 // Receives and decodes one stream, once, and hands every decoded frame to the views cut out of it.
 //
 //   SOURCE ! decodebin ! videoconvert ! video/x-raw,format=I420 ! appsink
 //            (the appsink's streaming thread calls offer() on every registered view)
+//
+// For views dewarped with GL, the stream has a GL display with one GL context, created with the
+// source, that the media of all its views share (see glContext()): one GL thread and one set of
+// GL objects per stream, however many views it has.
 //
 // A source that fails, ends or stops delivering is torn down and built again after a pause that
 // grows to a few seconds; the views stay registered meanwhile, so their RTSP mounts never go away.
@@ -25,7 +31,8 @@ class StreamSource : public QObject
     Q_OBJECT
 
 public:
-    StreamSource(const QString &serial, const QString &url, QObject *parent = nullptr);
+    // gl: with a GL display and context for the views (see glContext()).
+    StreamSource(const QString &serial, const QString &url, bool gl = false, QObject *parent = nullptr);
     ~StreamSource() override;
 
     // The decoding pipeline for a source address (see SourceAddress), its first element named
@@ -39,6 +46,10 @@ public:
     void start();
     void addView(const std::shared_ptr<ViewChannel> &view);
     void removeView(const std::shared_ptr<ViewChannel> &view);
+
+    // The stream's GL display, for the pipelines of its views: their GL elements then take the
+    // stream's context. Null without GL; otherwise a new reference.
+    GstContext *glContext() const;
 
     quint64 framesDecoded() const { return m_shared->decoded.load(); }
     int restarts() const { return m_restarts; }
@@ -61,6 +72,8 @@ private:
     QString m_serial;
     QString m_url;
     std::shared_ptr<Shared> m_shared;
+    GstGLDisplay *m_glDisplay = nullptr;
+    GstGLContext *m_glContext = nullptr;
     GstElement *m_pipeline = nullptr;
     quint64 m_generation = 0;
     qint64 m_startedUs = 0;

@@ -1,6 +1,7 @@
 #include "platform/ostrevan/viewchannel.h"
 
 #include "platform/ostrevan/serverlogging.h"
+#include "platform/ostrevan/slicepool.h"
 
 #include <gst/app/gstappsrc.h>
 #include <gst/video/video.h>
@@ -43,8 +44,10 @@ GstPadProbeReturn stampOnFrameGrid(GstPad *, GstPadProbeInfo *info, gpointer dat
 
 } // namespace
 
-ViewChannel::ViewChannel(const QString &label, DewarpMode mode, const OutputOptions &output)
-    : m_label(label), m_mode(mode), m_output(output), m_periodUs(1000000 / qMax(1, output.fps))
+ViewChannel::ViewChannel(const QString &label, DewarpMode mode, const OutputOptions &output,
+                         std::shared_ptr<SlicePool> pool)
+    : m_label(label), m_mode(mode), m_output(output), m_periodUs(1000000 / qMax(1, output.fps)),
+      m_pool(pool && pool->threads() > 0 ? std::move(pool) : nullptr)
 {
     m_worker = std::thread([this] { run(); });
 }
@@ -333,7 +336,23 @@ GstBuffer *ViewChannel::dewarpCpu(GstSample *sample, GstVideoInfo *outInfo)
         dst.planes[p] = static_cast<uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&out, p));
         dst.strides[p] = GST_VIDEO_FRAME_PLANE_STRIDE(&out, p);
     }
-    m_table.apply(src, dst);
+    // Alone while the worker keeps up, and every 32nd frame to measure that again; in bands otherwise.
+    const bool probe = m_remaps++ % 32 == 0;
+    const bool bands = m_pool && m_bands && !probe;
+    const qint64 start = g_get_monotonic_time();
+    m_table.apply(src, dst, bands ? m_pool.get() : nullptr);
+    if (bands) {
+        m_inBands.fetch_add(1);
+    } else {
+        const qint64 took = g_get_monotonic_time() - start;
+        m_remapUs = m_remapUs == 0 ? took : (3 * m_remapUs + took) / 4;
+        if (m_pool && m_bands != (m_remapUs > m_periodUs)) {
+            m_bands = !m_bands;
+            qCDebug(lcView, "%s: the remap takes %lld us for a frame period of %lld us; %s", qUtf8Printable(m_label),
+                    static_cast<long long>(m_remapUs), static_cast<long long>(m_periodUs),
+                    m_bands ? "dewarping in bands on the slice pool" : "dewarping on the view's worker alone");
+        }
+    }
     gst_video_frame_unmap(&out);
     gst_video_frame_unmap(&in);
     return outBuffer;

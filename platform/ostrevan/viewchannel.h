@@ -10,8 +10,11 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
+
+class SlicePool;
 
 // How views are dewarped: on the GPU through glshader, or on the CPU with a remap table.
 enum class DewarpMode {
@@ -38,6 +41,13 @@ struct OutputOptions
 //   GL:  worker passes the frame -> appsrc (the stream's I420) ! glupload ! glcolorconvert
 //        ! glshader (defish shader) ! output size ! gldownload ! videoconvert ! x264enc ! rtph264pay
 //
+// A CPU view whose remap takes longer than its frame period (a big picture, a slow machine) cuts
+// it into bands that the server's slice pool dewarps beside the worker; every 32nd frame is done
+// on the worker alone, to see whether it keeps up without help again.
+//
+// The media of GL views get their stream's GL display when they are set up, and with it the one
+// GL context that all views of the stream share.
+//
 // appsrc's time stamps are moved onto the grid of the view's frame period, strictly increasing.
 // While the source delivers nothing the worker repeats the last frame twice a second (or a frame
 // of the missing colour when there never was one), so clients stay connected across a source
@@ -45,7 +55,9 @@ struct OutputOptions
 class ViewChannel
 {
 public:
-    ViewChannel(const QString &label, DewarpMode mode, const OutputOptions &output);
+    // pool: where a CPU view's bands go when it cannot keep up alone (null: never in bands).
+    ViewChannel(const QString &label, DewarpMode mode, const OutputOptions &output,
+                std::shared_ptr<SlicePool> pool = nullptr);
     ~ViewChannel();
 
     ViewChannel(const ViewChannel &) = delete;
@@ -73,6 +85,8 @@ public:
 
     quint64 framesServed() const { return m_served.load(); }
     quint64 framesOffered() const { return m_accepted.load(); }
+    // CPU views: frames dewarped in bands on the slice pool.
+    quint64 framesInBands() const { return m_inBands.load(); }
 
 private:
     void run();
@@ -111,11 +125,16 @@ private:
     GstCaps *m_pushedCaps = nullptr;
     RemapTable m_table;
     quint64 m_tableVersion = 0;
+    const std::shared_ptr<SlicePool> m_pool;
+    qint64 m_remapUs = 0; // the remap on the worker alone, smoothed over frames
+    quint64 m_remaps = 0;
+    bool m_bands = false;
     quint64 m_uniformVersion = 0;
     int m_uniformWidth = 0;
     int m_uniformHeight = 0;
 
     std::atomic<quint64> m_served{0};
     std::atomic<quint64> m_accepted{0};
+    std::atomic<quint64> m_inBands{0};
     std::thread m_worker;
 };

@@ -2,6 +2,7 @@
 
 #include "defish/fisheyeprojection.h"
 #include "platform/ostrevan/remaptable.h"
+#include "platform/ostrevan/slicepool.h"
 
 #include <QtTest>
 
@@ -123,6 +124,13 @@ private slots:
         table.build(projection, 320, 240, 160, 90);
         QVERIFY(table.isBuilt());
         table.apply(frame.image(), out.image());
+        // Dewarped in bands on other threads, the picture is the same to the bit.
+        for (int threads : {1, 2, 5}) {
+            SlicePool pool(threads);
+            Output sliced(out.width, out.height);
+            table.apply(frame.image(), sliced.image(), &pool);
+            QVERIFY2(sliced.y == out.y && sliced.u == out.u && sliced.v == out.v, qPrintable(QString::number(threads)));
+        }
 
         int missing = 0;
         int sampled = 0;
