@@ -92,16 +92,12 @@ public slots:
     bool saveInBackground();
 
 private:
-    bool executeNonReturn(const QString &statement);
     bool createTables();
     bool mayBeSaved();
     Snapshot snapshot() const;
     void saveDone(bool ok, const QString &error, const Snapshot &rows);
     void clearRecords();
     bool loadAll();
-    bool loadGateways();
-    bool loadStreams();
-    bool loadViews();
     void closeDatabase();
     void waitForSave();
     void setLoaded(bool loaded);
