@@ -302,6 +302,26 @@ QList<std::shared_ptr<ViewInfo>> LocalDatabase::orderedViewInfos() const
     return result;
 }
 
+void LocalDatabase::applyStoredSettings(const QVector<std::shared_ptr<Object>> &objects) const
+{
+    for (const auto &object : objects) {
+        if (!object)
+            continue;
+        if (object->type() == Object::Device) {
+            if (const auto info = m_gatewayInfos.value(object->serial()))
+                object->setIsActive(info->isActive);
+        } else if (object->type() == Object::Stream) {
+            if (const auto info = m_streamInfos.value(object->serial())) {
+                object->setIsActive(info->isActive);
+                object->setCenterX(info->centerX);
+                object->setCenterY(info->centerY);
+                object->setRadius(info->radius);
+                object->setFov(info->fov);
+            }
+        }
+    }
+}
+
 void LocalDatabase::closeDatabase()
 {
     if (!m_database.isValid())
@@ -386,11 +406,9 @@ void LocalDatabase::clearRecords()
     m_viewOrder.clear();
 }
 
-bool LocalDatabase::mayBeSaved()
+bool LocalDatabase::mayBeSaved(const RepoObjects *objects, const RepoObjViews *views)
 {
     QString reason;
-    const RepoObjects *objects = RepoObjects::instance();
-    const RepoObjViews *views = RepoObjViews::instance();
     if (isSaving())
         reason = tr("a save is already running");
     else if (!m_database.isOpen())
@@ -411,10 +429,10 @@ bool LocalDatabase::mayBeSaved()
     return false;
 }
 
-LocalDatabase::Snapshot LocalDatabase::snapshot() const
+LocalDatabase::Snapshot LocalDatabase::snapshot(const RepoObjects *objects, const RepoObjViews *views) const
 {
     Snapshot rows;
-    if (const RepoObjects *objects = RepoObjects::instance()) {
+    if (objects) {
         const RepoObjects::ObjectIndex &byId = objects->objectsById();
         for (const auto &object : objects->objectsBySerial()) {
             if (object->type() == Object::Device) {
@@ -435,7 +453,7 @@ LocalDatabase::Snapshot LocalDatabase::snapshot() const
                                  object->fov(), object->isActive()});
         }
     }
-    if (const RepoObjViews *views = RepoObjViews::instance()) {
+    if (views) {
         for (const auto &view : views->views())
             rows.views.append({view->objectSerial(), view->name(), view->roll(), view->tilt(), view->pan(),
                                view->zoom(), view->isActive()});
@@ -445,9 +463,14 @@ LocalDatabase::Snapshot LocalDatabase::snapshot() const
 
 bool LocalDatabase::save()
 {
-    if (!mayBeSaved())
+    return save(RepoObjects::instance(), RepoObjViews::instance());
+}
+
+bool LocalDatabase::save(const RepoObjects *objects, const RepoObjViews *views)
+{
+    if (!mayBeSaved(objects, views))
         return false;
-    const Snapshot rows = snapshot();
+    const Snapshot rows = snapshot(objects, views);
     QString error;
     const bool ok = writeRows(m_database, rows, &error);
     saveDone(ok, error, rows);
@@ -456,9 +479,14 @@ bool LocalDatabase::save()
 
 bool LocalDatabase::saveInBackground()
 {
-    if (!mayBeSaved())
+    return saveInBackground(RepoObjects::instance(), RepoObjViews::instance());
+}
+
+bool LocalDatabase::saveInBackground(const RepoObjects *objects, const RepoObjViews *views)
+{
+    if (!mayBeSaved(objects, views))
         return false;
-    const Snapshot rows = snapshot();
+    const Snapshot rows = snapshot(objects, views);
     const QString path = m_database.databaseName();
     const QString options = m_database.connectOptions();
     static int s_saves = 0;

@@ -758,7 +758,9 @@ private slots:
         auto gateway = makeGateway("100", "GW-1", "10.0.0.1", 8080);
         auto silent = makeStream("101", gateway, "S-1");
         silent->setIsFisheye(true);
-        site.objects.setObjects({gateway, silent, makeStream("102", gateway, "S-2")});
+        const RepoObjects::ObjectList next{gateway, silent, makeStream("102", gateway, "S-2")};
+        site.database.applyStoredSettings(next);
+        site.objects.setObjects(next);
         const QList<QVariantList> stored{{"GW-1", "zmq:tcp://10.0.0.1:5555", 512.0, 384.0, 500.0, 185.25, 0}};
         // Twice: the first save empties the loaded records.
         for (int save = 0; save < 2; ++save) {
