@@ -4,15 +4,13 @@ AppState::AppState(QObject *parent) : QObject(parent), Singleton<AppState>(this)
 
 AppState::~AppState() = default;
 
-template<typename T>
-T AppState::read(const T &member) const
+template<typename T> T AppState::read(const T &member) const
 {
     std::lock_guard<std::mutex> lock(m_stateMutex);
     return member;
 }
 
-template<typename T>
-bool AppState::write(T &member, const T &value)
+template<typename T> bool AppState::write(T &member, const T &value)
 {
     std::lock_guard<std::mutex> lock(m_stateMutex);
     if (member == value)

@@ -54,11 +54,9 @@ signals:
     void currentUserIdChanged();
 
 private:
-    template<typename T>
-    T read(const T &member) const;
+    template<typename T> T read(const T &member) const;
     // Whether value was new; it is stored then.
-    template<typename T>
-    bool write(T &member, const T &value);
+    template<typename T> bool write(T &member, const T &value);
 
     mutable std::mutex m_stateMutex;
     bool m_loggedIn = false;

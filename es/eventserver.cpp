@@ -84,8 +84,7 @@ void EventServer::onObjectsChanged()
 
 // The one point where a library callback reaches the connector: f runs queued on
 // the connector's (the GUI) thread, and not at all once the connector is gone.
-template<typename F>
-void EventServer::handOver(F f)
+template<typename F> void EventServer::handOver(F f)
 {
     QPointer<EventServer> self(this);
     QMetaObject::invokeMethod(

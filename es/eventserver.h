@@ -70,8 +70,7 @@ public slots:
     void terminate();
 
 private:
-    template<typename F>
-    void handOver(F f);
+    template<typename F> void handOver(F f);
     static void logMessage(const std::string &message, korvu::es::LogLevel level);
     void onObjectsChanged();
     void onConnectionStateChanged(korvu::es::Connection::State newState, korvu::es::Connection::State oldState);

@@ -24,8 +24,7 @@ const char *const kOversizeProperty = "quillonOversize";
 } // namespace
 
 Discovery::Discovery(Lookup streamBySerial, QObject *parent)
-    : QObject(parent), m_streamBySerial(std::move(streamBySerial)),
-      m_network(std::make_unique<QNetworkAccessManager>())
+    : QObject(parent), m_streamBySerial(std::move(streamBySerial)), m_network(std::make_unique<QNetworkAccessManager>())
 {
 }
 

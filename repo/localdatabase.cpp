@@ -27,8 +27,7 @@ const char *const kWhereSave = "bool LocalDatabase::save()";
 // One column of a table: the value a save binds from a row, and how a loaded
 // value is kept in a row. A column missing from an older or foreign file loads
 // as an invalid value. A secret column's values never reach the log.
-template<typename Row>
-struct Column
+template<typename Row> struct Column
 {
     const char *name;
     QVariant (*value)(const Row &row);
@@ -38,8 +37,7 @@ struct Column
 
 // One table: its name, the insert that takes one parameter per column in column
 // order, the columns, and the line logged once all rows are written.
-template<typename Row, int N>
-struct Table
+template<typename Row, int N> struct Table
 {
     const char *name;
     const char *insert;
@@ -142,8 +140,7 @@ bool execute(QSqlDatabase &db, const char *where, const QString &statement, QSql
 }
 
 // The values of one row as the report shows them.
-template<typename Row, int N>
-QStringList shownValues(const Table<Row, N> &table, const Row &row)
+template<typename Row, int N> QStringList shownValues(const Table<Row, N> &table, const Row &row)
 {
     QStringList values;
     for (const Column<Row> &column : table.columns) {
@@ -242,8 +239,8 @@ bool writeRows(QSqlDatabase &db, const LocalDatabase::Snapshot &rows, QString *e
     }
     bool deleted = true;
     for (const char *table : {ObjectsSchema::kGateways, ObjectsSchema::kStreams, ObjectsSchema::kViews})
-        deleted = execute(db, kWhereSave, QStringLiteral("DELETE FROM %1").arg(QLatin1String(table)), &failure) &&
-                  deleted;
+        deleted =
+            execute(db, kWhereSave, QStringLiteral("DELETE FROM %1").arg(QLatin1String(table)), &failure) && deleted;
     // A file from before the format had a version gets one with its first save.
     deleted = execute(db, kWhereSave, QLatin1String(ObjectsSchema::kWriteVersion), &failure) && deleted;
     if (!deleted)

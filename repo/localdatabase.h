@@ -30,6 +30,11 @@ class RepoObjViews;
 // while the rows it would replace were never read (the last open() failed) or the
 // object model holds no finished import: either would wipe the stored settings.
 //
+// Each table is read and written through one table of its columns. Whatever
+// fails is logged by one reporter: the statement, the values bound to it (never
+// a stream's source string, which may hold a camera's password) and the
+// driver's error.
+//
 // The rows loaded by open() are handed back as plain records; an import applies
 // the stored settings to its new objects with applyStoredSettings() before they
 // reach the object model.

@@ -5,7 +5,8 @@
 
 RepoObjects::RepoObjects(QObject *parent)
     : QAbstractListModel(parent), Singleton<RepoObjects>(this),
-      m_discovery(std::make_unique<Discovery>([this](const QString &serial) { return m_objectsBySerial.value(serial); }))
+      m_discovery(
+          std::make_unique<Discovery>([this](const QString &serial) { return m_objectsBySerial.value(serial); }))
 {
     m_roleNames = {
         {ObjIsActiveRole, "objIsActive"},

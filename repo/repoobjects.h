@@ -72,8 +72,7 @@ public:
     // Whether rows replaced by a reset are still waiting to be released.
     bool hasRetiredRows() const { return !m_retiredIndexes.isEmpty() || !m_retiredRows.isEmpty(); }
 
-    Discovery &discovery() const { return *m_discovery; }
-    // Forwarded to discovery().
+    // Forwarded to the model's Discovery.
     int discoveryTimeout() const;
     void setDiscoveryTimeout(int milliseconds);
     void requestStreams(const ObjectPtr &gateway);

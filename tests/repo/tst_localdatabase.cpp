@@ -305,9 +305,10 @@ private slots:
         QTest::addColumn<QString>("values");
         QTest::newRow("a view") << "views WHEN NEW.name = 'Bad'" << ObjectsSchema::kInsertView
                                 << "serialStream=S-1, name=Bad, roll=0, tilt=0, pan=0, zoom=0, isActive=false";
-        QTest::newRow("a stream with a password") << "streams WHEN NEW.serial = 'S-3'" << ObjectsSchema::kInsertStream
-                                                  << "serialGateway=GW-2, serial=S-3, url=(not shown), isFisheye=false, "
-                                                     "centerX=0, centerY=0, radius=0, fov=0, isActive=true";
+        QTest::newRow("a stream with a password")
+            << "streams WHEN NEW.serial = 'S-3'" << ObjectsSchema::kInsertStream
+            << "serialGateway=GW-2, serial=S-3, url=(not shown), isFisheye=false, "
+               "centerX=0, centerY=0, radius=0, fov=0, isActive=true";
     }
 
     void aFailingInsertKeepsThePreviousRowsAndIsReported()
