@@ -1,15 +1,18 @@
-// Frames per second of the defish shader (glshader with the program's own shader text) against
-// ffmpeg's v360 filter doing the same fisheye-to-flat conversion with bilinear interpolation, on the
-// same synthetic fisheye frame, in the same run. Extra GL variants show where the time goes:
-// upload and colour conversion alone, the shader with the per-pixel trigonometry replaced by a plain
-// copy, RGBA input (no colour conversion), and no read-back.
+// Frames per second of the defish preview against ffmpeg's v360 filter doing the same fisheye-to-flat
+// conversion with bilinear interpolation, on the same synthetic fisheye frame, in the same run.
+// The preview's path: the lookup element (quillondefish) sampling the I420 planes, drawn at the pane's
+// size, both panes from one upload. The plain shader path (glcolorconvert, then glshader with the
+// program's own shader text, at the output size) and variants that show where its time goes: upload
+// and colour conversion alone, a plain copy shader, RGBA input, no read-back.
 //
-// Usage: bench_defish_fps [--size WxH] [--input WxH] [--frames N] [--ffmpeg PATH] [--no-ffmpeg]
+// Usage: bench_defish_fps [--size WxH] [--input WxH] [--pane WxH] [--frames N] [--ffmpeg PATH] [--no-ffmpeg]
 //   --size   output size (default 1920x1080)
 //   --input  fisheye frame size (default 1920x1080)
+//   --pane   the preview pane's size on screen (default 240x135)
 //   --frames frames per measurement (default 120)
 // It needs a GL context that GStreamer can open: an X display (DISPLAY), or EGL without a display
 // where the driver offers one. bench/defish_fps.sh runs it under Xvfb when there is no display.
+#include "defish/defishfilter.h"
 #include "defish/utils.h"
 
 #include <QCoreApplication>
@@ -35,6 +38,8 @@ struct Options
     int outHeight = 1080;
     int inWidth = 1920;
     int inHeight = 1080;
+    int paneWidth = 240; // the defish window's pane at its opening size, for a 16:9 frame
+    int paneHeight = 135;
     int frames = 120;
     QString ffmpeg = QStringLiteral("ffmpeg");
     bool runFfmpeg = true;
@@ -160,8 +165,9 @@ double measureGl(const QString &chain, const QByteArray &frame, const char *form
 
     if (GstElement *shader = gst_bin_get_by_name(GST_BIN(pipeline), "shader")) {
         const Utils utils;
-        g_object_set(shader, "vertex", utils.defishVertexShader().toUtf8().constData(), "fragment",
-                     fragment ? fragment : utils.defishShader().toUtf8().constData(), nullptr);
+        if (g_object_class_find_property(G_OBJECT_GET_CLASS(shader), "fragment"))
+            g_object_set(shader, "vertex", utils.defishVertexShader().toUtf8().constData(), "fragment",
+                         fragment ? fragment : utils.defishShader().toUtf8().constData(), nullptr);
         GstStructure *uniforms = gst_structure_new(
             "uniforms", "iCamWidth", G_TYPE_FLOAT, float(w), "iCamHeight", G_TYPE_FLOAT, float(h), "iCamCenterX",
             G_TYPE_FLOAT, float(w) / 2, "iCamCenterY", G_TYPE_FLOAT, float(h) / 2, "iCamRadius", G_TYPE_FLOAT,
@@ -290,6 +296,9 @@ int main(int argc, char **argv)
             ++i;
         } else if (a == QLatin1String("--input") && hasValue && parseSize(args[i + 1], &opt.inWidth, &opt.inHeight)) {
             ++i;
+        } else if (a == QLatin1String("--pane") && hasValue &&
+                   parseSize(args[i + 1], &opt.paneWidth, &opt.paneHeight)) {
+            ++i;
         } else if (a == QLatin1String("--frames") && hasValue && args[i + 1].toInt() > kWarmUp + 1) {
             opt.frames = args[++i].toInt();
         } else if (a == QLatin1String("--ffmpeg") && hasValue) {
@@ -297,18 +306,23 @@ int main(int argc, char **argv)
         } else if (a == QLatin1String("--no-ffmpeg")) {
             opt.runFfmpeg = false;
         } else {
-            std::fprintf(stderr,
-                         "usage: %s [--size WxH] [--input WxH] [--frames N>%d] [--ffmpeg PATH] [--no-ffmpeg]\n"
-                         "bad or incomplete option: %s\n",
-                         argv[0], kWarmUp + 1, qUtf8Printable(a));
+            std::fprintf(
+                stderr,
+                "usage: %s [--size WxH] [--input WxH] [--pane WxH] [--frames N>%d] [--ffmpeg PATH] [--no-ffmpeg]\n"
+                "bad or incomplete option: %s\n",
+                argv[0], kWarmUp + 1, qUtf8Printable(a));
             return 2;
         }
     }
 
-    std::printf("defish: fisheye %dx%d -> %dx%d, %d frames per measurement, lens %.0f deg, view %.0f deg, "
-                "roll/tilt/pan %.0f/%.0f/%.0f\n",
-                opt.inWidth, opt.inHeight, opt.outWidth, opt.outHeight, opt.frames, double(kLensFov), double(kViewFov),
-                double(kRoll), double(kTilt), double(kPan));
+    std::printf("defish: fisheye %dx%d -> %dx%d (pane %dx%d), %d frames per measurement, lens %.0f deg, view %.0f "
+                "deg, roll/tilt/pan %.0f/%.0f/%.0f\n",
+                opt.inWidth, opt.inHeight, opt.outWidth, opt.outHeight, opt.paneWidth, opt.paneHeight, opt.frames,
+                double(kLensFov), double(kViewFov), double(kRoll), double(kTilt), double(kPan));
+    if (!DefishFilter::registerElement()) {
+        std::fprintf(stderr, "the lookup element does not register\n");
+        return 1;
+    }
 
     const QByteArray i420 = makeI420(opt.inWidth, opt.inHeight);
     const QByteArray rgba = makeRgba(opt.inWidth, opt.inHeight);
@@ -321,8 +335,21 @@ int main(int argc, char **argv)
         bool rgbaInput;
         const char *fragment;
     };
+    const QString paneCaps =
+        QStringLiteral("video/x-raw(memory:GLMemory),width=%1,height=%2").arg(opt.paneWidth).arg(opt.paneHeight);
     const Variant variants[] = {
-        {"GL defish, I420 in, read back (full path)",
+        {"Preview: both panes at pane size from one upload",
+         QStringLiteral("glupload ! tee name=t t. ! queue ! quillondefish defish=false ! %1 ! "
+                        "fakesink sync=false async=false t. ! queue ! quillondefish name=shader ! %1")
+             .arg(paneCaps),
+         false, nullptr},
+        {"Lookup element, I420 in, dewarped pane only, no read back",
+         QStringLiteral("glupload ! quillondefish name=shader ! %1").arg(paneCaps), false, nullptr},
+        {"Lookup element, I420 in, at output size, no read back",
+         QStringLiteral("glupload ! quillondefish name=shader ! %1").arg(outCaps), false, nullptr},
+        {"Lookup element, I420 in, at output size, read back",
+         QStringLiteral("glupload ! quillondefish name=shader ! %1 ! gldownload").arg(outCaps), false, nullptr},
+        {"GL defish, I420 in, read back (plain shader path)",
          QStringLiteral("glupload ! glcolorconvert ! glshader name=shader ! %1 ! gldownload").arg(outCaps), false,
          nullptr},
         {"GL defish, I420 in, no read back",
@@ -337,7 +364,7 @@ int main(int argc, char **argv)
          QStringLiteral("glupload ! glcolorconvert ! video/x-raw(memory:GLMemory),format=RGBA ! gldownload"), false,
          nullptr},
     };
-    double defishFps = -1;
+    double previewFps = -1;
     for (const Variant &v : variants) {
         QString error;
         double cpuMs = 0;
@@ -345,12 +372,12 @@ int main(int argc, char **argv)
                                      opt.inHeight, opt.frames, v.fragment, opt, &cpuMs, &error);
         if (fps < 0) {
             std::printf("  %-62s failed: %s\n", v.name, qUtf8Printable(error));
-            if (defishFps < 0 && &v == &variants[0])
+            if (previewFps < 0 && &v == &variants[0])
                 return 1;
             continue;
         }
         if (&v == &variants[0])
-            defishFps = fps;
+            previewFps = fps;
         std::printf("  %-62s %8.1f fps %8.1f CPU ms/frame\n", v.name, fps, cpuMs);
         std::fflush(stdout);
     }
@@ -367,32 +394,46 @@ int main(int argc, char **argv)
         }
     }
     // v360's fisheye input spans the whole frame; our circle has the frame's height as its diameter.
+    // Measured twice: at the output size (the whole frame dewarped) and at the pane's size (what the
+    // preview draws).
     const double ihFov = kLensFov * opt.inWidth / double(opt.inHeight);
-    const double vFov =
-        2.0 * std::atan(std::tan(kViewFov / 2.0 * M_PI / 180.0) * opt.outHeight / opt.outWidth) * 180.0 / M_PI;
-    const QString filter = QStringLiteral("v360=input=fisheye:output=flat:ih_fov=%1:iv_fov=%2:h_fov=%3:v_fov=%4:"
-                                          "yaw=%5:pitch=%6:roll=%7:w=%8:h=%9:interp=line")
-                               .arg(ihFov, 0, 'f', 2)
-                               .arg(double(kLensFov), 0, 'f', 2)
-                               .arg(double(kViewFov), 0, 'f', 2)
-                               .arg(vFov, 0, 'f', 2)
-                               .arg(double(kPan), 0, 'f', 0)
-                               .arg(double(kTilt), 0, 'f', 0)
-                               .arg(double(kRoll), 0, 'f', 0)
-                               .arg(opt.outWidth)
-                               .arg(opt.outHeight);
-    QString error;
-    double shortCpu = 0, longCpu = 0;
-    const double shortRun = ffmpegSeconds(opt, input, kWarmUp, filter, &shortCpu, &error);
-    const double longRun =
-        shortRun < 0 ? -1 : ffmpegSeconds(opt, input, kWarmUp + opt.frames, filter, &longCpu, &error);
-    if (longRun < 0 || longRun <= shortRun) {
-        std::printf("  ffmpeg v360 failed: %s\n", qUtf8Printable(error));
-        return 1;
+    struct Peer
+    {
+        const char *name;
+        int width;
+        int height;
+    };
+    const Peer peers[] = {{"ffmpeg v360 (CPU, bilinear), I420 in and out, output size", opt.outWidth, opt.outHeight},
+                          {"ffmpeg v360 (CPU, bilinear), I420 in and out, pane size", opt.paneWidth, opt.paneHeight}};
+    double peerFps[2] = {-1, -1};
+    for (int p = 0; p < 2; ++p) {
+        const double vFov =
+            2.0 * std::atan(std::tan(kViewFov / 2.0 * M_PI / 180.0) * peers[p].height / peers[p].width) * 180.0 / M_PI;
+        const QString filter = QStringLiteral("v360=input=fisheye:output=flat:ih_fov=%1:iv_fov=%2:h_fov=%3:v_fov=%4:"
+                                              "yaw=%5:pitch=%6:roll=%7:w=%8:h=%9:interp=line")
+                                   .arg(ihFov, 0, 'f', 2)
+                                   .arg(double(kLensFov), 0, 'f', 2)
+                                   .arg(double(kViewFov), 0, 'f', 2)
+                                   .arg(vFov, 0, 'f', 2)
+                                   .arg(double(kPan), 0, 'f', 0)
+                                   .arg(double(kTilt), 0, 'f', 0)
+                                   .arg(double(kRoll), 0, 'f', 0)
+                                   .arg(peers[p].width)
+                                   .arg(peers[p].height);
+        QString error;
+        double shortCpu = 0, longCpu = 0;
+        const double shortRun = ffmpegSeconds(opt, input, kWarmUp, filter, &shortCpu, &error);
+        const double longRun =
+            shortRun < 0 ? -1 : ffmpegSeconds(opt, input, kWarmUp + opt.frames, filter, &longCpu, &error);
+        if (longRun < 0 || longRun <= shortRun) {
+            std::printf("  ffmpeg v360 failed: %s\n", qUtf8Printable(error));
+            return 1;
+        }
+        peerFps[p] = opt.frames / (longRun - shortRun);
+        std::printf("  %-62s %8.1f fps %8.1f CPU ms/frame\n", peers[p].name, peerFps[p],
+                    (longCpu - shortCpu) * 1000.0 / opt.frames);
     }
-    const double ffmpegFps = opt.frames / (longRun - shortRun);
-    std::printf("  %-62s %8.1f fps %8.1f CPU ms/frame\n", "ffmpeg v360 (CPU, bilinear), I420 in and out", ffmpegFps,
-                (longCpu - shortCpu) * 1000.0 / opt.frames);
-    std::printf("ratio GL defish / ffmpeg v360: %.2f\n", defishFps / ffmpegFps);
+    std::printf("ratio preview (both panes) / ffmpeg v360 at output size: %.2f\n", previewFps / peerFps[0]);
+    std::printf("ratio preview (both panes) / ffmpeg v360 at pane size: %.2f\n", previewFps / peerFps[1]);
     return 0;
 }

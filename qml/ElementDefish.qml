@@ -6,11 +6,11 @@ import korvu.converter 1.0
 import org.freedesktop.gstreamer.GLVideoItem 1.0
 import Qt.labs.platform 1.1 as Platform
 
-// Content of the defish window: one producer for the stream and two consumers on
-// it, the raw picture under the overlay and the picture dewarped by the shader.
+// Content of the defish window: one producer for the stream and one consumer on it that draws
+// both panes from one upload of each frame: the raw picture under the overlay and the dewarped one.
 //
-//   prod ──┬── consSource   → videoWidgetSource   (raw, with DewrapArea, the stored views' outlines and guides)
-//          └── consDefished → videoWidgetDefished (glshader with the defish shader)
+//   prod ── consDefished ──┬── videoWidgetSource   (raw, with DewrapArea, the stored views' outlines and guides)
+//                          └── videoWidgetDefished (the defish shader's view)
 Item {
     id: control
     objectName: "elementDefish"
@@ -161,9 +161,7 @@ Item {
 
     Component.onDestruction: {
         tmrPlay.stop()
-        // Consumers stop before their producer.
-        if (consSource.state !== Consumer.Null)
-            consSource.stop()
+        // The consumer stops before its producer.
         if (consDefished.state !== Consumer.Null)
             consDefished.stop()
         if (prod.state !== Producer.Null)
@@ -199,19 +197,12 @@ Item {
     }
 
     Consumer {
-        id: consSource
-        objectName: "consSource"
-        name: "Source"
-        producer: prod
-        widget: videoWidgetSource
-    }
-
-    Consumer {
         id: consDefished
         objectName: "consDefished"
         name: "Defished"
         producer: prod
         widget: videoWidgetDefished
+        rawWidget: videoWidgetSource
         useShader: true
         shader: Utils.defishShader()
         onStateChanged: {
@@ -253,7 +244,6 @@ Item {
         running: true
         onTriggered: {
             prod.start()
-            consSource.start()
             consDefished.start()
         }
     }

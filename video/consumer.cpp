@@ -1,5 +1,6 @@
 #include "video/consumer.h"
 
+#include "defish/defishfilter.h"
 #include "video/heaptrim.h"
 #include "video/producer.h"
 #include "video/videologging.h"
@@ -9,39 +10,65 @@
 #include <QFileInfo>
 #include <QQmlEngine>
 #include <QQuickItem>
+#include <QQuickWindow>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 #include <atomic>
 #include <cstring>
 #include <gst/app/gstappsrc.h>
+#include <gst/gl/gstglmemory.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
 #include <memory>
 #include <mutex>
 
 namespace {
-const char *const kHead = "appsrc name=appsrc is-live=true format=time ! queue ! glupload ! glcolorconvert"
-                          " ! video/x-raw(memory:GLMemory),format=RGBA";
-const char *const kShader = " ! glshader name=glshader";
+const char *const kHead = "appsrc name=appsrc is-live=true format=time ! queue name=q ! glupload ! glcolorconvert";
+const char *const kRgba = " ! video/x-raw(memory:GLMemory),format=RGBA";
+const char *const kTee = " ! tee name=t t. ! queue name=qdefish";
+const char *const kShader = " ! glshader name=defish";
 const char *const kSink = " ! qmlglsink name=qmlglsink";
+const char *const kRawBranch = " t. ! queue name=qraw ! qmlglsink name=rawsink";
+const char *const kLookupDefish = " ! quillondefish name=defish ! capsfilter name=size";
+const char *const kLookupRaw = " t. ! queue name=qraw ! quillondefish name=raw defish=false ! capsfilter name=rawsize"
+                               " ! qmlglsink name=rawsink";
+// The queues whose streaming threads enter the GL elements, upstream first.
+const char *const kQueues[] = {"q", "qdefish", "qraw"};
 
-// The queue behind the app source: its streaming thread is the one that enters
-// the GL elements. Null where the pipeline is not shaped as expected.
-GstElement *queueAfter(GstElement *appsrc)
+// The size to draw a frameWidth x frameHeight picture at in item, keeping the frame's shape (the
+// item shows it letterboxed, as it would the full frame); empty while either size is unknown.
+QSize drawingSize(QQuickItem *item, int frameWidth, int frameHeight)
 {
-    GstPad *appsrcPad = gst_element_get_static_pad(appsrc, "src");
-    if (!appsrcPad)
-        return nullptr;
-    GstPad *queueSink = gst_pad_get_peer(appsrcPad);
-    gst_object_unref(appsrcPad);
-    if (!queueSink)
-        return nullptr;
-    GstElement *queue = gst_pad_get_parent_element(queueSink);
-    gst_object_unref(queueSink);
-    return queue;
+    if (!item || frameWidth <= 0 || frameHeight <= 0 || item->width() < 1 || item->height() < 1)
+        return {};
+    const qreal dpr = item->window() ? item->window()->effectiveDevicePixelRatio() : 1.0;
+    const qreal scale = qMin(item->width() * dpr / frameWidth, item->height() * dpr / frameHeight);
+    return {qMax(1, qRound(frameWidth * scale)), qMax(1, qRound(frameHeight * scale))};
 }
 
-// Stops the queue's streaming thread before the GL elements go down.
+// Whether a dewarping pipeline may use the lookup element, with the log line saying which path it takes.
+bool chooseLookup(const QString &name)
+{
+    const QByteArray forced = qgetenv("QUILLON_DEFISH_PATH");
+    if (forced == "shader") {
+        qCInfo(lcConsumer, "%s: dewarping with the plain shader at the frame's size (QUILLON_DEFISH_PATH=shader)",
+               qUtf8Printable(name));
+        return false;
+    }
+    QString why;
+    if (!DefishFilter::works(&why)) {
+        qCWarning(lcConsumer,
+                  "%s: dewarping with the plain shader at the frame's size: the lookup element does not "
+                  "run here: %s",
+                  qUtf8Printable(name), qUtf8Printable(why));
+        return false;
+    }
+    qCInfo(lcConsumer, "%s: dewarping through the lookup texture at the pane's size", qUtf8Printable(name));
+    return true;
+}
+
+// Stops a queue's streaming thread before the GL elements go down.
 //
 // The GL elements set up their contexts and buffer pools while the first caps and
 // the allocation query pass through them, on the queue's thread. A pipeline goes
@@ -96,9 +123,18 @@ public:
     // Read by the producer's streaming thread: guarded by appsrcMutex.
     mutable std::mutex appsrcMutex;
     GstAppSrc *appsrc = nullptr;
-    GstElement *glQueue = nullptr; // owned
-    GstElement *glshader = nullptr;
+    // Borrowed: the pipeline holds them.
+    GstElement *defish = nullptr; // glshader or quillondefish
     GstElement *qmlglsink = nullptr;
+    GstElement *rawsink = nullptr;
+    GstElement *size = nullptr;
+    GstElement *rawSize = nullptr;
+    QSize sizeSet;
+    QSize rawSizeSet;
+    QTimer resizeTimer;
+    QList<QMetaObject::Connection> itemConnections;
+    bool usesLookup = false;
+    QPointer<QQuickItem> rawWidget;
     VideoInfo *videoInfo = nullptr;
     bool startPending = false;
     QMetaObject::Connection producerStateConnection;
@@ -137,6 +173,10 @@ Consumer::Consumer(QObject *parent) : QObject(parent), d(new ConsumerPriv(this))
 {
     d->videoInfo = new VideoInfo();
     QQmlEngine::setObjectOwnership(d->videoInfo, QQmlEngine::CppOwnership);
+    // A resize redraws at the new size once the item has settled, not at every step of a drag.
+    d->resizeTimer.setSingleShot(true);
+    d->resizeTimer.setInterval(120);
+    connect(&d->resizeTimer, &QTimer::timeout, this, &Consumer::updateOutputSizes);
 }
 
 Consumer::~Consumer()
@@ -268,6 +308,24 @@ void Consumer::setShader(const QString &shader)
     emit shaderChanged();
 }
 
+QQuickItem *Consumer::rawWidget() const
+{
+    return d->rawWidget;
+}
+
+void Consumer::setRawWidget(QQuickItem *widget)
+{
+    if (d->rawWidget == widget)
+        return;
+    d->rawWidget = widget;
+    emit rawWidgetChanged();
+}
+
+bool Consumer::usesLookup() const
+{
+    return d->usesLookup;
+}
+
 bool Consumer::isWaitingForData() const
 {
     return d->isWaitingForData.load();
@@ -284,12 +342,20 @@ GstElement *Consumer::pipeline() const
     return d->pipeline;
 }
 
-QString Consumer::launchLine(bool useShader)
+QString Consumer::launchLine(bool useShader, bool lookup, bool raw)
 {
     QString line = QString::fromLatin1(kHead);
+    if (useShader && lookup) {
+        line += QLatin1String(kTee) + QLatin1String(kLookupDefish) + QLatin1String(kSink);
+        return raw ? line + QLatin1String(kLookupRaw) : line;
+    }
+    line += QLatin1String(kRgba);
+    if (raw)
+        line += QLatin1String(kTee);
     if (useShader)
         line += QLatin1String(kShader);
-    return line + QLatin1String(kSink);
+    line += QLatin1String(kSink);
+    return raw ? line + QLatin1String(kRawBranch) : line;
 }
 
 bool Consumer::start()
@@ -304,7 +370,12 @@ bool Consumer::start()
     // A second start() replaces the running pipeline.
     releasePipeline();
 
-    const QByteArray line = launchLine(d->useShader).toLatin1();
+    const bool lookup = d->useShader && chooseLookup(d->name);
+    if (d->usesLookup != lookup) {
+        d->usesLookup = lookup;
+        emit usesLookupChanged();
+    }
+    const QByteArray line = launchLine(d->useShader, lookup, !d->rawWidget.isNull()).toLatin1();
     GError *error = nullptr;
     GstElement *pipeline = gst_parse_launch(line.constData(), &error);
     if (error) {
@@ -326,17 +397,27 @@ bool Consumer::start()
             callbacks.need_data = ConsumerPriv::appsrc_need_data;
             callbacks.enough_data = ConsumerPriv::appsrc_enough_data;
             gst_app_src_set_callbacks(GST_APP_SRC(appsrc), &callbacks, d, nullptr);
-            d->glQueue = queueAfter(appsrc);
             std::lock_guard<std::mutex> lock(d->appsrcMutex);
             d->appsrc = GST_APP_SRC(appsrc); // keeps the reference from the lookup
         }
-        // Borrowed: the pipeline holds them.
-        d->glshader = d->useShader ? gst_bin_get_by_name(GST_BIN(pipeline), "glshader") : nullptr;
-        if (d->glshader)
-            gst_object_unref(d->glshader);
-        d->qmlglsink = gst_bin_get_by_name(GST_BIN(pipeline), "qmlglsink");
-        if (d->qmlglsink)
-            gst_object_unref(d->qmlglsink);
+        const auto borrowed = [pipeline](const char *name) {
+            GstElement *element = gst_bin_get_by_name(GST_BIN(pipeline), name);
+            if (element)
+                gst_object_unref(element);
+            return element;
+        };
+        d->defish = borrowed("defish");
+        d->qmlglsink = borrowed("qmlglsink");
+        d->rawsink = borrowed("rawsink");
+        d->size = borrowed("size");
+        d->rawSize = borrowed("rawsize");
+        for (QQuickItem *item : {d->widget.data(), d->rawWidget.data()}) {
+            if (!item || !(d->size || d->rawSize))
+                continue;
+            const auto schedule = [this] { d->resizeTimer.start(); };
+            d->itemConnections << connect(item, &QQuickItem::widthChanged, this, schedule)
+                               << connect(item, &QQuickItem::heightChanged, this, schedule);
+        }
     }
 
     setState(Ready);
@@ -348,10 +429,13 @@ void Consumer::startPlaying()
 {
     if (!d->pipeline)
         return;
-    if (d->useShader && d->glshader)
-        g_object_set(d->glshader, "fragment", d->shader.toLocal8Bit().constData(), nullptr);
+    if (d->defish && !d->usesLookup)
+        g_object_set(d->defish, "fragment", d->shader.toLocal8Bit().constData(), nullptr);
     if (d->qmlglsink)
         g_object_set(d->qmlglsink, "widget", static_cast<gpointer>(d->widget.data()), nullptr);
+    if (d->rawsink)
+        g_object_set(d->rawsink, "widget", static_cast<gpointer>(d->rawWidget.data()), nullptr);
+    updateOutputSizes();
 
     VideoInfo *info = d->producer ? d->producer->videoInfo() : nullptr;
     if (info && info->width() != 0 && info->height() != 0) {
@@ -389,8 +473,29 @@ void Consumer::onProducerVideoInfoChanged()
         }
         gst_object_unref(appsrc);
     }
+    updateOutputSizes();
     if (d->startPending)
         startPlaying();
+}
+
+void Consumer::updateOutputSizes()
+{
+    VideoInfo *info = d->producer ? d->producer->videoInfo() : nullptr;
+    if (!info || !d->pipeline)
+        return;
+    const auto apply = [info](GstElement *filter, QQuickItem *item, QSize *set) {
+        const QSize size = drawingSize(item, info->width(), info->height());
+        if (!filter || size.isEmpty() || size == *set)
+            return;
+        *set = size;
+        GstCaps *caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "RGBA", "width", G_TYPE_INT,
+                                            size.width(), "height", G_TYPE_INT, size.height(), nullptr);
+        gst_caps_set_features(caps, 0, gst_caps_features_new(GST_CAPS_FEATURE_MEMORY_GL_MEMORY, nullptr));
+        g_object_set(filter, "caps", caps, nullptr);
+        gst_caps_unref(caps);
+    };
+    apply(d->size, d->widget, &d->sizeSet);
+    apply(d->rawSize, d->rawWidget, &d->rawSizeSet);
 }
 
 void Consumer::onProducerStateChanged()
@@ -415,18 +520,28 @@ void Consumer::releasePipeline()
         appsrc = d->appsrc;
         d->appsrc = nullptr;
     }
-    if (d->glQueue) {
-        stopGlStreamingThread(d->glQueue);
-        gst_object_unref(d->glQueue);
-        d->glQueue = nullptr;
+    for (const char *name : kQueues) {
+        if (GstElement *queue = gst_bin_get_by_name(GST_BIN(d->pipeline), name)) {
+            stopGlStreamingThread(queue);
+            gst_object_unref(queue);
+        }
     }
     gst_element_set_state(d->pipeline, GST_STATE_NULL);
     gst_object_unref(d->pipeline);
     if (appsrc)
         gst_object_unref(appsrc);
+    for (const QMetaObject::Connection &c : qAsConst(d->itemConnections))
+        disconnect(c);
+    d->itemConnections.clear();
+    d->resizeTimer.stop();
     d->pipeline = nullptr;
-    d->glshader = nullptr;
+    d->defish = nullptr;
     d->qmlglsink = nullptr;
+    d->rawsink = nullptr;
+    d->size = nullptr;
+    d->rawSize = nullptr;
+    d->sizeSet = {};
+    d->rawSizeSet = {};
     d->startPending = false;
     HeapTrim::schedule();
 }
@@ -445,7 +560,7 @@ void Consumer::stop()
 
 void Consumer::setUniforms(const QVariantMap &uniforms)
 {
-    if (!d->glshader)
+    if (!d->defish)
         return;
     GstStructure *structure = gst_structure_new_empty("uniforms");
     for (auto it = uniforms.constBegin(); it != uniforms.constEnd(); ++it) {
@@ -467,12 +582,16 @@ void Consumer::setUniforms(const QVariantMap &uniforms)
             break;
         }
     }
-    g_object_set(d->glshader, "uniforms", structure, nullptr);
+    g_object_set(d->defish, "uniforms", structure, nullptr);
     gst_structure_free(structure);
 }
 
 QImage Consumer::lastFrame() const
 {
+    if (d->usesLookup && d->defish && d->producer) {
+        const VideoInfo *info = d->producer->videoInfo();
+        return DefishFilter::render(d->defish, QSize(info->width(), info->height()));
+    }
     if (!d->qmlglsink)
         return {};
     GstSample *sample = nullptr;

@@ -14,11 +14,18 @@ class QQuickItem;
 typedef struct _GstAppSrc GstAppSrc;
 typedef struct _GstElement GstElement;
 
-// Shows the frames of one Producer in a GstGLVideoItem, optionally through a
-// fragment shader.
+// Shows the frames of one Producer in a GstGLVideoItem, optionally dewarped, and optionally the
+// frame as it is in a second item (rawWidget) from the same upload.
 //
+// Dewarped, where the GL stack runs the lookup element (DefishFilter::works(), checked once):
+//   appsrc name=appsrc ! queue ! glupload ! glcolorconvert ! tee name=t
+//     t. ! queue ! quillondefish name=defish ! capsfilter name=size ! qmlglsink name=qmlglsink
+//    [t. ! queue ! quillondefish name=raw defish=false ! capsfilter name=rawsize ! qmlglsink name=rawsink]
+// The frame's planes go up once and both items are drawn at their size on screen. Elsewhere (or
+// with QUILLON_DEFISH_PATH=shader) the plain shader path, at the frame's size:
 //   appsrc name=appsrc ! queue ! glupload ! glcolorconvert ! video/x-raw(memory:GLMemory),format=RGBA
-//          [ ! glshader name=glshader ] ! qmlglsink name=qmlglsink
+//          [ ! tee name=t t. ! queue ] [ ! glshader name=defish ] ! qmlglsink name=qmlglsink
+//          [ t. ! queue ! qmlglsink name=rawsink ]
 //
 // The consumer registers with its producer, which pushes frames into the app
 // source while the app source asks for data. Destroying a consumer or its
@@ -35,6 +42,8 @@ class Consumer : public QObject
     Q_PROPERTY(VideoInfo *videoInfo READ videoInfo WRITE setVideoInfo NOTIFY videoInfoChanged)
     Q_PROPERTY(bool useShader READ useShader WRITE setUseShader NOTIFY useShaderChanged)
     Q_PROPERTY(QString shader READ shader WRITE setShader NOTIFY shaderChanged)
+    Q_PROPERTY(QQuickItem *rawWidget READ rawWidget WRITE setRawWidget NOTIFY rawWidgetChanged)
+    Q_PROPERTY(bool usesLookup READ usesLookup NOTIFY usesLookupChanged)
 
 public:
     enum ConsumerState { Null = 0, Ready = 1, Playing = 2, Buffering = 3 };
@@ -57,6 +66,11 @@ public:
     void setUseShader(bool useShader);
     QString shader() const;
     void setShader(const QString &shader);
+    // Where the frame is also shown as it is (taken at start()).
+    QQuickItem *rawWidget() const;
+    void setRawWidget(QQuickItem *widget);
+    // Whether the running pipeline dewarps through the lookup element (false on the shader path).
+    bool usesLookup() const;
 
     Q_INVOKABLE bool start();
     Q_INVOKABLE void stop();
@@ -67,8 +81,8 @@ public:
     bool isWaitingForData() const;
     GstAppSrc *appSrcRef() const;
 
-    // The last frame the pipeline drew, after the shader, at the size it drew it (the video's frame
-    // size, whatever the item's size on screen); null before the first frame.
+    // The last dewarped frame at the video's frame size, whatever the item's size on screen (without
+    // a shader: the last frame shown); null before the first frame.
     QImage lastFrame() const;
     // Saves lastFrame() as a PNG at path (a local path or a file: URL; ".png" added when it has no
     // suffix, missing folders created). {"path": the file written} or {"error": why not}.
@@ -78,7 +92,7 @@ public:
     Q_INVOKABLE static QString defaultSnapshotPath();
 
     // The launch line of the display pipeline.
-    static QString launchLine(bool useShader);
+    static QString launchLine(bool useShader, bool lookup, bool raw);
 
     // The current pipeline (borrowed; null while stopped).
     GstElement *pipeline() const;
@@ -91,11 +105,14 @@ signals:
     void videoInfoChanged();
     void useShaderChanged();
     void shaderChanged();
+    void rawWidgetChanged();
+    void usesLookupChanged();
     void isWaitingForDataChanged();
 
 private slots:
     void onProducerStateChanged();
     void onProducerVideoInfoChanged();
+    void updateOutputSizes();
 
 private:
     void startPlaying();

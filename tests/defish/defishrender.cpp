@@ -1,5 +1,6 @@
 #include "tests/defish/defishrender.h"
 
+#include "defish/defishfilter.h"
 #include "defish/utils.h"
 
 #include <QtGlobal>
@@ -82,14 +83,39 @@ using ElementPtr = std::unique_ptr<GstElement, GstUnref>;
 
 } // namespace
 
-// One frame through appsrc ! glupload ! glcolorconvert ! glshader ! gldownload ! appsink.
-// Returns an empty picture and sets *error when the pipeline fails.
 Picture renderWithGlShader(const Picture &in, const Setting &s, QString *error)
 {
+    return render(in.rgba, "RGBA", in.width, in.height, s, Renderer::Shader, QSize(), error);
+}
+
+Picture render(const QByteArray &frame, const char *format, int width, int height, const Setting &s, Renderer renderer,
+               QSize outSize, QString *error)
+{
+    QString chain;
+    switch (renderer) {
+    case Renderer::Shader:
+        chain = QStringLiteral("glcolorconvert ! glshader name=shader");
+        break;
+    case Renderer::Lookup:
+    case Renderer::LookupRaw:
+        chain = QStringLiteral("quillondefish name=shader defish=%1").arg(renderer == Renderer::Lookup);
+        break;
+    case Renderer::Convert:
+        chain = QStringLiteral("glcolorconvert ! video/x-raw(memory:GLMemory),format=RGBA ! glcolorscale");
+        break;
+    }
+    if (!outSize.isEmpty())
+        chain += QStringLiteral(" ! video/x-raw(memory:GLMemory),width=%1,height=%2")
+                     .arg(outSize.width())
+                     .arg(outSize.height());
+    if ((renderer == Renderer::Lookup || renderer == Renderer::LookupRaw) && !DefishFilter::registerElement()) {
+        *error = QStringLiteral("the lookup element is not registered");
+        return {};
+    }
     GError *parseError = nullptr;
-    const QByteArray launch = QStringLiteral("appsrc name=src format=time ! glupload ! glcolorconvert ! "
-                                             "glshader name=shader ! gldownload ! video/x-raw,format=RGBA ! "
-                                             "appsink name=sink sync=false")
+    const QByteArray launch = QStringLiteral("appsrc name=src format=time ! glupload ! %1 ! gldownload ! "
+                                             "video/x-raw,format=RGBA ! appsink name=sink sync=false")
+                                  .arg(chain)
                                   .toLatin1();
     ElementPtr pipeline(gst_parse_launch(launch.constData(), &parseError));
     if (!pipeline || parseError) {
@@ -101,20 +127,24 @@ Picture renderWithGlShader(const Picture &in, const Setting &s, QString *error)
     ElementPtr shader(gst_bin_get_by_name(GST_BIN(pipeline.get()), "shader"));
     ElementPtr sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
 
-    GstCaps *caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "RGBA", "width", G_TYPE_INT, in.width,
-                                        "height", G_TYPE_INT, in.height, "framerate", GST_TYPE_FRACTION, 1, 1, nullptr);
+    GstCaps *caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, format, "width", G_TYPE_INT, width,
+                                        "height", G_TYPE_INT, height, "framerate", GST_TYPE_FRACTION, 1, 1, nullptr);
     g_object_set(src.get(), "caps", caps, nullptr);
     gst_caps_unref(caps);
 
-    const Utils utils;
-    g_object_set(shader.get(), "vertex", utils.defishVertexShader().toUtf8().constData(), "fragment",
-                 utils.defishShader().toUtf8().constData(), nullptr);
-    GstStructure *uniforms = uniformsOf(s);
-    g_object_set(shader.get(), "uniforms", uniforms, nullptr);
-    gst_structure_free(uniforms);
+    if (renderer == Renderer::Shader) {
+        const Utils utils;
+        g_object_set(shader.get(), "vertex", utils.defishVertexShader().toUtf8().constData(), "fragment",
+                     utils.defishShader().toUtf8().constData(), nullptr);
+    }
+    if (shader) {
+        GstStructure *uniforms = uniformsOf(s);
+        g_object_set(shader.get(), "uniforms", uniforms, nullptr);
+        gst_structure_free(uniforms);
+    }
 
     gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
-    GstBuffer *buffer = gst_buffer_new_memdup(in.rgba.constData(), in.rgba.size());
+    GstBuffer *buffer = gst_buffer_new_memdup(frame.constData(), frame.size());
     GST_BUFFER_PTS(buffer) = 0;
     GST_BUFFER_DURATION(buffer) = GST_SECOND;
     gst_app_src_push_buffer(GST_APP_SRC(src.get()), buffer);

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QMetaType>
+#include <QSize>
 #include <QString>
 
 struct Picture
@@ -36,8 +37,15 @@ double sampledX(const Picture &pic, double red);
 double sampledY(const Picture &pic, double green);
 // GL_LINEAR lookup with clamp-to-edge at normalised texture position (x, y).
 void bilinear(const Picture &pic, float x, float y, double out[4]);
-// One frame through appsrc ! glupload ! glcolorconvert ! glshader ! gldownload ! appsink with the
-// uniforms of s. Returns an empty picture and sets *error when the pipeline fails.
+// How a frame is drawn: glcolorconvert ! glshader with the shader stages of Utils, the lookup
+// element, the lookup element drawing the frame as it is, or glcolorconvert alone (the frame as it is).
+enum class Renderer { Shader, Lookup, LookupRaw, Convert };
+// One frame (raw bytes of format RGBA or I420) through appsrc ! glupload ! <renderer> ! gldownload !
+// appsink with the uniforms of s, drawn at outSize (empty: the frame's size). Returns an empty picture
+// and sets *error when the pipeline fails.
+Picture render(const QByteArray &frame, const char *format, int width, int height, const Setting &s, Renderer renderer,
+               QSize outSize, QString *error);
+// An RGBA picture through glshader at its own size.
 Picture renderWithGlShader(const Picture &in, const Setting &s, QString *error);
 // A setting with the view ratio of the frame (as the defish window sends it).
 Setting setting(float w, float h, float cx, float cy, float radius, float lensFov, float roll, float tilt, float pan,

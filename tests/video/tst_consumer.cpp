@@ -96,6 +96,7 @@ private slots:
     void startWithoutProducerFails();
     void fanOutGivesFirstTheSampleAndLaterOnesACopy();
     void consumerNotWaitingForDataIsSkipped();
+    void framesAreDrawnIntoTheVideoItems_data();
     void framesAreDrawnIntoTheVideoItems();
 
 private:
@@ -143,7 +144,7 @@ void TestConsumer::uniformsKeepOnlyNumbersAsFloats()
     // Calls before start() are accepted and change nothing.
     consumer.setUniforms({{QStringLiteral("iCamWidth"), 1}});
     QVERIFY(consumer.start());
-    GstElement *shader = gst_bin_get_by_name(GST_BIN(consumer.pipeline()), "glshader");
+    GstElement *shader = gst_bin_get_by_name(GST_BIN(consumer.pipeline()), "defish");
     QVERIFY(shader);
 
     QVariantMap uniforms;
@@ -185,7 +186,7 @@ void TestConsumer::uniformsWithoutShaderChangeNothing()
     consumer.setProducer(&producer);
     consumer.setWidget(m_left);
     QVERIFY(consumer.start());
-    GstElement *shader = gst_bin_get_by_name(GST_BIN(consumer.pipeline()), "glshader");
+    GstElement *shader = gst_bin_get_by_name(GST_BIN(consumer.pipeline()), "defish");
     QVERIFY(!shader);
     consumer.setUniforms({{QStringLiteral("iCamWidth"), 640}});
     consumer.stop();
@@ -369,8 +370,26 @@ void TestConsumer::consumerNotWaitingForDataIsSkipped()
     stalled.stop();
 }
 
+void TestConsumer::framesAreDrawnIntoTheVideoItems_data()
+{
+    QTest::addColumn<QByteArray>("forcedPath"); // QUILLON_DEFISH_PATH
+    QTest::addColumn<bool>("oneUpload");        // the raw pane drawn by the dewarping consumer
+    QTest::addColumn<QString>("pathLine");
+    const QString lookup = QStringLiteral("Defished: dewarping through the lookup texture at the pane's size");
+    const QString shader =
+        QStringLiteral("Defished: dewarping with the plain shader at the frame's size (QUILLON_DEFISH_PATH=shader)");
+    QTest::newRow("lookup, both panes from one upload") << QByteArray() << true << lookup;
+    QTest::newRow("lookup, a consumer per pane") << QByteArray() << false << lookup;
+    QTest::newRow("plain shader, both panes from one upload") << QByteArray("shader") << true << shader;
+    QTest::newRow("plain shader, a consumer per pane") << QByteArray("shader") << false << shader;
+}
+
 void TestConsumer::framesAreDrawnIntoTheVideoItems()
 {
+    QFETCH(QByteArray, forcedPath);
+    QFETCH(bool, oneUpload);
+    QFETCH(QString, pathLine);
+    qputenv("QUILLON_DEFISH_PATH", forcedPath);
     Producer producer;
     producer.setSource(QStringLiteral("testvideo"));
     Consumer raw;
@@ -380,13 +399,19 @@ void TestConsumer::framesAreDrawnIntoTheVideoItems()
     Consumer defished;
     defished.setName(QStringLiteral("Defished"));
     defished.setWidget(m_right);
+    if (oneUpload)
+        defished.setRawWidget(m_left);
     defished.setUseShader(true);
     defished.setShader(Utils::instance()->defishShader());
     defished.setProducer(&producer);
 
     producer.start();
-    raw.start();
+    if (!oneUpload)
+        raw.start();
     defished.start();
+    qunsetenv("QUILLON_DEFISH_PATH");
+    QVERIFY(m_capture->take().contains(pathLine));
+    QCOMPARE(defished.usesLookup(), forcedPath.isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(defished.state(), Consumer::Playing, 10000);
     // Looking straight along the lens axis with a wide lens: the centre of the
     // output samples the centre of the frame; the corners of a 170 degree view

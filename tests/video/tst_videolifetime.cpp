@@ -170,7 +170,8 @@ void TestVideoLifetime::stopDuringSlowGlSetUpWaitsForIt_data()
     QTest::addColumn<bool>("useShader");
     QTest::addColumn<QString>("element");
     QTest::newRow("shader, sink") << true << QStringLiteral("qmlglsink");
-    QTest::newRow("shader, shader") << true << QStringLiteral("glshader");
+    QTest::newRow("shader, shader") << true << QStringLiteral("defish");
+    QTest::newRow("shader, raw pane's sink") << true << QStringLiteral("rawsink");
 }
 
 // The display pipeline is stopped while its streaming thread is still setting up
@@ -185,6 +186,7 @@ void TestVideoLifetime::stopDuringSlowGlSetUpWaitsForIt()
     Consumer consumer;
     consumer.setName(QStringLiteral("Defished"));
     consumer.setWidget(m_right);
+    consumer.setRawWidget(m_left);
     consumer.setUseShader(useShader);
     consumer.setShader(Utils::instance()->defishShader());
     consumer.setProducer(&producer);
