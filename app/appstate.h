@@ -8,10 +8,12 @@
 
 // Connection parameters, credentials and the outcome of signing in.
 //
-// The login window writes host, port and credentials on the GUI thread. The
-// event-server connector writes loggedIn and currentUserId from the client
-// library's thread; those two setters hold the state mutex for their whole body,
-// signal emission included, and QML receives the signals queued.
+// The login window writes host, port and credentials, and the event-server
+// connector the sign-in outcome, on the GUI thread; any thread may read or write
+// all the same: every getter and setter holds the state mutex while it reads or
+// compares and writes its value. A setter emits after releasing it, so that a
+// receiver may read the state; a receiver on another thread gets the signal
+// queued.
 class AppState : public QObject, public Singleton<AppState>
 {
     Q_OBJECT
@@ -52,7 +54,11 @@ signals:
     void currentUserIdChanged();
 
 private:
-    std::mutex m_stateMutex;
+    template<typename T> T read(const T &member) const;
+    // Whether value was new; it is stored then.
+    template<typename T> bool write(T &member, const T &value);
+
+    mutable std::mutex m_stateMutex;
     bool m_loggedIn = false;
     QString m_host;
     int m_port = 0;

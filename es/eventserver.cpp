@@ -4,7 +4,6 @@
 #include "es/eslogging.h"
 #include "es/objectimport.h"
 
-#include <QCoreApplication>
 #include <QHash>
 #include <QPointer>
 #include <QtGlobal>
@@ -83,47 +82,86 @@ void EventServer::onObjectsChanged()
     qCDebug(lcEs, "TODO: Objects changed, fetching ...");
 }
 
+// The one point where a library callback reaches the connector: f runs queued on
+// the connector's (the GUI) thread, and not at all once the connector is gone.
+template<typename F> void EventServer::handOver(F f)
+{
+    QPointer<EventServer> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self, f = std::move(f)] {
+            if (self)
+                f();
+        },
+        Qt::QueuedConnection);
+}
+
 void EventServer::onConnectionStateChanged(korvu::es::Connection::State newState, korvu::es::Connection::State oldState)
 {
     Q_UNUSED(oldState)
-    if (newState == korvu::es::Connection::Disconnected)
-        emit disconnectedFromEs();
-    emit isConnectedChanged();
+    const bool disconnected = newState == korvu::es::Connection::Disconnected;
+    handOver([this, disconnected] {
+        if (disconnected)
+            emit disconnectedFromEs();
+        emit isConnectedChanged();
+    });
 }
 
 void EventServer::connectToES()
 {
-    AppState *state = AppState::instance();
-    const std::string host = state->host().toStdString();
-    const int port = state->port();
+    const AppState *state = AppState::instance();
+    connectTo(state->host(), state->port());
+}
+
+void EventServer::connectTo(const QString &host, int port)
+{
     m_d->connection.open(
-        host, port,
+        host.toStdString(), port,
         [this] {
-            emit connectedToEs();
-            emit isConnectedChanged();
+            handOver([this] {
+                emit connectedToEs();
+                emit isConnectedChanged();
+            });
         },
         [this](const korvu::es::ConnectionError &error) {
-            emit connectToEsError(errorText(error));
-            emit isConnectedChanged();
+            const QString text = errorText(error);
+            handOver([this, text] {
+                emit connectToEsError(text);
+                emit isConnectedChanged();
+            });
         });
 }
 
 void EventServer::login()
 {
-    AppState *state = AppState::instance();
-    const std::string username = state->username().toStdString();
-    const std::string password = state->password().toStdString();
+    signIn(AppState::instance());
+}
+
+void EventServer::signIn(AppState *state)
+{
+    if (!state)
+        return;
+    QPointer<AppState> target(state);
     m_d->client.signIn(
-        username, password,
-        [this](long long userId) {
-            AppState::instance()->setLoggedIn(true);
-            AppState::instance()->setCurrentUserId(userId);
-            emit loggedIn();
+        state->username().toStdString(), state->password().toStdString(),
+        [this, target](long long userId) {
+            handOver([this, target, userId] {
+                if (target) {
+                    target->setLoggedIn(true);
+                    target->setCurrentUserId(userId);
+                }
+                emit loggedIn();
+            });
         },
-        [this](const korvu::es::HandlerError &error) {
-            AppState::instance()->setLoggedIn(false);
-            AppState::instance()->setCurrentUserId(0);
-            emit loginError(errorText(error));
+        [this, target](const korvu::es::HandlerError &error) {
+            const QString text = errorText(error);
+            handOver([this, target, text] {
+                if (target) {
+                    target->setLoggedIn(false);
+                    target->setCurrentUserId(0);
+                }
+                emit loginError(text);
+            });
         });
 }
 
@@ -133,16 +171,12 @@ void EventServer::fetchObjects()
         [this](const std::vector<korvu::es::Object> &objects, long long rootId) {
             // Copied here, on the library's thread; the GUI thread gets the map by value.
             const QHash<qint64, korvu::es::Object> byId = objectsById(objects);
-            QPointer<EventServer> self(this);
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [self, byId, rootId] {
-                    if (self)
-                        importObjects(byId, rootId);
-                },
-                Qt::QueuedConnection);
+            handOver([byId, rootId] { importObjects(byId, rootId); });
         },
-        [this](const korvu::es::HandlerError &error) { emit fetchObjectsFailed(errorText(error)); });
+        [this](const korvu::es::HandlerError &error) {
+            const QString text = errorText(error);
+            handOver([this, text] { emit fetchObjectsFailed(text); });
+        });
 }
 
 void EventServer::terminate() {}

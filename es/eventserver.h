@@ -9,17 +9,20 @@
 
 #include <vector>
 
+class AppState;
 class EventServerPriv;
 
 // The link to the event server: connects, signs in and fetches the object tree
 // through the client library, reporting every outcome as a signal.
 //
-// The library calls back on its own thread. The callbacks only emit signals
-// (QML receives them queued), write AppState's signed-in flag and user id (both
-// mutex-guarded), and hand a fetched object set to the GUI thread, where the
-// import runs. Destroying the connector releases the library handles, after
-// which no callback of theirs runs; a hand-over already queued finds the
-// connector gone and does nothing.
+// The library calls back on its own thread. Every callback hands what it
+// reports over at one point, handOver(): one call queued to the connector on the
+// GUI thread, which emits the signals, writes the signed-in flag and user id,
+// and runs the import of a fetched object set. The connector keeps one set of
+// library handles for its whole life, so the hand-over is guarded by the
+// connector alone: destroying it releases the handles, after which no callback
+// of theirs runs, and a hand-over already queued finds the connector gone and
+// does nothing.
 class EventServer : public QObject, public Singleton<EventServer>
 {
     Q_OBJECT
@@ -42,6 +45,12 @@ public:
     // The fetched set keyed by object id; of objects sharing an id the later one stays.
     static QHash<qint64, korvu::es::Object> objectsById(const std::vector<korvu::es::Object> &objects);
 
+    // What connectToES() and login() do, with the address and the credentials
+    // given; the sign-in outcome is written to state (if it still exists) before
+    // loggedIn or loginError is emitted.
+    void connectTo(const QString &host, int port);
+    void signIn(AppState *state);
+
 signals:
     void isConnectedChanged();
     void connectedToEs();
@@ -53,12 +62,15 @@ signals:
     void fetchObjectsFailed(QString message);
 
 public slots:
+    // With AppState's host and port.
     void connectToES();
+    // With AppState's credentials; the outcome is written to AppState.
     void login();
     void fetchObjects();
     void terminate();
 
 private:
+    template<typename F> void handOver(F f);
     static void logMessage(const std::string &message, korvu::es::LogLevel level);
     void onObjectsChanged();
     void onConnectionStateChanged(korvu::es::Connection::State newState, korvu::es::Connection::State oldState);

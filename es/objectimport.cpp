@@ -323,25 +323,32 @@ void importObjects(const QHash<qint64, korvu::es::Object> &objects, qint64 rootI
 {
     RepoObjects *model = RepoObjects::instance();
     RepoObjViews *views = RepoObjViews::instance();
-    if (model && views && Utils::instance()) {
-        objectimport::ObjectList list = objectimport::walkObjects(objects, rootId);
-        objectimport::sortObjects(list);
-        model->clear();
-        model->setObjects(list);
-
-        if (const LocalDatabase *database = LocalDatabase::instance()) {
-            const auto &present = model->objectsBySerial();
-            QList<std::shared_ptr<ViewInfo>> restored;
-            for (const auto &info : database->orderedViewInfos()) {
-                if (present.contains(info->serialStream))
-                    restored.append(info);
-            }
-            views->restoreViews(restored);
-        }
-    } else {
+    if (model && views && Utils::instance())
+        objectimport::apply(objects, rootId, *model, *views, LocalDatabase::instance());
+    else
         qCWarning(lcImport, "Import skipped: the object models are not set up");
-    }
 
     if (EventServer *server = EventServer::instance())
         emit server->fetchedObject();
+}
+
+void objectimport::apply(const FetchedObjects &objects, qint64 rootId, RepoObjects &model, RepoObjViews &views,
+                         const LocalDatabase *database)
+{
+    ObjectList list = walkObjects(objects, rootId);
+    sortObjects(list);
+    // The stored switch and lens settings go to the objects before the model shows them.
+    if (database)
+        database->applyStoredSettings(list);
+    model.clear();
+    model.setObjects(list);
+    if (!database)
+        return;
+    const auto &present = model.objectsBySerial();
+    QList<std::shared_ptr<ViewInfo>> restored;
+    for (const auto &info : database->orderedViewInfos()) {
+        if (present.contains(info->serialStream))
+            restored.append(info);
+    }
+    views.restoreViews(restored);
 }

@@ -9,13 +9,15 @@
 
 #include <memory>
 
+class LocalDatabase;
 class Object;
 class QCollator;
+class RepoObjViews;
 
 // Turns one fetched object set (keyed by object id; the top-level objects have
 // `rootId` as parent) into the program's gateways and streams. Runs on the GUI
-// thread, queued there by EventServer::fetchObjects(); its last step emits
-// EventServer::fetchedObject().
+// thread, queued there by EventServer::fetchObjects(), on the application's models
+// (objectimport::apply); its last step emits EventServer::fetchedObject().
 void importObjects(const QHash<qint64, korvu::es::Object> &objects, qint64 rootId);
 
 // The steps of the import, for the import itself, its tests and benchmarks.
@@ -41,6 +43,12 @@ bool objectOrder(const std::shared_ptr<Object> &a, const std::shared_ptr<Object>
 
 // Sorts by objectOrder; equal names keep their visiting order.
 void sortObjects(ObjectList &objects);
+
+// The whole import into the given models: the objects, sorted and given their
+// stored settings, replace the model's rows, and the stored views of the streams
+// that are present come back.
+void apply(const FetchedObjects &objects, qint64 rootId, RepoObjects &model, RepoObjViews &views,
+           const LocalDatabase *database);
 
 // The producer source string of a stream's event-server url ("" for a url that
 // stream discovery resolves).

@@ -21,39 +21,182 @@ const char *const kDriver = "QSQLITE";
 // SQLite result codes of a lock held by another connection.
 const char *const kSqliteBusy = "5";
 const char *const kSqliteLocked = "6";
+const char *const kWhereOpen = "bool LocalDatabase::open()";
+const char *const kWhereSave = "bool LocalDatabase::save()";
 
-// Reads result columns by name; a column missing from an older or foreign file
-// reads as an invalid value instead of a warning per row.
-class Columns
+// One column of a table: the value a save binds from a row, and how a loaded
+// value is kept in a row. A column missing from an older or foreign file loads
+// as an invalid value. A secret column's values never reach the log.
+template<typename Row> struct Column
 {
-public:
-    explicit Columns(const QSqlQuery &query) : m_record(query.record()) {}
-    int operator()(const char *name) const { return m_record.indexOf(QLatin1String(name)); }
-
-private:
-    QSqlRecord m_record;
+    const char *name;
+    QVariant (*value)(const Row &row);
+    void (*load)(Row &row, const QVariant &stored);
+    bool secret;
 };
 
-QVariant column(const QSqlQuery &query, int index)
+// One table: its name, the insert that takes one parameter per column in column
+// order, the columns, and the line logged once all rows are written.
+template<typename Row, int N> struct Table
 {
-    return index < 0 ? QVariant() : query.value(index);
-}
+    const char *name;
+    const char *insert;
+    Column<Row> columns[N];
+    const char *saved;
+};
 
-void logFailure(const char *where, const QString &error)
+const Table<GatewayInfo, 4> kGatewayTable = {
+    ObjectsSchema::kGateways,
+    ObjectsSchema::kInsertGateway,
+    {
+        {"serial", [](const GatewayInfo &r) -> QVariant { return r.serial; },
+         [](GatewayInfo &r, const QVariant &v) { r.serial = v.toString(); }, false},
+        {"host", [](const GatewayInfo &r) -> QVariant { return r.host; },
+         [](GatewayInfo &r, const QVariant &v) { r.host = v.toString(); }, false},
+        {"port", [](const GatewayInfo &r) -> QVariant { return r.port; },
+         [](GatewayInfo &r, const QVariant &v) { r.port = v.toInt(); }, false},
+        {"isActive", [](const GatewayInfo &r) -> QVariant { return r.isActive; },
+         [](GatewayInfo &r, const QVariant &v) { r.isActive = v.toInt() != 0; }, false},
+    },
+    "Gateways saved",
+};
+
+// The lens values are stored as reals and kept as whole pixels, truncated toward
+// zero. The source string may carry a camera's user name and password.
+const Table<StreamInfo, 9> kStreamTable = {
+    ObjectsSchema::kStreams,
+    ObjectsSchema::kInsertStream,
+    {
+        {"serialGateway", [](const StreamInfo &r) -> QVariant { return r.serialGateway; },
+         [](StreamInfo &r, const QVariant &v) { r.serialGateway = v.toString(); }, false},
+        {"serial", [](const StreamInfo &r) -> QVariant { return r.serial; },
+         [](StreamInfo &r, const QVariant &v) { r.serial = v.toString(); }, false},
+        {"url", [](const StreamInfo &r) -> QVariant { return r.url; },
+         [](StreamInfo &r, const QVariant &v) { r.url = v.toString(); }, true},
+        {"isFisheye", [](const StreamInfo &r) -> QVariant { return r.isFisheye; },
+         [](StreamInfo &r, const QVariant &v) { r.isFisheye = v.toBool(); }, false},
+        {"centerX", [](const StreamInfo &r) -> QVariant { return r.centerX; },
+         [](StreamInfo &r, const QVariant &v) { r.centerX = static_cast<int>(v.toFloat()); }, false},
+        {"centerY", [](const StreamInfo &r) -> QVariant { return r.centerY; },
+         [](StreamInfo &r, const QVariant &v) { r.centerY = static_cast<int>(v.toFloat()); }, false},
+        {"radius", [](const StreamInfo &r) -> QVariant { return r.radius; },
+         [](StreamInfo &r, const QVariant &v) { r.radius = static_cast<int>(v.toFloat()); }, false},
+        {"fov", [](const StreamInfo &r) -> QVariant { return static_cast<double>(r.fov); },
+         [](StreamInfo &r, const QVariant &v) { r.fov = v.toFloat(); }, false},
+        {"isActive", [](const StreamInfo &r) -> QVariant { return r.isActive; },
+         [](StreamInfo &r, const QVariant &v) { r.isActive = v.toBool(); }, false},
+    },
+    "Streams saved",
+};
+
+const Table<ViewInfo, 7> kViewTable = {
+    ObjectsSchema::kViews,
+    ObjectsSchema::kInsertView,
+    {
+        {"serialStream", [](const ViewInfo &r) -> QVariant { return r.serialStream; },
+         [](ViewInfo &r, const QVariant &v) { r.serialStream = v.toString(); }, false},
+        {"name", [](const ViewInfo &r) -> QVariant { return r.name; },
+         [](ViewInfo &r, const QVariant &v) { r.name = v.toString(); }, false},
+        {"roll", [](const ViewInfo &r) -> QVariant { return static_cast<double>(r.roll); },
+         [](ViewInfo &r, const QVariant &v) { r.roll = v.toFloat(); }, false},
+        {"tilt", [](const ViewInfo &r) -> QVariant { return static_cast<double>(r.tilt); },
+         [](ViewInfo &r, const QVariant &v) { r.tilt = v.toFloat(); }, false},
+        {"pan", [](const ViewInfo &r) -> QVariant { return static_cast<double>(r.pan); },
+         [](ViewInfo &r, const QVariant &v) { r.pan = v.toFloat(); }, false},
+        {"zoom", [](const ViewInfo &r) -> QVariant { return static_cast<double>(r.zoom); },
+         [](ViewInfo &r, const QVariant &v) { r.zoom = v.toFloat(); }, false},
+        {"isActive", [](const ViewInfo &r) -> QVariant { return r.isActive; },
+         [](ViewInfo &r, const QVariant &v) { r.isActive = v.toBool(); }, false},
+    },
+    "Views saved",
+};
+
+// The one report of everything that fails here: where, the statement (if any),
+// the values bound to it with those of secret columns left out, and the
+// driver's error or the reason.
+void reportFailure(const char *where, const QString &statement, const QStringList &values, const QString &error)
 {
     qCWarning(lcRepo, "At: %s", where);
-    qCWarning(lcRepo, "  ERROR: %s", qPrintable(error));
+    if (!statement.isEmpty())
+        qCWarning(lcRepo, "  SQL: %s", qPrintable(statement));
+    if (!values.isEmpty())
+        qCWarning(lcRepo, "  Values: %s", qPrintable(values.join(QLatin1String(", "))));
+    qCWarning(lcRepo, "  Error: %s", qPrintable(error));
 }
 
-bool execute(QSqlDatabase &db, const QString &statement, QSqlError *failure)
+void reportFailure(const char *where, const QString &error)
+{
+    reportFailure(where, QString(), {}, error);
+}
+
+bool execute(QSqlDatabase &db, const char *where, const QString &statement, QSqlError *failure)
 {
     QSqlQuery query(db);
-    if (!query.exec(statement)) {
-        qCWarning(lcRepo, "At: %s", "bool LocalDatabase::executeNonReturn(const QString&)");
-        qCWarning(lcRepo, "  SQL: %s", qPrintable(statement));
-        qCWarning(lcRepo, "  Error: %s", qPrintable(query.lastError().text()));
-        *failure = query.lastError();
+    if (query.exec(statement))
+        return true;
+    *failure = query.lastError();
+    reportFailure(where, statement, {}, failure->text());
+    return false;
+}
+
+// The values of one row as the report shows them.
+template<typename Row, int N> QStringList shownValues(const Table<Row, N> &table, const Row &row)
+{
+    QStringList values;
+    for (const Column<Row> &column : table.columns) {
+        const QString text = column.secret ? QStringLiteral("(not shown)")
+                                           : column.value(row).toString().replace(QLatin1Char('\n'), QLatin1Char(' '));
+        values << QStringLiteral("%1=%2").arg(QLatin1String(column.name), text);
+    }
+    return values;
+}
+
+// Prepares the table's insert and runs it for every row.
+template<typename Row, int N>
+bool insertRows(QSqlDatabase &db, const Table<Row, N> &table, const QVector<Row> &rows, QString *error)
+{
+    QSqlQuery query(db);
+    const QString statement = QLatin1String(table.insert);
+    if (!query.prepare(statement)) {
+        *error = query.lastError().text();
+        reportFailure(kWhereSave, statement, {}, *error);
         return false;
+    }
+    for (const Row &row : rows) {
+        for (int i = 0; i < N; ++i)
+            query.bindValue(i, table.columns[i].value(row));
+        if (!query.exec()) {
+            *error = query.lastError().text();
+            reportFailure(kWhereSave, statement, shownValues(table, row), *error);
+            return false;
+        }
+    }
+    qCInfo(lcRepo, "%s", table.saved);
+    return true;
+}
+
+// Reads every row of the table; rows is left as it was when the table cannot be read.
+template<typename Row, int N>
+bool readRows(QSqlDatabase &db, const Table<Row, N> &table, QVector<Row> *rows, QSqlError *failure)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    const QString statement = QStringLiteral("SELECT * FROM %1").arg(QLatin1String(table.name));
+    if (!query.prepare(statement) || !query.exec()) {
+        *failure = query.lastError();
+        reportFailure(kWhereOpen, statement, {}, failure->text());
+        return false;
+    }
+    const QSqlRecord record = query.record();
+    int indexes[N];
+    for (int i = 0; i < N; ++i)
+        indexes[i] = record.indexOf(QLatin1String(table.columns[i].name));
+    rows->clear();
+    while (query.next()) {
+        Row row;
+        for (int i = 0; i < N; ++i)
+            table.columns[i].load(row, indexes[i] < 0 ? QVariant() : query.value(indexes[i]));
+        rows->append(row);
     }
     return true;
 }
@@ -75,27 +218,6 @@ QString newerFileText(int version)
         .arg(ObjectsSchema::kVersion);
 }
 
-// Prepares one insert and runs it for every row; bind(query, i) binds row i.
-template<typename Bind>
-bool insertRows(QSqlDatabase &db, const char *where, const char *sql, int count, const char *done, Bind bind,
-                QString *error)
-{
-    QSqlQuery query(db);
-    bool ok = query.prepare(QLatin1String(sql));
-    for (int i = 0; ok && i < count; ++i) {
-        bind(query, i);
-        ok = query.exec();
-    }
-    if (!ok) {
-        *error = query.lastError().text();
-        qCDebug(lcRepo, "At: %s", where);
-        qCDebug(lcRepo, "  ERROR: %s", qPrintable(*error));
-        return false;
-    }
-    qCInfo(lcRepo, "%s", done);
-    return true;
-}
-
 // Replaces every row in one transaction: nothing is committed unless every row
 // was written, so on any failure the file keeps exactly the rows it had. Runs on
 // the thread that opened db.
@@ -103,7 +225,7 @@ bool writeRows(QSqlDatabase &db, const LocalDatabase::Snapshot &rows, QString *e
 {
     if (!db.transaction()) {
         *error = db.lastError().text();
-        logFailure("bool LocalDatabase::save()", *error);
+        reportFailure(kWhereSave, QStringLiteral("BEGIN"), {}, *error);
         return false;
     }
     QSqlError failure;
@@ -111,71 +233,30 @@ bool writeRows(QSqlDatabase &db, const LocalDatabase::Snapshot &rows, QString *e
     const int version = fileVersion(db);
     if (version > ObjectsSchema::kVersion) {
         *error = newerFileText(version);
-        logFailure("bool LocalDatabase::save()", *error);
+        reportFailure(kWhereSave, *error);
         db.rollback();
         return false;
     }
-    bool deleted = execute(db, QStringLiteral("DELETE FROM %1").arg(QLatin1String(ObjectsSchema::kGateways)), &failure);
-    deleted =
-        execute(db, QStringLiteral("DELETE FROM %1").arg(QLatin1String(ObjectsSchema::kStreams)), &failure) && deleted;
-    deleted =
-        execute(db, QStringLiteral("DELETE FROM %1").arg(QLatin1String(ObjectsSchema::kViews)), &failure) && deleted;
+    bool deleted = true;
+    for (const char *table : {ObjectsSchema::kGateways, ObjectsSchema::kStreams, ObjectsSchema::kViews})
+        deleted =
+            execute(db, kWhereSave, QStringLiteral("DELETE FROM %1").arg(QLatin1String(table)), &failure) && deleted;
     // A file from before the format had a version gets one with its first save.
-    deleted = execute(db, QLatin1String(ObjectsSchema::kWriteVersion), &failure) && deleted;
+    deleted = execute(db, kWhereSave, QLatin1String(ObjectsSchema::kWriteVersion), &failure) && deleted;
     if (!deleted)
         *error = failure.text();
 
-    const auto &gateways = rows.gateways;
-    const auto &streams = rows.streams;
-    const auto &views = rows.views;
-    const bool written =
-        deleted &&
-        insertRows(
-            db, "bool LocalDatabase::saveGateways()", ObjectsSchema::kInsertGateway, gateways.size(), "Gateways saved",
-            [&gateways](QSqlQuery &query, int i) {
-                const GatewayInfo &row = gateways.at(i);
-                query.bindValue(0, row.serial);
-                query.bindValue(1, row.host);
-                query.bindValue(2, row.port);
-                query.bindValue(3, row.isActive);
-            },
-            error) &&
-        insertRows(
-            db, "bool LocalDatabase::saveStreams()", ObjectsSchema::kInsertStream, streams.size(), "Streams saved",
-            [&streams](QSqlQuery &query, int i) {
-                const StreamInfo &row = streams.at(i);
-                query.bindValue(0, row.serialGateway);
-                query.bindValue(1, row.serial);
-                query.bindValue(2, row.url);
-                query.bindValue(3, row.isFisheye);
-                query.bindValue(4, row.centerX);
-                query.bindValue(5, row.centerY);
-                query.bindValue(6, row.radius);
-                query.bindValue(7, static_cast<double>(row.fov));
-                query.bindValue(8, row.isActive);
-            },
-            error) &&
-        insertRows(
-            db, "bool LocalDatabase::saveViews()", ObjectsSchema::kInsertView, views.size(), "Views saved",
-            [&views](QSqlQuery &query, int i) {
-                const ViewInfo &row = views.at(i);
-                query.bindValue(0, row.serialStream);
-                query.bindValue(1, row.name);
-                query.bindValue(2, static_cast<double>(row.roll));
-                query.bindValue(3, static_cast<double>(row.tilt));
-                query.bindValue(4, static_cast<double>(row.pan));
-                query.bindValue(5, static_cast<double>(row.zoom));
-                query.bindValue(6, row.isActive);
-            },
-            error);
+    const bool written = deleted && insertRows(db, kGatewayTable, rows.gateways, error) &&
+                         insertRows(db, kStreamTable, rows.streams, error) &&
+                         insertRows(db, kViewTable, rows.views, error);
     if (written && db.commit())
         return true;
     if (written) {
         *error = db.lastError().text();
-        logFailure("bool LocalDatabase::save()", *error);
+        reportFailure(kWhereSave, QStringLiteral("COMMIT"), {}, *error);
     }
     if (!db.rollback())
-        logFailure("bool LocalDatabase::save()", db.lastError().text());
+        reportFailure(kWhereSave, QStringLiteral("ROLLBACK"), {}, db.lastError().text());
     return false;
 }
 
@@ -216,6 +297,26 @@ QList<std::shared_ptr<ViewInfo>> LocalDatabase::orderedViewInfos() const
             result.append(info);
     }
     return result;
+}
+
+void LocalDatabase::applyStoredSettings(const QVector<std::shared_ptr<Object>> &objects) const
+{
+    for (const auto &object : objects) {
+        if (!object)
+            continue;
+        if (object->type() == Object::Device) {
+            if (const auto info = m_gatewayInfos.value(object->serial()))
+                object->setIsActive(info->isActive);
+        } else if (object->type() == Object::Stream) {
+            if (const auto info = m_streamInfos.value(object->serial())) {
+                object->setIsActive(info->isActive);
+                object->setCenterX(info->centerX);
+                object->setCenterY(info->centerY);
+                object->setRadius(info->radius);
+                object->setFov(info->fov);
+            }
+        }
+    }
 }
 
 void LocalDatabase::closeDatabase()
@@ -282,20 +383,15 @@ bool LocalDatabase::open()
     return true;
 }
 
-bool LocalDatabase::executeNonReturn(const QString &statement)
-{
-    return execute(m_database, statement, &m_lastError);
-}
-
 bool LocalDatabase::createTables()
 {
     // A new file gets its format version with its tables.
     const bool created = m_database.tables().isEmpty();
     bool ok = true;
     for (const char *statement : ObjectsSchema::kCreateTables)
-        ok = executeNonReturn(QLatin1String(statement)) && ok;
+        ok = execute(m_database, kWhereOpen, QLatin1String(statement), &m_lastError) && ok;
     if (ok && created)
-        ok = executeNonReturn(QLatin1String(ObjectsSchema::kWriteVersion));
+        ok = execute(m_database, kWhereOpen, QLatin1String(ObjectsSchema::kWriteVersion), &m_lastError);
     return ok;
 }
 
@@ -307,11 +403,9 @@ void LocalDatabase::clearRecords()
     m_viewOrder.clear();
 }
 
-bool LocalDatabase::mayBeSaved()
+bool LocalDatabase::mayBeSaved(const RepoObjects *objects, const RepoObjViews *views)
 {
     QString reason;
-    const RepoObjects *objects = RepoObjects::instance();
-    const RepoObjViews *views = RepoObjViews::instance();
     if (isSaving())
         reason = tr("a save is already running");
     else if (!m_database.isOpen())
@@ -327,15 +421,15 @@ bool LocalDatabase::mayBeSaved()
         reason = tr("the saved views are still being restored");
     if (reason.isEmpty())
         return true;
-    logFailure("bool LocalDatabase::save()", reason);
+    reportFailure(kWhereSave, reason);
     setLastError(reason);
     return false;
 }
 
-LocalDatabase::Snapshot LocalDatabase::snapshot() const
+LocalDatabase::Snapshot LocalDatabase::snapshot(const RepoObjects *objects, const RepoObjViews *views) const
 {
     Snapshot rows;
-    if (const RepoObjects *objects = RepoObjects::instance()) {
+    if (objects) {
         const RepoObjects::ObjectIndex &byId = objects->objectsById();
         for (const auto &object : objects->objectsBySerial()) {
             if (object->type() == Object::Device) {
@@ -356,7 +450,7 @@ LocalDatabase::Snapshot LocalDatabase::snapshot() const
                                  object->fov(), object->isActive()});
         }
     }
-    if (const RepoObjViews *views = RepoObjViews::instance()) {
+    if (views) {
         for (const auto &view : views->views())
             rows.views.append({view->objectSerial(), view->name(), view->roll(), view->tilt(), view->pan(),
                                view->zoom(), view->isActive()});
@@ -366,9 +460,14 @@ LocalDatabase::Snapshot LocalDatabase::snapshot() const
 
 bool LocalDatabase::save()
 {
-    if (!mayBeSaved())
+    return save(RepoObjects::instance(), RepoObjViews::instance());
+}
+
+bool LocalDatabase::save(const RepoObjects *objects, const RepoObjViews *views)
+{
+    if (!mayBeSaved(objects, views))
         return false;
-    const Snapshot rows = snapshot();
+    const Snapshot rows = snapshot(objects, views);
     QString error;
     const bool ok = writeRows(m_database, rows, &error);
     saveDone(ok, error, rows);
@@ -377,9 +476,14 @@ bool LocalDatabase::save()
 
 bool LocalDatabase::saveInBackground()
 {
-    if (!mayBeSaved())
+    return saveInBackground(RepoObjects::instance(), RepoObjViews::instance());
+}
+
+bool LocalDatabase::saveInBackground(const RepoObjects *objects, const RepoObjViews *views)
+{
+    if (!mayBeSaved(objects, views))
         return false;
-    const Snapshot rows = snapshot();
+    const Snapshot rows = snapshot(objects, views);
     const QString path = m_database.databaseName();
     const QString options = m_database.connectOptions();
     static int s_saves = 0;
@@ -395,7 +499,7 @@ bool LocalDatabase::saveInBackground()
                 ok = writeRows(db, rows, &error);
             } else {
                 error = db.lastError().text();
-                logFailure("bool LocalDatabase::save()", error);
+                reportFailure(kWhereSave, error);
             }
             db.close();
         }
@@ -457,104 +561,41 @@ void LocalDatabase::setLastError(const QString &text)
 
 bool LocalDatabase::loadAll()
 {
-    bool ok = loadGateways();
+    QVector<GatewayInfo> gateways;
+    bool ok = readRows(m_database, kGatewayTable, &gateways, &m_lastError);
+    if (ok) {
+        m_gatewayInfos.clear();
+        for (const GatewayInfo &row : qAsConst(gateways))
+            m_gatewayInfos.insert(row.serial, std::make_shared<GatewayInfo>(row));
+    }
     qCInfo(lcRepo, "Loaded %d gateways", static_cast<int>(m_gatewayInfos.size()));
-    ok = loadStreams() && ok;
+
+    QVector<StreamInfo> streams;
+    if (readRows(m_database, kStreamTable, &streams, &m_lastError)) {
+        m_streamInfos.clear();
+        m_storedUrls.clear();
+        for (const StreamInfo &row : qAsConst(streams)) {
+            m_streamInfos.insert(row.serial, std::make_shared<StreamInfo>(row));
+            m_storedUrls.insert(row.serial, row.url);
+        }
+    } else {
+        ok = false;
+    }
     qCInfo(lcRepo, "Loaded %d streams", static_cast<int>(m_streamInfos.size()));
-    ok = loadViews() && ok;
+
+    QVector<ViewInfo> views;
+    if (readRows(m_database, kViewTable, &views, &m_lastError)) {
+        m_viewInfos.clear();
+        m_viewOrder.clear();
+        for (const ViewInfo &row : qAsConst(views)) {
+            const ViewKey key(row.serialStream, row.name);
+            if (!m_viewInfos.contains(key))
+                m_viewOrder.append(key);
+            m_viewInfos.insert(key, std::make_shared<ViewInfo>(row));
+        }
+    } else {
+        ok = false;
+    }
     qCInfo(lcRepo, "Loaded %d views", static_cast<int>(m_viewInfos.size()));
     return ok;
-}
-
-bool LocalDatabase::loadGateways()
-{
-    QSqlQuery query(m_database);
-    query.setForwardOnly(true);
-    if (!query.prepare(QStringLiteral("SELECT * FROM %1").arg(QLatin1String(ObjectsSchema::kGateways))) ||
-        !query.exec()) {
-        qCWarning(lcRepo) << "bool LocalDatabase::loadGateways()";
-        qCWarning(lcRepo) << "ERROR: " << query.lastError().text();
-        m_lastError = query.lastError();
-        return false;
-    }
-    m_gatewayInfos.clear();
-    const Columns columns(query);
-    const int serial = columns("serial"), host = columns("host"), port = columns("port"),
-              isActive = columns("isActive");
-    while (query.next()) {
-        auto info = std::make_shared<GatewayInfo>();
-        info->serial = column(query, serial).toString();
-        info->host = column(query, host).toString();
-        info->port = column(query, port).toInt();
-        info->isActive = column(query, isActive).toInt() != 0;
-        m_gatewayInfos.insert(info->serial, info);
-    }
-    return true;
-}
-
-bool LocalDatabase::loadStreams()
-{
-    QSqlQuery query(m_database);
-    query.setForwardOnly(true);
-    if (!query.prepare(QStringLiteral("SELECT * FROM %1").arg(QLatin1String(ObjectsSchema::kStreams))) ||
-        !query.exec()) {
-        qCWarning(lcRepo) << "bool LocalDatabase::loadStreams()";
-        qCWarning(lcRepo) << "ERROR: " << query.lastError().text();
-        m_lastError = query.lastError();
-        return false;
-    }
-    m_streamInfos.clear();
-    m_storedUrls.clear();
-    const Columns columns(query);
-    const int serialGateway = columns("serialGateway"), serial = columns("serial"), url = columns("url"),
-              isFisheye = columns("isFisheye"), centerX = columns("centerX"), centerY = columns("centerY"),
-              radius = columns("radius"), fov = columns("fov"), isActive = columns("isActive");
-    while (query.next()) {
-        auto info = std::make_shared<StreamInfo>();
-        info->serialGateway = column(query, serialGateway).toString();
-        info->serial = column(query, serial).toString();
-        info->url = column(query, url).toString();
-        info->isFisheye = column(query, isFisheye).toBool();
-        // Stored as reals; the lens values are whole pixels, truncated toward zero.
-        info->centerX = static_cast<int>(column(query, centerX).toFloat());
-        info->centerY = static_cast<int>(column(query, centerY).toFloat());
-        info->radius = static_cast<int>(column(query, radius).toFloat());
-        info->fov = column(query, fov).toFloat();
-        info->isActive = column(query, isActive).toBool();
-        m_streamInfos.insert(info->serial, info);
-        m_storedUrls.insert(info->serial, info->url);
-    }
-    return true;
-}
-
-bool LocalDatabase::loadViews()
-{
-    QSqlQuery query(m_database);
-    query.setForwardOnly(true);
-    if (!query.prepare(QStringLiteral("SELECT * FROM %1").arg(QLatin1String(ObjectsSchema::kViews))) || !query.exec()) {
-        qCWarning(lcRepo) << "bool LocalDatabase::loadViews()";
-        qCWarning(lcRepo) << "ERROR: " << query.lastError().text();
-        m_lastError = query.lastError();
-        return false;
-    }
-    m_viewInfos.clear();
-    m_viewOrder.clear();
-    const Columns columns(query);
-    const int serialStream = columns("serialStream"), name = columns("name"), roll = columns("roll"),
-              tilt = columns("tilt"), pan = columns("pan"), zoom = columns("zoom"), isActive = columns("isActive");
-    while (query.next()) {
-        auto info = std::make_shared<ViewInfo>();
-        info->serialStream = column(query, serialStream).toString();
-        info->name = column(query, name).toString();
-        info->roll = column(query, roll).toFloat();
-        info->tilt = column(query, tilt).toFloat();
-        info->pan = column(query, pan).toFloat();
-        info->zoom = column(query, zoom).toFloat();
-        info->isActive = column(query, isActive).toBool();
-        const ViewKey key(info->serialStream, info->name);
-        if (!m_viewInfos.contains(key))
-            m_viewOrder.append(key);
-        m_viewInfos.insert(key, info);
-    }
-    return true;
 }

@@ -16,7 +16,10 @@
 
 #include <memory>
 
+class Object;
 class QThread;
+class RepoObjects;
+class RepoObjViews;
 
 // The SQLite file objects.data: written from the two list models, read back into
 // three sets of records that carry the operator's settings over to the next import.
@@ -26,6 +29,15 @@ class QThread;
 // rows or the new ones, also when the process dies in the middle. A save is refused
 // while the rows it would replace were never read (the last open() failed) or the
 // object model holds no finished import: either would wipe the stored settings.
+//
+// Each table is read and written through one table of its columns. Whatever
+// fails is logged by one reporter: the statement, the values bound to it (never
+// a stream's source string, which may hold a camera's password) and the
+// driver's error.
+//
+// The rows loaded by open() are handed back as plain records; an import applies
+// the stored settings to its new objects with applyStoredSettings() before they
+// reach the object model.
 //
 // saveInBackground() takes its rows from the models on the GUI thread and writes
 // them on a worker thread with a connection of its own, so a lock held by another
@@ -54,6 +66,9 @@ public:
     const ViewInfos &viewInfos() const { return m_viewInfos; }
     // The view records in the order of their rows in the file.
     QList<std::shared_ptr<ViewInfo>> orderedViewInfos() const;
+    // Gives freshly imported gateways and streams the switch and lens settings
+    // stored for their serials.
+    void applyStoredSettings(const QVector<std::shared_ptr<Object>> &objects) const;
 
     // The file opened by open(): AppPaths::databasePath() unless set.
     QString dataPath() const;
@@ -77,6 +92,10 @@ public:
         QVector<ViewInfo> views;
     };
 
+    // save() and saveInBackground() with the rows of these models.
+    bool save(const RepoObjects *objects, const RepoObjViews *views);
+    bool saveInBackground(const RepoObjects *objects, const RepoObjViews *views);
+
 signals:
     void loadedChanged();
     void savingChanged();
@@ -86,22 +105,19 @@ signals:
 
 public slots:
     bool open();
+    // Both save the rows of the application's object and view models.
     bool save();
     // False when the save is refused at once (lastError says why); otherwise the
     // rows are written on a worker thread and saveFinished() follows.
     bool saveInBackground();
 
 private:
-    bool executeNonReturn(const QString &statement);
     bool createTables();
-    bool mayBeSaved();
-    Snapshot snapshot() const;
+    bool mayBeSaved(const RepoObjects *objects, const RepoObjViews *views);
+    Snapshot snapshot(const RepoObjects *objects, const RepoObjViews *views) const;
     void saveDone(bool ok, const QString &error, const Snapshot &rows);
     void clearRecords();
     bool loadAll();
-    bool loadGateways();
-    bool loadStreams();
-    bool loadViews();
     void closeDatabase();
     void waitForSave();
     void setLoaded(bool loaded);

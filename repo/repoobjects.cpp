@@ -1,33 +1,12 @@
 #include "repo/repoobjects.h"
 
-#include "repo/gatewayinfo.h"
-#include "repo/localdatabase.h"
+#include "repo/discovery.h"
 #include "repo/repologging.h"
-#include "repo/streaminfo.h"
-#include "video/sourceaddress.h"
-
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonValue>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QTimer>
-#include <QUrl>
-#include <QVector>
-
-namespace {
-
-const char *const kStreamsUrl = "http://%1:%2/streams";
-// Set on a reply that was aborted for being too large, so its handler does not
-// mistake the truncated body for an answer.
-const char *const kOversizeProperty = "quillonOversize";
-
-} // namespace
 
 RepoObjects::RepoObjects(QObject *parent)
-    : QAbstractListModel(parent), Singleton<RepoObjects>(this), m_network(std::make_unique<QNetworkAccessManager>())
+    : QAbstractListModel(parent), Singleton<RepoObjects>(this),
+      m_discovery(
+          std::make_unique<Discovery>([this](const QString &serial) { return m_objectsBySerial.value(serial); }))
 {
     m_roleNames = {
         {ObjIsActiveRole, "objIsActive"},
@@ -46,14 +25,11 @@ RepoObjects::RepoObjects(QObject *parent)
     };
 }
 
+// The discovery goes first: an answer still on its way must not look up rows
+// that are being released.
 RepoObjects::~RepoObjects()
 {
-    // Pending replies die with the manager; make sure none of them reaches a
-    // handler of this half-destroyed model on the way out.
-    const auto replies = m_network->findChildren<QNetworkReply *>();
-    for (QNetworkReply *reply : replies)
-        QObject::disconnect(reply, nullptr, this, nullptr);
-    m_network.reset();
+    m_discovery.reset();
 }
 
 int RepoObjects::rowCount(const QModelIndex &parent) const
@@ -134,11 +110,6 @@ void RepoObjects::clear()
 
 void RepoObjects::setObjects(const ObjectList &objects)
 {
-    LocalDatabase *database = LocalDatabase::instance();
-    const LocalDatabase::GatewayInfos gatewayInfos =
-        database ? database->gatewayInfos() : LocalDatabase::GatewayInfos();
-    const LocalDatabase::StreamInfos streamInfos = database ? database->streamInfos() : LocalDatabase::StreamInfos();
-
     beginResetModel();
     retireRows();
     m_imported = true;
@@ -159,19 +130,8 @@ void RepoObjects::setObjects(const ObjectList &objects)
         m_objectsBySerial.insert(object->serial(), object);
 
         if (object->type() == Object::Device) {
-            const auto info = gatewayInfos.value(object->serial());
-            if (info)
-                object->setIsActive(info->isActive);
-            requestStreams(object);
+            m_discovery->request(object);
         } else if (object->type() == Object::Stream) {
-            const auto info = streamInfos.value(object->serial());
-            if (info) {
-                object->setIsActive(info->isActive);
-                object->setCenterX(info->centerX);
-                object->setCenterY(info->centerY);
-                object->setRadius(info->radius);
-                object->setFov(info->fov);
-            }
             // The gateway normally precedes its streams in the list (gateways sort
             // first), so the id index already holds it here.
             const ObjectPtr parent = m_objectsById.value(object->idParent());
@@ -205,6 +165,7 @@ void RepoObjects::setObjects(const ObjectList &objects)
 void RepoObjects::retireRows()
 {
     ++m_generation;
+    m_discovery->reset();
     if (m_objects.isEmpty() && m_objectsById.isEmpty() && m_objectsBySerial.isEmpty())
         return;
     m_retiredIndexes.append(std::move(m_objectsById));
@@ -254,129 +215,22 @@ void RepoObjects::releaseRetired()
     }
 }
 
+int RepoObjects::discoveryTimeout() const
+{
+    return m_discovery->timeout();
+}
+
 void RepoObjects::setDiscoveryTimeout(int milliseconds)
 {
-    m_discoveryTimeoutMs = milliseconds;
+    m_discovery->setTimeout(milliseconds);
 }
 
 void RepoObjects::requestStreams(const ObjectPtr &gateway)
 {
-    if (!gateway)
-        return;
-    if (gateway->host().isEmpty()) {
-        qCWarning(lcRepo, "Gateway '%s' doesn't have host info", qPrintable(gateway->name()));
-        return;
-    }
-    if (gateway->port() == 0) {
-        qCWarning(lcRepo, "Gateway '%s' doesn't have port info", qPrintable(gateway->name()));
-        return;
-    }
-
-    const QUrl url(QString::fromLatin1(kStreamsUrl).arg(gateway->host()).arg(gateway->port()), QUrl::TolerantMode);
-    QNetworkReply *reply = m_network->get(QNetworkRequest(url));
-    const std::weak_ptr<Object> weakGateway = gateway;
-    connect(reply, &QNetworkReply::readyRead, this, [this, reply, weakGateway] { onReplyData(reply, weakGateway); });
-    connect(reply, &QNetworkReply::finished, this, [this, reply, weakGateway] { onReplyFinished(reply, weakGateway); });
-    m_untimedRequests.append({reply, weakGateway});
-    if (m_untimedRequests.size() == 1)
-        QMetaObject::invokeMethod(this, &RepoObjects::limitRequests, Qt::QueuedConnection);
-}
-
-void RepoObjects::limitRequests()
-{
-    QVector<Request> requests;
-    requests.swap(m_untimedRequests);
-    if (m_discoveryTimeoutMs <= 0)
-        return;
-    // The limit covers the whole request: a transfer time-out only counts silence,
-    // and a gateway that trickles a byte now and then would keep its request open
-    // for ever. One timer serves all the requests of an event-loop turn: Qt looks
-    // through every timer of the thread when it sets up a request, so a timer per
-    // request would make a site of many gateways slow to import.
-    const int limit = m_discoveryTimeoutMs;
-    QTimer::singleShot(limit, this, [requests, limit] {
-        for (const Request &request : requests) {
-            if (!request.reply || request.reply->isFinished())
-                continue;
-            const ObjectPtr object = request.gateway.lock();
-            qCWarning(lcRepo, "Gateway '%s' did not answer its stream list within %d ms; request aborted",
-                      object ? qPrintable(object->name()) : "", limit);
-            request.reply->abort();
-        }
-    });
-}
-
-void RepoObjects::onReplyData(QNetworkReply *reply, const std::weak_ptr<Object> &gateway)
-{
-    if (reply->bytesAvailable() <= kMaxReplySize || reply->property(kOversizeProperty).toBool())
-        return;
-    const ObjectPtr object = gateway.lock();
-    qCWarning(lcRepo, "Stream list of gateway '%s' is larger than %lld bytes; discarded",
-              object ? qPrintable(object->name()) : "", static_cast<long long>(kMaxReplySize));
-    reply->setProperty(kOversizeProperty, true);
-    reply->abort();
-}
-
-void RepoObjects::onReplyFinished(QNetworkReply *reply, const std::weak_ptr<Object> &gateway)
-{
-    const ObjectPtr object = gateway.lock();
-    if (!object || m_objectsById.value(object->id()) != object) {
-        // The import that asked has been replaced; the answer belongs to no row.
-        reply->deleteLater();
-        return;
-    }
-    if (reply->error() != QNetworkReply::NoError) {
-        qCDebug(lcRepo, "Error: %s when fetching data of %s", qPrintable(QString::number(reply->error())),
-                qPrintable(object->name()));
-        reply->deleteLater();
-        return;
-    }
-    const QByteArray body = reply->readAll();
-    reply->deleteLater();
-    qCDebug(lcRepo, "Got results");
-    qCDebug(lcRepo, "  Received %d bytes of data", static_cast<int>(body.size()));
-    parseStreams(body, gateway);
+    m_discovery->request(gateway);
 }
 
 void RepoObjects::parseStreams(const QByteArray &data, const std::weak_ptr<Object> &gateway)
 {
-    const ObjectPtr answering = gateway.lock();
-    if (!answering)
-        return;
-
-    const QJsonArray gateways = QJsonDocument::fromJson(data).array();
-    qCDebug(lcRepo, "Num of gateways: %d", static_cast<int>(gateways.size()));
-    for (const QJsonValue &gatewayValue : gateways) {
-        const QJsonObject gatewayObject = gatewayValue.toObject();
-        qCDebug(lcRepo, "  Gw: %s", qPrintable(gatewayObject.value(QLatin1String("name")).toString()));
-
-        const QJsonArray streams = gatewayObject.value(QLatin1String("streams")).toArray();
-        for (const QJsonValue &streamValue : streams) {
-            const QJsonObject stream = streamValue.toObject();
-            const int port = stream.value(QLatin1String("zmq_port")).toInt(0);
-            if (port == 0)
-                continue;
-            const QString serial = stream.value(QLatin1String("serial")).toString();
-            const ObjectPtr object = m_objectsBySerial.value(serial);
-            if (!object) {
-                qCWarning(lcRepo, "no stream serial in registry");
-                continue;
-            }
-            // A gateway speaks for its own streams only: a wrong or hostile answer
-            // must not redirect another gateway's stream.
-            if (object->type() != Object::Stream || object->idParent() != answering->id()) {
-                qCWarning(lcRepo, "Gateway '%s' named '%s', which is not one of its streams; skipped",
-                          qPrintable(answering->name()), qPrintable(serial));
-                continue;
-            }
-            if (port < 0 || port > 65535) {
-                qCWarning(lcRepo, "Stream '%s': zmq_port %d is not a TCP port; skipped", qPrintable(serial), port);
-                continue;
-            }
-            qCInfo(lcRepo, "New zmqPort: %d", port);
-            object->setZmqPort(port);
-            object->setSourceUrl(QString::fromStdString(SourceAddress::forZmq(object->host().toStdString(), port)));
-        }
-    }
-    qCInfo(lcRepo, "Parsing streams done");
+    m_discovery->parseStreams(data, gateway);
 }

@@ -8,19 +8,19 @@
 #include <QHash>
 #include <QList>
 #include <QMetaObject>
-#include <QPointer>
 #include <QVector>
 
 #include <memory>
 
-class QNetworkAccessManager;
-class QNetworkReply;
+class Discovery;
 
 // The one list model of every imported gateway and stream.
 //
 // Rows are replaced as a whole by clear() + setObjects() on every import. Each row is
 // also reachable through two indexes (by id and by serial, later rows winning), which
 // the local database reads when it saves and stream discovery uses to apply ports.
+// setObjects() has every gateway asked for its streams by the model's Discovery,
+// whose answers for replaced rows are dropped.
 // Stream rows follow their gateway's isActive and their own zmqPort through signal
 // connections made in setObjects(), which go quiet at the next reset. Replaced rows
 // are released after the reset, a slice per event-loop turn.
@@ -49,11 +49,6 @@ public:
     using ObjectIndex = QHash<QString, ObjectPtr>;
     using ObjectList = QVector<ObjectPtr>;
 
-    // Largest discovery reply body that is read; a longer one is aborted and logged.
-    static constexpr qint64 kMaxReplySize = 4 * 1024 * 1024;
-    // Default limit for one whole discovery request, so a gateway that never
-    // answers, or answers without end, does not keep its request open.
-    static constexpr int kDefaultDiscoveryTimeoutMs = 10000;
     // Rows (or index entries) of an earlier import released per event-loop turn.
     static constexpr int kReleaseSlice = 4096;
 
@@ -77,25 +72,15 @@ public:
     // Whether rows replaced by a reset are still waiting to be released.
     bool hasRetiredRows() const { return !m_retiredIndexes.isEmpty() || !m_retiredRows.isEmpty(); }
 
-    int discoveryTimeout() const { return m_discoveryTimeoutMs; }
+    // Forwarded to the model's Discovery.
+    int discoveryTimeout() const;
     void setDiscoveryTimeout(int milliseconds);
-
     void requestStreams(const ObjectPtr &gateway);
     void parseStreams(const QByteArray &data, const std::weak_ptr<Object> &gateway);
 
 private:
-    // A stream list request, for the limit on its time.
-    struct Request
-    {
-        QPointer<QNetworkReply> reply;
-        std::weak_ptr<Object> gateway;
-    };
-
-    void limitRequests();
     void retireRows();
     void releaseRetired();
-    void onReplyFinished(QNetworkReply *reply, const std::weak_ptr<Object> &gateway);
-    void onReplyData(QNetworkReply *reply, const std::weak_ptr<Object> &gateway);
 
     QHash<int, QByteArray> m_roleNames;
     ObjectIndex m_objectsById;
@@ -108,8 +93,5 @@ private:
     bool m_releaseQueued = false;
     bool m_imported = false;
     quint64 m_generation = 0;
-    std::unique_ptr<QNetworkAccessManager> m_network;
-    // Requests whose time limit is set at the next event-loop turn, all at once.
-    QVector<Request> m_untimedRequests;
-    int m_discoveryTimeoutMs = kDefaultDiscoveryTimeoutMs;
+    std::unique_ptr<Discovery> m_discovery;
 };

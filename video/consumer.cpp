@@ -99,6 +99,21 @@ public:
 
     void setWaitingForData(bool waiting);
 
+    // The one hand-over from GStreamer's threads to the GUI thread: f runs in a
+    // call queued to the consumer, and only while the consumer lives and the
+    // pipeline that reported (its generation) has not been stopped or replaced.
+    template<typename F> void handOver(unsigned reporting, F f)
+    {
+        QPointer<Consumer> consumer(q);
+        QMetaObject::invokeMethod(
+            q,
+            [consumer, reporting, f = std::move(f)] {
+                if (consumer && consumer->d->generation.load() == reporting)
+                    f();
+            },
+            Qt::QueuedConnection);
+    }
+
     Consumer *q;
     QString name;
     std::atomic<int> state{Consumer::Null};
@@ -126,14 +141,21 @@ public:
     QMetaObject::Connection producerVideoInfoConnection;
     bool useShader = false;
     QString shader;
+    // Read by the producer's fan-out on its streaming thread.
     std::atomic<bool> isWaitingForData{false};
+    // Bumped whenever the pipeline is released: notices of an earlier one are dropped.
+    std::atomic<unsigned> generation{0};
 };
 
+// Called on the app source's threads. The flag changes at once, for the fan-out;
+// the signal is handed over.
 void ConsumerPriv::setWaitingForData(bool waiting)
 {
     bool expected = !waiting;
-    if (isWaitingForData.compare_exchange_strong(expected, waiting))
-        emit q->isWaitingForDataChanged();
+    if (!isWaitingForData.compare_exchange_strong(expected, waiting))
+        return;
+    Consumer *consumer = q;
+    handOver(generation.load(), [consumer] { emit consumer->isWaitingForDataChanged(); });
 }
 
 void ConsumerPriv::appsrc_need_data(GstAppSrc *, guint, gpointer user_data)
@@ -487,6 +509,7 @@ void Consumer::onProducerStateChanged()
 
 void Consumer::releasePipeline()
 {
+    ++d->generation;
     if (!d->pipeline)
         return;
     // The app source leaves the fan-out's reach first; a push already under

@@ -47,10 +47,20 @@ public:
     static GstBusSyncReply bus_sync_message(GstBus *bus, GstMessage *message, gpointer user_data);
     static QImage lumaOf(GstSample *sample);
 
-    // The one hand-over from GStreamer's threads to the GUI thread: a call queued
-    // to the producer. Qt drops it if the producer is gone by then; the callee
-    // drops it if the pipeline that posted it has been stopped or replaced.
-    template<typename F> void handOver(F f) { QMetaObject::invokeMethod(q, std::move(f), Qt::QueuedConnection); }
+    // The one hand-over from GStreamer's threads to the GUI thread: f runs in a
+    // call queued to the producer, and only while the producer lives and the
+    // pipeline that reported (its generation) has not been stopped or replaced.
+    template<typename F> void handOver(unsigned reporting, F f)
+    {
+        QPointer<Producer> producer(q);
+        QMetaObject::invokeMethod(
+            q,
+            [producer, reporting, f = std::move(f)] {
+                if (producer && producer->d->generation.load() == reporting)
+                    f();
+            },
+            Qt::QueuedConnection);
+    }
 
     Producer *q;
     QString source;
@@ -101,9 +111,7 @@ GstBusSyncReply ProducerPriv::bus_sync_message(GstBus *, GstMessage *message, gp
     const QString detail = QString::fromUtf8(debug ? debug : "");
     g_clear_error(&error);
     Producer *producer = watch->d->q;
-    const unsigned generation = watch->generation;
-    watch->d->handOver(
-        [producer, generation, reason, detail] { producer->onPipelineFailed(generation, reason, detail); });
+    watch->d->handOver(watch->generation, [producer, reason, detail] { producer->onPipelineFailed(reason, detail); });
     gst_message_unref(message);
     return GST_BUS_DROP;
 }
@@ -117,16 +125,18 @@ void ProducerPriv::typefind_have_type(GstElement *, guint, GstCaps *caps, gpoint
         return;
 
     const char *format = gst_video_format_to_string(GST_VIDEO_INFO_FORMAT(&info));
+    const int width = GST_VIDEO_INFO_WIDTH(&info);
+    const int height = GST_VIDEO_INFO_HEIGHT(&info);
     qCInfo(lcProducer, "Producer got video info:");
-    qCInfo(lcProducer, "  width : %d", GST_VIDEO_INFO_WIDTH(&info));
-    qCInfo(lcProducer, "  height: %d", GST_VIDEO_INFO_HEIGHT(&info));
+    qCInfo(lcProducer, "  width : %d", width);
+    qCInfo(lcProducer, "  height: %d", height);
     qCInfo(lcProducer, "  format: %s", format ? format : "");
     qCInfo(lcProducer, "  desc  : %s", info.finfo && info.finfo->description ? info.finfo->description : "");
 
-    d->videoInfo->setWidth(GST_VIDEO_INFO_WIDTH(&info));
-    d->videoInfo->setHeight(GST_VIDEO_INFO_HEIGHT(&info));
-    d->videoInfo->setFormat(QString::fromLatin1(format ? format : ""));
-    emit d->q->videoInfoChanged();
+    Producer *producer = d->q;
+    const QString formatName = QString::fromLatin1(format ? format : "");
+    d->handOver(d->generation.load(),
+                [producer, width, height, formatName] { producer->onVideoInfo(width, height, formatName); });
 }
 
 GstFlowReturn ProducerPriv::appsink_new_preroll(GstAppSink *appsink, gpointer)
@@ -176,15 +186,13 @@ GstFlowReturn ProducerPriv::appsink_new_sample(GstAppSink *appsink, gpointer use
         const QImage grey = lumaOf(sample);
         if (!grey.isNull()) {
             Producer *producer = d->q;
-            const unsigned generation = d->generation.load();
-            d->handOver([producer, generation, grey] { producer->onFrameGrabbed(generation, grey); });
+            d->handOver(d->generation.load(), [producer, grey] { emit producer->frameGrabbed(grey); });
         }
     }
 
     if (d->state.load() != Producer::Playing) {
         Producer *producer = d->q;
-        const unsigned generation = d->generation.load();
-        d->handOver([producer, generation] { producer->onFirstFrame(generation); });
+        d->handOver(d->generation.load(), [producer] { producer->onFirstFrame(); });
     }
 
     std::lock_guard<std::mutex> lock(d->consumerMutex);
@@ -225,8 +233,7 @@ Producer::Producer(QObject *parent) : QObject(parent), d(new ProducerPriv(this))
     d->firstFrameTimer.setSingleShot(true);
     d->firstFrameTimer.setInterval(kDefaultFirstFrameTimeoutMs);
     connect(&d->firstFrameTimer, &QTimer::timeout, this, [this] {
-        onPipelineFailed(d->generation.load(),
-                         tr("nothing that decodes arrived within %1 s").arg(d->firstFrameTimer.interval() / 1000.0),
+        onPipelineFailed(tr("nothing that decodes arrived within %1 s").arg(d->firstFrameTimer.interval() / 1000.0),
                          QString());
     });
 }
@@ -442,10 +449,8 @@ void Producer::stop()
     setErrorText(QString());
 }
 
-void Producer::onFirstFrame(unsigned generation)
+void Producer::onFirstFrame()
 {
-    if (d->generation.load() != generation)
-        return;
     d->firstFrameTimer.stop();
     d->retryMs = kFirstRetryMs;
     setErrorText(QString());
@@ -457,16 +462,17 @@ void Producer::grabFrames(int count)
     d->grabsPending.store(qMax(0, count));
 }
 
-void Producer::onFrameGrabbed(unsigned generation, const QImage &grey)
+void Producer::onVideoInfo(int width, int height, const QString &format)
 {
-    if (d->generation.load() != generation)
-        return;
-    emit frameGrabbed(grey);
+    d->videoInfo->setWidth(width);
+    d->videoInfo->setHeight(height);
+    d->videoInfo->setFormat(format);
+    emit videoInfoChanged();
 }
 
-void Producer::onPipelineFailed(unsigned generation, const QString &reason, const QString &detail)
+void Producer::onPipelineFailed(const QString &reason, const QString &detail)
 {
-    if (d->generation.load() != generation || !d->pipeline)
+    if (!d->pipeline)
         return;
     const int waitMs = d->retryMs;
     d->retryMs = qMin(waitMs * 2, kMaxRetryMs);

@@ -89,9 +89,11 @@ private:
     void buildPipeline();
     void reportBuildError(const QString &message);
     void releasePipeline();
-    void onPipelineFailed(unsigned generation, const QString &reason, const QString &detail);
-    void onFirstFrame(unsigned generation);
-    void onFrameGrabbed(unsigned generation, const QImage &grey);
+    // What the streaming threads report, handed over to this object's thread
+    // (ProducerPriv::handOver) while their pipeline is the current one.
+    void onPipelineFailed(const QString &reason, const QString &detail);
+    void onFirstFrame();
+    void onVideoInfo(int width, int height, const QString &format);
 
     ProducerPriv *d;
     friend class ProducerPriv;

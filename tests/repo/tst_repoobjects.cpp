@@ -318,6 +318,7 @@ private slots:
         // A fresh import: new objects, every one active and without lens values.
         const ObjectList second = site();
         QSignalSpy fovChanged(second.at(2).get(), &Object::fovChanged);
+        database.applyStoredSettings(second);
         model.clear();
         model.setObjects(second);
         QCOMPARE(second.at(0)->isActive(), false);
