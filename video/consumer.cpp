@@ -2,6 +2,7 @@
 
 #include "defish/defishfilter.h"
 #include "video/heaptrim.h"
+#include "video/pipelinegeneration.h"
 #include "video/producer.h"
 #include "video/videologging.h"
 
@@ -99,19 +100,10 @@ public:
 
     void setWaitingForData(bool waiting);
 
-    // The one hand-over from GStreamer's threads to the GUI thread: f runs in a
-    // call queued to the consumer, and only while the consumer lives and the
-    // pipeline that reported (its generation) has not been stopped or replaced.
-    template<typename F> void handOver(unsigned reporting, F f)
+    // The one hand-over from GStreamer's threads to the GUI thread (see PipelineGeneration).
+    template<typename F> void handOver(unsigned reporting, F f) const
     {
-        QPointer<Consumer> consumer(q);
-        QMetaObject::invokeMethod(
-            q,
-            [consumer, reporting, f = std::move(f)] {
-                if (consumer && consumer->d->generation.load() == reporting)
-                    f();
-            },
-            Qt::QueuedConnection);
+        generation.handOver(q, reporting, std::move(f));
     }
 
     Consumer *q;
@@ -144,7 +136,7 @@ public:
     // Read by the producer's fan-out on its streaming thread.
     std::atomic<bool> isWaitingForData{false};
     // Bumped whenever the pipeline is released: notices of an earlier one are dropped.
-    std::atomic<unsigned> generation{0};
+    PipelineGeneration generation;
 };
 
 // Called on the app source's threads. The flag changes at once, for the fan-out;
@@ -155,7 +147,7 @@ void ConsumerPriv::setWaitingForData(bool waiting)
     if (!isWaitingForData.compare_exchange_strong(expected, waiting))
         return;
     Consumer *consumer = q;
-    handOver(generation.load(), [consumer] { emit consumer->isWaitingForDataChanged(); });
+    handOver(generation.current(), [consumer] { emit consumer->isWaitingForDataChanged(); });
 }
 
 void ConsumerPriv::appsrc_need_data(GstAppSrc *, guint, gpointer user_data)
@@ -509,7 +501,7 @@ void Consumer::onProducerStateChanged()
 
 void Consumer::releasePipeline()
 {
-    ++d->generation;
+    d->generation.next();
     if (!d->pipeline)
         return;
     // The app source leaves the fan-out's reach first; a push already under

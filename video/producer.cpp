@@ -2,6 +2,7 @@
 
 #include "video/consumer.h"
 #include "video/heaptrim.h"
+#include "video/pipelinegeneration.h"
 #include "video/sourceaddress.h"
 #include "video/videologging.h"
 
@@ -47,19 +48,10 @@ public:
     static GstBusSyncReply bus_sync_message(GstBus *bus, GstMessage *message, gpointer user_data);
     static QImage lumaOf(GstSample *sample);
 
-    // The one hand-over from GStreamer's threads to the GUI thread: f runs in a
-    // call queued to the producer, and only while the producer lives and the
-    // pipeline that reported (its generation) has not been stopped or replaced.
-    template<typename F> void handOver(unsigned reporting, F f)
+    // The one hand-over from GStreamer's threads to the GUI thread (see PipelineGeneration).
+    template<typename F> void handOver(unsigned reporting, F f) const
     {
-        QPointer<Producer> producer(q);
-        QMetaObject::invokeMethod(
-            q,
-            [producer, reporting, f = std::move(f)] {
-                if (producer && producer->d->generation.load() == reporting)
-                    f();
-            },
-            Qt::QueuedConnection);
+        generation.handOver(q, reporting, std::move(f));
     }
 
     Producer *q;
@@ -78,7 +70,7 @@ public:
 
     // Bumped by every start() and stop(): a "now playing" notice posted by a
     // pipeline that has since been stopped or replaced is ignored.
-    std::atomic<unsigned> generation{0};
+    PipelineGeneration generation;
 
     QString errorText;
     QTimer restartTimer;
@@ -135,7 +127,7 @@ void ProducerPriv::typefind_have_type(GstElement *, guint, GstCaps *caps, gpoint
 
     Producer *producer = d->q;
     const QString formatName = QString::fromLatin1(format ? format : "");
-    d->handOver(d->generation.load(),
+    d->handOver(d->generation.current(),
                 [producer, width, height, formatName] { producer->onVideoInfo(width, height, formatName); });
 }
 
@@ -186,13 +178,13 @@ GstFlowReturn ProducerPriv::appsink_new_sample(GstAppSink *appsink, gpointer use
         const QImage grey = lumaOf(sample);
         if (!grey.isNull()) {
             Producer *producer = d->q;
-            d->handOver(d->generation.load(), [producer, grey] { emit producer->frameGrabbed(grey); });
+            d->handOver(d->generation.current(), [producer, grey] { emit producer->frameGrabbed(grey); });
         }
     }
 
     if (d->state.load() != Producer::Playing) {
         Producer *producer = d->q;
-        d->handOver(d->generation.load(), [producer] { producer->onFirstFrame(); });
+        d->handOver(d->generation.current(), [producer] { producer->onFirstFrame(); });
     }
 
     std::lock_guard<std::mutex> lock(d->consumerMutex);
@@ -324,7 +316,7 @@ void Producer::setFanOutObserver(FanOutObserver observer)
 void Producer::releasePipeline()
 {
     d->firstFrameTimer.stop();
-    ++d->generation;
+    d->generation.next();
     if (!d->pipeline)
         return;
     gst_element_set_state(d->pipeline, GST_STATE_NULL);
@@ -415,7 +407,7 @@ void Producer::buildPipeline()
         }
 
         GstBus *bus = gst_element_get_bus(pipeline);
-        gst_bus_set_sync_handler(bus, ProducerPriv::bus_sync_message, new BusWatch{d, d->generation.load()},
+        gst_bus_set_sync_handler(bus, ProducerPriv::bus_sync_message, new BusWatch{d, d->generation.current()},
                                  [](gpointer data) { delete static_cast<BusWatch *>(data); });
         gst_object_unref(bus);
     }
@@ -444,7 +436,7 @@ void Producer::stop()
     d->firstFrameTimer.stop();
     if (d->pipeline)
         gst_element_set_state(d->pipeline, GST_STATE_NULL);
-    ++d->generation;
+    d->generation.next();
     setState(Null);
     setErrorText(QString());
 }
