@@ -173,6 +173,35 @@ bool OstrevanServer::isSoftwareRenderer(const QString &renderer)
            renderer.contains(QLatin1String("software"), Qt::CaseInsensitive);
 }
 
+namespace {
+
+// Plays a pipeline of finite sources to its end: true at end of stream; false, with *why, on an
+// error or when the end has not come within seconds (late says so). The caller stops the pipeline.
+bool playToEnd(GstElement *pipeline, int seconds, const QString &late, QString *why)
+{
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstBus *bus = gst_element_get_bus(pipeline);
+    GstMessage *message = gst_bus_timed_pop_filtered(bus, GstClockTime(seconds) * GST_SECOND,
+                                                     GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    bool ended = false;
+    if (!message) {
+        *why = late;
+    } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+        GError *error = nullptr;
+        gst_message_parse_error(message, &error, nullptr);
+        *why = QString::fromUtf8(error ? error->message : "error");
+        g_clear_error(&error);
+    } else {
+        ended = true;
+    }
+    if (message)
+        gst_message_unref(message);
+    gst_object_unref(bus);
+    return ended;
+}
+
+} // namespace
+
 bool OstrevanServer::glWorks(QString *why, QString *renderer)
 {
     GError *error = nullptr;
@@ -196,19 +225,8 @@ bool OstrevanServer::glWorks(QString *why, QString *renderer)
     gst_structure_free(uniforms);
     gst_object_unref(shader);
 
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    GstBus *bus = gst_element_get_bus(pipeline);
-    GstMessage *message =
-        gst_bus_timed_pop_filtered(bus, 15 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-    bool ok = false;
-    if (!message) {
-        *why = QStringLiteral("the GL test picture did not arrive in time");
-    } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-        gst_message_parse_error(message, &error, nullptr);
-        *why = QString::fromUtf8(error ? error->message : "error");
-        g_clear_error(&error);
-    } else {
-        ok = true;
+    const bool ok = playToEnd(pipeline, 15, QStringLiteral("the GL test picture did not arrive in time"), why);
+    if (ok) {
         GstElement *element = gst_bin_get_by_name(GST_BIN(pipeline), "dewarp");
         GstGLContext *context = nullptr;
         g_object_get(element, "context", &context, nullptr);
@@ -219,9 +237,6 @@ bool OstrevanServer::glWorks(QString *why, QString *renderer)
             gst_object_unref(context);
         gst_object_unref(element);
     }
-    if (message)
-        gst_message_unref(message);
-    gst_object_unref(bus);
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
     return ok;
@@ -350,29 +365,16 @@ bool measureShader(const OutputOptions &output, DewarpCost *cost, QString *why)
     gst_object_unref(pad);
     gst_object_unref(sink);
 
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    GstBus *bus = gst_element_get_bus(pipeline);
-    GstMessage *message =
-        gst_bus_timed_pop_filtered(bus, 30 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-    bool ok = false;
-    if (!message) {
-        *why = QStringLiteral("the frames did not come through in time");
-    } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-        gst_message_parse_error(message, &error, nullptr);
-        *why = QString::fromUtf8(error ? error->message : "error");
-        g_clear_error(&error);
-    } else if (marks.frames != kProbeWarmUp + kProbeFrames) {
+    bool ok = playToEnd(pipeline, 30, QStringLiteral("the frames did not come through in time"), why);
+    if (ok && marks.frames != kProbeWarmUp + kProbeFrames) {
+        ok = false;
         *why =
             QStringLiteral("%1 frames came through instead of %2").arg(marks.frames).arg(kProbeWarmUp + kProbeFrames);
-    } else {
-        ok = true;
+    } else if (ok) {
         // From the end of the last warm-up frame to the end of the last.
         cost->wallMs = (marks.wall[1] - marks.wall[0]) / kProbeFrames;
         cost->cpuMs = (marks.cpu[1] - marks.cpu[0]) / kProbeFrames;
     }
-    if (message)
-        gst_message_unref(message);
-    gst_object_unref(bus);
     // NULL joins the streaming threads: the probe is not called any more.
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
