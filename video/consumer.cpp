@@ -29,11 +29,14 @@ const char *const kHead = "appsrc name=appsrc is-live=true format=time ! queue n
 const char *const kRgba = " ! video/x-raw(memory:GLMemory),format=RGBA";
 const char *const kTee = " ! tee name=t t. ! queue name=qdefish";
 const char *const kShader = " ! glshader name=defish";
-const char *const kSink = " ! qmlglsink name=qmlglsink";
-const char *const kRawBranch = " t. ! queue name=qraw ! qmlglsink name=rawsink";
+// The sinks show each frame as it comes: the producer paces them (a file at its frame rate, a live source
+// as it sends). Frames keep the producer's timestamps, so a sink that waited for them would show nothing
+// for as long as the producer had run before this pipeline started.
+const char *const kSink = " ! qmlglsink name=qmlglsink sync=false";
+const char *const kRawBranch = " t. ! queue name=qraw ! qmlglsink name=rawsink sync=false";
 const char *const kLookupDefish = " ! quillondefish name=defish ! capsfilter name=size";
 const char *const kLookupRaw = " t. ! queue name=qraw ! quillondefish name=raw defish=false ! capsfilter name=rawsize"
-                               " ! qmlglsink name=rawsink";
+                               " ! qmlglsink name=rawsink sync=false";
 // The queues whose streaming threads enter the GL elements, upstream first.
 const char *const kQueues[] = {"q", "qdefish", "qraw"};
 
@@ -438,6 +441,8 @@ void Consumer::startPlaying()
         }
         if (gst_element_set_state(d->pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
             qCWarning(lcConsumer, "display pipeline of \"%s\" did not start", d->name.toLocal8Bit().constData());
+        // Started on a producer that already plays: no state change of the producer will tell.
+        onProducerStateChanged();
     } else {
         qCInfo(lcConsumer, "Producer has no videoInfo!");
         qCInfo(lcConsumer, "%s: Scheduled startPlaying after receiving producer's videoInfo",
