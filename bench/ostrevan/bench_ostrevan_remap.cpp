@@ -64,14 +64,7 @@ int main(int argc, char **argv)
                 std::chrono::duration<double, std::milli>(b1 - b0).count());
 
     std::vector<uint8_t> out(size_t(ow) * oh * 3 / 2);
-    MutablePlanarImage dst;
-    dst.width = ow;
-    dst.height = oh;
-    dst.planes[0] = out.data();
-    dst.planes[1] = out.data() + size_t(ow) * oh;
-    dst.planes[2] = dst.planes[1] + size_t(ow / 2) * (oh / 2);
-    dst.strides[0] = ow;
-    dst.strides[1] = dst.strides[2] = ow / 2;
+    const MutablePlanarImage dst = packedI420(out.data(), ow, oh);
 
     unsigned checksum = 0;
     double singleMs = 0.0;
@@ -81,15 +74,7 @@ int main(int argc, char **argv)
         const auto t0 = std::chrono::steady_clock::now();
         for (int i = 0; i < runs; ++i) {
             const std::vector<uint8_t> &frame = frames[size_t(i) % frames.size()];
-            PlanarImage src;
-            src.width = w;
-            src.height = h;
-            src.planes[0] = frame.data();
-            src.planes[1] = frame.data() + size_t(w) * h;
-            src.planes[2] = src.planes[1] + size_t(w / 2) * (h / 2);
-            src.strides[0] = w;
-            src.strides[1] = src.strides[2] = w / 2;
-            table.apply(src, dst, threads > 0 ? &pool : nullptr);
+            table.apply(packedI420(frame.data(), w, h), dst, threads > 0 ? &pool : nullptr);
             checksum += out[size_t(i * 7919) % out.size()];
         }
         const auto t1 = std::chrono::steady_clock::now();

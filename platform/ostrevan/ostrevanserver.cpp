@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include <ctime>
+#include <utility>
 
 // GIO's headers use "signals" as a name, which Qt defines as a keyword.
 #undef signals
@@ -175,6 +176,21 @@ bool OstrevanServer::isSoftwareRenderer(const QString &renderer)
 
 namespace {
 
+// A start-up probe's pipeline, or null with *why.
+GstElement *parseProbe(const char *launch, QString *why)
+{
+    GError *error = nullptr;
+    GstElement *pipeline = gst_parse_launch(launch, &error);
+    if (!pipeline || error) {
+        *why = QString::fromUtf8(error ? error->message : "the GL elements are missing");
+        g_clear_error(&error);
+        if (pipeline)
+            gst_object_unref(pipeline);
+        return nullptr;
+    }
+    return pipeline;
+}
+
 // Plays a pipeline of finite sources to its end: true at end of stream; false, with *why, on an
 // error or when the end has not come within seconds (late says so). The caller stops the pipeline.
 bool playToEnd(GstElement *pipeline, int seconds, const QString &late, QString *why)
@@ -204,18 +220,12 @@ bool playToEnd(GstElement *pipeline, int seconds, const QString &late, QString *
 
 bool OstrevanServer::glWorks(QString *why, QString *renderer)
 {
-    GError *error = nullptr;
-    GstElement *pipeline = gst_parse_launch("videotestsrc num-buffers=2 ! video/x-raw,width=64,height=48 ! glupload ! "
-                                            "glcolorconvert ! glshader name=dewarp ! "
-                                            "video/x-raw(memory:GLMemory),width=32,height=18 ! gldownload ! fakesink",
-                                            &error);
-    if (!pipeline || error) {
-        *why = QString::fromUtf8(error ? error->message : "the GL elements are missing");
-        g_clear_error(&error);
-        if (pipeline)
-            gst_object_unref(pipeline);
+    GstElement *pipeline = parseProbe("videotestsrc num-buffers=2 ! video/x-raw,width=64,height=48 ! glupload ! "
+                                      "glcolorconvert ! glshader name=dewarp ! "
+                                      "video/x-raw(memory:GLMemory),width=32,height=18 ! gldownload ! fakesink",
+                                      why);
+    if (!pipeline)
         return false;
-    }
     GstElement *shader = gst_bin_get_by_name(GST_BIN(pipeline), "dewarp");
     setShaders(shader);
     GstStructure *uniforms =
@@ -282,22 +292,8 @@ DewarpCost measureRemap(const OutputOptions &output)
     for (size_t i = 0; i < in.size(); ++i)
         in[i] = uint8_t((i * 7) ^ (i >> 11));
     std::vector<uint8_t> out(size_t(output.width) * size_t(output.height) * 3 / 2);
-    PlanarImage src;
-    src.width = kProbeWidth;
-    src.height = kProbeHeight;
-    src.planes[0] = in.data();
-    src.planes[1] = in.data() + size_t(kProbeWidth) * kProbeHeight;
-    src.planes[2] = src.planes[1] + size_t(kProbeWidth / 2) * (kProbeHeight / 2);
-    src.strides[0] = kProbeWidth;
-    src.strides[1] = src.strides[2] = kProbeWidth / 2;
-    MutablePlanarImage dst;
-    dst.width = output.width;
-    dst.height = output.height;
-    dst.planes[0] = out.data();
-    dst.planes[1] = out.data() + size_t(output.width) * size_t(output.height);
-    dst.planes[2] = dst.planes[1] + size_t(output.width / 2) * size_t(output.height / 2);
-    dst.strides[0] = output.width;
-    dst.strides[1] = dst.strides[2] = output.width / 2;
+    const PlanarImage src = packedI420(std::as_const(in).data(), kProbeWidth, kProbeHeight);
+    const MutablePlanarImage dst = packedI420(out.data(), output.width, output.height);
     table.apply(src, dst);
     const double wall0 = clockMs(CLOCK_MONOTONIC);
     const double cpu0 = clockMs(CLOCK_PROCESS_CPUTIME_ID);
@@ -337,15 +333,9 @@ bool measureShader(const OutputOptions &output, DewarpCost *cost, QString *why)
             .arg(kProbeWarmUp + kProbeFrames)
             .arg(output.width)
             .arg(output.height);
-    GError *error = nullptr;
-    GstElement *pipeline = gst_parse_launch(launch.toUtf8().constData(), &error);
-    if (!pipeline || error) {
-        *why = QString::fromUtf8(error ? error->message : "the GL elements are missing");
-        g_clear_error(&error);
-        if (pipeline)
-            gst_object_unref(pipeline);
+    GstElement *pipeline = parseProbe(launch.toUtf8().constData(), why);
+    if (!pipeline)
         return false;
-    }
     GstElement *shader = gst_bin_get_by_name(GST_BIN(pipeline), "dewarp");
     setShaders(shader);
     const FisheyeView view = probeView(output);

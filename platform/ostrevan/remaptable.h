@@ -2,6 +2,7 @@
 
 #include "defish/fisheyeprojection.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -23,6 +24,28 @@ struct MutablePlanarImage
     uint8_t *planes[3] = {nullptr, nullptr, nullptr};
     int strides[3] = {0, 0, 0};
 };
+
+// The planes of an I420 frame packed in one buffer: rows without padding, chroma halved (rounded down).
+template<typename Image, typename Byte> Image packedI420(Byte *data, int width, int height)
+{
+    Image image;
+    image.width = width;
+    image.height = height;
+    image.planes[0] = data;
+    image.planes[1] = data + size_t(width) * size_t(height);
+    image.planes[2] = image.planes[1] + size_t(width / 2) * size_t(height / 2);
+    image.strides[0] = width;
+    image.strides[1] = image.strides[2] = width / 2;
+    return image;
+}
+inline PlanarImage packedI420(const uint8_t *data, int width, int height)
+{
+    return packedI420<PlanarImage>(data, width, height);
+}
+inline MutablePlanarImage packedI420(uint8_t *data, int width, int height)
+{
+    return packedI420<MutablePlanarImage>(data, width, height);
+}
 
 // The CPU dewarp: for every output pixel, where the defish shader samples the fisheye frame,
 // worked out once per view setting (and frame size) with the shared FisheyeProjection and then
