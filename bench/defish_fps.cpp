@@ -168,12 +168,9 @@ double measureGl(const QString &chain, const QByteArray &frame, const char *form
         if (g_object_class_find_property(G_OBJECT_GET_CLASS(shader), "fragment"))
             g_object_set(shader, "vertex", utils.defishVertexShader().toUtf8().constData(), "fragment",
                          fragment ? fragment : utils.defishShader().toUtf8().constData(), nullptr);
-        GstStructure *uniforms = gst_structure_new(
-            "uniforms", "iCamWidth", G_TYPE_FLOAT, float(w), "iCamHeight", G_TYPE_FLOAT, float(h), "iCamCenterX",
-            G_TYPE_FLOAT, float(w) / 2, "iCamCenterY", G_TYPE_FLOAT, float(h) / 2, "iCamRadius", G_TYPE_FLOAT,
-            float(h) / 2, "iCamFOV", G_TYPE_FLOAT, kLensFov, "iRatio", G_TYPE_FLOAT,
-            float(opt.outWidth) / float(opt.outHeight), "iRoll", G_TYPE_FLOAT, kRoll, "iTilt", G_TYPE_FLOAT, kTilt,
-            "iPan", G_TYPE_FLOAT, kPan, "iFov", G_TYPE_FLOAT, kViewFov, nullptr);
+        GstStructure *uniforms = DefishFilter::uniforms(
+            FisheyeLens{float(w), float(h), float(w) / 2, float(h) / 2, float(h) / 2, kLensFov},
+            FisheyeView{kRoll, kTilt, kPan, kViewFov, float(opt.outWidth) / float(opt.outHeight)});
         g_object_set(shader, "uniforms", uniforms, nullptr);
         gst_structure_free(uniforms);
         gst_object_unref(shader);

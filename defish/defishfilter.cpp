@@ -510,6 +510,15 @@ static void quillon_defish_init(QuillonDefish *self)
 
 namespace DefishFilter {
 
+GstStructure *uniforms(const FisheyeLens &lens, const FisheyeView &view)
+{
+    return gst_structure_new("uniforms", "iCamWidth", G_TYPE_FLOAT, lens.width, "iCamHeight", G_TYPE_FLOAT, lens.height,
+                             "iCamCenterX", G_TYPE_FLOAT, lens.centerX, "iCamCenterY", G_TYPE_FLOAT, lens.centerY,
+                             "iCamRadius", G_TYPE_FLOAT, lens.radius, "iCamFOV", G_TYPE_FLOAT, lens.fov, "iRatio",
+                             G_TYPE_FLOAT, view.ratio, "iRoll", G_TYPE_FLOAT, view.roll, "iTilt", G_TYPE_FLOAT,
+                             view.tilt, "iPan", G_TYPE_FLOAT, view.pan, "iFov", G_TYPE_FLOAT, view.fov, nullptr);
+}
+
 bool registerElement()
 {
     static const bool registered =
@@ -620,11 +629,9 @@ bool probe(QString *why)
         return false;
     }
     GstElement *defish = gst_bin_get_by_name(GST_BIN(pipeline), "defish");
-    GstStructure *uniforms = gst_structure_new(
-        "uniforms", "iCamWidth", G_TYPE_FLOAT, float(w), "iCamHeight", G_TYPE_FLOAT, float(h), "iCamCenterX",
-        G_TYPE_FLOAT, w / 2.0f, "iCamCenterY", G_TYPE_FLOAT, h / 2.0f, "iCamRadius", G_TYPE_FLOAT, w / 2.0f, "iCamFOV",
-        G_TYPE_FLOAT, 180.0f, "iRatio", G_TYPE_FLOAT, 1.0f, "iRoll", G_TYPE_FLOAT, 0.0f, "iTilt", G_TYPE_FLOAT, 0.0f,
-        "iPan", G_TYPE_FLOAT, 0.0f, "iFov", G_TYPE_FLOAT, 60.0f, nullptr);
+    GstStructure *uniforms =
+        DefishFilter::uniforms(FisheyeLens{float(w), float(h), w / 2.0f, h / 2.0f, w / 2.0f, 180.0f},
+                               FisheyeView{0.0f, 0.0f, 0.0f, 60.0f, 1.0f});
     g_object_set(defish, "uniforms", uniforms, nullptr);
     gst_structure_free(uniforms);
     gst_object_unref(defish);

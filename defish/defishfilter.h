@@ -1,9 +1,12 @@
 #pragma once
 
+#include "defish/fisheyeprojection.h"
+
 #include <QImage>
 #include <QSize>
 
 typedef struct _GstElement GstElement;
+typedef struct _GstStructure GstStructure;
 
 // "quillondefish": a GStreamer GL filter that draws the dewarped view straight from the planes of a
 // YUV frame, at whatever size its source pad is given (the pane's size on screen).
@@ -30,6 +33,10 @@ bool registerElement();
 
 // The element's factory name.
 constexpr const char *kFactoryName = "quillondefish";
+
+// The "uniforms" structure for a lens and a view, as the element and glshader take it; the caller
+// frees it.
+GstStructure *uniforms(const FisheyeLens &lens, const FisheyeView &view);
 
 // Draws the last frame the element received once more, at width x height, through the element's
 // current lookup (read back from GL). Null without a frame, a GL context or a valid size.

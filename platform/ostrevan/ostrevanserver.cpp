@@ -1,6 +1,6 @@
 #include "platform/ostrevan/ostrevanserver.h"
 
-#include "defish/defishshader.h"
+#include "defish/defishfilter.h"
 #include "platform/ostrevan/configwatcher.h"
 #include "platform/ostrevan/serverlogging.h"
 #include "platform/ostrevan/slicepool.h"
@@ -21,12 +21,6 @@
 #define signals Q_SIGNALS
 
 namespace {
-
-// The defish shader as the application draws it, with its matching vertex stage.
-void setShaders(GstElement *shader)
-{
-    g_object_set(shader, "vertex", DefishShader::vertex(), "fragment", DefishShader::fragment(), nullptr);
-}
 
 // What the media callbacks of one view reach: the view while it exists, and its stream's GL display.
 struct MediaLink
@@ -72,8 +66,6 @@ void onMediaConfigure(GstRTSPMediaFactory *, GstRTSPMedia *media, gpointer data)
             gst_object_unref(shader);
         return;
     }
-    if (shader)
-        setShaders(shader);
     channel->attach(appsrc, shader);
     auto *link = new MediaLink{channel, GST_ELEMENT(gst_object_ref(appsrc))};
     g_signal_connect_data(media, "unprepared", G_CALLBACK(onMediaUnprepared), link, freeMediaLink, GConnectFlags(0));
@@ -220,17 +212,19 @@ bool playToEnd(GstElement *pipeline, int seconds, const QString &late, QString *
 
 bool OstrevanServer::glWorks(QString *why, QString *renderer)
 {
-    GstElement *pipeline = parseProbe("videotestsrc num-buffers=2 ! video/x-raw,width=64,height=48 ! glupload ! "
-                                      "glcolorconvert ! glshader name=dewarp ! "
+    if (!DefishFilter::registerElement()) {
+        *why = QStringLiteral("the dewarping element cannot be registered");
+        return false;
+    }
+    GstElement *pipeline = parseProbe("videotestsrc num-buffers=2 ! video/x-raw,format=I420,width=64,height=48 ! "
+                                      "glupload ! quillondefish name=dewarp ! "
                                       "video/x-raw(memory:GLMemory),width=32,height=18 ! gldownload ! fakesink",
                                       why);
     if (!pipeline)
         return false;
     GstElement *shader = gst_bin_get_by_name(GST_BIN(pipeline), "dewarp");
-    setShaders(shader);
-    GstStructure *uniforms =
-        gst_structure_new("uniforms", "iCamWidth", G_TYPE_FLOAT, 64.0f, "iCamHeight", G_TYPE_FLOAT, 48.0f, "iCamFOV",
-                          G_TYPE_FLOAT, 180.0f, "iRatio", G_TYPE_FLOAT, 1.0f, "iFov", G_TYPE_FLOAT, 90.0f, nullptr);
+    GstStructure *uniforms = DefishFilter::uniforms(FisheyeLens{64.0f, 48.0f, 32.0f, 24.0f, 24.0f, 180.0f},
+                                                    FisheyeView{0.0f, 0.0f, 0.0f, 90.0f, 32.0f / 18.0f});
     g_object_set(shader, "uniforms", uniforms, nullptr);
     gst_structure_free(uniforms);
     gst_object_unref(shader);
@@ -319,13 +313,13 @@ GstPadProbeReturn markFrame(GstPad *, GstPadProbeInfo *, gpointer data)
     return GST_PAD_PROBE_OK;
 }
 
-// A view's GL path on one frame again and again: the upload and conversion to RGBA, the defish
-// shader, the download and the conversion for the encoder.
+// A view's GL path on one frame again and again: the upload, the dewarping element (which samples
+// the frame's planes), the download and the conversion for the encoder.
 bool measureShader(const OutputOptions &output, DewarpCost *cost, QString *why)
 {
     const QString launch =
         QStringLiteral("videotestsrc num-buffers=1 pattern=smpte ! video/x-raw,format=I420,width=%1,height=%2 ! "
-                       "imagefreeze num-buffers=%3 ! glupload ! glcolorconvert ! glshader name=dewarp ! "
+                       "imagefreeze num-buffers=%3 ! glupload ! quillondefish name=dewarp ! "
                        "video/x-raw(memory:GLMemory),format=RGBA,width=%4,height=%5 ! gldownload ! videoconvert ! "
                        "video/x-raw,format=I420 ! fakesink name=sink sync=false")
             .arg(kProbeWidth)
@@ -337,14 +331,7 @@ bool measureShader(const OutputOptions &output, DewarpCost *cost, QString *why)
     if (!pipeline)
         return false;
     GstElement *shader = gst_bin_get_by_name(GST_BIN(pipeline), "dewarp");
-    setShaders(shader);
-    const FisheyeView view = probeView(output);
-    GstStructure *uniforms = gst_structure_new(
-        "uniforms", "iCamWidth", G_TYPE_FLOAT, kProbeLens.width, "iCamHeight", G_TYPE_FLOAT, kProbeLens.height,
-        "iCamCenterX", G_TYPE_FLOAT, kProbeLens.centerX, "iCamCenterY", G_TYPE_FLOAT, kProbeLens.centerY, "iCamRadius",
-        G_TYPE_FLOAT, kProbeLens.radius, "iCamFOV", G_TYPE_FLOAT, kProbeLens.fov, "iRatio", G_TYPE_FLOAT, view.ratio,
-        "iRoll", G_TYPE_FLOAT, view.roll, "iTilt", G_TYPE_FLOAT, view.tilt, "iPan", G_TYPE_FLOAT, view.pan, "iFov",
-        G_TYPE_FLOAT, view.fov, nullptr);
+    GstStructure *uniforms = DefishFilter::uniforms(kProbeLens, probeView(output));
     g_object_set(shader, "uniforms", uniforms, nullptr);
     gst_structure_free(uniforms);
     gst_object_unref(shader);

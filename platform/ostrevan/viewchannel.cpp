@@ -1,5 +1,6 @@
 #include "platform/ostrevan/viewchannel.h"
 
+#include "defish/defishfilter.h"
 #include "platform/ostrevan/serverlogging.h"
 #include "platform/ostrevan/slicepool.h"
 
@@ -91,6 +92,17 @@ void ViewChannel::setGeometry(int centerX, int centerY, int radius, float lensFo
     m_wake.notify_all();
 }
 
+FisheyeLens ViewChannel::lens(int frameWidth, int frameHeight) const
+{
+    return FisheyeLens{float(frameWidth), float(frameHeight), float(m_centerX),
+                       float(m_centerY),  float(m_radius),    m_lensFov};
+}
+
+FisheyeView ViewChannel::view() const
+{
+    return FisheyeView{m_roll, m_tilt, m_pan, m_zoom, float(m_output.width) / float(m_output.height)};
+}
+
 QString ViewChannel::mediaLaunch() const
 {
     const QString source = QStringLiteral("appsrc name=src is-live=true do-timestamp=true format=time "
@@ -108,7 +120,7 @@ QString ViewChannel::mediaLaunch() const
                                .arg(2 * m_output.fps);
     if (m_mode == DewarpMode::Cpu)
         return QStringLiteral("( %1 ! %2 )").arg(source, encode);
-    return QStringLiteral("( %1 ! glupload ! glcolorconvert ! glshader name=dewarp ! "
+    return QStringLiteral("( %1 ! glupload ! quillondefish name=dewarp ! "
                           "video/x-raw(memory:GLMemory),format=RGBA,width=%2,height=%3 ! gldownload ! "
                           "videoconvert ! video/x-raw,format=I420 ! %4 )")
         .arg(source)
@@ -282,21 +294,8 @@ GstBuffer *ViewChannel::dewarpCpu(GstSample *sample, GstVideoInfo *outInfo)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_tableVersion != m_geometryVersion || m_table.inWidth() != inWidth || m_table.inHeight() != inHeight) {
-            FisheyeLens lens;
-            lens.width = float(inWidth);
-            lens.height = float(inHeight);
-            lens.centerX = float(m_centerX);
-            lens.centerY = float(m_centerY);
-            lens.radius = float(m_radius);
-            lens.fov = m_lensFov;
-            FisheyeView view;
-            view.roll = m_roll;
-            view.tilt = m_tilt;
-            view.pan = m_pan;
-            view.fov = m_zoom;
-            view.ratio = float(m_output.width) / float(m_output.height);
             m_tableVersion = m_geometryVersion;
-            const FisheyeProjection projection(lens, view);
+            const FisheyeProjection projection(lens(inWidth, inHeight), view());
             m_table.build(projection, inWidth, inHeight, m_output.width, m_output.height);
             gdouble kr = 0.299;
             gdouble kb = 0.114;
@@ -368,12 +367,7 @@ void ViewChannel::updateUniforms(GstElement *shader, int frameWidth, int frameHe
         m_uniformVersion = m_geometryVersion;
         m_uniformWidth = frameWidth;
         m_uniformHeight = frameHeight;
-        uniforms = gst_structure_new(
-            "uniforms", "iCamWidth", G_TYPE_FLOAT, float(frameWidth), "iCamHeight", G_TYPE_FLOAT, float(frameHeight),
-            "iCamCenterX", G_TYPE_FLOAT, float(m_centerX), "iCamCenterY", G_TYPE_FLOAT, float(m_centerY), "iCamRadius",
-            G_TYPE_FLOAT, float(m_radius), "iCamFOV", G_TYPE_FLOAT, m_lensFov, "iRatio", G_TYPE_FLOAT,
-            float(m_output.width) / float(m_output.height), "iRoll", G_TYPE_FLOAT, m_roll, "iTilt", G_TYPE_FLOAT,
-            m_tilt, "iPan", G_TYPE_FLOAT, m_pan, "iFov", G_TYPE_FLOAT, m_zoom, nullptr);
+        uniforms = DefishFilter::uniforms(lens(frameWidth, frameHeight), view());
     }
     g_object_set(shader, "uniforms", uniforms, nullptr);
     gst_structure_free(uniforms);

@@ -16,7 +16,7 @@
 
 class SlicePool;
 
-// How views are dewarped: on the GPU through glshader, or on the CPU with a remap table.
+// How views are dewarped: on the GPU through the dewarping element, or on the CPU with a remap table.
 enum class DewarpMode {
     Cpu,
     Gl,
@@ -38,8 +38,8 @@ struct OutputOptions
 // dewarps the newest frame and pushes it into the media's appsrc:
 //
 //   CPU: worker remaps I420 -> appsrc (I420 at the output size) ! x264enc ! rtph264pay
-//   GL:  worker passes the frame -> appsrc (the stream's I420) ! glupload ! glcolorconvert
-//        ! glshader (defish shader) ! output size ! gldownload ! videoconvert ! x264enc ! rtph264pay
+//   GL:  worker passes the frame -> appsrc (the stream's I420) ! glupload ! quillondefish (samples
+//        the planes through its lookup) ! output size ! gldownload ! videoconvert ! x264enc ! rtph264pay
 //
 // A CPU view whose remap takes longer than its frame period (a big picture, a slow machine) cuts
 // it into bands that the server's slice pool dewarps beside the worker; every 32nd frame is done
@@ -73,7 +73,7 @@ public:
     // The launch description of the RTSP media for this view.
     QString mediaLaunch() const;
 
-    // Called with the media's elements once it is built (appsrc "src"; glshader "dewarp" or null).
+    // Called with the media's elements once it is built (appsrc "src"; the dewarping element "dewarp" or null).
     void attach(GstElement *appsrc, GstElement *shader);
     // Called when that media is torn down.
     void detach(GstElement *appsrc);
@@ -94,6 +94,9 @@ private:
     GstBuffer *dewarpCpu(GstSample *sample, GstVideoInfo *outInfo);
     GstBuffer *missingFrame(GstCaps **caps) const;
     void updateUniforms(GstElement *shader, int frameWidth, int frameHeight);
+    // The view's lens and direction for a frame size; under m_mutex.
+    FisheyeLens lens(int frameWidth, int frameHeight) const;
+    FisheyeView view() const;
 
     const QString m_label;
     const DewarpMode m_mode;

@@ -65,16 +65,6 @@ void bilinear(const Picture &pic, float x, float y, double out[4])
 
 namespace {
 
-GstStructure *uniformsOf(const Setting &s)
-{
-    return gst_structure_new("uniforms", "iCamWidth", G_TYPE_FLOAT, s.lens.width, "iCamHeight", G_TYPE_FLOAT,
-                             s.lens.height, "iCamCenterX", G_TYPE_FLOAT, s.lens.centerX, "iCamCenterY", G_TYPE_FLOAT,
-                             s.lens.centerY, "iCamRadius", G_TYPE_FLOAT, s.lens.radius, "iCamFOV", G_TYPE_FLOAT,
-                             s.lens.fov, "iRatio", G_TYPE_FLOAT, s.view.ratio, "iRoll", G_TYPE_FLOAT, s.view.roll,
-                             "iTilt", G_TYPE_FLOAT, s.view.tilt, "iPan", G_TYPE_FLOAT, s.view.pan, "iFov", G_TYPE_FLOAT,
-                             s.view.fov, nullptr);
-}
-
 struct GstUnref
 {
     void operator()(gpointer p) const { gst_object_unref(p); }
@@ -138,7 +128,7 @@ Picture render(const QByteArray &frame, const char *format, int width, int heigh
                      utils.defishShader().toUtf8().constData(), nullptr);
     }
     if (shader) {
-        GstStructure *uniforms = uniformsOf(s);
+        GstStructure *uniforms = DefishFilter::uniforms(s.lens, s.view);
         g_object_set(shader.get(), "uniforms", uniforms, nullptr);
         gst_structure_free(uniforms);
     }

@@ -2,6 +2,7 @@
 // pictures are the defish shader's, that libavcodec clients decode them as cleanly as GStreamer's,
 // and how they survive file changes and source restarts.
 
+#include "defish/defishfilter.h"
 #include "defish/utils.h"
 #include "ffmpegclient.h"
 #include "ffprobepackets.h"
@@ -78,12 +79,10 @@ QImage renderWithShader(const QString &png, const ViewFileRow &view)
     const Utils utils;
     g_object_set(shader, "vertex", utils.defishVertexShader().toUtf8().constData(), "fragment",
                  utils.defishShader().toUtf8().constData(), nullptr);
-    GstStructure *uniforms = gst_structure_new(
-        "uniforms", "iCamWidth", G_TYPE_FLOAT, 640.0f, "iCamHeight", G_TYPE_FLOAT, 480.0f, "iCamCenterX", G_TYPE_FLOAT,
-        320.0f, "iCamCenterY", G_TYPE_FLOAT, 240.0f, "iCamRadius", G_TYPE_FLOAT, float(kLensRadius), "iCamFOV",
-        G_TYPE_FLOAT, 180.0f, "iRatio", G_TYPE_FLOAT, float(kOutWidth) / float(kOutHeight), "iRoll", G_TYPE_FLOAT,
-        float(view.roll), "iTilt", G_TYPE_FLOAT, float(view.tilt), "iPan", G_TYPE_FLOAT, float(view.pan), "iFov",
-        G_TYPE_FLOAT, float(view.zoom), nullptr);
+    GstStructure *uniforms =
+        DefishFilter::uniforms(FisheyeLens{640.0f, 480.0f, 320.0f, 240.0f, float(kLensRadius), 180.0f},
+                               FisheyeView{float(view.roll), float(view.tilt), float(view.pan), float(view.zoom),
+                                           float(kOutWidth) / float(kOutHeight)});
     g_object_set(shader, "uniforms", uniforms, nullptr);
     gst_structure_free(uniforms);
     gst_object_unref(shader);
