@@ -14,24 +14,35 @@ namespace {
 // Silence after which the last frame is sent again, so that the clients' sessions stay alive.
 constexpr auto kRepeatAfter = std::chrono::milliseconds(500);
 
-// The time stamps of one media's frames. appsrc stamps a frame when it leaves, so a scheduling
-// hiccup puts two frames closer than a frame period, and the frames queued before the media plays
-// leave within a millisecond; a client that counts in frame periods (libavformat takes 1/fps from
-// the stream's frame rate) then sees two frames at one time. Each stamp is moved up onto the grid
-// of the view's frame period, at least one period after the one before.
+// The time stamps of one media's frames, given as each frame leaves appsrc (in PLAYING: a live
+// source sends nothing before), from the media's clock and base time. appsrc's own stamps
+// (do-timestamp) cannot be trusted here: a frame pushed while the media starts can be stamped before
+// the pipeline has set its base time, i.e. with the clock's absolute time, hours ahead; every frame
+// after it then lies on the grid beyond that, and the clients wait for hours.
+//
+// A scheduling hiccup puts two frames closer than a frame period, and the frames queued before the
+// media plays leave within a millisecond; a client that counts in frame periods (libavformat takes
+// 1/fps from the stream's frame rate) then sees two frames at one time. Each stamp is moved up onto
+// the grid of the view's frame period, at least one period after the one before.
 struct FrameGrid
 {
     int fps = 1;
     gint64 last = -1; // index on the grid of the last stamp
 };
 
-GstPadProbeReturn stampOnFrameGrid(GstPad *, GstPadProbeInfo *info, gpointer data)
+GstPadProbeReturn stampOnFrameGrid(GstPad *pad, GstPadProbeInfo *info, gpointer data)
 {
     auto *grid = static_cast<FrameGrid *>(data);
     GstBuffer *buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    if (!buffer || !GST_BUFFER_PTS_IS_VALID(buffer))
+    GstElement *source = GST_PAD_PARENT(pad);
+    GstClock *clock = source ? gst_element_get_clock(source) : nullptr;
+    if (!buffer || !clock)
         return GST_PAD_PROBE_OK;
-    gint64 index = gint64(gst_util_uint64_scale_ceil(GST_BUFFER_PTS(buffer), guint64(grid->fps), GST_SECOND));
+    const GstClockTime now = gst_clock_get_time(clock);
+    const GstClockTime base = gst_element_get_base_time(source);
+    gst_object_unref(clock);
+    const GstClockTime runningTime = now > base ? now - base : 0;
+    gint64 index = gint64(gst_util_uint64_scale_ceil(runningTime, guint64(grid->fps), GST_SECOND));
     if (index <= grid->last)
         index = grid->last + 1;
     grid->last = index;
@@ -105,7 +116,7 @@ FisheyeView ViewChannel::view() const
 
 QString ViewChannel::mediaLaunch() const
 {
-    const QString source = QStringLiteral("appsrc name=src is-live=true do-timestamp=true format=time "
+    const QString source = QStringLiteral("appsrc name=src is-live=true format=time "
                                           "max-buffers=3 leaky-type=downstream");
     // x264enc cuts each frame into slices (one per thread, tune=zerolatency). rtph264pay's
     // config-interval=-1 would put the parameter sets before every slice of a key frame, and a
@@ -394,8 +405,9 @@ void ViewChannel::produce(GstSample *sample, GstElement *appsrc, GstElement *sha
             return;
         if (shader)
             updateUniforms(shader, GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info));
-        // The frame itself goes to the GPU, in a buffer of our own that shares its memory: the
-        // decoder's timestamps mean nothing in the media's pipeline, and appsrc stamps it anew.
+        // The frame itself goes on, already in GL memory, in a buffer of our own that shares its
+        // memory: the decoder's timestamps mean nothing in the media's pipeline, and it is stamped
+        // anew as it leaves appsrc.
         buffer = gst_buffer_copy(gst_sample_get_buffer(sample));
         GST_BUFFER_PTS(buffer) = GST_CLOCK_TIME_NONE;
         GST_BUFFER_DTS(buffer) = GST_CLOCK_TIME_NONE;

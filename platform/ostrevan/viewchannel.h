@@ -38,8 +38,9 @@ struct OutputOptions
 // dewarps the newest frame and pushes it into the media's appsrc:
 //
 //   CPU: worker remaps I420 -> appsrc (I420 at the output size) ! x264enc ! rtph264pay
-//   GL:  worker passes the frame -> appsrc (the stream's I420) ! glupload ! quillondefish (samples
-//        the planes through its lookup) ! output size ! gldownload ! videoconvert ! x264enc ! rtph264pay
+//   GL:  worker passes the frame -> appsrc (the stream's I420, uploaded once for all its views)
+//        ! glupload (passes GL memory on) ! quillondefish (samples the planes through its lookup)
+//        ! output size ! gldownload ! videoconvert ! x264enc ! rtph264pay
 //
 // A CPU view whose remap takes longer than its frame period (a big picture, a slow machine) cuts
 // it into bands that the server's slice pool dewarps beside the worker; every 32nd frame is done
@@ -48,10 +49,10 @@ struct OutputOptions
 // The media of GL views get their stream's GL display when they are set up, and with it the one
 // GL context that all views of the stream share.
 //
-// appsrc's time stamps are moved onto the grid of the view's frame period, strictly increasing.
-// While the source delivers nothing the worker repeats the last frame twice a second (or a frame
-// of the missing colour when there never was one), so clients stay connected across a source
-// restart. The remap table and the shader's uniforms follow setGeometry().
+// Frames are stamped as they leave appsrc, from the media's clock, on the grid of the view's frame
+// period, strictly increasing. While the source delivers nothing the worker repeats the last frame twice a second (or a
+// frame of the missing colour when there never was one), so clients stay connected across a source restart. The remap
+// table and the shader's uniforms follow setGeometry().
 class ViewChannel
 {
 public:

@@ -1,0 +1,77 @@
+// One served view's media, as the RTSP server builds it from the view's launch line.
+#include "platform/ostrevan/viewchannel.h"
+
+#include <QtTest>
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+
+#include <vector>
+
+class TstOstrevanView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { gst_init(nullptr, nullptr); }
+
+    // The RTSP server builds a view's media and starts it while the view's worker may already push
+    // frames into it. The first frame out must carry the media's own running time: stamped with the
+    // clock's absolute time it would put every frame after it hours ahead, and clients would wait
+    // for hours with the server busily serving.
+    void framesPushedWhileTheMediaStartsCarryItsRunningTime()
+    {
+        OutputOptions output;
+        output.width = 64;
+        output.height = 36;
+        output.fps = 15;
+        output.bitrateKbps = 500;
+        ViewChannel view(QStringLiteral("CAM/view"), DewarpMode::Cpu, output);
+        view.setGeometry(32, 24, 24, 180.0f, 0.0f, 0.0f, 0.0f, 90.0f);
+
+        // "( ... )": the media's bin; here it ends in an appsink instead of the RTSP stream.
+        QString launch = view.mediaLaunch().trimmed();
+        QVERIFY(launch.startsWith(QLatin1Char('(')) && launch.endsWith(QLatin1Char(')')));
+        launch = launch.mid(1, launch.size() - 2) + QStringLiteral(" ! appsink name=out sync=false");
+        GError *error = nullptr;
+        GstElement *pipeline = gst_parse_launch(launch.toUtf8().constData(), &error);
+        QVERIFY2(pipeline && !error, error ? error->message : "no pipeline");
+        GstElement *appsrc = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+        GstElement *out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+
+        // A live media goes to PAUSED without data. On the way to PLAYING the pipeline gives its
+        // elements the clock first and their base time later, one element after the other; the
+        // frame is pushed in between.
+        gst_element_set_state(pipeline, GST_STATE_PAUSED);
+        GstClock *clock = gst_system_clock_obtain();
+        gst_element_set_clock(pipeline, clock);
+        gst_object_unref(clock);
+        view.attach(appsrc, nullptr);
+        std::vector<guint8> frame(64 * 48 * 3 / 2, 128);
+        GstBuffer *buffer = gst_buffer_new_memdup(frame.data(), frame.size());
+        GstCaps *caps = gst_caps_from_string("video/x-raw,format=I420,width=64,height=48,framerate=15/1");
+        GstSample *sample = gst_sample_new(buffer, caps, nullptr, nullptr);
+        view.offer(sample, g_get_monotonic_time());
+        gst_sample_unref(sample);
+        gst_caps_unref(caps);
+        gst_buffer_unref(buffer);
+        QTest::qWait(300);
+        gst_element_set_state(pipeline, GST_STATE_PLAYING);
+
+        GstSample *first = gst_app_sink_try_pull_sample(GST_APP_SINK(out), 10 * GST_SECOND);
+        QVERIFY(first);
+        const GstClockTime pts = GST_BUFFER_PTS(gst_sample_get_buffer(first));
+        const GstClockTime runningTime =
+            gst_segment_to_running_time(gst_sample_get_segment(first), GST_FORMAT_TIME, pts);
+        gst_sample_unref(first);
+        view.finish();
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        gst_object_unref(out);
+        gst_object_unref(appsrc);
+        gst_object_unref(pipeline);
+        QVERIFY2(GST_CLOCK_TIME_IS_VALID(runningTime) && runningTime < 5 * GST_SECOND,
+                 qPrintable(QStringLiteral("first frame at running time %1 s").arg(double(runningTime) / GST_SECOND)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstOstrevanView)
+#include "tst_ostrevanview.moc"
