@@ -79,7 +79,7 @@ GstContext *StreamSource::glContext() const
     return context;
 }
 
-GstElement *StreamSource::buildPipeline(const QString &url, bool *live, QString *error)
+GstElement *StreamSource::buildPipeline(const QString &url, bool *live, QString *error, GstContext *gl)
 {
     const SourceAddress address = SourceAddress::parse(url.toStdString());
     if (!address.isValid()) {
@@ -90,9 +90,10 @@ GstElement *StreamSource::buildPipeline(const QString &url, bool *live, QString 
     // Only fixed text goes into the launch line: the factory comes from the address's own table
     // and its values are set as properties, so no address can add or change elements.
     const QString launch = QString::fromStdString(address.element()) +
-                           QStringLiteral(" name=source ! decodebin ! videoconvert ! video/x-raw,format=I420 ! "
-                                          "appsink name=sink max-buffers=2 drop=true sync=%1")
-                               .arg(*live ? QLatin1String("false") : QLatin1String("true"));
+                           QStringLiteral(" name=source ! decodebin ! videoconvert ! video/x-raw,format=I420 ! %1"
+                                          "appsink name=sink max-buffers=2 drop=true sync=%2")
+                               .arg(gl ? QLatin1String("glupload ! ") : QLatin1String(""),
+                                    *live ? QLatin1String("false") : QLatin1String("true"));
     GError *parseError = nullptr;
     GstElement *pipeline = gst_parse_launch(launch.toUtf8().constData(), &parseError);
     if (parseError || !pipeline) {
@@ -113,6 +114,8 @@ GstElement *StreamSource::buildPipeline(const QString &url, bool *live, QString 
     for (const SourceAddress::Property &property : address.properties())
         g_object_set(source, property.first.c_str(), property.second.c_str(), nullptr);
     gst_object_unref(source);
+    if (gl)
+        gst_element_set_context(pipeline, gl);
     qCDebug(lcSource, "Source %s: %s", qUtf8Printable(url), qUtf8Printable(launch));
     return pipeline;
 }
@@ -129,7 +132,10 @@ void StreamSource::start()
         m_configError = true;
         return;
     }
-    GstElement *pipeline = buildPipeline(m_url, &live, &error);
+    GstContext *gl = m_glContext ? glContext() : nullptr;
+    GstElement *pipeline = buildPipeline(m_url, &live, &error, gl);
+    if (gl)
+        gst_context_unref(gl);
     if (!pipeline) {
         scheduleRestart(error);
         return;

@@ -17,12 +17,13 @@ typedef struct _GstGLDisplay GstGLDisplay;
 
 // Receives and decodes one stream, once, and hands every decoded frame to the views cut out of it.
 //
-//   SOURCE ! decodebin ! videoconvert ! video/x-raw,format=I420 ! appsink
+//   SOURCE ! decodebin ! videoconvert ! video/x-raw,format=I420 [! glupload] ! appsink
 //            (the appsink's streaming thread calls offer() on every registered view)
 //
 // For views dewarped with GL, the stream has a GL display with one GL context, created with the
 // source, that the media of all its views share (see glContext()): one GL thread and one set of
-// GL objects per stream, however many views it has.
+// GL objects per stream, however many views it has. The frames then go to GL here, once, and the
+// views pass the same textures on.
 //
 // A source that fails, ends or stops delivering is torn down and built again after a pause that
 // grows to a few seconds; the views stay registered meanwhile, so their RTSP mounts never go away.
@@ -37,8 +38,9 @@ public:
 
     // The decoding pipeline for a source address (see SourceAddress), its first element named
     // "source" and its appsink "sink"; null with *error for an address or a pipeline that fails.
-    // *live tells whether the source paces itself (otherwise the sink syncs to the clock).
-    static GstElement *buildPipeline(const QString &url, bool *live, QString *error);
+    // *live tells whether the source paces itself (otherwise the sink syncs to the clock). With
+    // gl, the frames reach the sink in GL memory of that display's context.
+    static GstElement *buildPipeline(const QString &url, bool *live, QString *error, GstContext *gl = nullptr);
 
     QString serial() const { return m_serial; }
     QString url() const { return m_url; }
