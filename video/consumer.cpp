@@ -34,9 +34,15 @@ const char *const kShader = " ! glshader name=defish";
 // for as long as the producer had run before this pipeline started.
 const char *const kSink = " ! qmlglsink name=qmlglsink sync=false";
 const char *const kRawBranch = " t. ! queue name=qraw ! qmlglsink name=rawsink sync=false";
+// On the lookup path both panes are drawn on the one streaming thread that uploads the frame (each
+// draw is small, and a queue's thread hand-over per pane cost more than the draws). The sinks then
+// must not hold that thread in preroll until the pipeline plays: async=false lets it play without
+// waiting for a frame in every sink.
+const char *const kLookupTee = " ! tee name=t t.";
 const char *const kLookupDefish = " ! quillondefish name=defish ! capsfilter name=size";
-const char *const kLookupRaw = " t. ! queue name=qraw ! quillondefish name=raw defish=false ! capsfilter name=rawsize"
-                               " ! qmlglsink name=rawsink sync=false";
+const char *const kLookupSink = " ! qmlglsink name=qmlglsink sync=false async=false";
+const char *const kLookupRaw = " t. ! quillondefish name=raw defish=false ! capsfilter name=rawsize"
+                               " ! qmlglsink name=rawsink sync=false async=false";
 // The queues whose streaming threads enter the GL elements, upstream first.
 const char *const kQueues[] = {"q", "qdefish", "qraw"};
 
@@ -341,7 +347,7 @@ QString Consumer::launchLine(bool useShader, bool lookup, bool raw)
 {
     QString line = QString::fromLatin1(kHead);
     if (useShader && lookup) {
-        line += QLatin1String(kTee) + QLatin1String(kLookupDefish) + QLatin1String(kSink);
+        line += QLatin1String(kLookupTee) + QLatin1String(kLookupDefish) + QLatin1String(kLookupSink);
         return raw ? line + QLatin1String(kLookupRaw) : line;
     }
     line += QLatin1String(kRgba);
