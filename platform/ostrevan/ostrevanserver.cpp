@@ -216,6 +216,10 @@ bool OstrevanServer::glWorks(QString *why, QString *renderer)
         *why = QStringLiteral("the dewarping element cannot be registered");
         return false;
     }
+    // The element's own check draws a known picture and compares it; the probe below then reads
+    // the renderer's name.
+    if (!DefishFilter::works(why))
+        return false;
     GstElement *pipeline = parseProbe("videotestsrc num-buffers=2 ! video/x-raw,format=I420,width=64,height=48 ! "
                                       "glupload ! quillondefish name=dewarp ! "
                                       "video/x-raw(memory:GLMemory),width=32,height=18 ! gldownload ! fakesink",
