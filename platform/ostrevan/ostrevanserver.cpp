@@ -210,44 +210,45 @@ bool playToEnd(GstElement *pipeline, int seconds, const QString &late, QString *
 
 } // namespace
 
+namespace {
+
+// GL_RENDERER of the context a GL element gets here (empty when that fails).
+QString rendererName()
+{
+    QString why;
+    GstElement *pipeline = parseProbe("videotestsrc num-buffers=1 ! glupload name=upload ! fakesink", &why);
+    if (!pipeline)
+        return {};
+    QString renderer;
+    if (playToEnd(pipeline, 15, QString(), &why)) {
+        GstElement *upload = gst_bin_get_by_name(GST_BIN(pipeline), "upload");
+        GstGLContext *context = nullptr;
+        g_object_get(upload, "context", &context, nullptr);
+        if (context) {
+            gst_gl_context_thread_add(context, readRenderer, &renderer);
+            gst_object_unref(context);
+        }
+        gst_object_unref(upload);
+    }
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    return renderer;
+}
+
+} // namespace
+
 bool OstrevanServer::glWorks(QString *why, QString *renderer)
 {
     if (!DefishFilter::registerElement()) {
         *why = QStringLiteral("the dewarping element cannot be registered");
         return false;
     }
-    // The element's own check draws a known picture and compares it; the probe below then reads
-    // the renderer's name.
+    // The element's own check: a known picture through it, compared.
     if (!DefishFilter::works(why))
         return false;
-    GstElement *pipeline = parseProbe("videotestsrc num-buffers=2 ! video/x-raw,format=I420,width=64,height=48 ! "
-                                      "glupload ! quillondefish name=dewarp ! "
-                                      "video/x-raw(memory:GLMemory),width=32,height=18 ! gldownload ! fakesink",
-                                      why);
-    if (!pipeline)
-        return false;
-    GstElement *shader = gst_bin_get_by_name(GST_BIN(pipeline), "dewarp");
-    GstStructure *uniforms = DefishFilter::uniforms(FisheyeLens{64.0f, 48.0f, 32.0f, 24.0f, 24.0f, 180.0f},
-                                                    FisheyeView{0.0f, 0.0f, 0.0f, 90.0f, 32.0f / 18.0f});
-    g_object_set(shader, "uniforms", uniforms, nullptr);
-    gst_structure_free(uniforms);
-    gst_object_unref(shader);
-
-    const bool ok = playToEnd(pipeline, 15, QStringLiteral("the GL test picture did not arrive in time"), why);
-    if (ok) {
-        GstElement *element = gst_bin_get_by_name(GST_BIN(pipeline), "dewarp");
-        GstGLContext *context = nullptr;
-        g_object_get(element, "context", &context, nullptr);
-        if (context && renderer) {
-            gst_gl_context_thread_add(context, readRenderer, renderer);
-        }
-        if (context)
-            gst_object_unref(context);
-        gst_object_unref(element);
-    }
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(pipeline);
-    return ok;
+    if (renderer)
+        *renderer = rendererName();
+    return true;
 }
 
 namespace {
@@ -380,7 +381,8 @@ bool OstrevanServer::start(QString *error)
     } else {
         QString why;
         QString renderer;
-        if (glWorks(&why, &renderer)) {
+        // The renderer's name only goes into the automatic mode's measurement line.
+        if (glWorks(&why, m_options.dewarp == ServerOptions::Dewarp::Auto ? &renderer : nullptr)) {
             m_mode = DewarpMode::Gl;
             if (m_options.dewarp == ServerOptions::Dewarp::Auto)
                 m_mode = measureFasterPath(renderer);

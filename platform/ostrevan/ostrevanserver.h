@@ -53,7 +53,8 @@ public:
     // unreserved characters kept).
     static QString mountPath(const QString &streamSerial, const QString &viewName);
 
-    // True when GStreamer GL can run the defish shader here; *renderer gets GL_RENDERER when given.
+    // True when the dewarping element draws its test picture right here; *renderer gets GL_RENDERER
+    // when given.
     static bool glWorks(QString *why, QString *renderer = nullptr);
     // True for renderer names of software rasterisers (Mesa llvmpipe, softpipe, swrast).
     static bool isSoftwareRenderer(const QString &renderer);
