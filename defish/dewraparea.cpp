@@ -1,5 +1,6 @@
 #include "defish/dewraparea.h"
 
+#include "defish/defishlogging.h"
 #include "defish/fisheyeprojection.h"
 
 #include <QSGFlatColorMaterial>
@@ -33,7 +34,7 @@ DewrapArea::DewrapArea(QQuickItem *parent)
     for (const auto changed :
          {&DewrapArea::vidWidthChanged, &DewrapArea::vidHeightChanged, &DewrapArea::centerXChanged,
           &DewrapArea::centerYChanged, &DewrapArea::radiusChanged, &DewrapArea::fovChanged, &DewrapArea::rollChanged,
-          &DewrapArea::tiltChanged, &DewrapArea::panChanged, &DewrapArea::zoomChanged})
+          &DewrapArea::tiltChanged, &DewrapArea::panChanged, &DewrapArea::zoomChanged, &DewrapArea::mountChanged})
         connect(this, changed, this, &DewrapArea::outlineChanged);
     connect(this, &QQuickItem::widthChanged, this, &DewrapArea::outlineChanged);
     connect(this, &QQuickItem::heightChanged, this, &DewrapArea::outlineChanged);
@@ -160,6 +161,25 @@ void DewrapArea::updateZoom(float z)
         setFov(newFov);
 }
 
+QString DewrapArea::mount() const
+{
+    return QLatin1String(FisheyeProjection::mountName(m_mount));
+}
+
+void DewrapArea::setMount(const QString &mount)
+{
+    FisheyeMount value = FisheyeMount::Wall;
+    if (!FisheyeProjection::mountFromName(qPrintable(mount), &value)) {
+        qCWarning(lcDefish, "Unknown camera mount \"%s\" ignored", qPrintable(mount));
+        return;
+    }
+    if (m_mount == value)
+        return;
+    m_mount = value;
+    emit mountChanged();
+    update();
+}
+
 FisheyeProjection DewrapArea::projection() const
 {
     return projection(float(width()), float(height()));
@@ -191,7 +211,7 @@ FisheyeProjection DewrapArea::projection(float w, float h) const
     view.pan = m_pan;
     view.fov = m_zoom;
     view.ratio = itemW / itemH;
-    return FisheyeProjection(lens, view);
+    return FisheyeProjection(lens, view, m_mount);
 }
 
 QPointF DewrapArea::mapToFisheye(float u, float v) const

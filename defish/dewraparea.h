@@ -36,6 +36,9 @@ class DewrapArea : public QQuickItem
     Q_PROPERTY(QColor color READ color WRITE setColor NOTIFY colorChanged)
     Q_PROPERTY(float lineWidth READ lineWidth WRITE setLineWidth NOTIFY lineWidthChanged)
     Q_PROPERTY(bool arrowVisible READ arrowVisible WRITE setArrowVisible NOTIFY arrowVisibleChanged)
+    // How the camera hangs ("wall", the default, "ceiling" or "floor"): roll, tilt and pan are the room
+    // angles of that mount. The stored views' outlines keep "wall" and take the stored camera angles.
+    Q_PROPERTY(QString mount READ mount WRITE setMount NOTIFY mountChanged)
     // Where the view's centre lies, normalised as mapToFisheye() gives it (NaN where nothing projects).
     Q_PROPERTY(QPointF viewCentre READ viewCentre NOTIFY outlineChanged)
 
@@ -56,6 +59,7 @@ public:
     QColor color() const { return m_color; }
     float lineWidth() const { return m_lineWidth; }
     bool arrowVisible() const { return m_arrowVisible; }
+    QString mount() const;
     QPointF viewCentre() const { return mapToFisheye(0.5f, 0.5f); }
 
     void setVidWidth(float value);
@@ -71,6 +75,7 @@ public:
     void setColor(const QColor &color);
     void setLineWidth(float width);
     void setArrowVisible(bool visible);
+    void setMount(const QString &mount);
 
     // Turns the view by dx, dy units of input (pan grows with dx, tilt falls with dy); each axis is
     // applied only while it stays within -180 to 180 degrees. Nothing happens on an item of size 0.
@@ -114,6 +119,7 @@ signals:
     void colorChanged();
     void lineWidthChanged();
     void arrowVisibleChanged();
+    void mountChanged();
     // Any change of the lens, the view or the item's size.
     void outlineChanged();
 
@@ -144,6 +150,7 @@ private:
     QColor m_color = QColor(255, 0, 0);
     float m_lineWidth = 2.0f;
     bool m_arrowVisible = true;
+    FisheyeMount m_mount = FisheyeMount::Wall;
     const float m_segmentStep;
     const float m_arrowHeadSize;
     const float m_arrowMargin;

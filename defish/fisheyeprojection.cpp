@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 // Every expression below keeps the shader's operand order so that the 32-bit results match it
 // operation for operation (float arithmetic is not associative).
 
-FisheyeProjection::FisheyeProjection(const FisheyeLens &lens, const FisheyeView &view) : m_lens(lens), m_view(view)
+FisheyeProjection::FisheyeProjection(const FisheyeLens &lens, const FisheyeView &view, FisheyeMount mount)
+    : m_lens(lens), m_view(view), m_mount(mount)
 {
     update();
 }
@@ -25,6 +27,7 @@ void FisheyeProjection::setView(const FisheyeView &view)
 
 void FisheyeProjection::update()
 {
+    m_camera = toCamera(m_mount, m_view);
     const float fov = m_view.fov * kDegToRad;
     m_dh = std::tan(0.5f * fov);
     m_dv = m_dh / m_view.ratio;
@@ -70,9 +73,9 @@ FisheyeVec3 FisheyeProjection::viewRay(float u, float v) const
     const float deltah = m_dh - (-m_dh);
     const float deltav = m_dv - (-m_dv);
     FisheyeVec3 p{-m_dh + u * deltah, 1.0f, -m_dv + v * deltav};
-    p = rotateY(p, m_view.roll * kDegToRad);
-    p = rotateX(p, m_view.tilt * kDegToRad);
-    p = rotateZ(p, m_view.pan * kDegToRad);
+    p = rotateY(p, m_camera.roll * kDegToRad);
+    p = rotateX(p, m_camera.tilt * kDegToRad);
+    p = rotateZ(p, m_camera.pan * kDegToRad);
     return p;
 }
 
@@ -130,9 +133,9 @@ bool FisheyeProjection::fisheyeToView(float x, float y, float *u, float *v) cons
 
     // The rotations undone in reverse order.
     FisheyeVec3 p = lensRay(x, y);
-    p = rotateZ(p, -m_view.pan * kDegToRad);
-    p = rotateX(p, -m_view.tilt * kDegToRad);
-    p = rotateY(p, -m_view.roll * kDegToRad);
+    p = rotateZ(p, -m_camera.pan * kDegToRad);
+    p = rotateX(p, -m_camera.tilt * kDegToRad);
+    p = rotateY(p, -m_camera.roll * kDegToRad);
     if (!(p.y > 0.0f))
         return false;
 
@@ -163,16 +166,132 @@ double wrapDegrees(double radians)
     return std::remainder(radians * 180.0 / kPi, 360.0);
 }
 
+// The turns of FisheyeProjection in double precision, for converting between mounts.
+struct Vec3d
+{
+    double x;
+    double y;
+    double z;
+};
+
+Vec3d turnX(Vec3d p, double a)
+{
+    return {p.x, p.y * std::cos(a) + p.z * std::sin(a), -p.y * std::sin(a) + p.z * std::cos(a)};
+}
+
+Vec3d turnY(Vec3d p, double a)
+{
+    return {p.x * std::cos(a) + p.z * std::sin(a), p.y, -p.x * std::sin(a) + p.z * std::cos(a)};
+}
+
+Vec3d turnZ(Vec3d p, double a)
+{
+    return {p.x * std::cos(a) + p.y * std::sin(a), -p.x * std::sin(a) + p.y * std::cos(a), p.z};
+}
+
+// A direction of the view's own frame turned by its roll, tilt and pan, as viewRay() turns it.
+Vec3d turned(const FisheyeView &view, Vec3d p)
+{
+    return turnZ(turnX(turnY(p, view.roll * kPi / 180.0), view.tilt * kPi / 180.0), view.pan * kPi / 180.0);
+}
+
+// Room directions of a mount to camera directions (toCamera) and back.
+Vec3d mountToCamera(FisheyeMount mount, Vec3d p)
+{
+    switch (mount) {
+    case FisheyeMount::Ceiling:
+        // The room's horizon ahead (y) lies towards the frame's top (-z), the floor (z) along the lens axis.
+        return {p.x, p.z, -p.y};
+    case FisheyeMount::Floor:
+        // Looking up: the room's floor lies behind the lens, and left and right swap sides.
+        return {-p.x, -p.z, -p.y};
+    case FisheyeMount::Wall:
+        break;
+    }
+    return p;
+}
+
+Vec3d cameraToMount(FisheyeMount mount, Vec3d p)
+{
+    switch (mount) {
+    case FisheyeMount::Ceiling:
+        return {p.x, -p.z, p.y};
+    case FisheyeMount::Floor:
+        return {-p.x, -p.z, -p.y};
+    case FisheyeMount::Wall:
+        break;
+    }
+    return p;
+}
+
+// Roll, tilt and pan whose turns take the view's axis (0, 1, 0) to forward and its right (1, 0, 0) to
+// right. The axis turned by tilt t and pan p is (cos t sin p, cos t cos p, -sin t); the right vector
+// with pan and tilt undone is roll's (cos r, 0, -sin r).
+FisheyeView anglesOf(Vec3d forward, Vec3d right, const FisheyeView &like)
+{
+    FisheyeView view = like;
+    const double tilt = std::asin(std::max(-1.0, std::min(1.0, -forward.z)));
+    const double pan = std::hypot(forward.x, forward.y) > 1e-9 ? std::atan2(forward.x, forward.y) : 0.0;
+    const Vec3d r = turnX(turnZ(right, -pan), -tilt);
+    view.tilt = float(wrapDegrees(tilt));
+    view.pan = float(wrapDegrees(pan));
+    view.roll = float(wrapDegrees(std::atan2(-r.z, r.x)));
+    return view;
+}
+
 } // namespace
+
+FisheyeView FisheyeProjection::toCamera(FisheyeMount mount, const FisheyeView &room)
+{
+    if (mount == FisheyeMount::Wall)
+        return room;
+    return anglesOf(mountToCamera(mount, turned(room, {0, 1, 0})), mountToCamera(mount, turned(room, {1, 0, 0})),
+                    room);
+}
+
+FisheyeView FisheyeProjection::fromCamera(FisheyeMount mount, const FisheyeView &camera)
+{
+    if (mount == FisheyeMount::Wall)
+        return camera;
+    return anglesOf(cameraToMount(mount, turned(camera, {0, 1, 0})), cameraToMount(mount, turned(camera, {1, 0, 0})),
+                    camera);
+}
+
+const char *FisheyeProjection::mountName(FisheyeMount mount)
+{
+    switch (mount) {
+    case FisheyeMount::Ceiling:
+        return "ceiling";
+    case FisheyeMount::Floor:
+        return "floor";
+    case FisheyeMount::Wall:
+        break;
+    }
+    return "wall";
+}
+
+bool FisheyeProjection::mountFromName(const char *name, FisheyeMount *mount)
+{
+    for (FisheyeMount m : {FisheyeMount::Wall, FisheyeMount::Ceiling, FisheyeMount::Floor}) {
+        if (name && std::strcmp(name, mountName(m)) == 0) {
+            *mount = m;
+            return true;
+        }
+    }
+    return false;
+}
 
 bool FisheyeProjection::aim(float x, float y, float u, float v, float *pan, float *tilt) const
 {
     if (!isValid() || m_lens.radius == 0.0f || m_dh == 0.0f)
         return false;
     // Wanted: rotateZ(rotateX(c, tilt), pan) = d, with c the camera's ray through (u, v) after roll and d
-    // the ray the lens images at (x, y). Rotating about x leaves |c| and rotating about z leaves the z
-    // component, so tilt alone must give c the z component of d; pan then turns it about z onto d.
-    const FisheyeVec3 d = lensRay(x, y);
+    // the ray the lens images at (x, y), in the room's frame of the mount. Rotating about x leaves |c| and
+    // rotating about z leaves the z component, so tilt alone must give c the z component of d; pan then
+    // turns it about z onto d.
+    const FisheyeVec3 ray = lensRay(x, y);
+    const Vec3d room = cameraToMount(m_mount, {ray.x, ray.y, ray.z});
+    const FisheyeVec3 d{float(room.x), float(room.y), float(room.z)};
     FisheyeVec3 p{-m_dh + u * 2.0f * m_dh, 1.0f, -m_dv + v * 2.0f * m_dv};
     p = rotateY(p, m_view.roll * kDegToRad);
     const double norm = std::sqrt(double(p.x) * p.x + double(p.y) * p.y + double(p.z) * p.z);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cmath>
+
 // Fisheye-to-perspective projection shared by everything that dewarps: the overlay item, the
 // CPU reference of the tests and the re-streaming server's remap table. It is the exact arithmetic
 // of the defish fragment shader (DefishShader::fragment()), in 32-bit floats like the shader, so that
@@ -19,6 +21,11 @@
 // With roll = tilt = pan = 0 the view looks along the lens axis with its top towards the top of the
 // frame; pan turns it left and right (about z), tilt up and down (about x: positive looks up, towards
 // the top of the frame), roll turns the picture about its own centre.
+//
+// Those are the camera's angles, what objects.data stores and the shader and the server take. How the
+// camera hangs (FisheyeMount) gives the operator angles of the room instead: pan turns about the
+// room's vertical, tilt is the elevation above the horizon, roll turns the picture off the level. A
+// wall camera's room angles are its camera angles.
 
 struct FisheyeVec3
 {
@@ -30,6 +37,13 @@ struct FisheyeVec3
 // The lens: frame size, circle centre and radius in pixels, field of view across the circle in degrees.
 struct FisheyeLens
 {
+    // A stream's lens centre and radius are kept in whole video pixels, rounded to the nearest: what
+    // the defish window shows, what objects.data holds and what a stored real loads as.
+    static int wholePixels(double value)
+    {
+        return std::isfinite(value) ? int(std::lround(value)) : 0;
+    }
+
     float width = 0.0f;
     float height = 0.0f;
     float centerX = 0.0f;
@@ -49,6 +63,16 @@ struct FisheyeView
     float ratio = 1.0f;
 };
 
+// How the camera hangs, and so which way is up in the room: a wall camera looks along the horizon with
+// the frame's top up; a ceiling camera looks down, the rim of its circle is the horizon and up points
+// away from the circle's centre; a floor camera looks up and up points towards the centre.
+enum class FisheyeMount
+{
+    Wall = 0,
+    Ceiling = 1,
+    Floor = 2,
+};
+
 class FisheyeProjection
 {
 public:
@@ -56,12 +80,29 @@ public:
     static constexpr float kDegToRad = 0.0174532925f;
 
     FisheyeProjection() = default;
-    FisheyeProjection(const FisheyeLens &lens, const FisheyeView &view);
+    // view holds the room angles of the mount (for a wall camera, the camera's own).
+    FisheyeProjection(const FisheyeLens &lens, const FisheyeView &view, FisheyeMount mount = FisheyeMount::Wall);
 
     const FisheyeLens &lens() const { return m_lens; }
+    // The view in room angles, as set.
     const FisheyeView &view() const { return m_view; }
+    // The same view in camera angles: what is stored and what the shader draws.
+    const FisheyeView &cameraView() const { return m_camera; }
+    FisheyeMount mount() const { return m_mount; }
     void setLens(const FisheyeLens &lens);
     void setView(const FisheyeView &view);
+
+    // Room angles of a mount to camera angles and back; field of view and ratio pass unchanged. A wall
+    // mount returns the angles as given. Camera angles come back with tilt within -90 to 90 and pan and
+    // roll within -180 to 180; where a view looks straight along the frame's vertical (camera tilt of
+    // ±90), pan and roll turn about one axis and roll takes the whole turn. Room angles come back in
+    // the same ranges.
+    static FisheyeView toCamera(FisheyeMount mount, const FisheyeView &room);
+    static FisheyeView fromCamera(FisheyeMount mount, const FisheyeView &camera);
+    // The mount's name as objects.data keeps it ("wall", "ceiling", "floor"), and back; false for a
+    // name that is none of these.
+    static const char *mountName(FisheyeMount mount);
+    static bool mountFromName(const char *name, FisheyeMount *mount);
 
     // False when the shader's arithmetic would divide by zero or has nothing to show: a frame width or
     // height, lens field of view or view ratio that is not positive, or any setting that is not finite.
@@ -97,8 +138,8 @@ public:
     // Whether fisheye position (x, y) lies inside the lens circle (false on an invalid setting).
     bool isInsideLens(float x, float y) const;
 
-    // Pan and tilt, in degrees within -180 to 180, that bring fisheye position (x, y) to view point
-    // (u, v) while roll and the view's field of view stay: what a drag on the picture and a click on the
+    // Pan and tilt, room angles in degrees within -180 to 180, that bring fisheye position (x, y) to view
+    // point (u, v) while roll and the view's field of view stay: what a drag on the picture and a click on the
     // fisheye frame need. Of the two tilts that reach it, the one nearer the current tilt, so that a drag
     // moves smoothly; the current pan stays where any pan would do. False on an invalid setting, a lens
     // radius or view field of view of 0, or where no tilt brings the point to (u, v).
@@ -113,6 +154,8 @@ public:
 private:
     FisheyeLens m_lens;
     FisheyeView m_view;
+    FisheyeView m_camera;
+    FisheyeMount m_mount = FisheyeMount::Wall;
     // Derived once per setting: half extents of the view on the plane at depth 1.
     float m_dh = 0.0f;
     float m_dv = 0.0f;

@@ -310,6 +310,23 @@ double LensFit::ringMean(const Circle &circle, double offset, int *count) const
     return *count > 0 ? sum / *count : 0.0;
 }
 
+int LensFit::darkCorners() const
+{
+    const int side = std::max(2, std::min(m_width, m_height) / 40);
+    int dark = 0;
+    for (const int x0 : {0, m_width - side}) {
+        for (const int y0 : {0, m_height - side}) {
+            double sum = 0.0;
+            for (int y = y0; y < y0 + side; ++y) {
+                for (int x = x0; x < x0 + side; ++x)
+                    sum += m_grey[size_t(y) * size_t(m_stride) + size_t(x)];
+            }
+            dark += sum / double(side * side) < m_threshold ? 1 : 0;
+        }
+    }
+    return dark;
+}
+
 LensFitResult LensFit::fit() const
 {
     LensFitResult result;
@@ -321,8 +338,11 @@ LensFitResult LensFit::fit() const
         result.reason = "the picture is flat or dark: nothing stands out from its darkest part";
         return result;
     }
-    if (m_darkFraction < 0.015) {
-        result.reason = "no dark surround around a lens circle";
+    // A circular fisheye picture leaves the frame's corners dark; a picture that reaches all four is
+    // some other kind, whatever dark parts it has inside.
+    if (m_darkFraction < 0.015 || darkCorners() == 0) {
+        result.reason = "not a circular fisheye picture: it reaches all four corners of the frame, with no dark "
+                        "surround around a lens circle";
         return result;
     }
 

@@ -61,6 +61,8 @@ private:
     static void geometricRefine(const std::vector<Point> &points, Circle *circle);
     static std::vector<int> inliersOf(const std::vector<Point> &points, const Circle &circle, double tolerance);
     double ringMean(const Circle &circle, double offset, int *count) const;
+    // How many of the frame's four corners are dark.
+    int darkCorners() const;
 
     const uint8_t *m_grey;
     int m_width;

@@ -1,6 +1,7 @@
 #include "defish/utils.h"
 
 #include "defish/defishshader.h"
+#include "defish/fisheyeprojection.h"
 #include "video/sourceaddress.h"
 
 Utils::Utils(QObject *parent) : QObject(parent), Singleton<Utils>(this) {}
@@ -35,4 +36,46 @@ bool Utils::isRtspUrl(const QString &url) const
 QString Utils::sourceAddress(const QString &url, const QString &host, int zmqPort) const
 {
     return QString::fromStdString(SourceAddress::forStream(url.toStdString(), host.toStdString(), zmqPort));
+}
+
+namespace {
+
+FisheyeMount mountOf(const QString &name)
+{
+    FisheyeMount mount = FisheyeMount::Wall;
+    FisheyeProjection::mountFromName(qPrintable(name), &mount);
+    return mount;
+}
+
+QVariantMap anglesMap(const FisheyeView &view)
+{
+    return {{QStringLiteral("roll"), double(view.roll)},
+            {QStringLiteral("tilt"), double(view.tilt)},
+            {QStringLiteral("pan"), double(view.pan)}};
+}
+
+FisheyeView viewOf(qreal roll, qreal tilt, qreal pan)
+{
+    FisheyeView view;
+    view.roll = float(roll);
+    view.tilt = float(tilt);
+    view.pan = float(pan);
+    return view;
+}
+
+} // namespace
+
+QVariantMap Utils::cameraAngles(const QString &mount, qreal roll, qreal tilt, qreal pan) const
+{
+    return anglesMap(FisheyeProjection::toCamera(mountOf(mount), viewOf(roll, tilt, pan)));
+}
+
+QVariantMap Utils::roomAngles(const QString &mount, qreal roll, qreal tilt, qreal pan) const
+{
+    return anglesMap(FisheyeProjection::fromCamera(mountOf(mount), viewOf(roll, tilt, pan)));
+}
+
+int Utils::lensPixels(qreal value) const
+{
+    return FisheyeLens::wholePixels(value);
 }

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QVariantMap>
 
 // Stateless helpers for QML: the defish fragment shader, the stream url forms and
 // the producer source address of a stream.
@@ -26,4 +27,12 @@ public:
     // The producer's source address for a stream's url, host and ZeroMQ port
     // (see SourceAddress::forStream).
     Q_INVOKABLE QString sourceAddress(const QString &url, const QString &host, int zmqPort) const;
+
+    // A view's room angles for a camera mount ("wall", "ceiling", "floor") to the camera angles it is
+    // stored and drawn with (cameraAngles), and back (roomAngles): {"roll", "tilt", "pan"} in degrees.
+    // An unknown mount is taken as "wall".
+    Q_INVOKABLE QVariantMap cameraAngles(const QString &mount, qreal roll, qreal tilt, qreal pan) const;
+    Q_INVOKABLE QVariantMap roomAngles(const QString &mount, qreal roll, qreal tilt, qreal pan) const;
+    // A lens length in video pixels as the stream keeps it (FisheyeLens::wholePixels).
+    Q_INVOKABLE int lensPixels(qreal value) const;
 };

@@ -19,17 +19,85 @@ Item {
     // The stored view of the stream that Ok updates; empty while the window makes a new one.
     property string editedName: ""
 
+    // The view in room angles of the mount (for a wall camera, the camera's own); cameraAngles() gives
+    // what is stored.
     property alias roll: sldRoll.value
     property alias tilt: sldTilt.value
     property alias pan: sldPan.value
     property alias zoom: sldZoom.value
     property alias name: txtName.text
+    // The lens in whole video pixels, as Ok stores it.
     property alias centerX: localProps.centerX
     property alias centerY: localProps.centerY
     property alias radius: localProps.radius
     property alias fov: sldFOV.value
-    // Until the producer knows the frame size the centre and radius in pixels are 0.
+    // How the camera hangs: "wall", "ceiling" or "floor"; the stream's, until the operator picks another.
+    property string mount: "wall"
+    // Until the producer knows the frame size the lens in pixels is the stream's own (0 for none).
     readonly property bool videoSizeKnown: localProps.width > 0 && localProps.height > 0
+    // Whether the window holds a lens of its own yet: the stream's, or the defaults for a stream
+    // without one, placed once the frame size is known.
+    readonly property bool lensPlaced: localProps.placed
+
+    // The view's camera angles ({"roll", "tilt", "pan"}): what the shader draws and Ok stores.
+    function cameraAngles() {
+        return Utils.cameraAngles(mount, sldRoll.value, sldTilt.value, sldPan.value)
+    }
+
+    // Another mount keeps where the view looks and levels its horizon for the new mount.
+    function setMount(newMount) {
+        if (newMount === mount)
+            return
+        var camera = cameraAngles()
+        mount = newMount
+        var room = Utils.roomAngles(mount, camera.roll, camera.tilt, camera.pan)
+        sldRoll.value = 0
+        sldTilt.value = room.tilt
+        sldPan.value = room.pan
+    }
+
+    // Puts a lens in video pixels into the window; the sliders show it as shares of the frame, and
+    // their range never changes it.
+    function placeLens(centerX, centerY, radius) {
+        localProps.placing = true
+        localProps.centerX = centerX
+        localProps.centerY = centerY
+        localProps.radius = radius
+        sldCenterX.value = centerX / localProps.width * 100
+        sldCenterY.value = centerY / localProps.height * 100
+        sldRadius.value = radius / localProps.width * 100
+        localProps.placing = false
+        localProps.placed = true
+        updateParams()
+    }
+
+    // Once the frame size is known: the stream's stored lens, or the defaults for a stream without one
+    // (centre in the middle, radius half the frame's width).
+    function placeStreamLens() {
+        if (localProps.placed || !videoSizeKnown)
+            return
+        var obj = objectInstance
+        if (obj && obj.radius > 0)
+            placeLens(obj.centerX, obj.centerY, obj.radius)
+        else
+            placeLens(Utils.lensPixels(localProps.width * 0.5), Utils.lensPixels(localProps.height * 0.5),
+                      Utils.lensPixels(localProps.width * 0.5))
+    }
+
+    // A lens slider moved by hand, by a typed value or by "Fit lens": the lens in pixels follows it.
+    function lensSliderMoved(slider) {
+        if (localProps.placing || !localProps.placed)
+            return
+        if (slider === sldCenterX)
+            localProps.centerX = Utils.lensPixels(slider.value / 100 * localProps.width)
+        else if (slider === sldCenterY)
+            localProps.centerY = Utils.lensPixels(slider.value / 100 * localProps.height)
+        else
+            localProps.radius = Utils.lensPixels(slider.value / 100 * localProps.width)
+        updateParams()
+    }
+
+    onVideoSizeKnownChanged: placeStreamLens()
 
     // Sends the camera and view to the shader; called on every slider move and
     // when the dewarped picture starts playing.
@@ -40,6 +108,7 @@ Item {
         // when the dewarped picture starts playing.
         if (!(w > 0 && h > 0))
             return
+        var camera = cameraAngles()
         var params = {
             "iCamWidth": w,
             "iCamHeight": h,
@@ -48,20 +117,21 @@ Item {
             "iCamRadius": localProps.radius,
             "iCamFOV": sldFOV.value,
             "iRatio": w / h,
-            "iRoll": sldRoll.value,
-            "iTilt": sldTilt.value,
-            "iPan": sldPan.value,
+            "iRoll": camera.roll,
+            "iTilt": camera.tilt,
+            "iPan": camera.pan,
             "iFov": sldZoom.value
         }
         consDefished.setUniforms(params)
     }
 
-    // Puts a stored view's values ({"roll", "tilt", "pan", "zoom"}) and name into the window; with
-    // editing, Ok updates that view.
+    // Puts a stored view's values ({"roll", "tilt", "pan", "zoom"}, camera angles) and name into the
+    // window; with editing, Ok updates that view.
     function loadView(name, values, editing) {
-        sldRoll.value = values.roll
-        sldTilt.value = values.tilt
-        sldPan.value = values.pan
+        var room = Utils.roomAngles(mount, values.roll, values.tilt, values.pan)
+        sldRoll.value = room.roll
+        sldTilt.value = room.tilt
+        sldPan.value = room.pan
         sldZoom.value = values.zoom
         txtName.text = name
         editedName = editing ? name : ""
@@ -157,7 +227,16 @@ Item {
             showMessage(qsTr("Snapshot saved to %1").arg(saved.path), false)
     }
 
-    Component.onCompleted: console.assert(objectInstance, "ElementDefish: no stream object")
+    Component.onCompleted: {
+        console.assert(objectInstance, "ElementDefish: no stream object")
+        if (!objectInstance)
+            return
+        mount = objectInstance.mount
+        // The lens angle needs no frame size; the stream's is kept where it has a lens.
+        if (objectInstance.radius > 0 && objectInstance.fov > 0)
+            sldFOV.value = objectInstance.fov
+        placeStreamLens()
+    }
 
     Component.onDestruction: {
         tmrPlay.stop()
@@ -172,6 +251,19 @@ Item {
     QtObject {
         id: localProps
 
+        // The lens in whole video pixels (placeLens, lensSliderMoved).
+        property int centerX: control.objectInstance ? control.objectInstance.centerX : 0
+        property int centerY: control.objectInstance ? control.objectInstance.centerY : 0
+        property int radius: control.objectInstance ? control.objectInstance.radius : 0
+        // Set while placeLens moves the sliders; placed once the window holds a lens of its own.
+        property bool placing: false
+        property bool placed: false
+        // The lens as shares of the frame, for the overlay and the guides: from the sliders until the
+        // lens is placed.
+        property real shareX: placed ? centerX / width : sldCenterX.value / 100
+        property real shareY: placed ? centerY / height : sldCenterY.value / 100
+        property real shareRadius: placed ? radius / width : sldRadius.value / 100
+
         property int width: {
             console.assert(prod.videoInfo, "no video info")
             return prod.videoInfo.width
@@ -180,10 +272,6 @@ Item {
             console.assert(prod.videoInfo, "no video info")
             return prod.videoInfo.height
         }
-        property real centerX: sldCenterX.value / 100 * width
-        property real centerY: sldCenterY.value / 100 * height
-        // The radius is a percentage of the video width.
-        property real radius: sldRadius.value / 100 * width
         property real ratio: height === 0 ? 1 : width / height
     }
 
@@ -346,10 +434,11 @@ Item {
                     anchors.fill: parent
                     vidWidth: prod.videoInfo.width
                     vidHeight: prod.videoInfo.height
-                    centerX: sldCenterX.value / 100 * width
-                    centerY: sldCenterY.value / 100 * height
-                    radius: sldRadius.value / 100 * width
+                    centerX: localProps.shareX * width
+                    centerY: localProps.shareY * height
+                    radius: localProps.shareRadius * width
                     fov: sldFOV.value
+                    mount: control.mount
                     roll: sldRoll.value
                     tilt: sldTilt.value
                     pan: sldPan.value
@@ -361,7 +450,7 @@ Item {
                     objectName: "rcVert"
                     width: 1
                     height: parent.height
-                    x: sldCenterX.value / 100 * parent.width
+                    x: localProps.shareX * parent.width
                     color: "yellow"
                 }
 
@@ -371,7 +460,7 @@ Item {
                     objectName: "rcHorz"
                     width: parent.width
                     height: 1
-                    y: (1 - sldCenterY.value / 100) * parent.height
+                    y: (1 - localProps.shareY) * parent.height
                     color: "yellow"
                 }
 
@@ -379,7 +468,7 @@ Item {
                 Rectangle {
                     id: rcRadius
                     objectName: "rcRadius"
-                    width: 2 * sldRadius.value / 100 * parent.width
+                    width: 2 * localProps.shareRadius * parent.width
                     height: width
                     radius: width / 2
                     x: rcVert.x - width / 2
@@ -546,6 +635,34 @@ Item {
                 objectName: "txtName"
                 Layout.fillWidth: true
             }
+            Label {
+                text: qsTr("Mount") + I18n.localeNotify
+            }
+            // Views stay upright for the way the camera hangs; the stored angles are the camera's.
+            ComboBox {
+                id: cbMount
+                objectName: "cbMount"
+                Layout.preferredWidth: implicitWidth
+                textRole: "text"
+                model: [{
+                        "value": "ceiling",
+                        "text": qsTr("Ceiling (looks down)") + I18n.localeNotify
+                    }, {
+                        "value": "wall",
+                        "text": qsTr("Wall (looks ahead)") + I18n.localeNotify
+                    }, {
+                        "value": "floor",
+                        "text": qsTr("Floor (looks up)") + I18n.localeNotify
+                    }]
+                currentIndex: {
+                    for (var i = 0; i < model.length; ++i) {
+                        if (model[i].value === control.mount)
+                            return i
+                    }
+                    return -1
+                }
+                onActivated: control.setMount(model[index].value)
+            }
         }
 
         Flickable {
@@ -650,6 +767,7 @@ Item {
                     Layout.columnSpan: 3
                 }
 
+
                 Label {
                     text: qsTr("Center X") + I18n.localeNotify
                 }
@@ -660,13 +778,13 @@ Item {
                     from: 0
                     to: 100
                     value: 50
-                    onValueChanged: updateParams()
+                    onValueChanged: lensSliderMoved(this)
                 }
                 ValueField {
                     objectName: "valCenterX"
                     slider: sldCenterX
                     unit: "%"
-                    note: qsTr("(%1 px)").arg(localProps.centerX.toFixed(0)) + I18n.localeNotify
+                    note: qsTr("(%1 px)").arg(localProps.centerX) + I18n.localeNotify
                 }
 
                 Label {
@@ -679,13 +797,13 @@ Item {
                     from: 0
                     to: 100
                     value: 50
-                    onValueChanged: updateParams()
+                    onValueChanged: lensSliderMoved(this)
                 }
                 ValueField {
                     objectName: "valCenterY"
                     slider: sldCenterY
                     unit: "%"
-                    note: qsTr("(%1 px)").arg(localProps.centerY.toFixed(0)) + I18n.localeNotify
+                    note: qsTr("(%1 px)").arg(localProps.centerY) + I18n.localeNotify
                 }
 
                 Label {
@@ -698,13 +816,13 @@ Item {
                     from: 1
                     to: 200
                     value: 50
-                    onValueChanged: updateParams()
+                    onValueChanged: lensSliderMoved(this)
                 }
                 ValueField {
                     objectName: "valRadius"
                     slider: sldRadius
                     unit: "%"
-                    note: qsTr("(%1 px)").arg(localProps.radius.toFixed(0)) + I18n.localeNotify
+                    note: qsTr("(%1 px)").arg(localProps.radius) + I18n.localeNotify
                 }
 
                 Label {

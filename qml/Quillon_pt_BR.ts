@@ -106,6 +106,22 @@
         <source>This desktop offers no file dialog: &quot;Snapshot&quot; saves into %1</source>
         <translation>Este ambiente não oferece diálogo de arquivos: &quot;Capturar&quot; salva em %1</translation>
     </message>
+    <message>
+        <source>Mount</source>
+        <translation>Montagem</translation>
+    </message>
+    <message>
+        <source>Ceiling (looks down)</source>
+        <translation>Teto (olha para baixo)</translation>
+    </message>
+    <message>
+        <source>Wall (looks ahead)</source>
+        <translation>Parede (olha à frente)</translation>
+    </message>
+    <message>
+        <source>Floor (looks up)</source>
+        <translation>Chão (olha para cima)</translation>
+    </message>
 </context>
 <context>
     <name>EventServer</name>

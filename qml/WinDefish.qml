@@ -71,8 +71,8 @@ Window {
         return qsTr("The stream has a view named “%1” already: choose another name.").arg(name)
     }
 
-    // Copies the lens geometry to the stream and stores the view; false keeps the
-    // window open (no name, or a name the stream already has).
+    // Stores the view and, with it, the lens and mount the window shows into the stream; false keeps the
+    // window open and changes nothing (no name, or a name the stream already has).
     function storeView() {
         var obj = control.objectInstance
         console.assert(obj, "storeView: no stream object")
@@ -80,39 +80,36 @@ Window {
         var item = loader.item
         console.assert(item, "storeView: no content")
 
-        // Without a frame size the geometry in pixels is 0: keep the stream's own.
-        if (item.videoSizeKnown) {
-            obj.centerX = item.centerX
-            obj.centerY = item.centerY
-            obj.radius = item.radius
-            obj.fov = item.fov
-        } else {
-            console.log("Lens geometry not taken over: the video size is not known yet")
-        }
-
         if (item.name.length === 0) {
             message = qsTr("Type a name for the view.")
             return false
         }
-
+        var camera = item.cameraAngles()
         var edited = item.editedName
         if (edited.length > 0) {
             if (item.name !== edited && RepoObjViews.hasView(serial, item.name)) {
                 message = nameTakenMessage(item.name)
                 return false
             }
-            if (!RepoObjViews.updateView(serial, edited, item.name, item.roll, item.tilt, item.pan, item.zoom)) {
+            if (!RepoObjViews.updateView(serial, edited, item.name, camera.roll, camera.tilt, camera.pan, item.zoom)) {
                 message = qsTr("The view “%1” could not be updated.").arg(edited)
                 return false
             }
-            return true
-        }
-
-        if (!RepoObjViews.appendView(item.name, serial, item.roll, item.tilt, item.pan, item.zoom)) {
+        } else if (!RepoObjViews.appendView(item.name, serial, camera.roll, camera.tilt, camera.pan, item.zoom)) {
             console.log("View exists")
-            console.trace()
             message = nameTakenMessage(item.name)
             return false
+        }
+
+        obj.mount = item.mount
+        // Without a frame size the window holds no lens of its own: the stream keeps its own.
+        if (item.lensPlaced) {
+            obj.centerX = item.centerX
+            obj.centerY = item.centerY
+            obj.radius = item.radius
+            obj.fov = item.fov
+        } else {
+            console.log("Lens geometry not taken over: the video size is not known yet")
         }
         return true
     }

@@ -1,6 +1,7 @@
 #include "repo/localdatabase.h"
 
 #include "app/apppaths.h"
+#include "defish/fisheyeprojection.h"
 #include "repo/object.h"
 #include "repo/objectsschema.h"
 #include "repo/objview.h"
@@ -61,8 +62,8 @@ const Table<GatewayInfo, 4> kGatewayTable = {
     "Gateways saved",
 };
 
-// The lens values are stored as reals and kept as whole pixels, truncated toward
-// zero. The source string may carry a camera's user name and password.
+// The lens values are stored as reals and kept as whole pixels (FisheyeLens::wholePixels). The
+// source string may carry a camera's user name and password.
 const Table<StreamInfo, 9> kStreamTable = {
     ObjectsSchema::kStreams,
     ObjectsSchema::kInsertStream,
@@ -76,17 +77,30 @@ const Table<StreamInfo, 9> kStreamTable = {
         {"isFisheye", [](const StreamInfo &r) -> QVariant { return r.isFisheye; },
          [](StreamInfo &r, const QVariant &v) { r.isFisheye = v.toBool(); }, false},
         {"centerX", [](const StreamInfo &r) -> QVariant { return r.centerX; },
-         [](StreamInfo &r, const QVariant &v) { r.centerX = static_cast<int>(v.toFloat()); }, false},
+         [](StreamInfo &r, const QVariant &v) { r.centerX = FisheyeLens::wholePixels(v.toDouble()); }, false},
         {"centerY", [](const StreamInfo &r) -> QVariant { return r.centerY; },
-         [](StreamInfo &r, const QVariant &v) { r.centerY = static_cast<int>(v.toFloat()); }, false},
+         [](StreamInfo &r, const QVariant &v) { r.centerY = FisheyeLens::wholePixels(v.toDouble()); }, false},
         {"radius", [](const StreamInfo &r) -> QVariant { return r.radius; },
-         [](StreamInfo &r, const QVariant &v) { r.radius = static_cast<int>(v.toFloat()); }, false},
+         [](StreamInfo &r, const QVariant &v) { r.radius = FisheyeLens::wholePixels(v.toDouble()); }, false},
         {"fov", [](const StreamInfo &r) -> QVariant { return static_cast<double>(r.fov); },
          [](StreamInfo &r, const QVariant &v) { r.fov = v.toFloat(); }, false},
         {"isActive", [](const StreamInfo &r) -> QVariant { return r.isActive; },
          [](StreamInfo &r, const QVariant &v) { r.isActive = v.toBool(); }, false},
     },
     "Streams saved",
+};
+
+// What the streams table cannot hold, in a table of Quillon's own.
+const Table<StreamInfo, 2> kStreamLensTable = {
+    ObjectsSchema::kStreamLens,
+    ObjectsSchema::kInsertStreamLens,
+    {
+        {"serial", [](const StreamInfo &r) -> QVariant { return r.serial; },
+         [](StreamInfo &r, const QVariant &v) { r.serial = v.toString(); }, false},
+        {"mount", [](const StreamInfo &r) -> QVariant { return r.mount; },
+         [](StreamInfo &r, const QVariant &v) { r.mount = v.toString(); }, false},
+    },
+    "Stream mounts saved",
 };
 
 const Table<ViewInfo, 7> kViewTable = {
@@ -237,17 +251,27 @@ bool writeRows(QSqlDatabase &db, const LocalDatabase::Snapshot &rows, QString *e
         db.rollback();
         return false;
     }
-    bool deleted = true;
+    // A file of an older format gains Quillon's own tables and the current version here, with its rows.
+    // The first statement that fails ends the save: behind a lock each one would wait out the busy time.
+    QStringList statements;
+    for (const char *statement : ObjectsSchema::kCreateOwnTables)
+        statements << QLatin1String(statement);
     for (const char *table : {ObjectsSchema::kGateways, ObjectsSchema::kStreams, ObjectsSchema::kViews})
-        deleted =
-            execute(db, kWhereSave, QStringLiteral("DELETE FROM %1").arg(QLatin1String(table)), &failure) && deleted;
-    // A file from before the format had a version gets one with its first save.
-    deleted = execute(db, kWhereSave, QLatin1String(ObjectsSchema::kWriteVersion), &failure) && deleted;
+        statements << QStringLiteral("DELETE FROM %1").arg(QLatin1String(table));
+    for (const char *table : ObjectsSchema::kOwnTables)
+        statements << QStringLiteral("DELETE FROM %1").arg(QLatin1String(table));
+    statements << QLatin1String(ObjectsSchema::kWriteVersion);
+    bool deleted = true;
+    for (const QString &statement : qAsConst(statements)) {
+        if (!(deleted = execute(db, kWhereSave, statement, &failure)))
+            break;
+    }
     if (!deleted)
         *error = failure.text();
 
     const bool written = deleted && insertRows(db, kGatewayTable, rows.gateways, error) &&
                          insertRows(db, kStreamTable, rows.streams, error) &&
+                         insertRows(db, kStreamLensTable, rows.streams, error) &&
                          insertRows(db, kViewTable, rows.views, error);
     if (written && db.commit())
         return true;
@@ -314,6 +338,7 @@ void LocalDatabase::applyStoredSettings(const QVector<std::shared_ptr<Object>> &
                 object->setCenterY(info->centerY);
                 object->setRadius(info->radius);
                 object->setFov(info->fov);
+                object->setMount(info->mount);
             }
         }
     }
@@ -390,6 +415,11 @@ bool LocalDatabase::createTables()
     bool ok = true;
     for (const char *statement : ObjectsSchema::kCreateTables)
         ok = execute(m_database, kWhereOpen, QLatin1String(statement), &m_lastError) && ok;
+    // A file of an older format opens as it is; its next save adds Quillon's own tables.
+    if (created) {
+        for (const char *statement : ObjectsSchema::kCreateOwnTables)
+            ok = ok && execute(m_database, kWhereOpen, QLatin1String(statement), &m_lastError);
+    }
     if (ok && created)
         ok = execute(m_database, kWhereOpen, QLatin1String(ObjectsSchema::kWriteVersion), &m_lastError);
     return ok;
@@ -447,7 +477,7 @@ LocalDatabase::Snapshot LocalDatabase::snapshot(const RepoObjects *objects, cons
             const auto parent = byId.value(object->idParent());
             rows.streams.append({parent ? parent->serial() : QString(QLatin1String("")), object->serial(), url,
                                  object->isFisheye(), object->centerX(), object->centerY(), object->radius(),
-                                 object->fov(), object->isActive()});
+                                 object->fov(), object->isActive(), object->mount()});
         }
     }
     if (views) {
@@ -580,6 +610,18 @@ bool LocalDatabase::loadAll()
         }
     } else {
         ok = false;
+    }
+    // A file of an older format has no mounts: its cameras hang on walls, as it was drawn.
+    QVector<StreamInfo> lenses;
+    if (m_database.tables().contains(QLatin1String(ObjectsSchema::kStreamLens))) {
+        if (readRows(m_database, kStreamLensTable, &lenses, &m_lastError)) {
+            for (const StreamInfo &row : qAsConst(lenses)) {
+                if (const auto info = m_streamInfos.value(row.serial))
+                    info->mount = row.mount;
+            }
+        } else {
+            ok = false;
+        }
     }
     qCInfo(lcRepo, "Loaded %d streams", static_cast<int>(m_streamInfos.size()));
 

@@ -1,5 +1,8 @@
 #include "repo/object.h"
 
+#include "defish/fisheyeprojection.h"
+#include "repo/repologging.h"
+
 Object::Object(QObject *parent) : QObject(parent) {}
 
 Object::~Object() = default;
@@ -209,4 +212,22 @@ void Object::setFov(float fov)
     // Notifies on every write, an unchanged value included.
     m_fov = fov;
     emit fovChanged();
+}
+
+QString Object::mount() const
+{
+    return m_mount;
+}
+
+void Object::setMount(const QString &mount)
+{
+    FisheyeMount value = FisheyeMount::Wall;
+    if (!FisheyeProjection::mountFromName(qPrintable(mount), &value)) {
+        qCWarning(lcRepo, "Unknown camera mount \"%s\" of stream %s ignored", qPrintable(mount), qPrintable(m_serial));
+        return;
+    }
+    if (m_mount == mount)
+        return;
+    m_mount = mount;
+    emit mountChanged();
 }

@@ -27,6 +27,8 @@ class Object : public QObject
     Q_PROPERTY(int centerY READ centerY WRITE setCenterY NOTIFY centerYChanged)
     Q_PROPERTY(int radius READ radius WRITE setRadius NOTIFY radiusChanged)
     Q_PROPERTY(float fov READ fov WRITE setFov NOTIFY fovChanged)
+    // How a stream's camera hangs: "wall" (the default), "ceiling" or "floor" (FisheyeMount's names).
+    Q_PROPERTY(QString mount READ mount WRITE setMount NOTIFY mountChanged)
 
 public:
     enum ObjectType { UnknowType = 0, Device = 1, Stream = 2 };
@@ -67,6 +69,9 @@ public:
     void setRadius(int radius);
     float fov() const;
     void setFov(float fov);
+    QString mount() const;
+    // A name that is no mount is logged and leaves the mount as it is.
+    void setMount(const QString &mount);
 
 signals:
     void isActiveChanged();
@@ -85,6 +90,7 @@ signals:
     void centerYChanged();
     void radiusChanged();
     void fovChanged();
+    void mountChanged();
 
 private:
     QString m_id;
@@ -103,4 +109,5 @@ private:
     int m_centerY = 0;
     int m_radius = 0;
     float m_fov = 0.0f;
+    QString m_mount = QStringLiteral("wall");
 };

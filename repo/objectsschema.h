@@ -4,11 +4,16 @@
 // read and write it. Free of Qt, so that every one of them takes the schema from here.
 //
 // PRAGMA user_version holds the file's format version. Files written before it was set read 0 and
-// are this same format; a file with a higher version than kVersion comes from a newer Quillon and
-// is refused, never written over.
+// are format 1; a file with a higher version than kVersion comes from a newer Quillon and is refused,
+// never written over.
+//
+// Other programs read the three tables gateways, streams and views: their text and meaning never
+// change. What they cannot hold lives in tables of Quillon's own, which format 2 added (streamLens:
+// how each stream's camera hangs). A format-1 file opens as it is and gains them, in the transaction
+// of its next save.
 namespace ObjectsSchema {
 
-constexpr int kVersion = 1;
+constexpr int kVersion = 2;
 
 constexpr const char *kGateways = "gateways";
 constexpr const char *kStreams = "streams";
@@ -24,9 +29,16 @@ constexpr const char *kCreateViews = "CREATE TABLE IF NOT EXISTS views (id INTEG
                                      "isActive INTEGER)";
 constexpr const char *kCreateTables[] = {kCreateGateways, kCreateStreams, kCreateViews};
 
+// Quillon's own tables, keyed by the stream's serial. mount is FisheyeProjection::mountName().
+constexpr const char *kStreamLens = "streamLens";
+constexpr const char *kCreateStreamLens =
+    "CREATE TABLE IF NOT EXISTS streamLens (serial TEXT PRIMARY KEY NOT NULL, mount TEXT NOT NULL DEFAULT 'wall')";
+constexpr const char *kCreateOwnTables[] = {kCreateStreamLens};
+constexpr const char *kOwnTables[] = {kStreamLens};
+
 constexpr const char *kReadVersion = "PRAGMA user_version";
 // A pragma takes no parameter: the version is spelt out, and checked against kVersion here.
-constexpr char kWriteVersion[] = "PRAGMA user_version = 1";
+constexpr char kWriteVersion[] = "PRAGMA user_version = 2";
 static_assert(kVersion < 10 && kWriteVersion[sizeof(kWriteVersion) - 2] == '0' + kVersion,
               "kWriteVersion must write kVersion");
 
@@ -36,6 +48,7 @@ constexpr const char *kInsertStream = "INSERT INTO streams(serialGateway, serial
                                       "radius, fov, isActive) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)";
 constexpr const char *kInsertView =
     "INSERT INTO views(serialStream, name, roll, tilt, pan, zoom, isActive) VALUES(?, ?, ?, ?, ?, ?, ?)";
+constexpr const char *kInsertStreamLens = "INSERT INTO streamLens(serial, mount) VALUES(?, ?)";
 
 // What the server reads, oldest row first.
 constexpr const char *kSelectGateways = "SELECT serial, isActive FROM gateways ORDER BY id";

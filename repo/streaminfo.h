@@ -14,4 +14,6 @@ struct StreamInfo
     int radius = 0;
     float fov = 0.0f;
     bool isActive = false;
+    // From Quillon's own table streamLens; "wall" where the file has no row for the stream.
+    QString mount = QStringLiteral("wall");
 };

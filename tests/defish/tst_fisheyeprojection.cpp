@@ -31,6 +31,8 @@ FisheyeView view(float roll, float tilt, float pan, float fov, float ratio)
 
 } // namespace
 
+Q_DECLARE_METATYPE(FisheyeMount)
+
 class TestFisheyeProjection : public QObject
 {
     Q_OBJECT
@@ -205,10 +207,14 @@ private slots:
         QTest::addColumn<float>("tilt");
         QTest::addColumn<float>("pan");
         QTest::addColumn<float>("fov");
-        QTest::newRow("straight") << 0.0f << 0.0f << 0.0f << 60.0f;
-        QTest::newRow("rolled") << 25.0f << 0.0f << 0.0f << 60.0f;
-        QTest::newRow("all three") << -15.0f << 20.0f << 120.0f << 90.0f;
-        QTest::newRow("steep and narrow") << 5.0f << -70.0f << -150.0f << 10.0f;
+        QTest::addColumn<FisheyeMount>("mount");
+        QTest::newRow("straight") << 0.0f << 0.0f << 0.0f << 60.0f << FisheyeMount::Wall;
+        QTest::newRow("rolled") << 25.0f << 0.0f << 0.0f << 60.0f << FisheyeMount::Wall;
+        QTest::newRow("all three") << -15.0f << 20.0f << 120.0f << 90.0f << FisheyeMount::Wall;
+        QTest::newRow("steep and narrow") << 5.0f << -70.0f << -150.0f << 10.0f << FisheyeMount::Wall;
+        QTest::newRow("ceiling, below the horizon") << 0.0f << -40.0f << 60.0f << 60.0f << FisheyeMount::Ceiling;
+        QTest::newRow("ceiling, rolled") << 10.0f << -60.0f << -120.0f << 45.0f << FisheyeMount::Ceiling;
+        QTest::newRow("floor, above the horizon") << 0.0f << 35.0f << 170.0f << 60.0f << FisheyeMount::Floor;
     }
 
     // From any view, the point seen at one view point is aimed at another; the new view must show it
@@ -219,8 +225,9 @@ private slots:
         QFETCH(float, tilt);
         QFETCH(float, pan);
         QFETCH(float, fov);
+        QFETCH(FisheyeMount, mount);
         const FisheyeView start = view(roll, tilt, pan, fov, 16.0f / 9.0f);
-        const FisheyeProjection proj(lens1920(), start);
+        const FisheyeProjection proj(lens1920(), start, mount);
         const QList<QPointF> targets = {{0.5, 0.5}, {0.2, 0.3}, {0.8, 0.9}, {0.1, 0.9}};
         for (const QPointF &from : targets) {
             for (const QPointF &to : targets) {
@@ -231,7 +238,7 @@ private slots:
                 FisheyeView turned = start;
                 turned.pan = newPan;
                 turned.tilt = newTilt;
-                const FisheyeProjection after(lens1920(), turned);
+                const FisheyeProjection after(lens1920(), turned, mount);
                 float ax = 0, ay = 0;
                 after.viewToFisheye(float(to.x()), float(to.y()), &ax, &ay);
                 QVERIFY2(std::fabs(ax - x) * 1920.0f < 0.05f && std::fabs(ay - y) * 1080.0f < 0.05f,
@@ -252,6 +259,61 @@ private slots:
                 }
             }
         }
+    }
+
+    // The room angles of a mount: the horizon stays level and up points away from the circle's centre on
+    // a ceiling camera, towards it on a floor camera, to the frame's top on a wall camera. The camera
+    // angles that are stored draw the same picture without knowing the mount.
+    void mountsKeepViewsUpright_data()
+    {
+        QTest::addColumn<FisheyeMount>("mount");
+        QTest::addColumn<float>("tilt");
+        QTest::addColumn<int>("upward"); // +1: up leads away from the centre, -1: towards it
+        QTest::addColumn<float>("pan");
+        for (float pan : {0.0f, 90.0f, 180.0f, -90.0f, 30.0f}) {
+            QTest::addRow("ceiling, pan %g", double(pan)) << FisheyeMount::Ceiling << -45.0f << 1 << pan;
+            QTest::addRow("floor, pan %g", double(pan)) << FisheyeMount::Floor << 45.0f << -1 << pan;
+        }
+    }
+
+    void mountsKeepViewsUpright()
+    {
+        QFETCH(FisheyeMount, mount);
+        QFETCH(float, tilt);
+        QFETCH(int, upward);
+        QFETCH(float, pan);
+        const FisheyeView room = view(0, tilt, pan, 40, 16.0f / 9.0f);
+        const FisheyeProjection proj(lens1920(), room, mount);
+        const float cx = 960.0f / 1920.0f, cy = (1080.0f - 1.0f - 540.0f) / 1080.0f;
+        auto distance = [&](float u, float v) {
+            float x = 0, y = 0;
+            proj.viewToFisheye(u, v, &x, &y);
+            return std::hypot((x - cx) * 1920.0f, (y - cy) * 1080.0f);
+        };
+        // Left and right of the centre lie on one circle about the lens centre: the horizon is level.
+        QVERIFY2(std::fabs(distance(0.2f, 0.5f) - distance(0.8f, 0.5f)) < 0.5f,
+                 qPrintable(QStringLiteral("%1 %2").arg(distance(0.2f, 0.5f)).arg(distance(0.8f, 0.5f))));
+        QVERIFY(upward * (distance(0.5f, 0.2f) - distance(0.5f, 0.8f)) > 20.0f);
+
+        // The stored angles draw the same picture.
+        const FisheyeView camera = FisheyeProjection::toCamera(mount, room);
+        const FisheyeProjection stored(lens1920(), camera);
+        QVERIFY(camera.tilt >= -90.0f && camera.tilt <= 90.0f);
+        for (const QPointF &p : {QPointF(0.5, 0.5), QPointF(0.1, 0.2), QPointF(0.9, 0.8)}) {
+            float ax = 0, ay = 0, bx = 0, by = 0;
+            proj.viewToFisheye(float(p.x()), float(p.y()), &ax, &ay);
+            stored.viewToFisheye(float(p.x()), float(p.y()), &bx, &by);
+            QVERIFY(std::fabs(ax - bx) * 1920.0f < 0.01f && std::fabs(ay - by) * 1080.0f < 0.01f);
+        }
+        // And load back as the room angles they came from.
+        const FisheyeView back = FisheyeProjection::fromCamera(mount, camera);
+        QVERIFY(std::fabs(back.roll) < 1e-3f && std::fabs(back.tilt - tilt) < 1e-3f &&
+                std::fabs(std::remainder(back.pan - pan, 360.0f)) < 1e-3f);
+
+        // A wall camera's room angles are its camera angles, exactly.
+        const FisheyeView any = view(12.5f, -150.0f, 170.0f, 40, 1.5f);
+        const FisheyeView wall = FisheyeProjection::toCamera(FisheyeMount::Wall, any);
+        QCOMPARE(QList<float>({wall.roll, wall.tilt, wall.pan}), QList<float>({12.5f, -150.0f, 170.0f}));
     }
 
     void aimRefusesWhatNoTiltReaches()

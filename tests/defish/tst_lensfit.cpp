@@ -105,32 +105,45 @@ private slots:
     void reportsWhenThereIsNoCircle_data()
     {
         QTest::addColumn<QImage>("image");
+        QTest::addColumn<QString>("reason");
         QImage flat(640, 480, QImage::Format_Grayscale8);
         flat.fill(QColor(128, 128, 128));
-        QTest::newRow("flat grey") << flat;
+        QTest::newRow("flat grey") << flat << "flat or dark";
         QImage black = flat;
         black.fill(Qt::black);
-        QTest::newRow("black") << black;
+        QTest::newRow("black") << black << "flat or dark";
         // The lens reaches past the whole frame: no dark surround.
-        QTest::newRow("picture without a dark surround") << drawnCircle(640, 480, 320, 240, 500);
+        QTest::newRow("picture without a dark surround") << drawnCircle(640, 480, 320, 240, 500) << "";
+        // An ordinary camera's picture: bright to the corners, with dark things in it.
+        QImage scene = flat;
+        {
+            QPainter painter(&scene);
+            painter.fillRect(QRect(0, 0, 640, 200), QColor(220, 220, 220));
+            painter.setBrush(Qt::black);
+            painter.drawEllipse(QRect(400, 250, 220, 160));
+            painter.fillRect(QRect(40, 300, 120, 150), Qt::black);
+        }
+        QTest::newRow("a picture that fills the frame") << scene << "not a circular fisheye picture";
         QImage square = black;
         {
             QPainter painter(&square);
             painter.fillRect(QRect(120, 60, 400, 360), QColor(200, 200, 200));
         }
-        QTest::newRow("a bright rectangle") << square;
-        QTest::newRow("centre off the frame") << drawnCircle(640, 480, -120, 240, 400);
-        QTest::newRow("a few pixels") << drawnCircle(12, 10, 6, 5, 4);
+        QTest::newRow("a bright rectangle") << square << "";
+        QTest::newRow("centre off the frame") << drawnCircle(640, 480, -120, 240, 400) << "";
+        QTest::newRow("a few pixels") << drawnCircle(12, 10, 6, 5, 4) << "too small";
     }
 
     void reportsWhenThereIsNoCircle()
     {
         QFETCH(QImage, image);
+        QFETCH(QString, reason);
         const LensFitResult fit = fitOf(image);
         qInfo("%s (%d of %d points)", fit.reason.c_str(), fit.inliers, fit.points);
         QVERIFY2(!fit.found,
                  qPrintable(QStringLiteral("found (%1, %2) r %3").arg(fit.centerX).arg(fit.centerY).arg(fit.radius)));
         QVERIFY(!fit.reason.empty());
+        QVERIFY2(QString::fromStdString(fit.reason).contains(reason), fit.reason.c_str());
     }
 
 private:

@@ -278,6 +278,60 @@ private slots:
         QVERIFY2(url.first().startsWith("zmq:tcp://127.0.0.1:"), qPrintable(url.first()));
     }
 
+    // A calibrated lens survives the defish window: Edit opens on it, Ok writes back what the window
+    // shows, a refused Ok and Close write nothing; the mount chosen is kept with the stream.
+    void editingAViewKeepsTheStoredLens()
+    {
+        const auto lobby = RepoObjects::instance()->objectsBySerial().value("S-LOBBY");
+        QVERIFY(lobby);
+        lobby->setCenterX(640);
+        lobby->setCenterY(479);
+        lobby->setRadius(478);
+        lobby->setFov(180);
+        const QStringList calibrated = {"640.0 479.0 478.0 180.0"};
+        const auto savedLens = [] {
+            return column("SELECT centerX || ' ' || centerY || ' ' || radius || ' ' || fov FROM streams WHERE serial "
+                          "= 'S-LOBBY'");
+        };
+        QVERIFY(click(item(m_main, "btnSave")));
+        QVERIFY(waitForSave());
+        QCOMPARE(savedLens(), calibrated);
+
+        // Edit, a refused Ok (a taken name), Close.
+        QVERIFY(E2e::openDefish(m_app, "Lobby"));
+        QVERIFY(E2e::waitForLiveVideo(m_app));
+        QQuickWindow *defish = m_app.defishWindow();
+        QQuickItem *content = E2e::defishContent(m_app);
+        QCOMPARE(item(item(content, "valRadius"), "unit")->property("text").toString(), QStringLiteral("% (478 px)"));
+        QVERIFY(typeInto(item(content, "txtName"), "Entrance"));
+        QVERIFY(click(item(defish, "btnDefishOk")));
+        QTRY_VERIFY(!item(defish, "lblDefishMessage")->property("text").toString().isEmpty());
+        QVERIFY(click(item(defish, "btnDefishClose")));
+        QTRY_VERIFY(!defish->isVisible());
+
+        // Edit from the view's row, the mount set to the ceiling, Ok.
+        QQuickItem *view = nullptr;
+        QTRY_VERIFY((view = itemWithText(item(E2e::streamRow(m_main, "Lobby"), "lstViews"), "Entrance")));
+        QQuickItem *area = nullptr;
+        for (QQuickItem *p = view; p && !area; p = p->parentItem())
+            area = p->objectName() == "viewDelegate" ? item(p, "areaViewMenu") : nullptr;
+        QVERIFY(area);
+        QVERIFY(clickAt(area, QPointF(area->width() - 10, area->height() / 2)));
+        QQuickItem *edit = item(area, "menuEditView");
+        QTRY_VERIFY(edit && edit->isVisible());
+        QVERIFY(click(edit));
+        QTRY_VERIFY(defish->isVisible());
+        QVERIFY(E2e::waitForLiveVideo(m_app));
+        content = E2e::defishContent(m_app);
+        QVERIFY(chooseInCombo(item(content, "cbMount"), "Ceiling (looks down)"));
+        QVERIFY(click(item(defish, "btnDefishOk")));
+        QTRY_VERIFY(!defish->isVisible());
+        QVERIFY(click(item(m_main, "btnSave")));
+        QVERIFY(waitForSave());
+        QCOMPARE(savedLens(), calibrated);
+        QCOMPARE(column("SELECT mount FROM streamLens WHERE serial = 'S-LOBBY'"), QStringList{"ceiling"});
+    }
+
     void missingServerIsReportedAndStartIsOfferedAgain()
     {
         QObject *manager = m_main->findChild<QObject *>(QStringLiteral("procManager"));

@@ -241,7 +241,7 @@ private slots:
                                         << "zoom";
         QTest::newRow("written by a newer Quillon") << "newer"
                                                     << "written by a newer Quillon (file format 99; this server "
-                                                       "reads up to 1)";
+                                                       "reads up to 2)";
     }
 
     void refusesUnusableFilesWithAReason()

@@ -132,6 +132,8 @@ const QString kCreateStreams = QStringLiteral(
 const QString kCreateViews =
     QStringLiteral("CREATE TABLE views (id INTEGER PRIMARY KEY AUTOINCREMENT, serialStream TEXT, name TEXT, roll "
                    "REAL, tilt REAL, pan REAL, zoom REAL, isActive INTEGER)");
+const QString kCreateStreamLens = QStringLiteral(
+    "CREATE TABLE streamLens (serial TEXT PRIMARY KEY NOT NULL, mount TEXT NOT NULL DEFAULT 'wall')");
 
 } // namespace
 
@@ -140,7 +142,7 @@ class TestLocalDatabase : public QObject
     Q_OBJECT
 
 private slots:
-    void aFirstOpenCreatesExactlyTheThreeTables()
+    void aFirstOpenCreatesTheThreeTablesAndOurOwn()
     {
         Site site;
         LogCapture log;
@@ -154,14 +156,16 @@ private slots:
         QVERIFY(log.texts(QtWarningMsg).isEmpty());
 
         FileInspector file(site.path());
-        const QList<QVariantList> schema = file.rows("SELECT type, name, sql FROM sqlite_master ORDER BY name");
-        // sqlite_sequence is SQLite's own bookkeeping for AUTOINCREMENT.
+        const QList<QVariantList> schema = file.rows("SELECT type, name, ifnull(sql, '') FROM sqlite_master ORDER BY name");
+        // sqlite_sequence is SQLite's own bookkeeping for AUTOINCREMENT, the index that of the primary key.
         QCOMPARE(schema, (QList<QVariantList>{{"table", "gateways", kCreateGateways},
+                                              {"index", "sqlite_autoindex_streamLens_1", ""},
                                               {"table", "sqlite_sequence", "CREATE TABLE sqlite_sequence(name,seq)"},
+                                              {"table", "streamLens", kCreateStreamLens},
                                               {"table", "streams", kCreateStreams},
                                               {"table", "views", kCreateViews}}));
         QCOMPARE(file.value("SELECT count(*) FROM gateways").toInt(), 0);
-        QCOMPARE(userVersion(site.path()), QStringLiteral("1"));
+        QCOMPARE(userVersion(site.path()), QStringLiteral("2"));
 
         // Opening again keeps the file and replaces the connection quietly.
         QVERIFY(site.database.open());
@@ -175,9 +179,12 @@ private slots:
         site.fill();
         QVERIFY(site.views.appendView("Entrance", "S-1", 1.5f, -20.25f, 90.0f, 2.0f));
         site.views.setData(site.views.index(0, 0), true, RepoObjViews::ViewIsActiveRole);
+        site.fisheye->setMount("ceiling");
         LogCapture log;
         QVERIFY(site.database.save());
-        QCOMPARE(log.texts(QtInfoMsg), QStringList({"Gateways saved", "Streams saved", "Views saved"}));
+        QCOMPARE(log.texts(QtInfoMsg),
+                 QStringList({"Gateways saved", "Streams saved", "Stream mounts saved", "Views saved"}));
+        QCOMPARE(userVersion(site.path()), QStringLiteral("2"));
 
         FileInspector file(site.path());
         QCOMPARE(file.rows("SELECT serial, host, port, typeof(port), isActive, typeof(isActive) FROM gateways"),
@@ -189,6 +196,7 @@ private slots:
                      {"GW-1", "S-1", "zmq:tcp://10.0.0.1:5555", 1, 512.0, "real", 384.0, 500.0, 185.25, 0}}));
         QCOMPARE(file.rows("SELECT serialStream, name, roll, tilt, pan, zoom, isActive, typeof(roll) FROM views"),
                  (QList<QVariantList>{{"S-1", "Entrance", 1.5, -20.25, 90.0, 2.0, 1, "real"}}));
+        QCOMPARE(file.rows("SELECT serial, mount FROM streamLens"), (QList<QVariantList>{{"S-1", "ceiling"}}));
     }
 
     void loadingReadsTheRowsBackWithWholeLensValues()
@@ -196,6 +204,7 @@ private slots:
         Site site;
         QVERIFY(site.database.open());
         site.fill();
+        site.fisheye->setMount("floor");
         QVERIFY(site.views.appendView("Door", "S-1", 0.5f, 1.0f, 2.0f, 3.0f));
         QVERIFY(site.database.save());
         {
@@ -222,11 +231,15 @@ private slots:
         QCOMPARE(s1->radius, 500);
         QCOMPARE(s1->fov, 185.25f);
         QCOMPARE(s1->isActive, false);
+        QCOMPARE(s1->mount, QString("floor"));
+        // A real written by another program rounds to the nearest pixel; a stream without a row of
+        // Quillon's own hangs on a wall.
         const auto s9 = site.database.streamInfos().value("S-9");
         QVERIFY(s9);
-        QCOMPARE(s9->centerX, 511);
-        QCOMPARE(s9->centerY, -3);
-        QCOMPARE(s9->radius, 0);
+        QCOMPARE(s9->centerX, 512);
+        QCOMPARE(s9->centerY, -4);
+        QCOMPARE(s9->radius, 1);
+        QCOMPARE(s9->mount, QString("wall"));
         const auto view = site.database.viewInfos().value({"S-1", "Door"});
         QVERIFY(view);
         QCOMPARE(view->roll, 0.5f);
@@ -378,15 +391,17 @@ private slots:
         QCOMPARE(check.readAll(), content);
     }
 
-    // A file from before the format version was kept is read and gets the version
-    // with its next save; a file of a newer Quillon is neither read nor written.
+    // A file from before the format version was kept, or of format 1 (no tables of Quillon's own), opens
+    // as it is and gets the current version and Quillon's tables with its next save; a file of a newer
+    // Quillon is neither read nor written.
     void fileFormatVersions_data()
     {
         QTest::addColumn<int>("version");
         QTest::addColumn<bool>("used");
         QTest::newRow("no version yet") << 0 << true;
-        QTest::newRow("this version") << 1 << true;
-        QTest::newRow("next version") << 2 << false;
+        QTest::newRow("format 1") << 1 << true;
+        QTest::newRow("this version") << 2 << true;
+        QTest::newRow("next version") << 3 << false;
         QTest::newRow("far newer") << 99 << false;
     }
 
@@ -402,6 +417,8 @@ private slots:
         {
             FileInspector file(site.path());
             QVERIFY(file.exec(QStringLiteral("PRAGMA user_version = %1").arg(version)));
+            if (version < 2)
+                QVERIFY(file.exec(QStringLiteral("DROP TABLE streamLens")));
         }
         QCOMPARE(userVersion(site.path()), QString::number(version));
         // An old time stamp, so that any write shows.
@@ -420,14 +437,18 @@ private slots:
         site.objects.setObjects({makeGateway("200", "GW-2", "10.0.0.2", 9090)});
         if (used) {
             QVERIFY(site.database.gatewayInfos().contains("GW-1"));
+            QFile f(site.path());
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), before);
             QVERIFY(site.database.save());
-            QCOMPARE(userVersion(site.path()), QStringLiteral("1"));
+            QCOMPARE(userVersion(site.path()), QStringLiteral("2"));
             FileInspector file(site.path());
             QCOMPARE(file.rows("SELECT serial FROM gateways"), (QList<QVariantList>{{"GW-2"}}));
+            QCOMPARE(file.rows("SELECT count(*) FROM streamLens"), (QList<QVariantList>{{0}}));
             return;
         }
         const QString expected = QStringLiteral("objects.data was written by a newer Quillon (file format %1; this "
-                                                "version reads up to 1); it is left as it is")
+                                                "version reads up to 2); it is left as it is")
                                      .arg(version);
         QCOMPARE(site.database.lastError(), expected);
         QVERIFY(log.contains(QtWarningMsg, expected));

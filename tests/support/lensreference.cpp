@@ -33,11 +33,40 @@ bool runFfmpeg(const QStringList &arguments, QByteArray *out, QString *error)
     return true;
 }
 
+// The equirectangular test card: colour bars, a white grid and text, its first frame.
+QString card()
+{
+    return QStringLiteral("testsrc2=size=2048x1024:rate=5,drawgrid=w=64:h=64:t=3:c=white,"
+                          "drawtext=text='UP LEFT':fontsize=90:fontcolor=black:x=700:y=300:box=1:boxcolor=white");
+}
+
+// A view's vertical field of view for its horizontal one on a size.width() x size.height() picture.
+double verticalFov(double zoom, const QSize &size)
+{
+    return 2.0 * qRadiansToDegrees(std::atan(std::tan(qDegreesToRadians(zoom) / 2.0) * size.height() / size.width()));
+}
+
+bool rawRgb(const QStringList &arguments, int width, int height, QImage *image, QString *error)
+{
+    QByteArray raw;
+    if (!runFfmpeg(arguments + QStringList{QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-")},
+                   &raw, error))
+        return false;
+    if (raw.size() != width * height * 3) {
+        *error = QStringLiteral("v360 gave %1 bytes for %2x%3").arg(raw.size()).arg(width).arg(height);
+        return false;
+    }
+    *image = QImage(width, height, QImage::Format_RGB888);
+    for (int y = 0; y < height; ++y)
+        memcpy(image->scanLine(y), raw.constData() + y * width * 3, size_t(width) * 3);
+    return true;
+}
+
 } // namespace
 
-bool makeClip(const QString &dir, Clip *clip, QString *error)
+bool makeClip(const QString &dir, Clip *clip, QString *error, double pitch)
 {
-    clip->path = dir + QStringLiteral("/lens-reference.mkv");
+    clip->path = dir + QStringLiteral("/lens-reference%1.mkv").arg(pitch == 0 ? QString() : QString::number(pitch));
     clip->width = kFrameWidth;
     clip->height = kFrameHeight;
     clip->radius = kSquare / 2.0;
@@ -45,19 +74,17 @@ bool makeClip(const QString &dir, Clip *clip, QString *error)
     // The program measures the centre from the bottom: it lies height - 1 - centerY below the top.
     clip->centerY = kFrameHeight - 1 - (kTop + kSquare / 2.0);
     clip->fov = kLensFov;
-    const QString card = QStringLiteral("testsrc2=size=2048x1024:rate=5,drawgrid=w=64:h=64:t=3:c=white,"
-                                        "drawtext=text='UP LEFT':fontsize=90:fontcolor=black:x=700:y=300:box=1:"
-                                        "boxcolor=white");
-    const QString lens = QStringLiteral("v360=input=e:output=fisheye:h_fov=%1:v_fov=%1:w=%2:h=%2,"
+    const QString lens = QStringLiteral("v360=input=e:output=fisheye:h_fov=%1:v_fov=%1:w=%2:h=%2:pitch=%7,"
                                         "pad=%3:%4:%5:%6:black")
                              .arg(kLensFov)
                              .arg(kSquare)
                              .arg(kFrameWidth)
                              .arg(kFrameHeight)
                              .arg(kLeft)
-                             .arg(kTop);
+                             .arg(kTop)
+                             .arg(pitch);
     // The test card's clock would change the picture every frame: take one frame and hold it.
-    return runFfmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), card, QStringLiteral("-vf"),
+    return runFfmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), card(), QStringLiteral("-vf"),
                       QStringLiteral("select=eq(n\\,0),loop=loop=99:size=1,") + lens, QStringLiteral("-r"),
                       QStringLiteral("5"), QStringLiteral("-frames:v"), QStringLiteral("100"), QStringLiteral("-c:v"),
                       QStringLiteral("libx264"), QStringLiteral("-crf"), QStringLiteral("4"),
@@ -151,8 +178,7 @@ QImage render(const Clip &clip, const View &view, int width, int height, QString
     // v360 looks along the lens axis with yaw (our pan), then pitch (our tilt), then roll about the
     // view's own axis, which it counts the other way round.
     const QSize size = renderSize.isValid() ? renderSize : QSize(width, height);
-    const double vFov =
-        2.0 * qRadiansToDegrees(std::atan(std::tan(qDegreesToRadians(view.zoom) / 2.0) * size.height() / size.width()));
+    const double vFov = verticalFov(view.zoom, size);
     const double top = clip.height - 1 - clip.centerY - clip.radius;
     const QString filter =
         QStringLiteral("crop=%1:%1:%2:%3,v360=input=fisheye:ih_fov=%4:iv_fov=%4:output=flat:h_fov=%5:v_fov=%6:"
@@ -170,19 +196,30 @@ QImage render(const Clip &clip, const View &view, int width, int height, QString
             .arg(-view.roll)
             .arg(width)
             .arg(height);
-    QByteArray raw;
-    if (!runFfmpeg({QStringLiteral("-i"), clip.path, QStringLiteral("-frames:v"), QStringLiteral("1"),
-                    QStringLiteral("-vf"), filter, QStringLiteral("-f"), QStringLiteral("rawvideo"),
-                    QStringLiteral("-")},
-                   &raw, error))
+    QImage image;
+    if (!rawRgb({QStringLiteral("-i"), clip.path, QStringLiteral("-frames:v"), QStringLiteral("1"),
+                 QStringLiteral("-vf"), filter},
+                width, height, &image, error))
         return {};
-    if (raw.size() != width * height * 3) {
-        *error = QStringLiteral("v360 gave %1 bytes for %2x%3").arg(raw.size()).arg(width).arg(height);
+    return image;
+}
+
+QImage renderScene(const View &view, int width, int height, QString *error)
+{
+    const QString filter = QStringLiteral("v360=input=e:output=flat:h_fov=%1:v_fov=%2:w=%3:h=%4:yaw=%5:pitch=%6:"
+                                          "roll=%7,format=rgb24")
+                               .arg(view.zoom)
+                               .arg(verticalFov(view.zoom, QSize(width, height)), 0, 'f', 4)
+                               .arg(width)
+                               .arg(height)
+                               .arg(view.pan)
+                               .arg(view.tilt)
+                               .arg(-view.roll);
+    QImage image;
+    if (!rawRgb({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), card(), QStringLiteral("-vf"),
+                 QStringLiteral("select=eq(n\\,0),") + filter, QStringLiteral("-frames:v"), QStringLiteral("1")},
+                width, height, &image, error))
         return {};
-    }
-    QImage image(width, height, QImage::Format_RGB888);
-    for (int y = 0; y < height; ++y)
-        memcpy(image.scanLine(y), raw.constData() + y * width * 3, size_t(width) * 3);
     return image;
 }
 

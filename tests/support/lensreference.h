@@ -35,8 +35,14 @@ struct View
 };
 
 // Writes a still H.264 clip (20 s at 5 frames per second) into dir. False with a reason when ffmpeg
-// fails.
-bool makeClip(const QString &dir, Clip *clip, QString *error);
+// fails. A pitch of -90 makes a ceiling camera's picture: the lens looks straight down at the card's
+// scene, whose horizon is the rim of the circle.
+bool makeClip(const QString &dir, Clip *clip, QString *error, double pitch = 0);
+
+// The test card's scene itself as a perspective camera sees it, width x height RGB: v360 straight
+// from the equirectangular card, looking at yaw, pitch and roll (degrees) with a horizontal field of
+// view of zoom. Null image with a reason on failure.
+QImage renderScene(const View &view, int width, int height, QString *error);
 
 // The view of the clip's first frame as ffmpeg's v360 renders it, width x height RGB. A valid
 // renderSize renders at that size first and then scales down bilinearly, as a video item shows a
