@@ -34,7 +34,8 @@ DewrapArea::DewrapArea(QQuickItem *parent)
     for (const auto changed :
          {&DewrapArea::vidWidthChanged, &DewrapArea::vidHeightChanged, &DewrapArea::centerXChanged,
           &DewrapArea::centerYChanged, &DewrapArea::radiusChanged, &DewrapArea::fovChanged, &DewrapArea::rollChanged,
-          &DewrapArea::tiltChanged, &DewrapArea::panChanged, &DewrapArea::zoomChanged, &DewrapArea::mountChanged})
+          &DewrapArea::tiltChanged, &DewrapArea::panChanged, &DewrapArea::zoomChanged, &DewrapArea::mountChanged,
+          &DewrapArea::ratioChanged})
         connect(this, changed, this, &DewrapArea::outlineChanged);
     connect(this, &QQuickItem::widthChanged, this, &DewrapArea::outlineChanged);
     connect(this, &QQuickItem::heightChanged, this, &DewrapArea::outlineChanged);
@@ -180,6 +181,15 @@ void DewrapArea::setMount(const QString &mount)
     update();
 }
 
+void DewrapArea::setRatio(float ratio)
+{
+    if (m_ratio == ratio)
+        return;
+    m_ratio = ratio;
+    emit ratioChanged();
+    update();
+}
+
 FisheyeProjection DewrapArea::projection() const
 {
     return projection(float(width()), float(height()));
@@ -210,7 +220,7 @@ FisheyeProjection DewrapArea::projection(float w, float h) const
     view.tilt = m_tilt;
     view.pan = m_pan;
     view.fov = m_zoom;
-    view.ratio = itemW / itemH;
+    view.ratio = m_ratio > 0.0f ? m_ratio : itemW / itemH;
     return FisheyeProjection(lens, view, m_mount);
 }
 

@@ -39,6 +39,8 @@ class DewrapArea : public QQuickItem
     // How the camera hangs ("wall", the default, "ceiling" or "floor"): roll, tilt and pan are the room
     // angles of that mount. The stored views' outlines keep "wall" and take the stored camera angles.
     Q_PROPERTY(QString mount READ mount WRITE setMount NOTIFY mountChanged)
+    // The view's shape, width over height (the served picture's); 0, the default: the item's own.
+    Q_PROPERTY(float ratio READ ratio WRITE setRatio NOTIFY ratioChanged)
     // Where the view's centre lies, normalised as mapToFisheye() gives it (NaN where nothing projects).
     Q_PROPERTY(QPointF viewCentre READ viewCentre NOTIFY outlineChanged)
 
@@ -60,6 +62,7 @@ public:
     float lineWidth() const { return m_lineWidth; }
     bool arrowVisible() const { return m_arrowVisible; }
     QString mount() const;
+    float ratio() const { return m_ratio; }
     QPointF viewCentre() const { return mapToFisheye(0.5f, 0.5f); }
 
     void setVidWidth(float value);
@@ -76,6 +79,7 @@ public:
     void setLineWidth(float width);
     void setArrowVisible(bool visible);
     void setMount(const QString &mount);
+    void setRatio(float ratio);
 
     // Turns the view by dx, dy units of input (pan grows with dx, tilt falls with dy); each axis is
     // applied only while it stays within -180 to 180 degrees. Nothing happens on an item of size 0.
@@ -120,6 +124,7 @@ signals:
     void lineWidthChanged();
     void arrowVisibleChanged();
     void mountChanged();
+    void ratioChanged();
     // Any change of the lens, the view or the item's size.
     void outlineChanged();
 
@@ -151,6 +156,7 @@ private:
     float m_lineWidth = 2.0f;
     bool m_arrowVisible = true;
     FisheyeMount m_mount = FisheyeMount::Wall;
+    float m_ratio = 0.0f;
     const float m_segmentStep;
     const float m_arrowHeadSize;
     const float m_arrowMargin;

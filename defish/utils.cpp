@@ -2,6 +2,7 @@
 
 #include "defish/defishshader.h"
 #include "defish/fisheyeprojection.h"
+#include "defish/servedsize.h"
 #include "video/sourceaddress.h"
 
 Utils::Utils(QObject *parent) : QObject(parent), Singleton<Utils>(this) {}
@@ -78,4 +79,9 @@ QVariantMap Utils::roomAngles(const QString &mount, qreal roll, qreal tilt, qrea
 int Utils::lensPixels(qreal value) const
 {
     return FisheyeLens::wholePixels(value);
+}
+
+QSize Utils::servedSize() const
+{
+    return {ServedSize::kDefaultWidth, ServedSize::kDefaultHeight};
 }

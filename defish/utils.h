@@ -3,6 +3,7 @@
 #include "app/singleton.h"
 
 #include <QObject>
+#include <QSize>
 #include <QString>
 #include <QVariantMap>
 
@@ -33,6 +34,8 @@ public:
     // An unknown mount is taken as "wall".
     Q_INVOKABLE QVariantMap cameraAngles(const QString &mount, qreal roll, qreal tilt, qreal pan) const;
     Q_INVOKABLE QVariantMap roomAngles(const QString &mount, qreal roll, qreal tilt, qreal pan) const;
+    // The size the streaming server serves views at (ServedSize): the preview's and snapshot's size.
+    Q_INVOKABLE QSize servedSize() const;
     // A lens length in video pixels as the stream keeps it (FisheyeLens::wholePixels).
     Q_INVOKABLE int lensPixels(qreal value) const;
 };

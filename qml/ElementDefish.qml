@@ -116,7 +116,7 @@ Item {
             "iCamCenterY": localProps.centerY,
             "iCamRadius": localProps.radius,
             "iCamFOV": sldFOV.value,
-            "iRatio": w / h,
+            "iRatio": localProps.servedRatio,
             "iRoll": camera.roll,
             "iTilt": camera.tilt,
             "iPan": camera.pan,
@@ -273,6 +273,9 @@ Item {
             return prod.videoInfo.height
         }
         property real ratio: height === 0 ? 1 : width / height
+        // The size and shape every view is served at.
+        readonly property size served: Utils.servedSize()
+        readonly property real servedRatio: served.width / served.height
     }
 
     Producer {
@@ -291,6 +294,7 @@ Item {
         producer: prod
         widget: videoWidgetDefished
         rawWidget: videoWidgetSource
+        pictureSize: localProps.served
         useShader: true
         shader: Utils.defishShader()
         onStateChanged: {
@@ -339,8 +343,20 @@ Item {
     ColumnLayout {
         anchors.fill: parent
 
-        Label {
-            text: qsTr("Graphics") + I18n.localeNotify
+        RowLayout {
+            Layout.fillWidth: true
+
+            Label {
+                text: qsTr("Graphics") + I18n.localeNotify
+                Layout.fillWidth: true
+            }
+            // The dewarped pane and the snapshot show the view as the server streams it.
+            Label {
+                id: lblServedSize
+                objectName: "lblServedSize"
+                text: qsTr("Served at %1×%2").arg(localProps.served.width).arg(localProps.served.height)
+                      + I18n.localeNotify
+            }
         }
 
         RowLayout {
@@ -392,6 +408,7 @@ Item {
                         tilt: model.viewTilt
                         pan: model.viewPan
                         zoom: model.viewZoom
+                        ratio: localProps.servedRatio
                         color: Config.theme.viewColor(index)
                         lineWidth: highlighted ? 4 : 1.5
                         arrowVisible: false
@@ -439,6 +456,7 @@ Item {
                     radius: localProps.shareRadius * width
                     fov: sldFOV.value
                     mount: control.mount
+                    ratio: localProps.servedRatio
                     roll: sldRoll.value
                     tilt: sldTilt.value
                     pan: sldPan.value
@@ -505,7 +523,7 @@ Item {
                 // pane needs an implicit width before it can fill the row.
                 implicitWidth: 100
                 Layout.fillWidth: true
-                Layout.preferredHeight: width / localProps.ratio
+                Layout.preferredHeight: width / localProps.servedRatio
                 border.width: 1
                 border.color: "green"
 
@@ -552,16 +570,16 @@ Item {
             }
         }
 
-        // How many video pixels stand behind one pixel of the dewarped view (drawn at the frame's
-        // width) at its centre and, at worst, on its edges; below 1 at the centre the view magnifies
-        // past what the source holds.
+        // How many video pixels stand behind one pixel of the served view at its centre and, at worst,
+        // on its edges: green from 1 (the source holds every served pixel), amber down to a third
+        // (magnified up to three times, soft), red below.
         Label {
             id: lblDensity
             objectName: "lblDensity"
             Layout.fillWidth: true
             property real centre: densityAt([[0.5, 0.5]])
             property real edges: densityAt([[0, 0.5], [1, 0.5], [0.5, 0], [0.5, 1], [0, 0], [1, 0], [0, 1], [1, 1]])
-            readonly property bool magnified: centre > 0 && centre < 1.0
+            readonly property string grade: centre >= 1.0 ? "sharp" : centre >= 1.0 / 3 ? "soft" : "blurred"
             function densityAt(points) {
                 // Named so that the binding follows every change of the lens or the view.
                 var changes = [dewrapArea.width, dewrapArea.height, dewrapArea.centerX, dewrapArea.centerY,
@@ -570,11 +588,11 @@ Item {
                 var least = Infinity
                 for (var i = 0; i < points.length; ++i)
                     least = Math.min(least, dewrapArea.sourcePixelsPerViewPixel(points[i][0], points[i][1],
-                                                                                dewrapArea.vidWidth))
+                                                                                localProps.served.width))
                 return changes.length > 0 && isFinite(least) ? least : 0
             }
             visible: videoSizeKnown
-            color: magnified ? "red" : palette.windowText
+            color: grade === "sharp" ? "green" : grade === "soft" ? "#b86e00" : "red"
             text: qsTr("Source pixels per view pixel: %1 at the centre, %2 at the edges")
                   .arg(centre.toFixed(2)).arg(edges.toFixed(2)) + I18n.localeNotify
         }
@@ -619,7 +637,7 @@ Item {
                 objectName: "lblMessage"
                 property bool failed: false
                 Layout.fillWidth: true
-                elide: Text.ElideMiddle
+                wrapMode: Text.WrapAtWordBoundaryOrAnywhere
                 color: failed ? "red" : palette.windowText
             }
         }
@@ -750,8 +768,10 @@ Item {
                     id: sldZoom
                     objectName: "sldZoom"
                     Layout.fillWidth: true
-                    from: 1
-                    to: 180
+                    // Beyond these the perspective picture no longer holds: stretched past use at the
+                    // wide end, magnified past any source at the narrow one.
+                    from: 10
+                    to: 150
                     value: 20
                     onValueChanged: updateParams()
                 }

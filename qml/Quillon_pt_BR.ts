@@ -122,6 +122,10 @@
         <source>Floor (looks up)</source>
         <translation>Chão (olha para cima)</translation>
     </message>
+    <message>
+        <source>Served at %1×%2</source>
+        <translation>Transmitido em %1×%2</translation>
+    </message>
 </context>
 <context>
     <name>EventServer</name>

@@ -132,6 +132,7 @@ public:
     GstElement *rawSize = nullptr;
     QSize sizeSet;
     QSize rawSizeSet;
+    QSize pictureSize;
     QTimer resizeTimer;
     QList<QMetaObject::Connection> itemConnections;
     bool usesLookup = false;
@@ -486,8 +487,8 @@ void Consumer::updateOutputSizes()
     VideoInfo *info = d->producer ? d->producer->videoInfo() : nullptr;
     if (!info || !d->pipeline)
         return;
-    const auto apply = [info](GstElement *filter, QQuickItem *item, QSize *set) {
-        const QSize size = drawingSize(item, info->width(), info->height());
+    const auto apply = [](GstElement *filter, QQuickItem *item, QSize picture, QSize *set) {
+        const QSize size = drawingSize(item, picture.width(), picture.height());
         if (!filter || size.isEmpty() || size == *set)
             return;
         *set = size;
@@ -497,8 +498,9 @@ void Consumer::updateOutputSizes()
         g_object_set(filter, "caps", caps, nullptr);
         gst_caps_unref(caps);
     };
-    apply(d->size, d->widget, &d->sizeSet);
-    apply(d->rawSize, d->rawWidget, &d->rawSizeSet);
+    const QSize frame(info->width(), info->height());
+    apply(d->size, d->widget, d->pictureSize.isEmpty() ? frame : d->pictureSize, &d->sizeSet);
+    apply(d->rawSize, d->rawWidget, frame, &d->rawSizeSet);
 }
 
 void Consumer::onProducerStateChanged()
@@ -589,11 +591,26 @@ void Consumer::setUniforms(const QVariantMap &uniforms)
     gst_structure_free(structure);
 }
 
+QSize Consumer::pictureSize() const
+{
+    return d->pictureSize;
+}
+
+void Consumer::setPictureSize(const QSize &size)
+{
+    if (d->pictureSize == size)
+        return;
+    d->pictureSize = size;
+    emit pictureSizeChanged();
+    updateOutputSizes();
+}
+
 QImage Consumer::lastFrame() const
 {
     if (d->usesLookup && d->defish && d->producer) {
         const VideoInfo *info = d->producer->videoInfo();
-        return DefishFilter::render(d->defish, QSize(info->width(), info->height()));
+        return DefishFilter::render(d->defish,
+                                    d->pictureSize.isEmpty() ? QSize(info->width(), info->height()) : d->pictureSize);
     }
     if (!d->qmlglsink)
         return {};

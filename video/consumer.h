@@ -44,6 +44,9 @@ class Consumer : public QObject
     Q_PROPERTY(QString shader READ shader WRITE setShader NOTIFY shaderChanged)
     Q_PROPERTY(QQuickItem *rawWidget READ rawWidget WRITE setRawWidget NOTIFY rawWidgetChanged)
     Q_PROPERTY(bool usesLookup READ usesLookup NOTIFY usesLookupChanged)
+    // Size and shape of the dewarped picture (the size it is served at); empty: the video's frame size.
+    // The pane shows it scaled to its own size, the snapshot at this size.
+    Q_PROPERTY(QSize pictureSize READ pictureSize WRITE setPictureSize NOTIFY pictureSizeChanged)
 
 public:
     enum ConsumerState { Null = 0, Ready = 1, Playing = 2, Buffering = 3 };
@@ -71,6 +74,8 @@ public:
     void setRawWidget(QQuickItem *widget);
     // Whether the running pipeline dewarps through the lookup element (false on the shader path).
     bool usesLookup() const;
+    QSize pictureSize() const;
+    void setPictureSize(const QSize &size);
 
     Q_INVOKABLE bool start();
     Q_INVOKABLE void stop();
@@ -81,8 +86,8 @@ public:
     bool isWaitingForData() const;
     GstAppSrc *appSrcRef() const;
 
-    // The last dewarped frame at the video's frame size, whatever the item's size on screen (without
-    // a shader: the last frame shown); null before the first frame.
+    // The last dewarped frame at pictureSize (or the video's frame size), whatever the item's size on
+    // screen (without a shader: the last frame shown); null before the first frame.
     QImage lastFrame() const;
     // Saves lastFrame() as a PNG at path (a local path or a file: URL; ".png" added when it has no
     // suffix, missing folders created). {"path": the file written} or {"error": why not}.
@@ -107,6 +112,7 @@ signals:
     void shaderChanged();
     void rawWidgetChanged();
     void usesLookupChanged();
+    void pictureSizeChanged();
     void isWaitingForDataChanged();
 
 private slots:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "defish/fisheyeprojection.h"
+#include "defish/servedsize.h"
 #include "platform/ostrevan/remaptable.h"
 
 #include <gst/gst.h>
@@ -25,8 +26,8 @@ enum class DewarpMode {
 // Size and rate of every served view.
 struct OutputOptions
 {
-    int width = 1280;
-    int height = 720;
+    int width = ServedSize::kDefaultWidth;
+    int height = ServedSize::kDefaultHeight;
     int fps = 15;
     int bitrateKbps = 2000;
 };

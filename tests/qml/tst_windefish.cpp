@@ -397,10 +397,11 @@ private slots:
         QQuickItem *pane = item(content(), "videoWidgetDefished");
         const QRect rect = pane->mapRectToScene(QRectF(0, 0, pane->width(), pane->height())).toRect();
         const QImage shown = m_window->grabWindow().copy(rect);
-        // The shader draws the view at the frame's size; the pane shows it smaller.
+        // The pane shows the view in the served picture's shape.
+        QVERIFY(qAbs(double(rect.width()) / rect.height() - 1280.0 / 720.0) < 0.02);
         QString error;
-        const QImage reference = LensReference::render(clip, {roll, tilt, pan, zoom}, rect.width(), rect.height(),
-                                                       &error, QSize(clip.width, clip.height));
+        const QImage reference =
+            LensReference::render(clip, {roll, tilt, pan, zoom}, rect.width(), rect.height(), &error);
         QVERIFY2(!reference.isNull(), qPrintable(error));
         const QRect inner = QRect(QPoint(0, 0), rect.size()).adjusted(3, 3, -3, -3);
         const double db = LensReference::psnr(shown.copy(inner), reference.copy(inner));
@@ -536,9 +537,9 @@ private slots:
         QVERIFY(qAbs(overlay->property("radius").toReal() - qRound(r) / double(clip.width) * overlay->width()) < 0.01);
     }
 
-    // "Snapshot" saves the dewarped picture at the frame size the shader draws, not the pane's, and
-    // says where; a file that cannot be written is reported.
-    void snapshotSavesTheDewarpedPictureAtFrameSize()
+    // "Snapshot" saves the dewarped picture at the size it is served at, not the pane's, and says
+    // where; a file that cannot be written is reported.
+    void snapshotSavesTheDewarpedPictureAtTheServedSize()
     {
         LensReference::Clip clip;
         std::shared_ptr<Object> stream;
@@ -560,7 +561,8 @@ private slots:
         QVERIFY2(path.startsWith(m_dir.path()) && path.endsWith(".png"), qPrintable(path));
         QImage saved(path);
         QVERIFY2(!saved.isNull(), qPrintable(path));
-        QCOMPARE(saved.size(), QSize(clip.width, clip.height));
+        QCOMPARE(saved.size(), QSize(1280, 720));
+        QCOMPARE(item(content(), "lblServedSize")->property("text").toString(), QStringLiteral("Served at 1280×720"));
 
         // Roughly what the pane shows: the same picture, drawn smaller.
         QQuickItem *pane = item(content(), "videoWidgetDefished");
@@ -661,15 +663,15 @@ private slots:
                                             after.viewRay(float(last.x()), float(last.y())));
         QVERIFY2(degrees < 1.0, qPrintable(QString::number(degrees)));
 
-        // The wheel zooms by a tenth a notch, within 1 to 180 degrees.
+        // The wheel zooms by a tenth a notch, within 10 to 150 degrees.
         QQuickItem *zoom = item(content(), "sldZoom");
         QVERIFY(wheelAt(pane, to, 3));
         QVERIFY(qAbs(zoom->property("value").toReal() - 60 * std::pow(0.9, 3)) < 1e-6);
         QVERIFY(qAbs(overlay->property("zoom").toReal() - zoom->property("value").toReal()) < 1e-4);
         QVERIFY(wheelAt(pane, to, 80));
-        QCOMPARE(zoom->property("value").toReal(), 1.0);
+        QCOMPARE(zoom->property("value").toReal(), 10.0);
         QVERIFY(wheelAt(pane, to, -80));
-        QCOMPARE(zoom->property("value").toReal(), 180.0);
+        QCOMPARE(zoom->property("value").toReal(), 150.0);
 
         // The drag gave the pane the keys: one degree, ten with Shift.
         QTRY_VERIFY(pane->hasActiveFocus());
@@ -747,7 +749,7 @@ private slots:
         QTest::newRow("zoom clamped") << "valZoom"
                                       << "0"
                                       << "zoom"
-                                      << "iFov" << 1.0;
+                                      << "iFov" << 10.0;
         QTest::newRow("lens angle") << "valFOV"
                                     << "190"
                                     << "fov"
@@ -814,17 +816,21 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("prod")->property("state").toInt(), 2, 15000);
         QQuickItem *label = item(content(), "lblDensity");
         QVERIFY(label);
-        for (const double zoom : {5.0, 120.0}) {
+        // Zoom, lens angle, colour: red below a third, amber up to 1, green from 1.
+        const QList<std::tuple<double, double, QColor>> cases = {
+            {20, 163, QColor("red")}, {140, 163, QColor("#b86e00")}, {140, 30, QColor("green")}};
+        for (const auto &[zoom, lensAngle, colour] : cases) {
             QVERIFY(item(content(), "sldZoom")->setProperty("value", zoom));
+            QVERIFY(item(content(), "sldFOV")->setProperty("value", lensAngle));
             // Straight down the lens axis: the lens's radius over half its angle, times the view's plane
-            // width over the 320 pixels the view is drawn at.
-            const double expected = 160.0 / (163.0 / 2 * M_PI / 180) * 2 * std::tan(zoom / 2 * M_PI / 180) / 320.0;
+            // width over the 1280 pixels the view is served at.
+            const double expected =
+                160.0 / (lensAngle / 2 * M_PI / 180) * 2 * std::tan(zoom / 2 * M_PI / 180) / 1280.0;
             QTRY_VERIFY2(qAbs(label->property("centre").toDouble() - expected) < 0.01 * expected,
                          qPrintable(label->property("text").toString()));
             QVERIFY(label->property("edges").toDouble() < label->property("centre").toDouble());
             QVERIFY(label->property("text").toString().contains(QString::number(expected, 'f', 2)));
-            const bool magnified = expected < 1.0;
-            QCOMPARE(label->property("color").value<QColor>() == QColor("red"), magnified);
+            QCOMPARE(label->property("color").value<QColor>(), colour);
         }
     }
 
@@ -842,9 +848,11 @@ private slots:
 
         const QRect geometry(130, 70, 1000, 900);
         m_window->setGeometry(geometry);
+        // The raw pane keeps the video's shape, the dewarped one the served picture's.
         for (QQuickItem *pane : {source, defished}) {
+            const double shape = pane == source ? 320.0 / 240.0 : 1280.0 / 720.0;
             QTRY_VERIFY2(
-                pane->width() > 1.4 * before && qAbs(pane->width() / pane->height() - 320.0 / 240.0) < 0.02,
+                pane->width() > 1.4 * before && qAbs(pane->width() / pane->height() - shape) < 0.02,
                 qPrintable(QStringLiteral("%1: %2x%3").arg(pane->objectName()).arg(pane->width()).arg(pane->height())));
         }
         // The panes stay inside the window.
@@ -991,8 +999,11 @@ private:
         view.tilt = overlay->property("tilt").toFloat();
         view.pan = overlay->property("pan").toFloat();
         view.fov = overlay->property("zoom").toFloat();
-        view.ratio = lens.width / lens.height;
-        return FisheyeProjection(lens, view);
+        // The view has the served picture's shape, not the pane's.
+        view.ratio = overlay->property("ratio").toFloat();
+        FisheyeMount mount = FisheyeMount::Wall;
+        FisheyeProjection::mountFromName(qPrintable(overlay->property("mount").toString()), &mount);
+        return FisheyeProjection(lens, view, mount);
     }
 
     // Where the view's centre lies on the fisheye frame, normalised.
