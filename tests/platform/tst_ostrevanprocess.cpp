@@ -98,6 +98,24 @@ private slots:
         QCOMPARE(run.process().state(), QProcess::Running);
     }
 
+    // A site keeps far more views than it serves: the inactive ones are counted, not listed.
+    void summarisesTheInactiveViewsInOneLine()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("many.data"));
+        QVERIFY(ObjectsFileWriter::write(file, site()));
+        QVERIFY(ObjectsFileWriter::execOn(
+            file, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 200000) "
+                  "INSERT INTO views(serialStream, name, roll, tilt, pan, zoom, isActive) "
+                  "SELECT 'CAM-1', 'Stored ' || i, 0, 0, 0, 60, 0 FROM n"));
+        ServerRun run(QStringList{file} + ServerRun::testOptions());
+        QVERIFY2(run.waitFor(QStringLiteral("Serving view \"Front door\""), 30000),
+                 qPrintable(run.output().left(4000)));
+        QTest::qWait(500);
+        const QString out = run.output();
+        QVERIFY2(out.contains(QStringLiteral("200001 views are not active")), qPrintable(out.left(4000)));
+        QVERIFY2(out.count(QLatin1Char('\n')) < 30, qPrintable(out.left(4000)));
+    }
+
     void logsSourceAddressesWithoutTheirPassword_data()
     {
         QTest::addColumn<QString>("source");
