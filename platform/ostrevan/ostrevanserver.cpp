@@ -22,6 +22,65 @@
 
 namespace {
 
+// A view's media factory: every request for the view, whatever its address (with a query, or a
+// SETUP of the stream's own control address), shares the view's one media. GStreamer's default key
+// is the whole request URL: a second address would build a second media, the view's frames would go
+// to that one alone, and its end would leave the first client with nothing. A media that is being torn
+// down (its last client left, the pipeline stops on the media's own thread) is not handed out again
+// either: the next client gets a new one where it would get "503 Service Unavailable".
+struct ViewFactory
+{
+    GstRTSPMediaFactory parent;
+    GMutex lock;
+    GWeakRef media; // the newest media
+    guint generation;
+};
+
+struct ViewFactoryClass
+{
+    GstRTSPMediaFactoryClass parent_class;
+};
+
+G_DEFINE_TYPE(ViewFactory, view_factory, GST_TYPE_RTSP_MEDIA_FACTORY)
+
+gchar *view_factory_gen_key(GstRTSPMediaFactory *factory, const GstRTSPUrl *)
+{
+    auto *self = reinterpret_cast<ViewFactory *>(factory);
+    g_mutex_lock(&self->lock);
+    if (auto *media = static_cast<GstRTSPMedia *>(g_weak_ref_get(&self->media))) {
+        const GstRTSPMediaStatus status = gst_rtsp_media_get_status(media);
+        if (status == GST_RTSP_MEDIA_STATUS_UNPREPARING || status == GST_RTSP_MEDIA_STATUS_ERROR) {
+            ++self->generation;
+            g_weak_ref_set(&self->media, nullptr);
+        }
+        g_object_unref(media);
+    }
+    gchar *key = g_strdup_printf("%u", self->generation);
+    g_mutex_unlock(&self->lock);
+    return key;
+}
+
+void view_factory_finalize(GObject *object)
+{
+    auto *self = reinterpret_cast<ViewFactory *>(object);
+    g_weak_ref_clear(&self->media);
+    g_mutex_clear(&self->lock);
+    G_OBJECT_CLASS(view_factory_parent_class)->finalize(object);
+}
+
+void view_factory_class_init(ViewFactoryClass *klass)
+{
+    G_OBJECT_CLASS(klass)->finalize = view_factory_finalize;
+    GST_RTSP_MEDIA_FACTORY_CLASS(klass)->gen_key = view_factory_gen_key;
+}
+
+void view_factory_init(ViewFactory *self)
+{
+    g_mutex_init(&self->lock);
+    g_weak_ref_init(&self->media, nullptr);
+    self->generation = 0;
+}
+
 // What the media callbacks of one view reach: the view while it exists, and its stream's GL display.
 struct MediaLink
 {
@@ -48,8 +107,12 @@ void freeMediaLink(gpointer data, GClosure *)
 }
 
 // Runs on an RTSP server thread when a client's request builds the view's media.
-void onMediaConfigure(GstRTSPMediaFactory *, GstRTSPMedia *media, gpointer data)
+void onMediaConfigure(GstRTSPMediaFactory *factory, GstRTSPMedia *media, gpointer data)
 {
+    auto *view = reinterpret_cast<ViewFactory *>(factory);
+    g_mutex_lock(&view->lock);
+    g_weak_ref_set(&view->media, media);
+    g_mutex_unlock(&view->lock);
     auto *factoryLink = static_cast<MediaLink *>(data);
     std::shared_ptr<ViewChannel> channel = factoryLink->channel.lock();
     if (!channel)
@@ -507,7 +570,7 @@ void OstrevanServer::addView(const ServedStream &stream, const ServedView &view)
     StreamSource *source = sourceFor(stream);
     source->addView(served.channel);
 
-    GstRTSPMediaFactory *factory = gst_rtsp_media_factory_new();
+    auto *factory = GST_RTSP_MEDIA_FACTORY(g_object_new(view_factory_get_type(), nullptr));
     gst_rtsp_media_factory_set_launch(factory, served.channel->mediaLaunch().toUtf8().constData());
     // One media per view, whoever watches: the view is dewarped and encoded once for all its clients.
     gst_rtsp_media_factory_set_shared(factory, TRUE);

@@ -14,6 +14,7 @@
 #include "support/lensreference.h"
 
 #include <QImage>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -144,6 +145,18 @@ QString url(int port, const QString &serial, const QString &view)
     return QStringLiteral("rtsp://127.0.0.1:%1%2").arg(port).arg(OstrevanServer::mountPath(serial, view));
 }
 
+// One request on an open connection: the reply's status line and headers (empty when none came).
+QByteArray rtspRequest(QTcpSocket *socket, const QString &request, int ms = 10000)
+{
+    socket->write(request.toUtf8());
+    QByteArray reply;
+    QDeadlineTimer deadline(ms);
+    while (!reply.contains("\r\n\r\n") && !deadline.hasExpired() &&
+           socket->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+        reply += socket->readAll();
+    return reply;
+}
+
 } // namespace
 
 class TstOstrevanRtsp : public QObject
@@ -153,6 +166,17 @@ class TstOstrevanRtsp : public QObject
 private:
     QTemporaryDir m_dir;
     QString m_png;
+
+    // The test picture as a live camera, one view "A" of it.
+    ObjectsFileRows liveSite() const
+    {
+        ObjectsFileRows rows = pictureSite({{QStringLiteral("CAM-1"), QStringLiteral("A"), 0, 0, 0, 60, true}});
+        rows.streams[0].url = QStringLiteral("testvideo:");
+        rows.streams[0].centerX = 160;
+        rows.streams[0].centerY = 120;
+        rows.streams[0].radius = 120;
+        return rows;
+    }
 
     ObjectsFileRows pictureSite(const QVector<ViewFileRow> &views) const
     {
@@ -426,6 +450,72 @@ private slots:
 
         RtspClient added(url(port, QStringLiteral("CAM-1"), QStringLiteral("Added view")));
         QVERIFY2(added.waitForFrames(3, 30000), qPrintable(added.error() + server.output()));
+    }
+
+    void aSecondClientByAnotherAddressLeavesTheFirstItsView_data()
+    {
+        QTest::addColumn<QString>("second");
+        QTest::newRow("a query") << "query";
+        QTest::newRow("SETUP of the stream, then closed") << "setup";
+    }
+
+    // Whatever address a request reaches a view by, it joins the view's one media: the first client
+    // keeps its frames, and the view has no client only once none is left.
+    void aSecondClientByAnotherAddressLeavesTheFirstItsView()
+    {
+        QFETCH(QString, second);
+        const QString file = m_dir.filePath(QStringLiteral("second-") + second + QStringLiteral(".data"));
+        QVERIFY(ObjectsFileWriter::write(file, liveSite()));
+        ServerRun server(QStringList{file} + ServerRun::testOptions());
+        const int port = server.waitForPort();
+        QVERIFY2(port > 0, qPrintable(server.output()));
+        const QString address = url(port, QStringLiteral("CAM-1"), QStringLiteral("A"));
+
+        constexpr int kSeconds = 8;
+        FfmpegClient first(address, kSeconds, m_dir.filePath(QStringLiteral("first.png")));
+        QTest::qWait(2000);
+        if (second == QLatin1String("query")) {
+            FfmpegClient other(address + QStringLiteral("?a=1"), 3, m_dir.filePath(QStringLiteral("other.png")));
+            QVERIFY2(other.waitForSuccess(30000), qPrintable(other.log()));
+            QVERIFY2(other.frames() >= 20, qPrintable(other.log()));
+        } else {
+            QTcpSocket socket;
+            socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+            QVERIFY(socket.waitForConnected(5000));
+            const QByteArray reply =
+                rtspRequest(&socket, QStringLiteral("SETUP %1/stream=0 RTSP/1.0\r\nCSeq: 1\r\n"
+                                                    "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n")
+                                         .arg(address));
+            QVERIFY2(reply.startsWith("RTSP/1.0 200"), reply.constData());
+            socket.abort();
+        }
+        QTest::qWait(1500);
+        QVERIFY2(!server.output().contains(QStringLiteral("no client any more")), qPrintable(server.output()));
+        QVERIFY2(first.waitForSuccess(30000), qPrintable(first.log()));
+        qInfo("%d frames in %d s for the first client", first.frames(), kSeconds);
+        QVERIFY2(first.frames() >= kSeconds * 15 * 4 / 5, qPrintable(server.output()));
+    }
+
+    // A client that only asked for the description leaves, and its media is torn down; the next
+    // client asking at once gets the view, not "503 Service Unavailable".
+    void aDescribeRightAfterADescribeOnlyClientLeftIsAnswered()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("describe.data"));
+        QVERIFY(ObjectsFileWriter::write(file, liveSite()));
+        ServerRun server(QStringList{file} + ServerRun::testOptions());
+        const int port = server.waitForPort();
+        QVERIFY2(port > 0, qPrintable(server.output()));
+        const QString describe = QStringLiteral("DESCRIBE %1 RTSP/1.0\r\nCSeq: 1\r\nAccept: application/sdp\r\n\r\n")
+                                     .arg(url(port, QStringLiteral("CAM-1"), QStringLiteral("A")));
+        for (int i = 0; i < 6; ++i) {
+            QTcpSocket socket;
+            socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+            QVERIFY(socket.waitForConnected(5000));
+            const QByteArray reply = rtspRequest(&socket, describe);
+            QVERIFY2(reply.startsWith("RTSP/1.0 200"),
+                     qPrintable(QStringLiteral("request %1: %2").arg(i).arg(QString::fromUtf8(reply))));
+            socket.abort();
+        }
     }
 
     void keepsTheMountAndReconnectsWhenTheSourceRestarts()
