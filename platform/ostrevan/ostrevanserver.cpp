@@ -157,9 +157,15 @@ void onPlayRequest(GstRTSPClient *, GstRTSPContext *context, gpointer)
     qCDebug(lcServer, "A client started playing; the next frame is a key frame");
 }
 
-void onClientConnected(GstRTSPServer *, GstRTSPClient *client, gpointer)
+void onNewSession(GstRTSPClient *, GstRTSPSession *session, gpointer timeout)
+{
+    gst_rtsp_session_set_timeout(session, GPOINTER_TO_UINT(timeout));
+}
+
+void onClientConnected(GstRTSPServer *, GstRTSPClient *client, gpointer timeout)
 {
     g_signal_connect(client, "play-request", G_CALLBACK(onPlayRequest), nullptr);
+    g_signal_connect(client, "new-session", G_CALLBACK(onNewSession), timeout);
 }
 
 GstRTSPFilterResult removeSessionsOfPath(GstRTSPClient *, GstRTSPSession *session, gpointer data)
@@ -464,7 +470,8 @@ bool OstrevanServer::start(QString *error)
         m_slicePool = std::make_shared<SlicePool>(SlicePool::threadsForThisMachine());
 
     m_rtsp = gst_rtsp_server_new();
-    g_signal_connect(m_rtsp, "client-connected", G_CALLBACK(onClientConnected), nullptr);
+    g_signal_connect(m_rtsp, "client-connected", G_CALLBACK(onClientConnected),
+                     GUINT_TO_POINTER(guint(m_options.sessionTimeoutSeconds)));
     gst_rtsp_server_set_address(m_rtsp, m_options.address.toUtf8().constData());
     gst_rtsp_server_set_service(m_rtsp, QByteArray::number(m_options.port).constData());
     GError *gerror = nullptr;
@@ -485,6 +492,17 @@ bool OstrevanServer::start(QString *error)
                  ? QHostInfo::localHostName()
                  : m_options.address;
     qCInfo(lcServer, "RTSP server listening on %s:%d", qUtf8Printable(m_options.address), m_port);
+
+    // GStreamer's server never ends an expired session by itself: a client that stopped answering
+    // would keep its view dewarped and encoded for ever. Its media goes with its last session.
+    connect(&m_sessionSweep, &QTimer::timeout, this, [this] {
+        GstRTSPSessionPool *pool = gst_rtsp_server_get_session_pool(m_rtsp);
+        const guint expired = gst_rtsp_session_pool_cleanup(pool);
+        g_object_unref(pool);
+        if (expired > 0)
+            qCInfo(lcServer, "%u client sessions timed out", expired);
+    });
+    m_sessionSweep.start(1000);
 
     apply(config);
 

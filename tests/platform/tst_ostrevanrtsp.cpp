@@ -21,6 +21,7 @@
 #include <gst/app/gstappsink.h>
 
 #include <cmath>
+#include <csignal>
 #include <memory>
 
 namespace {
@@ -516,6 +517,41 @@ private slots:
                      qPrintable(QStringLiteral("request %1: %2").arg(i).arg(QString::fromUtf8(reply))));
             socket.abort();
         }
+    }
+
+    // A UDP client that stops (no request, no RTCP report) loses its session after the timeout, and
+    // the view, which nobody else watches, stops being dewarped and encoded.
+    void aSilentClientsSessionEndsAfterItsTimeout()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("timeout.data"));
+        QVERIFY(ObjectsFileWriter::write(file, liveSite()));
+        constexpr int kTimeout = 3;
+        ServerRun server(QStringList{file} + ServerRun::testOptions()
+                         << QStringLiteral("--session-timeout") << QString::number(kTimeout));
+        const int port = server.waitForPort();
+        QVERIFY2(port > 0, qPrintable(server.output()));
+        QProcess client;
+        client.start(QStringLiteral("ffmpeg"),
+                     {QStringLiteral("-nostdin"), QStringLiteral("-loglevel"), QStringLiteral("error"),
+                      QStringLiteral("-rtsp_transport"), QStringLiteral("udp"), QStringLiteral("-i"),
+                      url(port, QStringLiteral("CAM-1"), QStringLiteral("A")), QStringLiteral("-t"),
+                      QStringLiteral("60"), QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")});
+        QVERIFY(client.waitForStarted(5000));
+        QVERIFY2(server.waitFor(QStringLiteral("A client started playing"), 20000), qPrintable(server.output()));
+        QTest::qWait(2 * kTimeout * 1000); // a client that answers keeps its session
+        QVERIFY2(!server.output().contains(QStringLiteral("no client any more")), qPrintable(server.output()));
+
+        const int from = server.outputSize();
+        QElapsedTimer silent;
+        silent.start();
+        QCOMPARE(::kill(pid_t(client.processId()), SIGSTOP), 0);
+        const bool ended = server.waitFor(QStringLiteral("no client any more"), 20000, from);
+        ::kill(pid_t(client.processId()), SIGKILL);
+        ::kill(pid_t(client.processId()), SIGCONT);
+        client.waitForFinished(5000);
+        QVERIFY2(ended, qPrintable(server.output().mid(from)));
+        qInfo("The view stopped %lld ms after its only client did", static_cast<long long>(silent.elapsed()));
+        QVERIFY(silent.elapsed() >= kTimeout * 1000);
     }
 
     void keepsTheMountAndReconnectsWhenTheSourceRestarts()
