@@ -168,20 +168,34 @@ void onClientConnected(GstRTSPServer *, GstRTSPClient *client, gpointer timeout)
     g_signal_connect(client, "new-session", G_CALLBACK(onNewSession), timeout);
 }
 
+// The sessions of one mount path, removed from their clients.
+struct PathSessions
+{
+    QByteArray path;
+    bool removed = false;
+};
+
 GstRTSPFilterResult removeSessionsOfPath(GstRTSPClient *, GstRTSPSession *session, gpointer data)
 {
-    const auto *path = static_cast<const QByteArray *>(data);
+    auto *sessions = static_cast<PathSessions *>(data);
     gint matched = 0;
-    GstRTSPSessionMedia *media = gst_rtsp_session_get_media(session, path->constData(), &matched);
-    if (media && matched == path->size())
-        return GST_RTSP_FILTER_REMOVE;
-    return GST_RTSP_FILTER_KEEP;
+    GstRTSPSessionMedia *media = gst_rtsp_session_get_media(session, sessions->path.constData(), &matched);
+    if (!media || matched != sessions->path.size())
+        return GST_RTSP_FILTER_KEEP;
+    sessions->removed = true;
+    return GST_RTSP_FILTER_REMOVE;
 }
 
-GstRTSPFilterResult closeClientSessions(GstRTSPServer *, GstRTSPClient *client, gpointer data)
+// Removes the path's sessions of a client; a client left with no session is handed back to be closed.
+GstRTSPFilterResult endClientSessions(GstRTSPServer *, GstRTSPClient *client, gpointer data)
 {
-    gst_rtsp_client_session_filter(client, removeSessionsOfPath, data);
-    return GST_RTSP_FILTER_KEEP;
+    PathSessions sessions{*static_cast<const QByteArray *>(data)};
+    gst_rtsp_client_session_filter(client, removeSessionsOfPath, &sessions);
+    if (!sessions.removed)
+        return GST_RTSP_FILTER_KEEP;
+    GList *left = gst_rtsp_client_session_filter(client, nullptr, nullptr);
+    g_list_free_full(left, g_object_unref);
+    return left ? GST_RTSP_FILTER_KEEP : GST_RTSP_FILTER_REF;
 }
 
 } // namespace
@@ -625,8 +639,13 @@ void OstrevanServer::closeSessions(const QString &path)
         if (served.path == path)
             return;
     }
+    // A player that ignored the end of the stream (RTCP BYE) would wait on its connection for ever:
+    // with nothing left to watch there, the connection is closed.
     QByteArray bytes = path.toUtf8();
-    gst_rtsp_server_client_filter(m_rtsp, closeClientSessions, &bytes);
+    GList *idle = gst_rtsp_server_client_filter(m_rtsp, endClientSessions, &bytes);
+    for (GList *client = idle; client; client = client->next)
+        gst_rtsp_client_close(GST_RTSP_CLIENT(client->data));
+    g_list_free_full(idle, g_object_unref);
 }
 
 void OstrevanServer::apply(const ServerConfig &config)

@@ -424,8 +424,27 @@ private slots:
 
         RtspClient kept(url(port, QStringLiteral("CAM-1"), QStringLiteral("Kept")));
         RtspClient dropped(url(port, QStringLiteral("CAM-1"), QStringLiteral("Dropped view")));
+        FfmpegClient droppedFfmpeg(url(port, QStringLiteral("CAM-1"), QStringLiteral("Dropped view")), 60,
+                                   m_dir.filePath(QStringLiteral("dropped.png")));
         QVERIFY2(kept.waitForFrames(5, 30000), qPrintable(kept.error() + server.output()));
         QVERIFY2(dropped.waitForFrames(5, 30000), qPrintable(dropped.error() + server.output()));
+        // A player that plays on in spite of the end of the stream (RTCP BYE): only its connection's end
+        // tells it.
+        QTcpSocket stubborn;
+        stubborn.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+        QVERIFY(stubborn.waitForConnected(5000));
+        const QString droppedUrl = url(port, QStringLiteral("CAM-1"), QStringLiteral("Dropped view"));
+        const QByteArray setup =
+            rtspRequest(&stubborn, QStringLiteral("SETUP %1/stream=0 RTSP/1.0\r\nCSeq: 1\r\n"
+                                                  "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n")
+                                       .arg(droppedUrl));
+        const QRegularExpressionMatch session =
+            QRegularExpression(QStringLiteral("Session: *([^;\r]+)")).match(QString::fromUtf8(setup));
+        QVERIFY2(session.hasMatch(), setup.constData());
+        QVERIFY(rtspRequest(&stubborn, QStringLiteral("PLAY %1 RTSP/1.0\r\nCSeq: 2\r\nSession: %2\r\n\r\n")
+                                           .arg(droppedUrl, session.captured(1)))
+                    .startsWith("RTSP/1.0 200"));
+        QTest::qWait(3000); // ffmpeg is playing too
 
         rows.views = {{QStringLiteral("CAM-1"), QStringLiteral("Kept"), 0, 20, 90, 60, true},
                       {QStringLiteral("CAM-1"), QStringLiteral("Added view"), 0, 0, 180, 60, true}};
@@ -441,10 +460,11 @@ private slots:
         QVERIFY2(kept.waitForFrames(keptBefore + 20, 20000), qPrintable(kept.error()));
         QVERIFY(!kept.failed());
         QVERIFY(!kept.ended());
-        const int droppedFrames = dropped.frames();
-        QTest::qWait(3000);
-        QVERIFY2(dropped.ended() || dropped.failed() || dropped.frames() == droppedFrames,
-                 "the removed view still streams");
+        // Both players notice: their sessions end, not only their pictures.
+        QVERIFY2(dropped.waitForFailureOrEnd(10000), "the removed view's GStreamer client is left connected");
+        QVERIFY2(droppedFfmpeg.waitForEnd(10000), qPrintable(droppedFfmpeg.log()));
+        QVERIFY2(droppedFfmpeg.frames() >= 5, qPrintable(droppedFfmpeg.log()));
+        QVERIFY(stubborn.state() == QAbstractSocket::UnconnectedState || stubborn.waitForDisconnected(10000));
         RtspClient again(url(port, QStringLiteral("CAM-1"), QStringLiteral("Dropped view")));
         QVERIFY(again.waitForFailureOrEnd(20000));
         QCOMPARE(again.frames(), 0);
