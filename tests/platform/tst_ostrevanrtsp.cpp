@@ -574,6 +574,42 @@ private slots:
         QVERIFY(silent.elapsed() >= kTimeout * 1000);
     }
 
+    // A file source plays again from its start when it ends, with no hole in the served stream: the
+    // client gets a frame every frame period across each restart.
+    void aFileLoopsWithoutAHole()
+    {
+        const QString clip = m_dir.filePath(QStringLiteral("loop.mp4"));
+        QProcess ffmpeg;
+        ffmpeg.start(QStringLiteral("ffmpeg"),
+                     {QStringLiteral("-nostdin"), QStringLiteral("-loglevel"), QStringLiteral("error"),
+                      QStringLiteral("-y"), QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                      QStringLiteral("testsrc2=size=320x240:rate=15:duration=1"), QStringLiteral("-pix_fmt"),
+                      QStringLiteral("yuv420p"), clip});
+        QVERIFY(ffmpeg.waitForFinished(30000) && ffmpeg.exitCode() == 0);
+        const QString file = m_dir.filePath(QStringLiteral("loop.data"));
+        ObjectsFileRows rows = liveSite();
+        rows.streams[0].url = QStringLiteral("file:") + clip;
+        QVERIFY(ObjectsFileWriter::write(file, rows));
+        ServerRun server(QStringList{file} + ServerRun::testOptions());
+        const int port = server.waitForPort();
+        QVERIFY2(port > 0, qPrintable(server.output()));
+
+        FfprobePackets probe(url(port, QStringLiteral("CAM-1"), QStringLiteral("A")), 4.5);
+        const QVector<FfprobePackets::Packet> packets = probe.waitForPackets(30000);
+        QVERIFY2(packets.size() > 30, qPrintable(probe.errors()));
+        double previous = -1.0;
+        double widest = 0.0;
+        for (const FfprobePackets::Packet &packet : packets) {
+            if (!packet.timed)
+                continue;
+            if (previous >= 0.0)
+                widest = qMax(widest, packet.seconds - previous);
+            previous = packet.seconds;
+        }
+        qInfo("%d packets in 4.5 s of a 1 s file played in a loop; widest gap %.3f s", int(packets.size()), widest);
+        QVERIFY2(widest < 2.5 / 15, qPrintable(QString::number(widest)));
+    }
+
     void keepsTheMountAndReconnectsWhenTheSourceRestarts()
     {
         auto publisher = std::make_unique<ZmqPublisher>(QStringLiteral("tcp://127.0.0.1:0"), "white");
