@@ -162,8 +162,17 @@ void onNewSession(GstRTSPClient *, GstRTSPSession *session, gpointer timeout)
     gst_rtsp_session_set_timeout(session, GPOINTER_TO_UINT(timeout));
 }
 
+// No request of a client to us carries more than a few parameters.
+constexpr guint kMaxRequestBody = 64 * 1024;
+// Each client connection is served on a thread of its own (up to this many, then they are shared),
+// so that one that sends slowly, or endlessly, holds up no other.
+constexpr gint kClientThreads = 256;
+
 void onClientConnected(GstRTSPServer *, GstRTSPClient *client, gpointer timeout)
 {
+    // A longer body is refused with the connection, before it is read.
+    if (GstRTSPConnection *connection = gst_rtsp_client_get_connection(client))
+        gst_rtsp_connection_set_content_length_limit(connection, kMaxRequestBody);
     g_signal_connect(client, "play-request", G_CALLBACK(onPlayRequest), nullptr);
     g_signal_connect(client, "new-session", G_CALLBACK(onNewSession), timeout);
 }
@@ -486,6 +495,9 @@ bool OstrevanServer::start(QString *error)
     m_rtsp = gst_rtsp_server_new();
     g_signal_connect(m_rtsp, "client-connected", G_CALLBACK(onClientConnected),
                      GUINT_TO_POINTER(guint(m_options.sessionTimeoutSeconds)));
+    GstRTSPThreadPool *threads = gst_rtsp_server_get_thread_pool(m_rtsp);
+    gst_rtsp_thread_pool_set_max_threads(threads, kClientThreads);
+    g_object_unref(threads);
     gst_rtsp_server_set_address(m_rtsp, m_options.address.toUtf8().constData());
     gst_rtsp_server_set_service(m_rtsp, QByteArray::number(m_options.port).constData());
     GError *gerror = nullptr;

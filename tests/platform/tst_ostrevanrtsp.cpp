@@ -20,9 +20,15 @@
 
 #include <gst/app/gstappsink.h>
 
+#include <arpa/inet.h>
+#include <atomic>
 #include <cmath>
 #include <csignal>
 #include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -608,6 +614,76 @@ private slots:
         }
         qInfo("%d packets in 4.5 s of a 1 s file played in a loop; widest gap %.3f s", int(packets.size()), widest);
         QVERIFY2(widest < 2.5 / 15, qPrintable(QString::number(widest)));
+    }
+
+    void aHostileRequestHoldsUpNoOtherClient_data()
+    {
+        QTest::addColumn<QString>("hostile");
+        QTest::newRow("an endless header") << "header";
+        QTest::newRow("a body of 2 GiB announced") << "body";
+    }
+
+    // While one connection sends an endless request as fast as loopback goes, another client's
+    // DESCRIBE is answered at once; a body beyond any request's size is refused with the connection.
+    void aHostileRequestHoldsUpNoOtherClient()
+    {
+        QFETCH(QString, hostile);
+        const QString file = m_dir.filePath(QStringLiteral("hostile.data"));
+        QVERIFY(ObjectsFileWriter::write(file, liveSite()));
+        ServerRun server(QStringList{file} + ServerRun::testOptions());
+        const int port = server.waitForPort();
+        QVERIFY2(port > 0, qPrintable(server.output()));
+        const QString address = url(port, QStringLiteral("CAM-1"), QStringLiteral("A"));
+
+        // The hostile client writes on its own thread, for 8 s at most.
+        std::atomic<bool> stop{false};
+        std::atomic<bool> refused{false};
+        const QByteArray head =
+            hostile == QLatin1String("header")
+                ? QStringLiteral("DESCRIBE %1 RTSP/1.0\r\nCSeq: 1\r\nX-Filler: ").arg(address).toUtf8()
+                : QStringLiteral("SET_PARAMETER %1 RTSP/1.0\r\nCSeq: 1\r\n"
+                                 "Content-Length: 2147483647\r\n\r\n")
+                      .arg(address)
+                      .toUtf8();
+        std::thread writer([&] {
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(quint16(port));
+            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0 &&
+                ::send(fd, head.constData(), size_t(head.size()), MSG_NOSIGNAL) == head.size()) {
+                const QByteArray filler(64 * 1024, 'x');
+                QElapsedTimer timer;
+                timer.start();
+                while (!stop && timer.elapsed() < 8000) {
+                    if (::send(fd, filler.constData(), size_t(filler.size()), MSG_NOSIGNAL) < 0) {
+                        refused = true;
+                        break;
+                    }
+                }
+            }
+            ::close(fd);
+        });
+        QTest::qWait(500);
+        QTcpSocket other;
+        other.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+        const bool connected = other.waitForConnected(3000);
+        QElapsedTimer answer;
+        answer.start();
+        const QByteArray reply =
+            connected
+                ? rtspRequest(&other, QStringLiteral("DESCRIBE %1 RTSP/1.0\r\nCSeq: 1\r\n\r\n").arg(address), 3000)
+                : QByteArray();
+        const qint64 answeredMs = answer.elapsed();
+        QTest::qWait(hostile == QLatin1String("body") ? 2000 : 0);
+        stop = true;
+        writer.join();
+        qInfo("DESCRIBE answered after %lld ms beside %s", static_cast<long long>(answeredMs), QTest::currentDataTag());
+        QVERIFY2(reply.startsWith("RTSP/1.0 200"), reply.constData());
+        if (hostile == QLatin1String("body"))
+            QVERIFY2(refused, "the server read on");
+        QCOMPARE(server.process().state(), QProcess::Running);
     }
 
     void keepsTheMountAndReconnectsWhenTheSourceRestarts()
