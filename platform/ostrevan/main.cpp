@@ -136,7 +136,11 @@ int main(int argc, char *argv[])
         QStringLiteral("stats"),
         QStringLiteral("Log frame counts of every stream and view every N seconds (default 0: never)."),
         QStringLiteral("seconds"));
-    parser.addOptions({port, address, width, height, fps, bitrate, dewarp, stats});
+    const QCommandLineOption sessionTimeout(
+        QStringLiteral("session-timeout"),
+        QStringLiteral("End a client's session after N seconds without a request or report from it (default 60)."),
+        QStringLiteral("seconds"));
+    parser.addOptions({port, address, width, height, fps, bitrate, dewarp, stats, sessionTimeout});
     parser.process(app);
 
     ServerOptions options;
@@ -145,7 +149,8 @@ int main(int argc, char *argv[])
         !positiveOption(parser, height, 16, 4320, &options.output.height) ||
         !positiveOption(parser, fps, 1, 120, &options.output.fps) ||
         !positiveOption(parser, bitrate, 50, 100000, &options.output.bitrateKbps) ||
-        !positiveOption(parser, stats, 0, 3600, &options.statsSeconds))
+        !positiveOption(parser, stats, 0, 3600, &options.statsSeconds) ||
+        !positiveOption(parser, sessionTimeout, 2, 3600, &options.sessionTimeoutSeconds))
         return 2;
     // I420 needs even sizes.
     options.output.width &= ~1;

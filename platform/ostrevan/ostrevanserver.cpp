@@ -22,6 +22,65 @@
 
 namespace {
 
+// A view's media factory: every request for the view, whatever its address (with a query, or a
+// SETUP of the stream's own control address), shares the view's one media. GStreamer's default key
+// is the whole request URL: a second address would build a second media, the view's frames would go
+// to that one alone, and its end would leave the first client with nothing. A media that is being torn
+// down (its last client left, the pipeline stops on the media's own thread) is not handed out again
+// either: the next client gets a new one where it would get "503 Service Unavailable".
+struct ViewFactory
+{
+    GstRTSPMediaFactory parent;
+    GMutex lock;
+    GWeakRef media; // the newest media
+    guint generation;
+};
+
+struct ViewFactoryClass
+{
+    GstRTSPMediaFactoryClass parent_class;
+};
+
+G_DEFINE_TYPE(ViewFactory, view_factory, GST_TYPE_RTSP_MEDIA_FACTORY)
+
+gchar *view_factory_gen_key(GstRTSPMediaFactory *factory, const GstRTSPUrl *)
+{
+    auto *self = reinterpret_cast<ViewFactory *>(factory);
+    g_mutex_lock(&self->lock);
+    if (auto *media = static_cast<GstRTSPMedia *>(g_weak_ref_get(&self->media))) {
+        const GstRTSPMediaStatus status = gst_rtsp_media_get_status(media);
+        if (status == GST_RTSP_MEDIA_STATUS_UNPREPARING || status == GST_RTSP_MEDIA_STATUS_ERROR) {
+            ++self->generation;
+            g_weak_ref_set(&self->media, nullptr);
+        }
+        g_object_unref(media);
+    }
+    gchar *key = g_strdup_printf("%u", self->generation);
+    g_mutex_unlock(&self->lock);
+    return key;
+}
+
+void view_factory_finalize(GObject *object)
+{
+    auto *self = reinterpret_cast<ViewFactory *>(object);
+    g_weak_ref_clear(&self->media);
+    g_mutex_clear(&self->lock);
+    G_OBJECT_CLASS(view_factory_parent_class)->finalize(object);
+}
+
+void view_factory_class_init(ViewFactoryClass *klass)
+{
+    G_OBJECT_CLASS(klass)->finalize = view_factory_finalize;
+    GST_RTSP_MEDIA_FACTORY_CLASS(klass)->gen_key = view_factory_gen_key;
+}
+
+void view_factory_init(ViewFactory *self)
+{
+    g_mutex_init(&self->lock);
+    g_weak_ref_init(&self->media, nullptr);
+    self->generation = 0;
+}
+
 // What the media callbacks of one view reach: the view while it exists, and its stream's GL display.
 struct MediaLink
 {
@@ -48,8 +107,12 @@ void freeMediaLink(gpointer data, GClosure *)
 }
 
 // Runs on an RTSP server thread when a client's request builds the view's media.
-void onMediaConfigure(GstRTSPMediaFactory *, GstRTSPMedia *media, gpointer data)
+void onMediaConfigure(GstRTSPMediaFactory *factory, GstRTSPMedia *media, gpointer data)
 {
+    auto *view = reinterpret_cast<ViewFactory *>(factory);
+    g_mutex_lock(&view->lock);
+    g_weak_ref_set(&view->media, media);
+    g_mutex_unlock(&view->lock);
     auto *factoryLink = static_cast<MediaLink *>(data);
     std::shared_ptr<ViewChannel> channel = factoryLink->channel.lock();
     if (!channel)
@@ -94,25 +157,54 @@ void onPlayRequest(GstRTSPClient *, GstRTSPContext *context, gpointer)
     qCDebug(lcServer, "A client started playing; the next frame is a key frame");
 }
 
-void onClientConnected(GstRTSPServer *, GstRTSPClient *client, gpointer)
+void onNewSession(GstRTSPClient *, GstRTSPSession *session, gpointer timeout)
 {
-    g_signal_connect(client, "play-request", G_CALLBACK(onPlayRequest), nullptr);
+    gst_rtsp_session_set_timeout(session, GPOINTER_TO_UINT(timeout));
 }
+
+// No request of a client to us carries more than a few parameters.
+constexpr guint kMaxRequestBody = 64 * 1024;
+// Each client connection is served on a thread of its own (up to this many, then they are shared),
+// so that one that sends slowly, or endlessly, holds up no other.
+constexpr gint kClientThreads = 256;
+
+void onClientConnected(GstRTSPServer *, GstRTSPClient *client, gpointer timeout)
+{
+    // A longer body is refused with the connection, before it is read.
+    if (GstRTSPConnection *connection = gst_rtsp_client_get_connection(client))
+        gst_rtsp_connection_set_content_length_limit(connection, kMaxRequestBody);
+    g_signal_connect(client, "play-request", G_CALLBACK(onPlayRequest), nullptr);
+    g_signal_connect(client, "new-session", G_CALLBACK(onNewSession), timeout);
+}
+
+// The sessions of one mount path, removed from their clients.
+struct PathSessions
+{
+    QByteArray path;
+    bool removed = false;
+};
 
 GstRTSPFilterResult removeSessionsOfPath(GstRTSPClient *, GstRTSPSession *session, gpointer data)
 {
-    const auto *path = static_cast<const QByteArray *>(data);
+    auto *sessions = static_cast<PathSessions *>(data);
     gint matched = 0;
-    GstRTSPSessionMedia *media = gst_rtsp_session_get_media(session, path->constData(), &matched);
-    if (media && matched == path->size())
-        return GST_RTSP_FILTER_REMOVE;
-    return GST_RTSP_FILTER_KEEP;
+    GstRTSPSessionMedia *media = gst_rtsp_session_get_media(session, sessions->path.constData(), &matched);
+    if (!media || matched != sessions->path.size())
+        return GST_RTSP_FILTER_KEEP;
+    sessions->removed = true;
+    return GST_RTSP_FILTER_REMOVE;
 }
 
-GstRTSPFilterResult closeClientSessions(GstRTSPServer *, GstRTSPClient *client, gpointer data)
+// Removes the path's sessions of a client; a client left with no session is handed back to be closed.
+GstRTSPFilterResult endClientSessions(GstRTSPServer *, GstRTSPClient *client, gpointer data)
 {
-    gst_rtsp_client_session_filter(client, removeSessionsOfPath, data);
-    return GST_RTSP_FILTER_KEEP;
+    PathSessions sessions{*static_cast<const QByteArray *>(data)};
+    gst_rtsp_client_session_filter(client, removeSessionsOfPath, &sessions);
+    if (!sessions.removed)
+        return GST_RTSP_FILTER_KEEP;
+    GList *left = gst_rtsp_client_session_filter(client, nullptr, nullptr);
+    g_list_free_full(left, g_object_unref);
+    return left ? GST_RTSP_FILTER_KEEP : GST_RTSP_FILTER_REF;
 }
 
 } // namespace
@@ -401,7 +493,11 @@ bool OstrevanServer::start(QString *error)
         m_slicePool = std::make_shared<SlicePool>(SlicePool::threadsForThisMachine());
 
     m_rtsp = gst_rtsp_server_new();
-    g_signal_connect(m_rtsp, "client-connected", G_CALLBACK(onClientConnected), nullptr);
+    g_signal_connect(m_rtsp, "client-connected", G_CALLBACK(onClientConnected),
+                     GUINT_TO_POINTER(guint(m_options.sessionTimeoutSeconds)));
+    GstRTSPThreadPool *threads = gst_rtsp_server_get_thread_pool(m_rtsp);
+    gst_rtsp_thread_pool_set_max_threads(threads, kClientThreads);
+    g_object_unref(threads);
     gst_rtsp_server_set_address(m_rtsp, m_options.address.toUtf8().constData());
     gst_rtsp_server_set_service(m_rtsp, QByteArray::number(m_options.port).constData());
     GError *gerror = nullptr;
@@ -422,6 +518,17 @@ bool OstrevanServer::start(QString *error)
                  ? QHostInfo::localHostName()
                  : m_options.address;
     qCInfo(lcServer, "RTSP server listening on %s:%d", qUtf8Printable(m_options.address), m_port);
+
+    // GStreamer's server never ends an expired session by itself: a client that stopped answering
+    // would keep its view dewarped and encoded for ever. Its media goes with its last session.
+    connect(&m_sessionSweep, &QTimer::timeout, this, [this] {
+        GstRTSPSessionPool *pool = gst_rtsp_server_get_session_pool(m_rtsp);
+        const guint expired = gst_rtsp_session_pool_cleanup(pool);
+        g_object_unref(pool);
+        if (expired > 0)
+            qCInfo(lcServer, "%u client sessions timed out", expired);
+    });
+    m_sessionSweep.start(1000);
 
     apply(config);
 
@@ -507,7 +614,7 @@ void OstrevanServer::addView(const ServedStream &stream, const ServedView &view)
     StreamSource *source = sourceFor(stream);
     source->addView(served.channel);
 
-    GstRTSPMediaFactory *factory = gst_rtsp_media_factory_new();
+    auto *factory = GST_RTSP_MEDIA_FACTORY(g_object_new(view_factory_get_type(), nullptr));
     gst_rtsp_media_factory_set_launch(factory, served.channel->mediaLaunch().toUtf8().constData());
     // One media per view, whoever watches: the view is dewarped and encoded once for all its clients.
     gst_rtsp_media_factory_set_shared(factory, TRUE);
@@ -544,8 +651,13 @@ void OstrevanServer::closeSessions(const QString &path)
         if (served.path == path)
             return;
     }
+    // A player that ignored the end of the stream (RTCP BYE) would wait on its connection for ever:
+    // with nothing left to watch there, the connection is closed.
     QByteArray bytes = path.toUtf8();
-    gst_rtsp_server_client_filter(m_rtsp, closeClientSessions, &bytes);
+    GList *idle = gst_rtsp_server_client_filter(m_rtsp, endClientSessions, &bytes);
+    for (GList *client = idle; client; client = client->next)
+        gst_rtsp_client_close(GST_RTSP_CLIENT(client->data));
+    g_list_free_full(idle, g_object_unref);
 }
 
 void OstrevanServer::apply(const ServerConfig &config)

@@ -28,6 +28,8 @@ struct ServerOptions
         Gl,
     } dewarp = Dewarp::Auto;
     int statsSeconds = 0; // 0: no periodic statistics
+    // A client's session ends when it has sent nothing (no request, no RTCP report) for this long.
+    int sessionTimeoutSeconds = 60;
 };
 
 // The streaming server: reads objects.data, serves every active view of every active fisheye
@@ -98,4 +100,5 @@ private:
     QHash<QString, StreamSource *> m_sources; // by stream serial
     QHash<QString, Served> m_views;           // by key(stream, name)
     QTimer m_stats;
+    QTimer m_sessionSweep;
 };

@@ -231,6 +231,7 @@ bool ServerConfig::load(const QString &path, QString *error)
 
     // Views: keyed by stream and name, so that two streams may each have a view of the same name.
     QHash<QString, QVector<ServedView>> views;
+    int inactive = 0;
     {
         Stmt stmt = prepare(raw, ObjectsSchema::kSelectViews, ObjectsSchema::kViews, error);
         if (!stmt)
@@ -257,8 +258,7 @@ bool ServerConfig::load(const QString &path, QString *error)
                 }
             }
             if (!isActive) {
-                qCDebug(lcConfig, "View \"%s\" of stream %s is not active", qUtf8Printable(view.name),
-                        qUtf8Printable(streamSerial));
+                ++inactive;
                 continue;
             }
             if (!(view.zoom > 0.0f && view.zoom < 180.0f) || !std::isfinite(view.roll) || !std::isfinite(view.tilt) ||
@@ -277,6 +277,9 @@ bool ServerConfig::load(const QString &path, QString *error)
         }
     }
     sqlite3_exec(raw, "COMMIT", nullptr, nullptr, nullptr);
+    // A site may store hundreds of thousands of views and serve a few: one line for them all.
+    if (inactive > 0)
+        qCInfo(lcConfig, "%d views are not active", inactive);
 
     for (const QString &serial : qAsConst(streamOrder)) {
         StreamRow row = streams.value(serial);

@@ -141,6 +141,7 @@ void StreamSource::start()
         return;
     }
     m_live = live;
+    m_looping = false;
     m_pipeline = pipeline;
     ++m_generation;
 
@@ -165,7 +166,8 @@ void StreamSource::start()
         [](GstBus *, GstMessage *message, gpointer data) -> GstBusSyncReply {
             const auto *context = static_cast<BusContext *>(data);
             const GstMessageType type = GST_MESSAGE_TYPE(message);
-            if (type == GST_MESSAGE_ERROR || type == GST_MESSAGE_EOS || type == GST_MESSAGE_WARNING) {
+            if (type == GST_MESSAGE_ERROR || type == GST_MESSAGE_EOS || type == GST_MESSAGE_WARNING ||
+                type == GST_MESSAGE_ASYNC_DONE || type == GST_MESSAGE_SEGMENT_DONE) {
                 gst_message_ref(message);
                 const quint64 generation = context->generation;
                 QPointer<StreamSource> source = context->source;
@@ -233,6 +235,23 @@ void StreamSource::handleMessage(quint64 generation, GstMessage *message)
     if (m_shared->lastFrameUs.load() != 0)
         m_retryMs = 1000; // it worked for a while: start over with a short pause
     switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_ASYNC_DONE:
+        // A file plays in a loop of segment seeks: at the end of each pass the next one is queued
+        // behind the frames still on their way, so the stream goes on without a hole. A source that
+        // cannot seek so (a still picture) ends and is played again instead.
+        if (!m_live && !m_looping && GST_MESSAGE_SRC(message) == GST_OBJECT(m_pipeline)) {
+            m_looping = gst_element_seek(m_pipeline, 1.0, GST_FORMAT_TIME,
+                                         GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_SEGMENT), GST_SEEK_TYPE_SET,
+                                         0, GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
+            qCDebug(lcSource, "Stream %s: %s", qUtf8Printable(m_serial),
+                    m_looping ? "the file plays in a loop" : "the file cannot loop; it is played again when it ends");
+        }
+        break;
+    case GST_MESSAGE_SEGMENT_DONE:
+        if (!gst_element_seek(m_pipeline, 1.0, GST_FORMAT_TIME, GST_SEEK_FLAG_SEGMENT, GST_SEEK_TYPE_SET, 0,
+                              GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE))
+            scheduleRestart(QStringLiteral("cannot play the file again"));
+        break;
     case GST_MESSAGE_EOS:
         if (m_live) {
             scheduleRestart(QStringLiteral("ended"));

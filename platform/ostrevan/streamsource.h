@@ -25,8 +25,9 @@ typedef struct _GstGLDisplay GstGLDisplay;
 // GL objects per stream, however many views it has. The frames then go to GL here, once, and the
 // views pass the same textures on.
 //
-// A source that fails, ends or stops delivering is torn down and built again after a pause that
-// grows to a few seconds; the views stay registered meanwhile, so their RTSP mounts never go away.
+// A file plays in a loop without a break. A source that fails, ends or stops delivering is torn
+// down and built again after a pause that grows to a few seconds; the views stay registered meanwhile, so their RTSP
+// mounts never go away.
 class StreamSource : public QObject
 {
     Q_OBJECT
@@ -83,6 +84,7 @@ private:
     int m_restarts = 0;
     bool m_configError = false;
     bool m_live = true;
+    bool m_looping = false; // a file source plays in a loop of segment seeks
     bool m_announce = true; // log the next successful start
     QTimer m_restartTimer;
     QTimer m_watchdog;

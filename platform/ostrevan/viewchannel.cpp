@@ -1,6 +1,7 @@
 #include "platform/ostrevan/viewchannel.h"
 
 #include "defish/defishfilter.h"
+#include "platform/ostrevan/h264colour.h"
 #include "platform/ostrevan/serverlogging.h"
 #include "platform/ostrevan/slicepool.h"
 
@@ -54,12 +55,28 @@ GstPadProbeReturn stampOnFrameGrid(GstPad *pad, GstPadProbeInfo *info, gpointer 
     return GST_PAD_PROBE_OK;
 }
 
+// Gives every sequence parameter set leaving the encoder the source's colour description.
+GstPadProbeReturn describeSourceColours(GstPad *, GstPadProbeInfo *info, gpointer data)
+{
+    const auto *colour = static_cast<const std::shared_ptr<std::atomic<uint32_t>> *>(data);
+    GstBuffer *buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    // Parameter sets head key frames only.
+    if (!buffer || GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT))
+        return GST_PAD_PROBE_OK;
+    if (GstBuffer *described = H264Colour::unpacked((*colour)->load()).applyTo(buffer)) {
+        gst_buffer_unref(buffer);
+        GST_PAD_PROBE_INFO_DATA(info) = described;
+    }
+    return GST_PAD_PROBE_OK;
+}
+
 } // namespace
 
 ViewChannel::ViewChannel(const QString &label, DewarpMode mode, const OutputOptions &output,
                          std::shared_ptr<SlicePool> pool)
     : m_label(label), m_mode(mode), m_output(output), m_periodUs(1000000 / qMax(1, output.fps)),
-      m_pool(pool && pool->threads() > 0 ? std::move(pool) : nullptr)
+      m_pool(pool && pool->threads() > 0 ? std::move(pool) : nullptr),
+      m_colour(std::make_shared<std::atomic<uint32_t>>(H264Colour().packed()))
 {
     m_worker = std::thread([this] { run(); });
 }
@@ -80,6 +97,8 @@ ViewChannel::~ViewChannel()
         gst_object_unref(m_appsrc);
     if (m_shader)
         gst_object_unref(m_shader);
+    if (m_outCaps)
+        gst_object_unref(m_outCaps);
     if (m_pushedCaps)
         gst_caps_unref(m_pushedCaps);
 }
@@ -133,7 +152,7 @@ QString ViewChannel::mediaLaunch() const
         return QStringLiteral("( %1 ! %2 )").arg(source, encode);
     return QStringLiteral("( %1 ! glupload ! quillondefish name=dewarp ! "
                           "video/x-raw(memory:GLMemory),format=RGBA,width=%2,height=%3 ! gldownload ! "
-                          "videoconvert ! video/x-raw,format=I420 ! %4 )")
+                          "videoconvert ! capsfilter name=outcaps caps=video/x-raw,format=I420 ! %4 )")
         .arg(source)
         .arg(m_output.width)
         .arg(m_output.height)
@@ -152,6 +171,22 @@ void ViewChannel::attach(GstElement *appsrc, GstElement *shader)
             gst_object_unref(m_shader);
         m_appsrc = GST_ELEMENT(gst_object_ref(appsrc));
         m_shader = shader ? GST_ELEMENT(gst_object_ref(shader)) : nullptr;
+        if (m_outCaps)
+            gst_object_unref(m_outCaps);
+        m_outCaps = nullptr;
+        if (GstObject *bin = gst_element_get_parent(appsrc)) {
+            m_outCaps = gst_bin_get_by_name(GST_BIN(bin), "outcaps");
+            if (GstElement *encoder = gst_bin_get_by_name(GST_BIN(bin), "encoder")) {
+                GstPad *pad = gst_element_get_static_pad(encoder, "src");
+                gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, describeSourceColours,
+                                  new std::shared_ptr<std::atomic<uint32_t>>(m_colour), [](gpointer data) {
+                                      delete static_cast<std::shared_ptr<std::atomic<uint32_t>> *>(data);
+                                  });
+                gst_object_unref(pad);
+                gst_object_unref(encoder);
+            }
+            gst_object_unref(bin);
+        }
         if (GstPad *pad = gst_element_get_static_pad(appsrc, "src")) {
             gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, stampOnFrameGrid,
                               new FrameGrid{qMax(1, m_output.fps), -1},
@@ -180,6 +215,10 @@ void ViewChannel::detach(GstElement *appsrc)
         gst_object_unref(m_shader);
         m_shader = nullptr;
     }
+    if (m_outCaps) {
+        gst_object_unref(m_outCaps);
+        m_outCaps = nullptr;
+    }
     qCDebug(lcView, "%s: no client any more", qUtf8Printable(m_label));
 }
 
@@ -194,6 +233,10 @@ void ViewChannel::finish()
         if (m_shader) {
             gst_object_unref(m_shader);
             m_shader = nullptr;
+        }
+        if (m_outCaps) {
+            gst_object_unref(m_outCaps);
+            m_outCaps = nullptr;
         }
     }
     if (appsrc) {
@@ -249,13 +292,16 @@ void ViewChannel::run()
         m_newMedia = false;
         GstElement *appsrc = GST_ELEMENT(gst_object_ref(m_appsrc));
         GstElement *shader = m_shader ? GST_ELEMENT(gst_object_ref(m_shader)) : nullptr;
+        GstElement *outCaps = m_outCaps ? GST_ELEMENT(gst_object_ref(m_outCaps)) : nullptr;
         lock.unlock();
 
-        produce(sample, appsrc, shader);
+        produce(sample, appsrc, shader, outCaps);
 
         gst_object_unref(appsrc);
         if (shader)
             gst_object_unref(shader);
+        if (outCaps)
+            gst_object_unref(outCaps);
         lock.lock();
         if (fresh) {
             if (m_last)
@@ -384,7 +430,7 @@ void ViewChannel::updateUniforms(GstElement *shader, int frameWidth, int frameHe
     gst_structure_free(uniforms);
 }
 
-void ViewChannel::produce(GstSample *sample, GstElement *appsrc, GstElement *shader)
+void ViewChannel::produce(GstSample *sample, GstElement *appsrc, GstElement *shader, GstElement *outCaps)
 {
     GstBuffer *buffer = nullptr;
     GstCaps *caps = nullptr;
@@ -414,9 +460,28 @@ void ViewChannel::produce(GstSample *sample, GstElement *appsrc, GstElement *sha
         GST_BUFFER_DURATION(buffer) = GST_CLOCK_TIME_NONE;
         caps = gst_caps_copy(gst_sample_get_caps(sample));
         gst_caps_set_simple(caps, "framerate", GST_TYPE_FRACTION, m_output.fps, 1, nullptr);
+        // Through RGBA and back, the samples stay as they are only where the frame is converted with
+        // the matrix it was made with; what is out of that matrix's gamut is clipped. Untagged video
+        // is taken as BT.601 at any size, as libavcodec's encoders make it and its players show it
+        // (GStreamer would guess BT.709 above 576 rows). The served stream stays untagged.
+        if (!gst_structure_has_field(gst_caps_get_structure(caps, 0), "colorimetry"))
+            gst_caps_set_simple(caps, "colorimetry", G_TYPE_STRING, GST_VIDEO_COLORIMETRY_BT601, nullptr);
     }
 
+    const GstCaps *sourceCaps = sample ? gst_sample_get_caps(sample) : caps;
+    m_colour->store(H264Colour::ofCaps(sourceCaps).packed());
     if (!m_pushedCaps || !gst_caps_is_equal(m_pushedCaps, caps)) {
+        // The GL path converts the dewarped RGBA back with the matrix that the dewarping element
+        // converted the frame with.
+        GstVideoInfo pushedInfo;
+        if (outCaps && gst_video_info_from_caps(&pushedInfo, caps)) {
+            g_autofree gchar *colorimetry = gst_video_colorimetry_to_string(&pushedInfo.colorimetry);
+            GstCaps *converted = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", nullptr);
+            if (colorimetry)
+                gst_caps_set_simple(converted, "colorimetry", G_TYPE_STRING, colorimetry, nullptr);
+            g_object_set(outCaps, "caps", converted, nullptr);
+            gst_caps_unref(converted);
+        }
         gst_app_src_set_caps(GST_APP_SRC(appsrc), caps);
         if (m_pushedCaps)
             gst_caps_unref(m_pushedCaps);

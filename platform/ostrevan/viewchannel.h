@@ -41,7 +41,12 @@ struct OutputOptions
 //   CPU: worker remaps I420 -> appsrc (I420 at the output size) ! x264enc ! rtph264pay
 //   GL:  worker passes the frame -> appsrc (the stream's I420, uploaded once for all its views)
 //        ! glupload (passes GL memory on) ! quillondefish (samples the planes through its lookup)
-//        ! output size ! gldownload ! videoconvert ! x264enc ! rtph264pay
+//        ! output size ! gldownload ! videoconvert ! outcaps (I420 in the source's colorimetry)
+//        ! x264enc ! rtph264pay
+//
+// The served stream describes its colours as the source does (H264Colour): the CPU path copies the
+// samples, the GL path converts back with the matrix it converted with, and the encoder's SPS gets the
+// source's colour description, none where the source has none.
 //
 // A CPU view whose remap takes longer than its frame period (a big picture, a slow machine) cuts
 // it into bands that the server's slice pool dewarps beside the worker; every 32nd frame is done
@@ -92,7 +97,7 @@ public:
 
 private:
     void run();
-    void produce(GstSample *sample, GstElement *appsrc, GstElement *shader);
+    void produce(GstSample *sample, GstElement *appsrc, GstElement *shader, GstElement *outCaps);
     GstBuffer *dewarpCpu(GstSample *sample, GstVideoInfo *outInfo);
     GstBuffer *missingFrame(GstCaps **caps) const;
     void updateUniforms(GstElement *shader, int frameWidth, int frameHeight);
@@ -110,6 +115,7 @@ private:
     GstSample *m_pending = nullptr; // newest offered frame not yet produced
     GstElement *m_appsrc = nullptr;
     GstElement *m_shader = nullptr;
+    GstElement *m_outCaps = nullptr; // GL: the capsfilter before the encoder
     bool m_stop = false;
     bool m_finished = false;
     bool m_newMedia = false;
@@ -138,6 +144,8 @@ private:
     int m_uniformWidth = 0;
     int m_uniformHeight = 0;
 
+    // The source's colour description (H264Colour::packed()), for the encoders' output.
+    const std::shared_ptr<std::atomic<uint32_t>> m_colour;
     std::atomic<quint64> m_served{0};
     std::atomic<quint64> m_accepted{0};
     std::atomic<quint64> m_inBands{0};

@@ -59,6 +59,14 @@ public:
         return finished && m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
     }
 
+    // True when ffmpeg ended within ms, whatever its status.
+    bool waitForEnd(int ms)
+    {
+        const bool finished = m_process.state() == QProcess::NotRunning || m_process.waitForFinished(ms);
+        m_log += QString::fromUtf8(m_process.readAll());
+        return finished;
+    }
+
     QString log() const { return m_log; }
 
     // The lines in which libavcodec or ffmpeg reports a damaged picture or a time going backwards,

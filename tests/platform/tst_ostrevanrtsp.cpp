@@ -14,13 +14,21 @@
 #include "support/lensreference.h"
 
 #include <QImage>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <gst/app/gstappsink.h>
 
+#include <arpa/inet.h>
+#include <atomic>
 #include <cmath>
+#include <csignal>
 #include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -144,6 +152,18 @@ QString url(int port, const QString &serial, const QString &view)
     return QStringLiteral("rtsp://127.0.0.1:%1%2").arg(port).arg(OstrevanServer::mountPath(serial, view));
 }
 
+// One request on an open connection: the reply's status line and headers (empty when none came).
+QByteArray rtspRequest(QTcpSocket *socket, const QString &request, int ms = 10000)
+{
+    socket->write(request.toUtf8());
+    QByteArray reply;
+    QDeadlineTimer deadline(ms);
+    while (!reply.contains("\r\n\r\n") && !deadline.hasExpired() &&
+           socket->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+        reply += socket->readAll();
+    return reply;
+}
+
 } // namespace
 
 class TstOstrevanRtsp : public QObject
@@ -153,6 +173,17 @@ class TstOstrevanRtsp : public QObject
 private:
     QTemporaryDir m_dir;
     QString m_png;
+
+    // The test picture as a live camera, one view "A" of it.
+    ObjectsFileRows liveSite() const
+    {
+        ObjectsFileRows rows = pictureSite({{QStringLiteral("CAM-1"), QStringLiteral("A"), 0, 0, 0, 60, true}});
+        rows.streams[0].url = QStringLiteral("testvideo:");
+        rows.streams[0].centerX = 160;
+        rows.streams[0].centerY = 120;
+        rows.streams[0].radius = 120;
+        return rows;
+    }
 
     ObjectsFileRows pictureSite(const QVector<ViewFileRow> &views) const
     {
@@ -399,8 +430,27 @@ private slots:
 
         RtspClient kept(url(port, QStringLiteral("CAM-1"), QStringLiteral("Kept")));
         RtspClient dropped(url(port, QStringLiteral("CAM-1"), QStringLiteral("Dropped view")));
+        FfmpegClient droppedFfmpeg(url(port, QStringLiteral("CAM-1"), QStringLiteral("Dropped view")), 60,
+                                   m_dir.filePath(QStringLiteral("dropped.png")));
         QVERIFY2(kept.waitForFrames(5, 30000), qPrintable(kept.error() + server.output()));
         QVERIFY2(dropped.waitForFrames(5, 30000), qPrintable(dropped.error() + server.output()));
+        // A player that plays on in spite of the end of the stream (RTCP BYE): only its connection's end
+        // tells it.
+        QTcpSocket stubborn;
+        stubborn.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+        QVERIFY(stubborn.waitForConnected(5000));
+        const QString droppedUrl = url(port, QStringLiteral("CAM-1"), QStringLiteral("Dropped view"));
+        const QByteArray setup =
+            rtspRequest(&stubborn, QStringLiteral("SETUP %1/stream=0 RTSP/1.0\r\nCSeq: 1\r\n"
+                                                  "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n")
+                                       .arg(droppedUrl));
+        const QRegularExpressionMatch session =
+            QRegularExpression(QStringLiteral("Session: *([^;\r]+)")).match(QString::fromUtf8(setup));
+        QVERIFY2(session.hasMatch(), setup.constData());
+        QVERIFY(rtspRequest(&stubborn, QStringLiteral("PLAY %1 RTSP/1.0\r\nCSeq: 2\r\nSession: %2\r\n\r\n")
+                                           .arg(droppedUrl, session.captured(1)))
+                    .startsWith("RTSP/1.0 200"));
+        QTest::qWait(3000); // ffmpeg is playing too
 
         rows.views = {{QStringLiteral("CAM-1"), QStringLiteral("Kept"), 0, 20, 90, 60, true},
                       {QStringLiteral("CAM-1"), QStringLiteral("Added view"), 0, 0, 180, 60, true}};
@@ -416,16 +466,224 @@ private slots:
         QVERIFY2(kept.waitForFrames(keptBefore + 20, 20000), qPrintable(kept.error()));
         QVERIFY(!kept.failed());
         QVERIFY(!kept.ended());
-        const int droppedFrames = dropped.frames();
-        QTest::qWait(3000);
-        QVERIFY2(dropped.ended() || dropped.failed() || dropped.frames() == droppedFrames,
-                 "the removed view still streams");
+        // Both players notice: their sessions end, not only their pictures.
+        QVERIFY2(dropped.waitForFailureOrEnd(10000), "the removed view's GStreamer client is left connected");
+        QVERIFY2(droppedFfmpeg.waitForEnd(10000), qPrintable(droppedFfmpeg.log()));
+        QVERIFY2(droppedFfmpeg.frames() >= 5, qPrintable(droppedFfmpeg.log()));
+        QVERIFY(stubborn.state() == QAbstractSocket::UnconnectedState || stubborn.waitForDisconnected(10000));
         RtspClient again(url(port, QStringLiteral("CAM-1"), QStringLiteral("Dropped view")));
         QVERIFY(again.waitForFailureOrEnd(20000));
         QCOMPARE(again.frames(), 0);
 
         RtspClient added(url(port, QStringLiteral("CAM-1"), QStringLiteral("Added view")));
         QVERIFY2(added.waitForFrames(3, 30000), qPrintable(added.error() + server.output()));
+    }
+
+    void aSecondClientByAnotherAddressLeavesTheFirstItsView_data()
+    {
+        QTest::addColumn<QString>("second");
+        QTest::newRow("a query") << "query";
+        QTest::newRow("SETUP of the stream, then closed") << "setup";
+    }
+
+    // Whatever address a request reaches a view by, it joins the view's one media: the first client
+    // keeps its frames, and the view has no client only once none is left.
+    void aSecondClientByAnotherAddressLeavesTheFirstItsView()
+    {
+        QFETCH(QString, second);
+        const QString file = m_dir.filePath(QStringLiteral("second-") + second + QStringLiteral(".data"));
+        QVERIFY(ObjectsFileWriter::write(file, liveSite()));
+        ServerRun server(QStringList{file} + ServerRun::testOptions());
+        const int port = server.waitForPort();
+        QVERIFY2(port > 0, qPrintable(server.output()));
+        const QString address = url(port, QStringLiteral("CAM-1"), QStringLiteral("A"));
+
+        constexpr int kSeconds = 8;
+        FfmpegClient first(address, kSeconds, m_dir.filePath(QStringLiteral("first.png")));
+        QTest::qWait(2000);
+        if (second == QLatin1String("query")) {
+            FfmpegClient other(address + QStringLiteral("?a=1"), 3, m_dir.filePath(QStringLiteral("other.png")));
+            QVERIFY2(other.waitForSuccess(30000), qPrintable(other.log()));
+            QVERIFY2(other.frames() >= 20, qPrintable(other.log()));
+        } else {
+            QTcpSocket socket;
+            socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+            QVERIFY(socket.waitForConnected(5000));
+            const QByteArray reply =
+                rtspRequest(&socket, QStringLiteral("SETUP %1/stream=0 RTSP/1.0\r\nCSeq: 1\r\n"
+                                                    "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n")
+                                         .arg(address));
+            QVERIFY2(reply.startsWith("RTSP/1.0 200"), reply.constData());
+            socket.abort();
+        }
+        QTest::qWait(1500);
+        QVERIFY2(!server.output().contains(QStringLiteral("no client any more")), qPrintable(server.output()));
+        QVERIFY2(first.waitForSuccess(30000), qPrintable(first.log()));
+        qInfo("%d frames in %d s for the first client", first.frames(), kSeconds);
+        QVERIFY2(first.frames() >= kSeconds * 15 * 4 / 5, qPrintable(server.output()));
+    }
+
+    // A client that only asked for the description leaves, and its media is torn down; the next
+    // client asking at once gets the view, not "503 Service Unavailable".
+    void aDescribeRightAfterADescribeOnlyClientLeftIsAnswered()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("describe.data"));
+        QVERIFY(ObjectsFileWriter::write(file, liveSite()));
+        ServerRun server(QStringList{file} + ServerRun::testOptions());
+        const int port = server.waitForPort();
+        QVERIFY2(port > 0, qPrintable(server.output()));
+        const QString describe = QStringLiteral("DESCRIBE %1 RTSP/1.0\r\nCSeq: 1\r\nAccept: application/sdp\r\n\r\n")
+                                     .arg(url(port, QStringLiteral("CAM-1"), QStringLiteral("A")));
+        for (int i = 0; i < 6; ++i) {
+            QTcpSocket socket;
+            socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+            QVERIFY(socket.waitForConnected(5000));
+            const QByteArray reply = rtspRequest(&socket, describe);
+            QVERIFY2(reply.startsWith("RTSP/1.0 200"),
+                     qPrintable(QStringLiteral("request %1: %2").arg(i).arg(QString::fromUtf8(reply))));
+            socket.abort();
+        }
+    }
+
+    // A UDP client that stops (no request, no RTCP report) loses its session after the timeout, and
+    // the view, which nobody else watches, stops being dewarped and encoded.
+    void aSilentClientsSessionEndsAfterItsTimeout()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("timeout.data"));
+        QVERIFY(ObjectsFileWriter::write(file, liveSite()));
+        constexpr int kTimeout = 3;
+        ServerRun server(QStringList{file} + ServerRun::testOptions()
+                         << QStringLiteral("--session-timeout") << QString::number(kTimeout));
+        const int port = server.waitForPort();
+        QVERIFY2(port > 0, qPrintable(server.output()));
+        QProcess client;
+        client.start(QStringLiteral("ffmpeg"),
+                     {QStringLiteral("-nostdin"), QStringLiteral("-loglevel"), QStringLiteral("error"),
+                      QStringLiteral("-rtsp_transport"), QStringLiteral("udp"), QStringLiteral("-i"),
+                      url(port, QStringLiteral("CAM-1"), QStringLiteral("A")), QStringLiteral("-t"),
+                      QStringLiteral("60"), QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")});
+        QVERIFY(client.waitForStarted(5000));
+        QVERIFY2(server.waitFor(QStringLiteral("A client started playing"), 20000), qPrintable(server.output()));
+        QTest::qWait(2 * kTimeout * 1000); // a client that answers keeps its session
+        QVERIFY2(!server.output().contains(QStringLiteral("no client any more")), qPrintable(server.output()));
+
+        const int from = server.outputSize();
+        QElapsedTimer silent;
+        silent.start();
+        QCOMPARE(::kill(pid_t(client.processId()), SIGSTOP), 0);
+        const bool ended = server.waitFor(QStringLiteral("no client any more"), 20000, from);
+        ::kill(pid_t(client.processId()), SIGKILL);
+        ::kill(pid_t(client.processId()), SIGCONT);
+        client.waitForFinished(5000);
+        QVERIFY2(ended, qPrintable(server.output().mid(from)));
+        qInfo("The view stopped %lld ms after its only client did", static_cast<long long>(silent.elapsed()));
+        QVERIFY(silent.elapsed() >= kTimeout * 1000);
+    }
+
+    // A file source plays again from its start when it ends, with no hole in the served stream: the
+    // client gets a frame every frame period across each restart.
+    void aFileLoopsWithoutAHole()
+    {
+        const QString clip = m_dir.filePath(QStringLiteral("loop.mp4"));
+        QProcess ffmpeg;
+        ffmpeg.start(QStringLiteral("ffmpeg"),
+                     {QStringLiteral("-nostdin"), QStringLiteral("-loglevel"), QStringLiteral("error"),
+                      QStringLiteral("-y"), QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                      QStringLiteral("testsrc2=size=320x240:rate=15:duration=1"), QStringLiteral("-pix_fmt"),
+                      QStringLiteral("yuv420p"), clip});
+        QVERIFY(ffmpeg.waitForFinished(30000) && ffmpeg.exitCode() == 0);
+        const QString file = m_dir.filePath(QStringLiteral("loop.data"));
+        ObjectsFileRows rows = liveSite();
+        rows.streams[0].url = QStringLiteral("file:") + clip;
+        QVERIFY(ObjectsFileWriter::write(file, rows));
+        ServerRun server(QStringList{file} + ServerRun::testOptions());
+        const int port = server.waitForPort();
+        QVERIFY2(port > 0, qPrintable(server.output()));
+
+        FfprobePackets probe(url(port, QStringLiteral("CAM-1"), QStringLiteral("A")), 4.5);
+        const QVector<FfprobePackets::Packet> packets = probe.waitForPackets(30000);
+        QVERIFY2(packets.size() > 30, qPrintable(probe.errors()));
+        double previous = -1.0;
+        double widest = 0.0;
+        for (const FfprobePackets::Packet &packet : packets) {
+            if (!packet.timed)
+                continue;
+            if (previous >= 0.0)
+                widest = qMax(widest, packet.seconds - previous);
+            previous = packet.seconds;
+        }
+        qInfo("%d packets in 4.5 s of a 1 s file played in a loop; widest gap %.3f s", int(packets.size()), widest);
+        QVERIFY2(widest < 2.5 / 15, qPrintable(QString::number(widest)));
+    }
+
+    void aHostileRequestHoldsUpNoOtherClient_data()
+    {
+        QTest::addColumn<QString>("hostile");
+        QTest::newRow("an endless header") << "header";
+        QTest::newRow("a body of 2 GiB announced") << "body";
+    }
+
+    // While one connection sends an endless request as fast as loopback goes, another client's
+    // DESCRIBE is answered at once; a body beyond any request's size is refused with the connection.
+    void aHostileRequestHoldsUpNoOtherClient()
+    {
+        QFETCH(QString, hostile);
+        const QString file = m_dir.filePath(QStringLiteral("hostile.data"));
+        QVERIFY(ObjectsFileWriter::write(file, liveSite()));
+        ServerRun server(QStringList{file} + ServerRun::testOptions());
+        const int port = server.waitForPort();
+        QVERIFY2(port > 0, qPrintable(server.output()));
+        const QString address = url(port, QStringLiteral("CAM-1"), QStringLiteral("A"));
+
+        // The hostile client writes on its own thread, for 8 s at most.
+        std::atomic<bool> stop{false};
+        std::atomic<bool> refused{false};
+        const QByteArray head =
+            hostile == QLatin1String("header")
+                ? QStringLiteral("DESCRIBE %1 RTSP/1.0\r\nCSeq: 1\r\nX-Filler: ").arg(address).toUtf8()
+                : QStringLiteral("SET_PARAMETER %1 RTSP/1.0\r\nCSeq: 1\r\n"
+                                 "Content-Length: 2147483647\r\n\r\n")
+                      .arg(address)
+                      .toUtf8();
+        std::thread writer([&] {
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(quint16(port));
+            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0 &&
+                ::send(fd, head.constData(), size_t(head.size()), MSG_NOSIGNAL) == head.size()) {
+                const QByteArray filler(64 * 1024, 'x');
+                QElapsedTimer timer;
+                timer.start();
+                while (!stop && timer.elapsed() < 8000) {
+                    if (::send(fd, filler.constData(), size_t(filler.size()), MSG_NOSIGNAL) < 0) {
+                        refused = true;
+                        break;
+                    }
+                }
+            }
+            ::close(fd);
+        });
+        QTest::qWait(500);
+        QTcpSocket other;
+        other.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+        const bool connected = other.waitForConnected(3000);
+        QElapsedTimer answer;
+        answer.start();
+        const QByteArray reply =
+            connected
+                ? rtspRequest(&other, QStringLiteral("DESCRIBE %1 RTSP/1.0\r\nCSeq: 1\r\n\r\n").arg(address), 3000)
+                : QByteArray();
+        const qint64 answeredMs = answer.elapsed();
+        QTest::qWait(hostile == QLatin1String("body") ? 2000 : 0);
+        stop = true;
+        writer.join();
+        qInfo("DESCRIBE answered after %lld ms beside %s", static_cast<long long>(answeredMs), QTest::currentDataTag());
+        QVERIFY2(reply.startsWith("RTSP/1.0 200"), reply.constData());
+        if (hostile == QLatin1String("body"))
+            QVERIFY2(refused, "the server read on");
+        QCOMPARE(server.process().state(), QProcess::Running);
     }
 
     void keepsTheMountAndReconnectsWhenTheSourceRestarts()

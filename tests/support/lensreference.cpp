@@ -123,10 +123,15 @@ QStringList cardInput()
 } // namespace
 
 bool makeLensClip(const QString &dir, int width, int height, int centerX, int centerY, int radius, Clip *clip,
-                  QString *error)
+                  QString *error, const QStringList &colour)
 {
-    clip->path =
-        dir + QStringLiteral("/lens-%1x%2-%3-%4-%5.mkv").arg(width).arg(height).arg(centerX).arg(centerY).arg(radius);
+    clip->path = dir + QStringLiteral("/lens-%1x%2-%3-%4-%5%6.mkv")
+                           .arg(width)
+                           .arg(height)
+                           .arg(centerX)
+                           .arg(centerY)
+                           .arg(radius)
+                           .arg(colour.join(QString()));
     clip->width = width;
     clip->height = height;
     clip->centerX = centerX;
@@ -134,12 +139,14 @@ bool makeLensClip(const QString &dir, int width, int height, int centerX, int ce
     clip->radius = radius;
     clip->fov = 160;
     // One frame of the card, held: its clock would change the picture every frame.
-    return runFfmpeg(cardInput() + QStringList{QStringLiteral("-filter_complex"),
-                                               fisheyeGraph(width, height, centerX, centerY, radius,
-                                                            QStringLiteral("format=yuv420p,loop=loop=99:size=1")),
-                                               QStringLiteral("-r"), QStringLiteral("5"), QStringLiteral("-frames:v"),
-                                               QStringLiteral("100"), QStringLiteral("-c:v"), QStringLiteral("libx264"),
-                                               QStringLiteral("-crf"), QStringLiteral("23"), clip->path},
+    return runFfmpeg(cardInput() +
+                         QStringList{QStringLiteral("-filter_complex"),
+                                     fisheyeGraph(width, height, centerX, centerY, radius,
+                                                  QStringLiteral("format=yuv420p,loop=loop=99:size=1")),
+                                     QStringLiteral("-r"), QStringLiteral("5"), QStringLiteral("-frames:v"),
+                                     QStringLiteral("100"), QStringLiteral("-c:v"), QStringLiteral("libx264"),
+                                     QStringLiteral("-crf"), QStringLiteral("23")} +
+                         colour + QStringList{clip->path},
                      nullptr, error);
 }
 

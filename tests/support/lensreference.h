@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 namespace LensReference {
 
@@ -54,9 +55,10 @@ QImage render(const Clip &clip, const View &view, int width, int height, QString
 // (colour bars, a white grid) into a 160-degree fisheye circle of the given radius, laid on a black
 // width x height frame with its centre (centerX, centerY) pixels from the top-left corner; the circle
 // may reach past the frame. The clip is a still H.264 clip as makeClip writes; its lens is stored in
-// clip as the program stores it.
+// clip as the program stores it. colour: ffmpeg's colour options for the clip (e.g. "-colorspace",
+// "bt709"); none leaves the clip untagged.
 bool makeLensClip(const QString &dir, int width, int height, int centerX, int centerY, int radius, Clip *clip,
-                  QString *error);
+                  QString *error, const QStringList &colour = {});
 
 // The first frame of such footage as 8-bit grey, lossless or (compress) through H.264 as live video
 // comes. Null image with a reason on failure.
