@@ -1,9 +1,8 @@
 // Import of a 100,000-object site: 1,000 gateways, each in a container of its own,
 // with two containers of 48 streams each. Measures the import from the start of
-// the queued task to the end of the model reset, and the walk alone with the
-// parent index against one scan of the set per parent.
+// the queued task to the end of the model reset.
 //
-//   bench_import [gateways] [noscan]
+//   bench_import [gateways]
 #include "defish/utils.h"
 #include "es/eventserver.h"
 #include "es/korvues.h"
@@ -95,7 +94,7 @@ int main(int argc, char **argv)
     LocalDatabase database;
 
     const objectimport::FetchedObjects set = site(gateways);
-    std::vector<double> firstImports, firstCpu, reimports, reimportCpu, settles, longestTurns, indexed, scanned;
+    std::vector<double> firstImports, firstCpu, reimports, reimportCpu, settles, longestTurns;
     // Runs the event loop until the rows replaced by the last reset are released,
     // noting how long that took and the longest single turn of the loop.
     auto settle = [&objects, &settles, &longestTurns] {
@@ -147,27 +146,11 @@ int main(int argc, char **argv)
         settle();
         std::printf("steps into an empty model: walk %.1f ms, sort %.1f ms, setObjects %.1f ms\n", walk, sort, reset);
     }
-    const bool scan = !(argc > 2 && std::string(argv[2]) == "noscan");
-    for (int i = 0; i < 3 && scan; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        const auto list = objectimport::walkObjects(set, 1, objectimport::Walk::IndexByParent);
-        indexed.push_back(timer.nsecsElapsed() / 1e6);
-        timer.restart();
-        const auto again = objectimport::walkObjects(set, 1, objectimport::Walk::ScanPerParent);
-        scanned.push_back(timer.nsecsElapsed() / 1e6);
-        if (list.size() != again.size())
-            return 1;
-    }
     std::printf("import of %d objects (%d gateways, %d rows), median of %zu runs:\n"
                 "  into an empty model: %.1f ms wall, %.1f ms GUI-thread CPU\n"
                 "  over the previous import: %.1f ms wall, %.1f ms GUI-thread CPU\n"
                 "  releasing the replaced rows afterwards: %.1f ms in all, longest event-loop turn %.1f ms\n",
                 int(set.size()), gateways, gateways * 97, firstImports.size(), median(firstImports), median(firstCpu),
                 median(reimports), median(reimportCpu), median(settles), median(longestTurns));
-    if (!scan)
-        return 0;
-    std::printf("walk with parent index: %.1f ms; one scan per parent: %.1f ms (%.0fx)\n", median(indexed),
-                median(scanned), median(scanned) / median(indexed));
     return 0;
 }

@@ -77,6 +77,7 @@ void EventServer::logMessage(const std::string &message, korvu::es::LogLevel lev
     qCDebug(lcEs, "logMessage: %s", message.c_str());
 }
 
+// A change notice does not fetch the tree again: signing in again imports the new one.
 void EventServer::onObjectsChanged()
 {
     qCDebug(lcEs, "TODO: Objects changed, fetching ...");

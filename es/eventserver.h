@@ -67,6 +67,8 @@ public slots:
     // With AppState's credentials; the outcome is written to AppState.
     void login();
     void fetchObjects();
+    // Part of the QML interface; changes nothing: the connection, the sign-in and AppState stay
+    // as they are until the program ends.
     void terminate();
 
 private:

@@ -26,34 +26,20 @@ namespace {
 
 using Children = QVector<const korvu::es::Object *>;
 
-// The children of one parent, in the set's iteration order.
+// The children of each parent, in the set's iteration order.
 class ChildSource
 {
 public:
-    ChildSource(const FetchedObjects &objects, Walk walk) : m_objects(objects), m_walk(walk)
+    explicit ChildSource(const FetchedObjects &objects)
     {
-        if (walk == Walk::IndexByParent) {
-            m_index.reserve(objects.size());
-            for (auto it = objects.cbegin(); it != objects.cend(); ++it)
-                m_index[it->parent()].append(&it.value());
-        }
+        m_index.reserve(objects.size());
+        for (auto it = objects.cbegin(); it != objects.cend(); ++it)
+            m_index[it->parent()].append(&it.value());
     }
 
-    Children childrenOf(qint64 parent) const
-    {
-        if (m_walk == Walk::IndexByParent)
-            return m_index.value(parent);
-        Children children;
-        for (auto it = m_objects.cbegin(); it != m_objects.cend(); ++it) {
-            if (it->parent() == parent)
-                children.append(&it.value());
-        }
-        return children;
-    }
+    Children childrenOf(qint64 parent) const { return m_index.value(parent); }
 
 private:
-    const FetchedObjects &m_objects;
-    Walk m_walk;
     QHash<qint64, Children> m_index;
 };
 
@@ -186,9 +172,9 @@ QString sourceUrlFor(const QString &url)
     return QString::fromStdString(SourceAddress::forStream(url.toStdString(), std::string(), 0));
 }
 
-ObjectList walkObjects(const FetchedObjects &objects, qint64 rootId, Walk walk)
+ObjectList walkObjects(const FetchedObjects &objects, qint64 rootId)
 {
-    const ChildSource source(objects, walk);
+    const ChildSource source(objects);
     ObjectList result;
     result.reserve(objects.size()); // at most one row per object
     Settings settings;

@@ -26,14 +26,10 @@ namespace objectimport {
 using FetchedObjects = QHash<qint64, korvu::es::Object>;
 using ObjectList = RepoObjects::ObjectList;
 
-enum class Walk {
-    IndexByParent, // one pass over the set builds a parent -> children index
-    ScanPerParent, // the set is scanned once for the children of every parent
-};
-
 // The gateways and streams under rootId, in visiting order (depth first, children
-// in the set's iteration order). Both walks give the same list.
-ObjectList walkObjects(const FetchedObjects &objects, qint64 rootId, Walk walk = Walk::IndexByParent);
+// in the set's iteration order). One pass over the set builds a parent -> children
+// index first, so the walk costs one pass however many parents there are.
+ObjectList walkObjects(const FetchedObjects &objects, qint64 rootId);
 
 // The collator that orders names: default locale, runs of digits by value.
 QCollator nameCollator();

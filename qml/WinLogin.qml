@@ -306,8 +306,6 @@ Window {
             error(qsTr("Lost connection to ES"))
             processing = false
         }
-        // Completion is driven by AppState.loggedIn.
-        function onLoggedIn() {}
     }
 
     Connections {

@@ -36,6 +36,7 @@ class Producer : public QObject
     Q_PROPERTY(QString errorText READ errorText NOTIFY errorTextChanged)
 
 public:
+    // Buffering is named for QML only; no transition enters it.
     enum ProducerState { Null = 0, Ready = 1, Playing = 2, Buffering = 3 };
     Q_ENUM(ProducerState)
 
