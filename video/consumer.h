@@ -17,21 +17,24 @@ typedef struct _GstElement GstElement;
 // Shows the frames of one Producer in a GstGLVideoItem, optionally dewarped, and optionally the
 // frame as it is in a second item (rawWidget) from the same upload.
 //
-// Dewarped, where the GL stack runs the lookup element (DefishFilter::works(), checked once):
-//   appsrc name=appsrc ! queue ! glupload ! glcolorconvert ! tee name=t
-//     t. ! queue ! quillondefish name=defish ! capsfilter name=size ! qmlglsink name=qmlglsink
-//    [t. ! queue ! quillondefish name=raw defish=false ! capsfilter name=rawsize ! qmlglsink name=rawsink]
-// The frame's planes go up once and both items are drawn at their size on screen. Where GL draws in
-// software (Mesa's llvmpipe) the frame stays in memory and each pane is made on the CPU at its size:
-//   appsrc name=appsrc ! queue ! tee name=t
-//     t. ! queue ! quillonremap name=defish ! capsfilter name=size ! glupload ! glcolorconvert ! qmlglsink
-//    [t. ! queue ! quillonremap name=raw defish=false ! capsfilter name=rawsize ! glupload ! glcolorconvert
-//        ! qmlglsink name=rawsink]
-// Where the lookup element does not run (or with QUILLON_DEFISH_PATH=shader) the plain shader path,
-// at the frame's size:
-//   appsrc name=appsrc ! queue ! glupload ! glcolorconvert ! video/x-raw(memory:GLMemory),format=RGBA
-//          [ ! tee name=t t. ! queue ] [ ! glshader name=defish ] ! qmlglsink name=qmlglsink
-//          [ t. ! queue ! qmlglsink name=rawsink ]
+// Dewarped, where the GL stack runs the lookup element on a GPU (launchLine(true, true, raw)):
+//   appsrc name=appsrc ! queue name=q ! glupload ! glcolorconvert ! tee name=t
+//     t. ! quillondefish name=defish ! capsfilter name=size ! qmlglsink name=qmlglsink
+//    [t. ! quillondefish name=raw defish=false ! capsfilter name=rawsize ! qmlglsink name=rawsink]
+// The frame's planes go up once, and both items are drawn at their size on screen on the one
+// thread that uploads it (no queue per pane). Where GL draws in software (Mesa's llvmpipe) the
+// frame stays in memory and each pane is made on the CPU at its size, on a thread of its own behind
+// a leaky two-frame queue (cpuLaunchLine(raw)):
+//   appsrc name=appsrc ! queue name=q ! tee name=t
+//     t. ! queue name=qdefish ! quillonremap name=defish ! capsfilter name=size
+//        ! glupload ! glcolorconvert ! qmlglsink name=qmlglsink
+//    [t. ! queue name=qraw ! quillonremap name=raw defish=false ! capsfilter name=rawsize
+//        ! glupload ! glcolorconvert ! qmlglsink name=rawsink]
+// Not dewarped, or where the lookup element does not run (or with QUILLON_DEFISH_PATH=shader), at
+// the frame's size (launchLine(useShader, false, raw)):
+//   appsrc name=appsrc ! queue name=q ! glupload ! glcolorconvert ! video/x-raw(memory:GLMemory),format=RGBA
+//          [ ! tee name=t t. ! queue name=qdefish ] [ ! glshader name=defish ] ! qmlglsink name=qmlglsink
+//          [ t. ! queue name=qraw ! qmlglsink name=rawsink ]
 //
 // The consumer registers with its producer, which pushes frames into the app
 // source while the app source asks for data. Destroying a consumer or its
@@ -55,6 +58,7 @@ class Consumer : public QObject
     Q_PROPERTY(QSize pictureSize READ pictureSize WRITE setPictureSize NOTIFY pictureSizeChanged)
 
 public:
+    // Buffering is named for QML only; no transition enters it.
     enum ConsumerState { Null = 0, Ready = 1, Playing = 2, Buffering = 3 };
     Q_ENUM(ConsumerState)
     // How a dewarping pipeline draws: through the plain shader, the lookup element, or on the CPU.

@@ -95,8 +95,9 @@ private slots:
         QCOMPARE(state->currentUserId(), id);
     }
 
-    // The connector writes the sign-in result from the client library's thread;
-    // a receiver living on the GUI thread must get the notifications queued there.
+    // The setters may be called from any thread (the connector hands its writes over to the GUI
+    // thread first, but AppState does not rely on that): a receiver living on the GUI thread gets
+    // the notifications queued there, in order.
     void signInFromWorkerThreadReachesGuiThreadQueued()
     {
         auto *state = AppState::instance();
