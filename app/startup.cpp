@@ -109,9 +109,9 @@ void Startup::setContextProperties(QQmlEngine *engine)
     QQmlContext *context = engine->rootContext();
     context->setContextProperty(QStringLiteral("isDebug"), true);
     // A bare name: the process controller looks for it beside our executable, then on PATH.
-    context->setContextProperty(QStringLiteral("debugServerProgram"), QStringLiteral("ostrevan"));
+    context->setContextProperty(QStringLiteral("serverProgram"), QStringLiteral("ostrevan"));
     // The server reads the database that this program writes.
-    context->setContextProperty(QStringLiteral("debugServerArguments"), QStringList{AppPaths::databasePath()});
+    context->setContextProperty(QStringLiteral("serverArguments"), QStringList{AppPaths::databasePath()});
     context->setContextProperty(QStringLiteral("settingsStore"), new SettingsStore(engine));
 }
 

@@ -27,9 +27,9 @@ public:
     static void destroySingletons();
 
     // Sets the root-context properties every document may use: "isDebug" (true),
-    // "debugServerProgram" (name of the streaming-server stand-in built beside the
-    // program, run by the main window while isDebug is true), "debugServerArguments"
-    // (the stand-in's arguments: the objects.data this program writes) and
+    // "serverProgram" (name of the streaming server built beside the program, which
+    // the main window runs), "serverArguments" (the server's arguments: the
+    // objects.data this program writes) and
     // "settingsStore" (the login window's settings-file helper, owned by the engine).
     static void setContextProperties(QQmlEngine *engine);
 

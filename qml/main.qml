@@ -361,10 +361,10 @@ ApplicationWindow {
         ProcessManager {
             id: procManager
             objectName: "procManager"
-            // isDebug, which the start-up sets in every build, picks the streaming server built with the
-            // program (ostrevan, beside the executable or on PATH) over the site's Ostrevan.exe.
-            program: isDebug ? debugServerProgram : "Ostrevan.exe"
-            arguments: isDebug ? debugServerArguments : []
+            // The streaming server built with the program (ostrevan, beside the executable or on PATH),
+            // on the objects.data this program writes.
+            program: serverProgram
+            arguments: serverArguments
             onStarted: console.log("Started")
             onStopped: console.log("Stopped")
             onIsRunningChanged: console.log("isRunning:", isRunning)

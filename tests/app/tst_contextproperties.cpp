@@ -13,7 +13,7 @@ class TestContextProperties : public QObject
     Q_OBJECT
 
 private slots:
-    void documentsSeeTheDebugServerAndItsDatabase()
+    void documentsSeeTheServerAndItsDatabase()
     {
         QQmlEngine engine;
         Startup::setContextProperties(&engine);
@@ -21,8 +21,8 @@ private slots:
         component.setData("import QtQml 2.13\n"
                           "QtObject {\n"
                           "  property bool debug: isDebug\n"
-                          "  property string program: debugServerProgram\n"
-                          "  property var arguments: debugServerArguments\n"
+                          "  property string program: serverProgram\n"
+                          "  property var arguments: serverArguments\n"
                           "  property QtObject store: settingsStore\n"
                           "}\n",
                           QUrl());
