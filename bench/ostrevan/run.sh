@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Streaming server benchmarks, run by hand (figures in the README, "Streaming server (ostrevan)"):
+# Streaming server benchmarks, run by hand (figures in docs/performance.md):
 #   1. CPU dewarp (remap table) against ffmpeg's v360 filter on the same 1080p frames, 1280x720 out,
 #      on one thread and in bands on all cores;
 #   2. how many 1280x720@15 views of one 1080p30 stream the server keeps in real time, CPU and GL
