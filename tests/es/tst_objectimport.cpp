@@ -82,7 +82,8 @@ std::shared_ptr<Object> find(const ObjectList &list, const QString &id)
 }
 
 // What the walk should give, written the plain way: a scan of the whole set for the children of each
-// parent, recursively. One "id parent host" line per gateway or stream.
+// parent, recursively. One "id parent host" line per gateway or stream: a gateway has its own host,
+// a stream its gateway's.
 QStringList visitsByScanning(const FetchedObjects &set, qint64 parent, const QString &parentId, const QString &host)
 {
     QStringList visits;
@@ -96,7 +97,7 @@ QStringList visitsByScanning(const FetchedObjects &set, qint64 parent, const QSt
             break;
         case es::Object::Device: {
             const QString deviceHost = QString::fromStdString(it->settings().value("host").toString());
-            visits << id + ' ' + parentId + ' ' + host;
+            visits << id + ' ' + parentId + ' ' + deviceHost;
             visits << visitsByScanning(set, it->id(), id, deviceHost);
             break;
         }
