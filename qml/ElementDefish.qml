@@ -232,6 +232,12 @@ Item {
         if (!objectInstance)
             return
         mount = objectInstance.mount
+        // A new view of a camera on the ceiling or the floor starts halfway between the horizon and the
+        // lens axis, where the picture holds; a stored view loaded next replaces it.
+        if (mount === "ceiling")
+            sldTilt.value = -45
+        else if (mount === "floor")
+            sldTilt.value = 45
         // The lens angle needs no frame size; the stream's is kept where it has a lens.
         if (objectInstance.radius > 0 && objectInstance.fov > 0)
             sldFOV.value = objectInstance.fov

@@ -438,6 +438,8 @@ private slots:
         stream->setMount("ceiling");
         openWindow(stream.get());
         QCOMPARE(item(content(), "cbMount")->property("currentText").toString(), QStringLiteral("Ceiling"));
+        // A new view of a ceiling camera starts below the horizon, where the picture holds.
+        QCOMPARE(item(content(), "sldTilt")->property("value").toReal(), -45.0);
         const double elevation = -35, zoom = 60;
         QVERIFY(item(content(), "sldPan")->setProperty("value", std::remainder(azimuth, 360.0)));
         QVERIFY(item(content(), "sldTilt")->setProperty("value", elevation));
