@@ -5,12 +5,14 @@
 #include "app/apppaths.h"
 #include "platform/ostrevan/ostrevanserver.h"
 #include "platform/ostrevan/serverlogging.h"
+#include "platform/ostrevan/userfile.h"
 #include "platform/zmq/zmqelements.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QSocketNotifier>
+#include <QTextStream>
 
 #include <gst/gst.h>
 
@@ -19,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -57,7 +60,8 @@ void installSignalHandlers(QCoreApplication *app, OstrevanServer *server)
             qCInfo(lcServer, "Stopping");
             app->quit();
         } else if (reload) {
-            qCInfo(lcServer, "SIGHUP: re-reading the database");
+            qCInfo(lcServer, "SIGHUP: re-reading the database and the users");
+            server->reloadUsers();
             server->reload();
         }
     });
@@ -82,6 +86,38 @@ bool positiveOption(const QCommandLineParser &parser, const QCommandLineOption &
     }
     *value = v;
     return true;
+}
+
+// --hash-password: the password from standard input (without echo on a terminal), the line on
+// standard output.
+int printUserLine(const QString &user)
+{
+    const bool terminal = ::isatty(STDIN_FILENO);
+    termios saved = {};
+    if (terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        std::fprintf(stderr, "Password for %s: ", qUtf8Printable(user));
+    }
+    QTextStream in(stdin);
+    const QString password = in.readLine();
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fprintf(stderr, "\n");
+    }
+    if (password.isEmpty()) {
+        std::fprintf(stderr, "ostrevan: no password on standard input\n");
+        return 2;
+    }
+    QString error;
+    const QString line = UserFile::line(user, password, &error);
+    if (line.isEmpty()) {
+        std::fprintf(stderr, "ostrevan: %s\n", qUtf8Printable(error));
+        return 2;
+    }
+    std::printf("%s\n", qUtf8Printable(line));
+    return 0;
 }
 
 } // namespace
@@ -140,8 +176,29 @@ int main(int argc, char *argv[])
         QStringLiteral("session-timeout"),
         QStringLiteral("End a client's session after N seconds without a request or report from it (default 60)."),
         QStringLiteral("seconds"));
-    parser.addOptions({port, address, width, height, fps, bitrate, dewarp, stats, sessionTimeout});
+    const QCommandLineOption users(
+        QStringLiteral("users"),
+        QStringLiteral("Clients sign in (RTSP Digest) as one of the users of FILE: lines USER:%1:HA1[:GRANTS] as "
+                       "--hash-password writes them, GRANTS limiting a user to the streams or views listed "
+                       "(STREAM or STREAM/VIEW, comma-separated). The file may allow at most mode 0640. Re-read on "
+                       "SIGHUP. Without it, anyone who reaches the port can watch.")
+            .arg(QLatin1String(UserFile::kRealm)),
+        QStringLiteral("file"));
+    const QCommandLineOption hashPassword(
+        QStringLiteral("hash-password"),
+        QStringLiteral("Read a password from standard input and print the users-file line for USER, then exit."),
+        QStringLiteral("user"));
+    const QCommandLineOption tlsCert(QStringLiteral("tls-cert"),
+                                     QStringLiteral("Serve RTSPS only (TLS), with this PEM certificate (chain)."),
+                                     QStringLiteral("file"));
+    const QCommandLineOption tlsKey(QStringLiteral("tls-key"),
+                                    QStringLiteral("The PEM private key of --tls-cert (default: in that file)."),
+                                    QStringLiteral("file"));
+    parser.addOptions({port, address, width, height, fps, bitrate, dewarp, stats, sessionTimeout, users, hashPassword,
+                       tlsCert, tlsKey});
     parser.process(app);
+    if (parser.isSet(hashPassword))
+        return printUserLine(parser.value(hashPassword));
 
     ServerOptions options;
     if (!positiveOption(parser, port, 0, 65535, &options.port) ||
@@ -157,6 +214,17 @@ int main(int argc, char *argv[])
     options.output.height &= ~1;
     if (parser.isSet(address))
         options.address = parser.value(address);
+    if (parser.isSet(users))
+        options.usersPath = QDir::current().absoluteFilePath(parser.value(users));
+    if (parser.isSet(tlsKey) && !parser.isSet(tlsCert)) {
+        std::fprintf(stderr, "ostrevan: --tls-key needs --tls-cert\n");
+        return 2;
+    }
+    if (parser.isSet(tlsCert)) {
+        options.tlsCertificate = QDir::current().absoluteFilePath(parser.value(tlsCert));
+        options.tlsKey =
+            parser.isSet(tlsKey) ? QDir::current().absoluteFilePath(parser.value(tlsKey)) : options.tlsCertificate;
+    }
     const QString mode = parser.value(dewarp);
     if (mode == QLatin1String("cpu")) {
         options.dewarp = ServerOptions::Dewarp::Cpu;

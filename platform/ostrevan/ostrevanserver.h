@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ostrevan/accesscontrol.h"
 #include "platform/ostrevan/serverconfig.h"
 #include "platform/ostrevan/viewchannel.h"
 
@@ -14,6 +15,7 @@ class ConfigWatcher;
 class SlicePool;
 class StreamSource;
 typedef struct _GstRTSPServer GstRTSPServer;
+typedef struct _GstRTSPMediaFactory GstRTSPMediaFactory;
 
 // Settings from the command line.
 struct ServerOptions
@@ -30,6 +32,11 @@ struct ServerOptions
     int statsSeconds = 0; // 0: no periodic statistics
     // A client's session ends when it has sent nothing (no request, no RTCP report) for this long.
     int sessionTimeoutSeconds = 60;
+    // The users who may watch (see UserFile); empty: anyone who reaches the port.
+    QString usersPath;
+    // RTSPS: a PEM certificate and its key; both empty: plain RTSP.
+    QString tlsCertificate;
+    QString tlsKey;
 };
 
 // The streaming server: reads objects.data, serves every active view of every active fisheye
@@ -64,6 +71,9 @@ public:
     // Reads the file again and applies what changed. A file that cannot be read any more leaves
     // everything as it is, with a warning.
     void reload();
+    // Reads the users file again; a file that is refused leaves the users as they were, with a
+    // warning. The sessions of users who may no longer watch their view end.
+    void reloadUsers();
 
 signals:
     void reloaded();
@@ -75,6 +85,7 @@ private:
         QString name;
         QString path;
         std::shared_ptr<ViewChannel> channel;
+        GstRTSPMediaFactory *factory = nullptr; // a reference of ours
     };
 
     void apply(const ServerConfig &config);
@@ -83,6 +94,7 @@ private:
     void removeView(const QString &key);
     StreamSource *sourceFor(const ServedStream &stream);
     void closeSessions(const QString &path);
+    void endRevokedSessions();
     void logStats() const;
     // Times a few frames on each path; Gl or Cpu, whichever took less CPU time.
     DewarpMode measureFasterPath(const QString &renderer) const;
@@ -90,6 +102,7 @@ private:
 
     ServerOptions m_options;
     ServerConfig m_config;
+    AccessControl m_access;
     ConfigWatcher *m_watcher = nullptr;
     DewarpMode m_mode = DewarpMode::Cpu;
     std::shared_ptr<SlicePool> m_slicePool;

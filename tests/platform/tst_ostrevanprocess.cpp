@@ -3,6 +3,7 @@
 #include "objectsfilewriter.h"
 #include "serverrun.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
@@ -13,6 +14,7 @@
 #include <memory>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace {
@@ -181,6 +183,75 @@ private slots:
         QVERIFY2(run.output().mid(from).contains(QStringLiteral("Removed view \"Front door\"")),
                  qPrintable(run.output()));
         QCOMPARE(run.process().state(), QProcess::Running);
+    }
+
+    // The line is an htdigest line: md5 of "USER:REALM:PASSWORD", what an RTSP client's Digest answer
+    // is computed from; the password itself appears nowhere.
+    void hashPasswordWritesAUsersFileLine()
+    {
+        QProcess hash;
+        hash.start(QStringLiteral(OSTREVAN_PROGRAM), {QStringLiteral("--hash-password"), QStringLiteral("alice")});
+        QVERIFY(hash.waitForStarted(5000));
+        hash.write("S3cret pw\n");
+        hash.closeWriteChannel();
+        QVERIFY(hash.waitForFinished(10000));
+        QCOMPARE(hash.exitCode(), 0);
+        const QByteArray line = hash.readAllStandardOutput().trimmed();
+        QCOMPARE(line, "alice:ostrevan:" +
+                           QCryptographicHash::hash("alice:ostrevan:S3cret pw", QCryptographicHash::Md5).toHex());
+        QVERIFY(!hash.readAllStandardError().contains("S3cret"));
+    }
+
+    void aUsersFileIsCheckedAtStart_data()
+    {
+        const QString alice = QStringLiteral("alice:ostrevan:%1\n")
+                                  .arg(QString::fromLatin1(
+                                      QCryptographicHash::hash("alice:ostrevan:pw", QCryptographicHash::Md5).toHex()));
+        QTest::addColumn<QString>("content"); // empty: no users file
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("starts");
+        QTest::newRow("none: said loudly, once")
+            << QString() << 0 << "NO ACCESS CONTROL: anyone who can reach 127.0.0.1 port" << true;
+        QTest::newRow("owner only") << alice << 0600 << "Clients must sign in as one of the 1 users" << true;
+        QTest::newRow("group reads") << QStringLiteral("# viewers\n\n") + alice << 0640 << "one of the 1 users" << true;
+        QTest::newRow("others read") << alice << 0644 << "has mode 0644" << false;
+        QTest::newRow("group writes") << alice << 0660 << "has mode 0660" << false;
+        QTest::newRow("a plain password") << "alice:ostrevan:pw\n" << 0600 << "line 1: the hash is not" << false;
+        QTest::newRow("another realm") << alice + QStringLiteral("bob:elsewhere:0123456789abcdef0123456789abcdef\n")
+                                       << 0600 << "line 2: the realm is \"elsewhere\"" << false;
+        QTest::newRow("a user twice") << alice + alice << 0600 << "user alice is listed twice" << false;
+    }
+
+    // A file that others could read, or that is not one of hashes, stops the server before it serves.
+    void aUsersFileIsCheckedAtStart()
+    {
+        QFETCH(QString, content);
+        QFETCH(int, mode);
+        QFETCH(QString, message);
+        QFETCH(bool, starts);
+        const QString file = m_dir.filePath(QStringLiteral("users.data"));
+        QVERIFY(ObjectsFileWriter::write(file, site()));
+        QStringList arguments = QStringList{file} + ServerRun::testOptions();
+        if (!content.isEmpty()) {
+            const QString users = m_dir.filePath(QStringLiteral("users-%1").arg(QTest::currentDataTag()));
+            QFile f(users);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content.toUtf8());
+            f.close();
+            QCOMPARE(::chmod(QFile::encodeName(users).constData(), mode_t(mode)), 0);
+            arguments << QStringLiteral("--users") << users;
+        }
+        ServerRun run(arguments);
+        if (starts) {
+            QVERIFY2(run.waitFor(QStringLiteral("Serving view \"Front door\"")), qPrintable(run.output()));
+            QCOMPARE(run.output().count(message), 1);
+        } else {
+            QVERIFY(run.process().waitForFinished(10000));
+            QVERIFY(run.process().exitCode() != 0);
+            QVERIFY2(run.output().contains(message), qPrintable(run.output()));
+            QVERIFY(!run.output().contains(QStringLiteral("Serving view")));
+        }
     }
 
     void refusesAMissingOrInvalidFileWithNonZeroExit_data()

@@ -13,6 +13,7 @@
 #include "serverrun.h"
 #include "support/lensreference.h"
 
+#include <QCryptographicHash>
 #include <QImage>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -24,6 +25,7 @@
 #include <atomic>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -164,6 +166,32 @@ QByteArray rtspRequest(QTcpSocket *socket, const QString &request, int ms = 1000
     return reply;
 }
 
+// A users-file line, hashed here as RFC 2617 says (HA1 = md5 of USER:REALM:PASSWORD).
+QByteArray userLine(const QByteArray &user, const QByteArray &password, const QByteArray &grants = {})
+{
+    const QByteArray ha1 = QCryptographicHash::hash(user + ":ostrevan:" + password, QCryptographicHash::Md5).toHex();
+    return user + ":ostrevan:" + ha1 + (grants.isEmpty() ? QByteArray() : ':' + grants) + '\n';
+}
+
+// Puts a users file in place at once, readable by its owner only.
+bool writeUsers(const QString &path, const QByteArray &content)
+{
+    QFile file(path + QStringLiteral(".new"));
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        return false;
+    file.close();
+    return file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) &&
+           std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) == 0;
+}
+
+QString withUser(const QString &address, const QString &user, const QString &password)
+{
+    QString result = address;
+    return user.isEmpty() ? result
+                          : result.insert(result.indexOf(QLatin1String("://")) + 3,
+                                          user + QLatin1Char(':') + password + QLatin1Char('@'));
+}
+
 } // namespace
 
 class TstOstrevanRtsp : public QObject
@@ -173,6 +201,9 @@ class TstOstrevanRtsp : public QObject
 private:
     QTemporaryDir m_dir;
     QString m_png;
+    // The server with users that the access rows share.
+    std::unique_ptr<ServerRun> m_guarded;
+    int m_guardedPort = 0;
 
     // The test picture as a live camera, one view "A" of it.
     ObjectsFileRows liveSite() const
@@ -211,6 +242,8 @@ private slots:
         m_png = m_dir.filePath(QStringLiteral("fisheye.png"));
         QVERIFY(fisheyePicture().save(m_png));
     }
+
+    void cleanupTestCase() { m_guarded.reset(); }
 
     void servesEveryActiveViewAndNoneOfTheInactive()
     {
@@ -254,6 +287,152 @@ private slots:
             QCOMPARE(client.frames(), 0);
         }
         QCOMPARE(server.process().state(), QProcess::Running);
+    }
+
+    void onlySignedInUsersWatchTheViewsTheyAreGranted_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("view");
+        QTest::addColumn<QString>("refusal"); // empty: plays
+        QTest::newRow("no credentials") << ""
+                                        << ""
+                                        << "A"
+                                        << "401 Unauthorized";
+        QTest::newRow("right password") << "alice"
+                                        << "S3cret-pw"
+                                        << "A"
+                                        << "";
+        QTest::newRow("wrong password") << "alice"
+                                        << "S3cret-pX"
+                                        << "A"
+                                        << "401 Unauthorized";
+        QTest::newRow("unknown user") << "mallory"
+                                      << "S3cret-pw"
+                                      << "A"
+                                      << "401 Unauthorized";
+        // GStreamer's server does not tell a view that exists from one that does not.
+        QTest::newRow("a view not granted") << "bob"
+                                            << "B0b-pw"
+                                            << "A"
+                                            << "404 Not Found";
+        QTest::newRow("the view granted") << "bob"
+                                          << "B0b-pw"
+                                          << "B"
+                                          << "";
+    }
+
+    // ffmpeg's Digest answers against the users file; the log names who watched, from where.
+    void onlySignedInUsersWatchTheViewsTheyAreGranted()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(QString, view);
+        QFETCH(QString, refusal);
+        if (!m_guarded) {
+            const QString file = m_dir.filePath(QStringLiteral("guarded.data"));
+            ObjectsFileRows rows = liveSite();
+            rows.views.append({QStringLiteral("CAM-1"), QStringLiteral("B"), 0, 0, 90, 60, true});
+            QVERIFY(ObjectsFileWriter::write(file, rows));
+            const QString users = m_dir.filePath(QStringLiteral("guarded.users"));
+            QVERIFY(writeUsers(users, userLine("alice", "S3cret-pw") + userLine("bob", "B0b-pw", "CAM-1/B")));
+            m_guarded = std::make_unique<ServerRun>(QStringList{file, QStringLiteral("--users"), users} +
+                                                    ServerRun::testOptions());
+            m_guardedPort = m_guarded->waitForPort();
+        }
+        QVERIFY2(m_guardedPort > 0, qPrintable(m_guarded->output()));
+        const int from = m_guarded->outputSize();
+        FfmpegClient client(withUser(url(m_guardedPort, QStringLiteral("CAM-1"), view), user, password), 2,
+                            m_dir.filePath(QStringLiteral("guarded.png")));
+        if (refusal.isEmpty()) {
+            QVERIFY2(client.waitForSuccess(30000), qPrintable(client.log()));
+            QVERIFY2(client.frames() >= 15, qPrintable(client.log()));
+            const QString who = QStringLiteral("Client 127.0.0.1 (user %1) ").arg(user);
+            const QString what = QStringLiteral(" watching view \"%1\" of stream CAM-1").arg(view);
+            QVERIFY2(m_guarded->waitFor(who + QStringLiteral("started") + what, 5000, from),
+                     qPrintable(m_guarded->output().mid(from)));
+            QVERIFY2(m_guarded->waitFor(who + QStringLiteral("stopped") + what, 10000, from),
+                     qPrintable(m_guarded->output().mid(from)));
+        } else {
+            QVERIFY(client.waitForEnd(30000));
+            QCOMPARE(client.frames(), 0);
+            QVERIFY2(client.log().contains(refusal), qPrintable(client.log()));
+            QVERIFY(!m_guarded->output().mid(from).contains(QStringLiteral("started watching")));
+        }
+    }
+
+    // SIGHUP re-reads the users: one added watches at once, one removed loses the session they are
+    // watching with, not only the next one.
+    void sighupReReadsTheUsersAndEndsTheSessionsOfThoseRemoved()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("revoke.data"));
+        QVERIFY(ObjectsFileWriter::write(file, liveSite()));
+        const QString users = m_dir.filePath(QStringLiteral("revoke.users"));
+        QVERIFY(writeUsers(users, userLine("alice", "S3cret-pw")));
+        ServerRun server(QStringList{file, QStringLiteral("--users"), users} + ServerRun::testOptions());
+        const int port = server.waitForPort();
+        QVERIFY2(port > 0, qPrintable(server.output()));
+        const QString address = url(port, QStringLiteral("CAM-1"), QStringLiteral("A"));
+
+        FfmpegClient alice(withUser(address, QStringLiteral("alice"), QStringLiteral("S3cret-pw")), 30,
+                           m_dir.filePath(QStringLiteral("alice.png")));
+        QVERIFY2(server.waitFor(QStringLiteral("(user alice) started watching"), 20000), qPrintable(server.output()));
+        QVERIFY(writeUsers(users, userLine("carol", "C4rol-pw")));
+        QElapsedTimer revoked;
+        revoked.start();
+        QCOMPARE(::kill(pid_t(server.process().processId()), SIGHUP), 0);
+        QVERIFY2(alice.waitForEnd(10000), "the removed user goes on watching");
+        qInfo("The removed user's player ended %lld ms after SIGHUP", static_cast<long long>(revoked.elapsed()));
+        QVERIFY2(server.waitFor(QStringLiteral("Client 127.0.0.1 (user alice) may no longer watch view \"A\""), 5000),
+                 qPrintable(server.output()));
+        QVERIFY2(server.waitFor(QStringLiteral("Client 127.0.0.1 (user alice) stopped watching view \"A\""), 5000),
+                 qPrintable(server.output()));
+
+        FfmpegClient carol(withUser(address, QStringLiteral("carol"), QStringLiteral("C4rol-pw")), 2,
+                           m_dir.filePath(QStringLiteral("carol.png")));
+        QVERIFY2(carol.waitForSuccess(30000), qPrintable(carol.log()));
+        FfmpegClient again(withUser(address, QStringLiteral("alice"), QStringLiteral("S3cret-pw")), 2,
+                           m_dir.filePath(QStringLiteral("alice.png")));
+        QVERIFY(again.waitForEnd(30000));
+        QCOMPARE(again.frames(), 0);
+    }
+
+    // With a certificate the views are served over TLS only: ffmpeg signs in and plays over rtsps://,
+    // a plain request gets nothing (never a description sent in the clear).
+    void withACertificateServesRtspsOnly()
+    {
+        const QString cert = m_dir.filePath(QStringLiteral("cert.pem"));
+        const QString key = m_dir.filePath(QStringLiteral("key.pem"));
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"),
+                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                       QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
+                       QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                       QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert});
+        QVERIFY2(openssl.waitForFinished(30000) && openssl.exitCode() == 0, openssl.readAll().constData());
+        const QString file = m_dir.filePath(QStringLiteral("tls.data"));
+        QVERIFY(ObjectsFileWriter::write(file, liveSite()));
+        const QString users = m_dir.filePath(QStringLiteral("tls.users"));
+        QVERIFY(writeUsers(users, userLine("alice", "S3cret-pw")));
+        ServerRun server(QStringList{file, QStringLiteral("--users"), users, QStringLiteral("--tls-cert"), cert,
+                                     QStringLiteral("--tls-key"), key} +
+                         ServerRun::testOptions());
+        const int port = server.waitForPort();
+        QVERIFY2(port > 0, qPrintable(server.output()));
+        const QString address = url(port, QStringLiteral("CAM-1"), QStringLiteral("A"));
+
+        QTcpSocket plain;
+        plain.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+        QVERIFY(plain.waitForConnected(5000));
+        const QByteArray reply =
+            rtspRequest(&plain, QStringLiteral("DESCRIBE %1 RTSP/1.0\r\nCSeq: 1\r\n\r\n").arg(address), 3000);
+        QVERIFY2(!reply.contains("v=0"), reply.constData());
+
+        FfmpegClient client(withUser(QString(address).replace(QStringLiteral("rtsp:"), QStringLiteral("rtsps:")),
+                                     QStringLiteral("alice"), QStringLiteral("S3cret-pw")),
+                            2, m_dir.filePath(QStringLiteral("tls.png")));
+        QVERIFY2(client.waitForSuccess(30000), qPrintable(client.log() + server.output()));
+        QVERIFY2(client.frames() >= 15, qPrintable(client.log()));
     }
 
     void viewFramesMatchTheShaderRender_data()
