@@ -194,8 +194,16 @@ int main(int argc, char *argv[])
     const QCommandLineOption tlsKey(QStringLiteral("tls-key"),
                                     QStringLiteral("The PEM private key of --tls-cert (default: in that file)."),
                                     QStringLiteral("file"));
+    const QCommandLineOption statusPort(
+        QStringLiteral("status-port"),
+        QStringLiteral("Answer HTTP GET /status (JSON) and /metrics (Prometheus) on this port (default: off; 0 picks "
+                       "a free one and logs it)."),
+        QStringLiteral("port"));
+    const QCommandLineOption statusAddress(
+        QStringLiteral("status-address"),
+        QStringLiteral("Address for --status-port (default 127.0.0.1: this machine only)."), QStringLiteral("address"));
     parser.addOptions({port, address, width, height, fps, bitrate, dewarp, stats, sessionTimeout, users, hashPassword,
-                       tlsCert, tlsKey});
+                       tlsCert, tlsKey, statusPort, statusAddress});
     parser.process(app);
     if (parser.isSet(hashPassword))
         return printUserLine(parser.value(hashPassword));
@@ -207,13 +215,16 @@ int main(int argc, char *argv[])
         !positiveOption(parser, fps, 1, 120, &options.output.fps) ||
         !positiveOption(parser, bitrate, 50, 100000, &options.output.bitrateKbps) ||
         !positiveOption(parser, stats, 0, 3600, &options.statsSeconds) ||
-        !positiveOption(parser, sessionTimeout, 2, 3600, &options.sessionTimeoutSeconds))
+        !positiveOption(parser, sessionTimeout, 2, 3600, &options.sessionTimeoutSeconds) ||
+        !positiveOption(parser, statusPort, 0, 65535, &options.statusPort))
         return 2;
     // I420 needs even sizes.
     options.output.width &= ~1;
     options.output.height &= ~1;
     if (parser.isSet(address))
         options.address = parser.value(address);
+    if (parser.isSet(statusAddress))
+        options.statusAddress = parser.value(statusAddress);
     if (parser.isSet(users))
         options.usersPath = QDir::current().absoluteFilePath(parser.value(users));
     if (parser.isSet(tlsKey) && !parser.isSet(tlsCert)) {

@@ -4,8 +4,12 @@
 #include "platform/ostrevan/configwatcher.h"
 #include "platform/ostrevan/serverlogging.h"
 #include "platform/ostrevan/slicepool.h"
+#include "platform/ostrevan/statusserver.h"
 #include "platform/ostrevan/streamsource.h"
 
+#include "app/applogging.h"
+
+#include <QCoreApplication>
 #include <QHostInfo>
 #include <QUrl>
 
@@ -92,13 +96,55 @@ struct MediaLink
     QString viewName;
 };
 
-// Which view a media serves, kept on the media for the requests that reach it.
+// Which view a media serves, kept on the media for the requests that reach it and its messages.
 struct MediaView
 {
     QString streamSerial;
     QString viewName;
+    std::weak_ptr<ViewChannel> channel;
 };
 constexpr const char *kMediaViewKey = "quillon-view";
+
+// A view's media: as GStreamer's, with its errors kept as the view's last error. Messages come on the
+// media's own thread.
+struct ViewMedia
+{
+    GstRTSPMedia parent;
+};
+
+struct ViewMediaClass
+{
+    GstRTSPMediaClass parent_class;
+};
+
+G_DEFINE_TYPE(ViewMedia, view_media, GST_TYPE_RTSP_MEDIA)
+
+gboolean view_media_handle_message(GstRTSPMedia *media, GstMessage *message)
+{
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+        const auto *view = static_cast<const MediaView *>(g_object_get_data(G_OBJECT(media), kMediaViewKey));
+        GError *error = nullptr;
+        gst_message_parse_error(message, &error, nullptr);
+        const QString text = QStringLiteral("%1: %2").arg(
+            QString::fromUtf8(GST_MESSAGE_SRC(message) ? GST_OBJECT_NAME(GST_MESSAGE_SRC(message)) : "media"),
+            QString::fromUtf8(error ? error->message : "error"));
+        g_clear_error(&error);
+        if (view) {
+            qCWarning(lcView, "View \"%s\" of stream %s failed: %s", qUtf8Printable(view->viewName),
+                      qUtf8Printable(view->streamSerial), qUtf8Printable(text));
+            if (std::shared_ptr<ViewChannel> channel = view->channel.lock())
+                channel->setLastError(text);
+        }
+    }
+    return GST_RTSP_MEDIA_CLASS(view_media_parent_class)->handle_message(media, message);
+}
+
+void view_media_class_init(ViewMediaClass *klass)
+{
+    GST_RTSP_MEDIA_CLASS(klass)->handle_message = view_media_handle_message;
+}
+
+void view_media_init(ViewMedia *) {}
 // The user a session was set up by (a QString, empty for none), on the session.
 constexpr const char *kUserKey = "quillon-user";
 
@@ -156,7 +202,7 @@ void onMediaConfigure(GstRTSPMediaFactory *factory, GstRTSPMedia *media, gpointe
     g_mutex_unlock(&view->lock);
     auto *factoryLink = static_cast<MediaLink *>(data);
     g_object_set_data_full(G_OBJECT(media), kMediaViewKey,
-                           new MediaView{factoryLink->streamSerial, factoryLink->viewName},
+                           new MediaView{factoryLink->streamSerial, factoryLink->viewName, factoryLink->channel},
                            [](gpointer view) { delete static_cast<MediaView *>(view); });
     std::shared_ptr<ViewChannel> channel = factoryLink->channel.lock();
     if (!channel)
@@ -196,10 +242,10 @@ void onPlayRequest(GstRTSPClient *client, GstRTSPContext *context, gpointer)
             const auto *user = static_cast<const QString *>(g_object_get_data(G_OBJECT(context->session), kUserKey));
             auto *watch = new Watch{QString::fromUtf8(connection ? gst_rtsp_connection_get_ip(connection) : "?"),
                                     user ? *user : QString(), view->streamSerial, view->viewName};
+            g_object_set_data_full(G_OBJECT(context->session), key.constData(), watch, endWatch);
             qCInfo(lcServer, "Client %s started watching view \"%s\" of stream %s",
                    qUtf8Printable(describeClient(*watch)), qUtf8Printable(view->viewName),
                    qUtf8Printable(view->streamSerial));
-            g_object_set_data_full(G_OBJECT(context->session), key.constData(), watch, endWatch);
         }
     }
     GstElement *bin = gst_rtsp_media_get_element(context->media);
@@ -300,6 +346,8 @@ void endSessions(GstRTSPServer *server, std::function<bool(GstRTSPSession *)> en
 OstrevanServer::OstrevanServer(const ServerOptions &options, QObject *parent) : QObject(parent), m_options(options)
 {
     connect(&m_stats, &QTimer::timeout, this, &OstrevanServer::logStats);
+    connect(&m_rateSampler, &QTimer::timeout, this, &OstrevanServer::sampleRates);
+    m_uptime.start();
 }
 
 OstrevanServer::~OstrevanServer()
@@ -634,6 +682,15 @@ bool OstrevanServer::start(QString *error)
     });
     m_sessionSweep.start(1000);
 
+    if (m_options.statusPort >= 0) {
+        m_status = new StatusServer([this] { return status(); }, this);
+        if (!m_status->listen(m_options.statusAddress, m_options.statusPort, error))
+            return false;
+        qCInfo(lcServer, "Status at http://%s:%d/status and /metrics", qUtf8Printable(m_options.statusAddress),
+               m_status->port());
+        m_rateSampler.start(1000);
+    }
+
     apply(config);
 
     m_watcher = new ConfigWatcher(m_options.databasePath, this);
@@ -700,19 +757,30 @@ void OstrevanServer::reloadUsers()
 
 void OstrevanServer::endRevokedSessions()
 {
-    QVector<QPair<QString, QString>> views; // stream serial, view name
+    struct View
+    {
+        QString streamSerial;
+        QString name;
+        QByteArray path;
+    };
+    QVector<View> views;
     for (const Served &served : qAsConst(m_views))
-        views.append({served.streamSerial, served.name});
+        views.append({served.streamSerial, served.name, served.path.toUtf8()});
     const AccessControl *access = &m_access;
+    // By the user that set the session up: a session that has not started playing yet ends too.
     endSessions(m_rtsp, [access, views](GstRTSPSession *session) {
-        for (const auto &view : views) {
-            const auto *watch = static_cast<const Watch *>(
-                g_object_get_data(G_OBJECT(session), watchKey(view.first, view.second).constData()));
-            if (watch && !access->mayWatch(watch->user, view.first, view.second)) {
-                qCInfo(lcServer, "Client %s may no longer watch view \"%s\" of stream %s: its session ends",
-                       qUtf8Printable(describeClient(*watch)), qUtf8Printable(view.second), qUtf8Printable(view.first));
-                return true;
-            }
+        const auto *user = static_cast<const QString *>(g_object_get_data(G_OBJECT(session), kUserKey));
+        if (!user)
+            return false;
+        for (const View &view : views) {
+            gint matched = 0;
+            if (!gst_rtsp_session_get_media(session, view.path.constData(), &matched) || matched != view.path.size() ||
+                access->mayWatch(*user, view.streamSerial, view.name))
+                continue;
+            qCInfo(lcServer, "User %s may no longer watch view \"%s\" of stream %s: the session %s ends",
+                   qUtf8Printable(*user), qUtf8Printable(view.name), qUtf8Printable(view.streamSerial),
+                   gst_rtsp_session_get_sessionid(session));
+            return true;
         }
         return false;
     });
@@ -754,6 +822,7 @@ void OstrevanServer::addView(const ServedStream &stream, const ServedView &view)
     source->addView(served.channel);
 
     auto *factory = GST_RTSP_MEDIA_FACTORY(g_object_new(view_factory_get_type(), nullptr));
+    gst_rtsp_media_factory_set_media_gtype(factory, view_media_get_type());
     m_access.permit(factory, stream.serial, view.name);
     served.factory = GST_RTSP_MEDIA_FACTORY(g_object_ref(factory));
     gst_rtsp_media_factory_set_launch(factory, served.channel->mediaLaunch().toUtf8().constData());
@@ -837,6 +906,85 @@ void OstrevanServer::apply(const ServerConfig &config)
     if (config.viewCount() == 0)
         qCInfo(lcServer, "No active views to serve");
     m_config = config;
+}
+
+void OstrevanServer::sampleRates()
+{
+    const qint64 now = m_uptime.elapsed();
+    QHash<QString, Rate> rates;
+    for (auto it = m_views.cbegin(); it != m_views.cend(); ++it) {
+        Rate rate{it->channel->framesServed(), now, 0.0};
+        const auto before = m_rates.constFind(it.key());
+        if (before != m_rates.constEnd() && now > before->atMs && rate.frames >= before->frames)
+            rate.fps = double(rate.frames - before->frames) * 1000.0 / double(now - before->atMs);
+        rates.insert(it.key(), rate);
+    }
+    m_rates = rates;
+}
+
+namespace {
+
+// The sessions playing each mount path.
+QHash<QByteArray, int> playingSessions(GstRTSPServer *server, const QList<QByteArray> &paths)
+{
+    QHash<QByteArray, int> counts;
+    GstRTSPSessionPool *pool = gst_rtsp_server_get_session_pool(server);
+    GList *sessions = gst_rtsp_session_pool_filter(pool, nullptr, nullptr);
+    for (GList *s = sessions; s; s = s->next) {
+        for (const QByteArray &path : paths) {
+            gint matched = 0;
+            GstRTSPSessionMedia *media =
+                gst_rtsp_session_get_media(GST_RTSP_SESSION(s->data), path.constData(), &matched);
+            if (media && matched == path.size() &&
+                gst_rtsp_session_media_get_rtsp_state(media) == GST_RTSP_STATE_PLAYING)
+                ++counts[path];
+        }
+    }
+    g_list_free_full(sessions, g_object_unref);
+    g_object_unref(pool);
+    return counts;
+}
+
+} // namespace
+
+ServerStatus OstrevanServer::status() const
+{
+    ServerStatus status;
+    status.version = QCoreApplication::applicationVersion();
+    status.uptimeSeconds = m_uptime.elapsed() / 1000;
+    QList<QByteArray> paths;
+    for (const Served &served : m_views)
+        paths.append(served.path.toUtf8());
+    const QHash<QByteArray, int> clients = m_rtsp ? playingSessions(m_rtsp, paths) : QHash<QByteArray, int>();
+    const char *scheme = m_access.hasTls() ? "rtsps" : "rtsp";
+    for (const ServedStream &stream : m_config.streams()) {
+        for (const ServedView &view : stream.views) {
+            const auto it = m_views.constFind(key(stream.serial, view.name));
+            if (it == m_views.constEnd())
+                continue;
+            ServerStatus::View v;
+            v.streamSerial = stream.serial;
+            v.name = view.name;
+            v.address = QStringLiteral("%1://%2:%3%4").arg(QLatin1String(scheme), m_host).arg(m_port).arg(it->path);
+            v.serving = it->channel->serving();
+            v.clients = clients.value(it->path.toUtf8());
+            v.framesServed = it->channel->framesServed();
+            v.fps = m_rates.value(it.key()).fps;
+            v.lastError = it->channel->lastError();
+            status.views.append(v);
+        }
+        if (const StreamSource *source = m_sources.value(stream.serial)) {
+            ServerStatus::Source s;
+            s.streamSerial = stream.serial;
+            s.address = AppLogging::withoutPasswords(stream.url);
+            s.state = source->state();
+            s.framesDecoded = source->framesDecoded();
+            s.reconnects = source->restarts();
+            s.lastError = AppLogging::withoutPasswords(source->lastError());
+            status.sources.append(s);
+        }
+    }
+    return status;
 }
 
 void OstrevanServer::logStats() const

@@ -2,8 +2,10 @@
 
 #include "platform/ostrevan/accesscontrol.h"
 #include "platform/ostrevan/serverconfig.h"
+#include "platform/ostrevan/serverstatus.h"
 #include "platform/ostrevan/viewchannel.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -13,6 +15,7 @@
 
 class ConfigWatcher;
 class SlicePool;
+class StatusServer;
 class StreamSource;
 typedef struct _GstRTSPServer GstRTSPServer;
 typedef struct _GstRTSPMediaFactory GstRTSPMediaFactory;
@@ -37,6 +40,9 @@ struct ServerOptions
     // RTSPS: a PEM certificate and its key; both empty: plain RTSP.
     QString tlsCertificate;
     QString tlsKey;
+    // The HTTP status endpoint (see StatusServer): -1 none, 0 any free port (logged).
+    int statusPort = -1;
+    QString statusAddress = QStringLiteral("127.0.0.1");
 };
 
 // The streaming server: reads objects.data, serves every active view of every active fisheye
@@ -55,6 +61,8 @@ public:
     bool start(QString *error);
 
     const ServerConfig &config() const { return m_config; }
+    // Every view and every source as they are now.
+    ServerStatus status() const;
     int port() const { return m_port; }
     DewarpMode dewarpMode() const { return m_mode; }
 
@@ -96,6 +104,7 @@ private:
     void closeSessions(const QString &path);
     void endRevokedSessions();
     void logStats() const;
+    void sampleRates();
     // Times a few frames on each path; Gl or Cpu, whichever took less CPU time.
     DewarpMode measureFasterPath(const QString &renderer) const;
     static QString key(const QString &streamSerial, const QString &viewName);
@@ -114,4 +123,15 @@ private:
     QHash<QString, Served> m_views;           // by key(stream, name)
     QTimer m_stats;
     QTimer m_sessionSweep;
+    StatusServer *m_status = nullptr;
+    QElapsedTimer m_uptime;
+    // Frames served per view at the last sample, and the rate since the one before.
+    struct Rate
+    {
+        quint64 frames = 0;
+        qint64 atMs = 0;
+        double fps = 0.0;
+    };
+    QHash<QString, Rate> m_rates; // by key(stream, name)
+    QTimer m_rateSampler;
 };

@@ -204,6 +204,24 @@ void ViewChannel::attach(GstElement *appsrc, GstElement *shader)
     qCDebug(lcView, "%s: a client is watching", qUtf8Printable(m_label));
 }
 
+bool ViewChannel::serving() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_appsrc != nullptr;
+}
+
+QString ViewChannel::lastError() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lastError;
+}
+
+void ViewChannel::setLastError(const QString &error)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_lastError = error;
+}
+
 void ViewChannel::detach(GstElement *appsrc)
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -94,6 +94,12 @@ public:
     quint64 framesOffered() const { return m_accepted.load(); }
     // CPU views: frames dewarped in bands on the slice pool.
     quint64 framesInBands() const { return m_inBands.load(); }
+    // Whether a media is attached (a client watches).
+    bool serving() const;
+    // The last error of the view's media (its encoder, its payloader), empty for none.
+    QString lastError() const;
+    // Any thread: the view's media failed.
+    void setLastError(const QString &error);
 
 private:
     void run();
@@ -110,7 +116,8 @@ private:
     const OutputOptions m_output;
     const qint64 m_periodUs;
 
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
+    QString m_lastError; // under m_mutex
     std::condition_variable m_wake;
     GstSample *m_pending = nullptr; // newest offered frame not yet produced
     GstElement *m_appsrc = nullptr;

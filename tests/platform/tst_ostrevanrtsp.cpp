@@ -15,6 +15,9 @@
 
 #include <QCryptographicHash>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -381,9 +384,10 @@ private slots:
         QElapsedTimer revoked;
         revoked.start();
         QCOMPARE(::kill(pid_t(server.process().processId()), SIGHUP), 0);
-        QVERIFY2(alice.waitForEnd(10000), "the removed user goes on watching");
+        QVERIFY2(alice.waitForEnd(10000),
+                 qPrintable(QStringLiteral("the removed user goes on watching\n") + server.output() + alice.log()));
         qInfo("The removed user's player ended %lld ms after SIGHUP", static_cast<long long>(revoked.elapsed()));
-        QVERIFY2(server.waitFor(QStringLiteral("Client 127.0.0.1 (user alice) may no longer watch view \"A\""), 5000),
+        QVERIFY2(server.waitFor(QStringLiteral("User alice may no longer watch view \"A\" of stream CAM-1"), 5000),
                  qPrintable(server.output()));
         QVERIFY2(server.waitFor(QStringLiteral("Client 127.0.0.1 (user alice) stopped watching view \"A\""), 5000),
                  qPrintable(server.output()));
@@ -433,6 +437,83 @@ private slots:
                             2, m_dir.filePath(QStringLiteral("tls.png")));
         QVERIFY2(client.waitForSuccess(30000), qPrintable(client.log() + server.output()));
         QVERIFY2(client.frames() >= 15, qPrintable(client.log()));
+    }
+
+    // curl reads the status while ffmpeg watches one of two views: the JSON and the Prometheus text
+    // tell which view is served, to how many clients, at what rate, and what the source decoded.
+    void theStatusEndpointAnswersCurlWithEveryViewAndSource()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("status.data"));
+        ObjectsFileRows rows = liveSite();
+        const QString quoted = QStringLiteral("Say \"hi\" \\ there");
+        rows.views.append({QStringLiteral("CAM-1"), quoted, 0, 0, 90, 60, true});
+        QVERIFY(ObjectsFileWriter::write(file, rows));
+        ServerRun server(QStringList{file, QStringLiteral("--status-port"), QStringLiteral("0")} +
+                         ServerRun::testOptions());
+        const int port = server.waitForPort();
+        QVERIFY2(port > 0, qPrintable(server.output()));
+        QVERIFY2(server.waitFor(QStringLiteral("Status at http://127.0.0.1:")), qPrintable(server.output()));
+        const QString base = QStringLiteral("http://127.0.0.1:%1")
+                                 .arg(QRegularExpression(QStringLiteral("Status at http://127.0.0.1:(\\d+)/"))
+                                          .match(server.output())
+                                          .captured(1));
+        const auto curl = [](const QStringList &arguments) {
+            QProcess process;
+            process.start(QStringLiteral("curl"),
+                          QStringList{QStringLiteral("-sS"), QStringLiteral("--max-time"), QStringLiteral("5")} +
+                              arguments);
+            process.waitForFinished(10000);
+            return process.readAllStandardOutput();
+        };
+
+        FfmpegClient client(url(port, QStringLiteral("CAM-1"), QStringLiteral("A")), 8,
+                            m_dir.filePath(QStringLiteral("status.png")));
+        QVERIFY2(server.waitFor(QStringLiteral("started watching view \"A\""), 20000), qPrintable(server.output()));
+        QTest::qWait(3500);
+        const QJsonObject status = QJsonDocument::fromJson(curl({base + QStringLiteral("/status")})).object();
+        const QJsonArray views = status.value(QStringLiteral("views")).toArray();
+        QCOMPARE(views.size(), 2);
+        const QJsonObject a = views.at(0).toObject();
+        const QJsonObject b = views.at(1).toObject();
+        QCOMPARE(a.value(QStringLiteral("name")).toString(), QStringLiteral("A"));
+        QCOMPARE(a.value(QStringLiteral("address")).toString().section(QLatin1Char('/'), 3),
+                 url(port, QStringLiteral("CAM-1"), QStringLiteral("A")).section(QLatin1Char('/'), 3));
+        QCOMPARE(a.value(QStringLiteral("state")).toString(), QStringLiteral("serving"));
+        QCOMPARE(a.value(QStringLiteral("clients")).toInt(), 1);
+        QVERIFY2(a.value(QStringLiteral("framesServed")).toDouble() >= 30, qPrintable(QJsonDocument(a).toJson()));
+        qInfo("Served at %.1f fps by the status", a.value(QStringLiteral("fps")).toDouble());
+        QVERIFY(qAbs(a.value(QStringLiteral("fps")).toDouble() - 15.0) <= 3.0);
+        QCOMPARE(b.value(QStringLiteral("name")).toString(), quoted);
+        QCOMPARE(b.value(QStringLiteral("state")).toString(), QStringLiteral("idle"));
+        QCOMPARE(b.value(QStringLiteral("clients")).toInt(), 0);
+        const QJsonObject source = status.value(QStringLiteral("sources")).toArray().at(0).toObject();
+        QCOMPARE(source.value(QStringLiteral("stream")).toString(), QStringLiteral("CAM-1"));
+        QCOMPARE(source.value(QStringLiteral("state")).toString(), QStringLiteral("receiving"));
+        QVERIFY(source.value(QStringLiteral("framesDecoded")).toDouble() > 30);
+        QCOMPARE(source.value(QStringLiteral("reconnects")).toInt(), 0);
+
+        // Every line a comment or "name{labels} value", label values escaped.
+        const QString metrics = QString::fromUtf8(curl({base + QStringLiteral("/metrics")}));
+        static const QRegularExpression line(QStringLiteral(
+            "^(# (HELP|TYPE) ostrevan_\\w+ .+|ostrevan_\\w+(\\{(\\w+=\"([^\"\\\\]|\\\\[\"\\\\n])*\",?)+\\})? "
+            "-?[0-9.e+]+)$"));
+        for (const QString &l : metrics.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            QVERIFY2(line.match(l).hasMatch(), qPrintable(l));
+        QVERIFY2(metrics.contains(QStringLiteral("ostrevan_view_clients{stream=\"CAM-1\",view=\"A\"} 1\n")),
+                 qPrintable(metrics));
+        QVERIFY2(metrics.contains(
+                     QStringLiteral("ostrevan_view_clients{stream=\"CAM-1\",view=\"Say \\\"hi\\\" \\\\ there\"} 0\n")),
+                 qPrintable(metrics));
+        QVERIFY(metrics.contains(QStringLiteral("ostrevan_source_receiving{stream=\"CAM-1\"} 1\n")));
+
+        const auto code = [&](const QStringList &arguments) {
+            return curl(QStringList{QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("-w"),
+                                    QStringLiteral("%{http_code}")} +
+                        arguments);
+        };
+        QCOMPARE(code({base + QStringLiteral("/elsewhere")}), QByteArray("404"));
+        QCOMPARE(code({QStringLiteral("-X"), QStringLiteral("POST"), base + QStringLiteral("/status")}),
+                 QByteArray("405"));
     }
 
     void viewFramesMatchTheShaderRender_data()
