@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -120,11 +121,37 @@ int printUserLine(const QString &user)
     return 0;
 }
 
+// Under systemd, standard error goes to the journal, which names it in JOURNAL_STREAM as
+// "DEVICE:INODE". Only then each line starts with its level as sd-daemon(3) "<N>" prefixes: a variable
+// inherited by a process whose output goes elsewhere is not enough.
+bool stderrIsTheJournal()
+{
+    const QByteArray stream = qgetenv("JOURNAL_STREAM");
+    struct stat st = {};
+    if (stream.isEmpty() || ::fstat(STDERR_FILENO, &st) != 0)
+        return false;
+    return stream == QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino));
+}
+
+// Without a display (a service, a server room), GStreamer's GL would try X11 and Wayland, and
+// libwayland prints an error for the missing XDG_RUNTIME_DIR: its EGL device display needs none.
+void useEglDeviceWithoutADisplay()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        !qEnvironmentVariableIsSet("GST_GL_WINDOW"))
+        qputenv("GST_GL_WINDOW", "egl-device");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     AppLogging::printTextOnly();
+    if (stderrIsTheJournal()) {
+        qSetMessagePattern(QStringLiteral("%{if-debug}<7>%{endif}%{if-info}<6>%{endif}%{if-warning}<4>%{endif}"
+                                          "%{if-critical}<3>%{endif}%{if-fatal}<2>%{endif}%{message}"));
+    }
+    useEglDeviceWithoutADisplay();
     gst_init(&argc, &argv);
     // zmqsrc is built in, for the "zmq:tcp://host:port" sources.
     if (!quillon_zmq_register_static())
@@ -259,7 +286,7 @@ int main(int argc, char *argv[])
     installSignalHandlers(&app, &server);
     QString error;
     if (!server.start(&error)) {
-        std::fprintf(stderr, "ostrevan: %s\n", qUtf8Printable(error));
+        qCCritical(lcServer, "ostrevan: %s", qUtf8Printable(error));
         return 1;
     }
     const int status = app.exec();

@@ -254,6 +254,50 @@ private slots:
         }
     }
 
+    void underSystemdLinesCarryTheirLevel_data()
+    {
+        QTest::addColumn<bool>("journal");
+        QTest::newRow("standard error is the journal") << true;
+        QTest::newRow("the journal's variable inherited, output elsewhere") << false;
+    }
+
+    // A headless start in automatic mode (no display, no XDG_RUNTIME_DIR: a service) logs no error;
+    // when standard error is the journal stream that systemd names, each line starts with its level.
+    void underSystemdLinesCarryTheirLevel()
+    {
+        QFETCH(bool, journal);
+        const QString file = m_dir.filePath(QStringLiteral("journal.data"));
+        QVERIFY(ObjectsFileWriter::write(file, site()));
+        QStringList options = ServerRun::testOptions();
+        options[options.indexOf(QStringLiteral("cpu"))] = QStringLiteral("auto");
+        // The shell names its own standard error, which the server inherits, as systemd would.
+        const QString stream = journal ? QStringLiteral("$(stat -L -c %d:%i /proc/self/fd/2)") : QStringLiteral("1:1");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "GST_GL_WINDOW"})
+            env.remove(QString::fromLatin1(name));
+        ServerRun run(QStringList{QStringLiteral("-c"),
+                                  QStringLiteral("JOURNAL_STREAM=%1 exec \"$0\" \"$@\"").arg(stream),
+                                  QStringLiteral(OSTREVAN_PROGRAM), file} +
+                          options,
+                      QStringLiteral("/bin/sh"), env);
+        QVERIFY2(run.waitFor(QStringLiteral("Serving view \"Front door\""), 30000), qPrintable(run.output()));
+        const QStringList lines = run.output().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        static const QRegularExpression level(QStringLiteral("^<[0-7]>"));
+        for (const QString &line : lines) {
+            QCOMPARE(level.match(line).hasMatch(), journal);
+            QVERIFY2(!line.contains(QStringLiteral("error"), Qt::CaseInsensitive) &&
+                         !line.contains(QStringLiteral("fail"), Qt::CaseInsensitive) &&
+                         !line.startsWith(QStringLiteral("<3>")),
+                     qPrintable(run.output()));
+        }
+        const QString prefix = journal ? QStringLiteral("<6>") : QString();
+        QVERIFY2(lines.contains(prefix + QStringLiteral("Read %1: 2 gateways, 2 streams, 3 views").arg(file)),
+                 qPrintable(run.output()));
+        QVERIFY2(
+            run.output().contains((journal ? QStringLiteral("<4>") : QString()) + QStringLiteral("NO ACCESS CONTROL")),
+            qPrintable(run.output()));
+    }
+
     void refusesAMissingOrInvalidFileWithNonZeroExit_data()
     {
         QTest::addColumn<QString>("kind");
