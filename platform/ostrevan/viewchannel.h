@@ -38,11 +38,11 @@ struct OutputOptions
 // the view's rate). While a client watches (attach() .. detach()), a worker thread of the view
 // dewarps the newest frame and pushes it into the media's appsrc:
 //
-//   CPU: worker remaps I420 -> appsrc (I420 at the output size) ! x264enc ! rtph264pay
+//   CPU: worker remaps I420 -> appsrc (I420 at the output size) ! x264enc ! h264parse ! rtph264pay
 //   GL:  worker passes the frame -> appsrc (the stream's I420, uploaded once for all its views)
 //        ! glupload (passes GL memory on) ! quillondefish (samples the planes through its lookup)
 //        ! output size ! gldownload ! videoconvert ! outcaps (I420 in the source's colorimetry)
-//        ! x264enc ! rtph264pay
+//        ! x264enc ! h264parse ! rtph264pay
 //
 // The served stream describes its colours as the source does (H264Colour): the CPU path copies the
 // samples, the GL path converts back with the matrix it converted with, and the encoder's SPS gets the

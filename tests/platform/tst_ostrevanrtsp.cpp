@@ -805,6 +805,37 @@ private slots:
         }
     }
 
+    // The description names the profile and level (profile-level-id), as the stream's own sequence
+    // parameter set has them: profile_idc, the constraint flags, level_idc.
+    void theDescriptionCarriesTheProfileAndLevelOfTheStream()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("sdp.data"));
+        QVERIFY(ObjectsFileWriter::write(file, liveSite()));
+        ServerRun server(QStringList{file} + ServerRun::testOptions());
+        const int port = server.waitForPort();
+        QVERIFY2(port > 0, qPrintable(server.output()));
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+        QVERIFY(socket.waitForConnected(5000));
+        QByteArray reply =
+            rtspRequest(&socket, QStringLiteral("DESCRIBE %1 RTSP/1.0\r\nCSeq: 1\r\nAccept: application/sdp\r\n\r\n")
+                                     .arg(url(port, QStringLiteral("CAM-1"), QStringLiteral("A"))));
+        QDeadlineTimer deadline(5000);
+        while (!reply.contains("a=control:stream") && socket.waitForReadyRead(int(deadline.remainingTime())))
+            reply += socket.readAll();
+        const QRegularExpressionMatch fmtp =
+            QRegularExpression(QStringLiteral("a=fmtp:96 .*profile-level-id=([0-9A-Fa-f]{6})"))
+                .match(QString::fromLatin1(reply));
+        QVERIFY2(fmtp.hasMatch(), reply.constData());
+        const QRegularExpressionMatch sets =
+            QRegularExpression(QStringLiteral("sprop-parameter-sets=([^,;\\r]+)")).match(QString::fromLatin1(reply));
+        QVERIFY2(sets.hasMatch(), reply.constData());
+        const QByteArray sps = QByteArray::fromBase64(sets.captured(1).toLatin1());
+        QVERIFY(sps.size() > 4 && (sps.at(0) & 0x1f) == 7);
+        qInfo("profile-level-id=%s, SPS %s", qPrintable(fmtp.captured(1)), sps.mid(1, 3).toHex().constData());
+        QCOMPARE(fmtp.captured(1).toLower().toLatin1(), sps.mid(1, 3).toHex());
+    }
+
     // A UDP client that stops (no request, no RTCP report) loses its session after the timeout, and
     // the view, which nobody else watches, stops being dewarped and encoded.
     void aSilentClientsSessionEndsAfterItsTimeout()
