@@ -229,8 +229,17 @@ int main(int argc, char *argv[])
     const QCommandLineOption statusAddress(
         QStringLiteral("status-address"),
         QStringLiteral("Address for --status-port (default 127.0.0.1: this machine only)."), QStringLiteral("address"));
-    parser.addOptions({port, address, width, height, fps, bitrate, dewarp, stats, sessionTimeout, users, hashPassword,
-                       tlsCert, tlsKey, statusPort, statusAddress});
+    const QCommandLineOption gateways(
+        QStringLiteral("gateways"),
+        QStringLiteral("Serve only the streams of these gateways (serials, comma-separated)."),
+        QStringLiteral("serials"));
+    const QCommandLineOption share(
+        QStringLiteral("share"),
+        QStringLiteral("Serve only share I of N of the streams, by a stable hash of the stream serial: N servers "
+                       "with 1/N .. N/N serve every stream once."),
+        QStringLiteral("i/n"));
+    parser.addOptions({gateways, share, port, address, width, height, fps, bitrate, dewarp, stats, sessionTimeout,
+                       users, hashPassword, tlsCert, tlsKey, statusPort, statusAddress});
     parser.process(app);
     if (parser.isSet(hashPassword))
         return printUserLine(parser.value(hashPassword));
@@ -250,6 +259,20 @@ int main(int argc, char *argv[])
     options.output.height &= ~1;
     if (parser.isSet(address))
         options.address = parser.value(address);
+    if (parser.isSet(gateways)) {
+        for (const QString &serial : parser.value(gateways).split(QLatin1Char(','))) {
+            if (!serial.trimmed().isEmpty())
+                options.share.gateways.append(serial.trimmed());
+        }
+        if (options.share.gateways.isEmpty()) {
+            std::fprintf(stderr, "ostrevan: --gateways needs at least one gateway serial\n");
+            return 2;
+        }
+    }
+    if (parser.isSet(share) && !options.share.parse(parser.value(share))) {
+        std::fprintf(stderr, "ostrevan: --share must be I/N with 1 <= I <= N <= 1000, such as 2/3\n");
+        return 2;
+    }
     if (parser.isSet(statusAddress))
         options.statusAddress = parser.value(statusAddress);
     if (parser.isSet(users))

@@ -597,12 +597,17 @@ bool OstrevanServer::start(QString *error)
 {
     ServerConfig config;
     QString reason;
-    if (!config.load(m_options.databasePath, &reason)) {
+    if (!config.load(m_options.databasePath, &reason, m_options.share)) {
         *error = QStringLiteral("cannot use %1: %2").arg(m_options.databasePath, reason);
         return false;
     }
     qCInfo(lcServer, "Read %s: %d gateways, %d streams, %d views", qUtf8Printable(m_options.databasePath),
            config.gatewayRows(), config.streamRows(), config.viewRows());
+    if (!m_options.share.isWhole()) {
+        qCInfo(lcServer, "Serving share %d/%d of the streams%s%s", m_options.share.index, m_options.share.count,
+               m_options.share.gateways.isEmpty() ? "" : " of the gateways ",
+               qUtf8Printable(m_options.share.gateways.join(QStringLiteral(", "))));
+    }
     if (!m_access.loadUsers(m_options.usersPath, error))
         return false;
     if (!m_options.tlsCertificate.isEmpty() && !m_access.setTls(m_options.tlsCertificate, m_options.tlsKey, error))
@@ -729,7 +734,7 @@ void OstrevanServer::reload()
 {
     ServerConfig config;
     QString error;
-    if (!config.load(m_options.databasePath, &error)) {
+    if (!config.load(m_options.databasePath, &error, m_options.share)) {
         qCWarning(lcServer, "Cannot use %s, keeping the current views: %s", qUtf8Printable(m_options.databasePath),
                   qUtf8Printable(error));
         return;

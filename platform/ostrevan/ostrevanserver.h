@@ -40,6 +40,8 @@ struct ServerOptions
     // RTSPS: a PEM certificate and its key; both empty: plain RTSP.
     QString tlsCertificate;
     QString tlsKey;
+    // The part of the file this server serves.
+    ServerShare share;
     // The HTTP status endpoint (see StatusServer): -1 none, 0 any free port (logged).
     int statusPort = -1;
     QString statusAddress = QStringLiteral("127.0.0.1");

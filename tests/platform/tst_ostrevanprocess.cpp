@@ -298,6 +298,33 @@ private slots:
             qPrintable(run.output()));
     }
 
+    void servesOnlyItsShareOfTheFile_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("serves");
+        QTest::newRow("its gateway") << QStringList{QStringLiteral("--gateways"), QStringLiteral("GW-9,GW-1")} << true;
+        QTest::newRow("another gateway") << QStringList{QStringLiteral("--gateways"), QStringLiteral("GW-9")} << false;
+        // FNV-1a("CAM-1") = 0xed080c26, even; FNV-1a("CAM-2") odd.
+        QTest::newRow("share 1/2") << QStringList{QStringLiteral("--share"), QStringLiteral("1/2")} << true;
+        QTest::newRow("share 2/2") << QStringList{QStringLiteral("--share"), QStringLiteral("2/2")} << false;
+    }
+
+    void servesOnlyItsShareOfTheFile()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(bool, serves);
+        const QString file = m_dir.filePath(QStringLiteral("share.data"));
+        QVERIFY(ObjectsFileWriter::write(file, site()));
+        ServerRun run(QStringList{file} + options + ServerRun::testOptions());
+        QVERIFY2(run.waitFor(serves ? QStringLiteral("Serving view \"Front door\"")
+                                    : QStringLiteral("No active views to serve")),
+                 qPrintable(run.output()));
+        // CAM-2 (gateway GW-2, FNV-1a odd) is outside every one of these shares.
+        QVERIFY2(run.output().contains(QStringLiteral("streams are outside this server's share")),
+                 qPrintable(run.output()));
+        QCOMPARE(run.output().contains(QStringLiteral("Serving view")), serves);
+    }
+
     void refusesAMissingOrInvalidFileWithNonZeroExit_data()
     {
         QTest::addColumn<QString>("kind");
