@@ -93,9 +93,9 @@ bool positiveOption(const QCommandLineParser &parser, const QCommandLineOption &
 // standard output.
 int printUserLine(const QString &user)
 {
-    const bool terminal = ::isatty(STDIN_FILENO);
     termios saved = {};
-    if (terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
+    const bool terminal = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (terminal) {
         termios quiet = saved;
         quiet.c_lflag &= ~tcflag_t(ECHO);
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);

@@ -145,6 +145,7 @@ void view_media_class_init(ViewMediaClass *klass)
 }
 
 void view_media_init(ViewMedia *) {}
+
 // The user a session was set up by (a QString, empty for none), on the session.
 constexpr const char *kUserKey = "quillon-user";
 
@@ -794,12 +795,18 @@ void OstrevanServer::endRevokedSessions()
 void OstrevanServer::logView(const ServedStream &stream, const ServedView &view, const char *what,
                              const QString &path) const
 {
-    qCInfo(lcServer,
-           "%s view \"%s\" of stream %s (gateway %s, source %s): roll %g, tilt %g, pan %g, zoom %g at "
-           "%s://%s:%d%s",
+    qCInfo(lcServer, "%s view \"%s\" of stream %s (gateway %s, source %s): roll %g, tilt %g, pan %g, zoom %g at %s",
            what, qUtf8Printable(view.name), qUtf8Printable(stream.serial), qUtf8Printable(stream.gatewaySerial),
            qUtf8Printable(stream.url), double(view.roll), double(view.tilt), double(view.pan), double(view.zoom),
-           m_access.hasTls() ? "rtsps" : "rtsp", qUtf8Printable(m_host), m_port, qUtf8Printable(path));
+           qUtf8Printable(address(path)));
+}
+
+QString OstrevanServer::address(const QString &path) const
+{
+    return QStringLiteral("%1://%2:%3%4")
+        .arg(m_access.hasTls() ? QLatin1String("rtsps") : QLatin1String("rtsp"), m_host)
+        .arg(m_port)
+        .arg(path);
 }
 
 StreamSource *OstrevanServer::sourceFor(const ServedStream &stream)
@@ -961,7 +968,6 @@ ServerStatus OstrevanServer::status() const
     for (const Served &served : m_views)
         paths.append(served.path.toUtf8());
     const QHash<QByteArray, int> clients = m_rtsp ? playingSessions(m_rtsp, paths) : QHash<QByteArray, int>();
-    const char *scheme = m_access.hasTls() ? "rtsps" : "rtsp";
     for (const ServedStream &stream : m_config.streams()) {
         for (const ServedView &view : stream.views) {
             const auto it = m_views.constFind(key(stream.serial, view.name));
@@ -970,7 +976,7 @@ ServerStatus OstrevanServer::status() const
             ServerStatus::View v;
             v.streamSerial = stream.serial;
             v.name = view.name;
-            v.address = QStringLiteral("%1://%2:%3%4").arg(QLatin1String(scheme), m_host).arg(m_port).arg(it->path);
+            v.address = address(it->path);
             v.serving = it->channel->serving();
             v.clients = clients.value(it->path.toUtf8());
             v.framesServed = it->channel->framesServed();

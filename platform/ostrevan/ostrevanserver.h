@@ -100,6 +100,8 @@ private:
 
     void apply(const ServerConfig &config);
     void logView(const ServedStream &stream, const ServedView &view, const char *what, const QString &path) const;
+    // What clients open: rtsp://HOST:PORT/PATH, rtsps:// with TLS.
+    QString address(const QString &path) const;
     void addView(const ServedStream &stream, const ServedView &view);
     void removeView(const QString &key);
     StreamSource *sourceFor(const ServedStream &stream);
