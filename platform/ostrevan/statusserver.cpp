@@ -65,6 +65,8 @@ void StatusServer::accept()
             continue;
         }
         ++m_open;
+        // What a request may not exceed stays with the kernel, not in memory here.
+        socket->setReadBufferSize(2 * kMaxHead);
         connect(socket, &QObject::destroyed, this, [this] { --m_open; });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });

@@ -514,6 +514,9 @@ private slots:
         QCOMPARE(code({base + QStringLiteral("/elsewhere")}), QByteArray("404"));
         QCOMPARE(code({QStringLiteral("-X"), QStringLiteral("POST"), base + QStringLiteral("/status")}),
                  QByteArray("405"));
+        QCOMPARE(code({QStringLiteral("-H"), QStringLiteral("X-Filler: ") + QString(20000, QLatin1Char('x')),
+                       base + QStringLiteral("/status")}),
+                 QByteArray("431"));
     }
 
     void viewFramesMatchTheShaderRender_data()
