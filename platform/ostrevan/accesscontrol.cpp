@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QSet>
 
-#include <cstring>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -14,12 +13,21 @@
 
 namespace {
 
-// The role of everybody when there are no users; ':' is in no user's name.
-constexpr const char *kAnonymousRole = ":anonymous";
+// A role names a structure in GStreamer's permissions, which must start with a letter and hold only
+// letters, digits and "/-_.:+": a user's role is their name in hex ("1st-shift", "jörg@site" are
+// user names), and the user's name goes into the token beside it.
+constexpr const char *kAnonymousRole = "anonymous";
+constexpr const char *kUserField = "quillon.user";
 
-GstRTSPToken *tokenFor(const char *role)
+QByteArray roleOf(const QString &user)
 {
-    return gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, role, nullptr);
+    return "user." + user.toUtf8().toHex();
+}
+
+GstRTSPToken *tokenFor(const QByteArray &role, const QString &user = QString())
+{
+    return gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, role.constData(), kUserField,
+                              G_TYPE_STRING, user.toUtf8().constData(), nullptr);
 }
 
 // GStreamer takes a Digest user with its password, or from an htdigest file with the hash alone:
@@ -33,7 +41,7 @@ bool addDigestUser(GstRTSPAuth *auth, const UserFile::User &user)
     bool ok = ::write(fd, line.constData(), size_t(line.size())) == line.size();
     if (ok) {
         const QByteArray path = "/proc/self/fd/" + QByteArray::number(fd);
-        GstRTSPToken *token = tokenFor(user.name.toUtf8().constData());
+        GstRTSPToken *token = tokenFor(roleOf(user.name), user.name);
         ok = gst_rtsp_auth_parse_htdigest(auth, path.constData(), token);
         gst_rtsp_token_unref(token);
     }
@@ -134,7 +142,7 @@ void AccessControl::permit(GstRTSPMediaFactory *factory, const QString &streamSe
     } else {
         for (const UserFile::User &user : m_users.users()) {
             if (user.mayWatch(streamSerial, viewName))
-                allow(user.name.toUtf8());
+                allow(roleOf(user.name));
         }
     }
     gst_rtsp_media_factory_set_permissions(factory, permissions);
@@ -145,8 +153,5 @@ QString AccessControl::userOf(const GstRTSPContext *context)
 {
     if (!context || !context->token)
         return {};
-    const gchar *role = gst_rtsp_token_get_string(context->token, GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE);
-    if (!role || std::strcmp(role, kAnonymousRole) == 0)
-        return {};
-    return QString::fromUtf8(role);
+    return QString::fromUtf8(gst_rtsp_token_get_string(context->token, kUserField));
 }

@@ -9,7 +9,7 @@ typedef struct _GstRTSPContext GstRTSPContext;
 typedef struct _GstRTSPMediaFactory GstRTSPMediaFactory;
 
 // Who may watch what, in GStreamer's own terms: a GstRTSPAuth that knows every user of the users file
-// for Digest authentication, with a token whose role is the user's name, and on each view's media
+// for Digest authentication, with a token of a role of the user's own, and on each view's media
 // factory the roles of the users granted that view. Without a users file there is no authentication;
 // with TLS alone, everybody has the anonymous role and every view permits it.
 //

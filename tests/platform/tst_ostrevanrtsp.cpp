@@ -323,6 +323,10 @@ private slots:
                                           << "B0b-pw"
                                           << "B"
                                           << "";
+        QTest::newRow("a name GStreamer cannot take as a role") << "1st-shift"
+                                                                << "N1ght"
+                                                                << "A"
+                                                                << "";
     }
 
     // ffmpeg's Digest answers against the users file; the log names who watched, from where.
@@ -338,7 +342,8 @@ private slots:
             rows.views.append({QStringLiteral("CAM-1"), QStringLiteral("B"), 0, 0, 90, 60, true});
             QVERIFY(ObjectsFileWriter::write(file, rows));
             const QString users = m_dir.filePath(QStringLiteral("guarded.users"));
-            QVERIFY(writeUsers(users, userLine("alice", "S3cret-pw") + userLine("bob", "B0b-pw", "CAM-1/B")));
+            QVERIFY(writeUsers(users, userLine("alice", "S3cret-pw") + userLine("bob", "B0b-pw", "CAM-1/B") +
+                                          userLine("1st-shift", "N1ght")));
             m_guarded = std::make_unique<ServerRun>(QStringList{file, QStringLiteral("--users"), users} +
                                                     ServerRun::testOptions());
             m_guardedPort = m_guarded->waitForPort();
@@ -403,8 +408,16 @@ private slots:
 
     // With a certificate the views are served over TLS only: ffmpeg signs in and plays over rtsps://,
     // a plain request gets nothing (never a description sent in the clear).
+    void withACertificateServesRtspsOnly_data()
+    {
+        QTest::addColumn<QString>("user"); // empty: no users file
+        QTest::newRow("signed in") << "alice";
+        QTest::newRow("no users file") << "";
+    }
+
     void withACertificateServesRtspsOnly()
     {
+        QFETCH(QString, user);
         const QString cert = m_dir.filePath(QStringLiteral("cert.pem"));
         const QString key = m_dir.filePath(QStringLiteral("key.pem"));
         QProcess openssl;
@@ -416,11 +429,13 @@ private slots:
         QVERIFY2(openssl.waitForFinished(30000) && openssl.exitCode() == 0, openssl.readAll().constData());
         const QString file = m_dir.filePath(QStringLiteral("tls.data"));
         QVERIFY(ObjectsFileWriter::write(file, liveSite()));
-        const QString users = m_dir.filePath(QStringLiteral("tls.users"));
-        QVERIFY(writeUsers(users, userLine("alice", "S3cret-pw")));
-        ServerRun server(QStringList{file, QStringLiteral("--users"), users, QStringLiteral("--tls-cert"), cert,
-                                     QStringLiteral("--tls-key"), key} +
-                         ServerRun::testOptions());
+        QStringList arguments{file, QStringLiteral("--tls-cert"), cert, QStringLiteral("--tls-key"), key};
+        if (!user.isEmpty()) {
+            const QString users = m_dir.filePath(QStringLiteral("tls.users"));
+            QVERIFY(writeUsers(users, userLine(user.toUtf8(), "S3cret-pw")));
+            arguments << QStringLiteral("--users") << users;
+        }
+        ServerRun server(arguments + ServerRun::testOptions());
         const int port = server.waitForPort();
         QVERIFY2(port > 0, qPrintable(server.output()));
         const QString address = url(port, QStringLiteral("CAM-1"), QStringLiteral("A"));
@@ -432,8 +447,8 @@ private slots:
             rtspRequest(&plain, QStringLiteral("DESCRIBE %1 RTSP/1.0\r\nCSeq: 1\r\n\r\n").arg(address), 3000);
         QVERIFY2(!reply.contains("v=0"), reply.constData());
 
-        FfmpegClient client(withUser(QString(address).replace(QStringLiteral("rtsp:"), QStringLiteral("rtsps:")),
-                                     QStringLiteral("alice"), QStringLiteral("S3cret-pw")),
+        FfmpegClient client(withUser(QString(address).replace(QStringLiteral("rtsp:"), QStringLiteral("rtsps:")), user,
+                                     QStringLiteral("S3cret-pw")),
                             2, m_dir.filePath(QStringLiteral("tls.png")));
         QVERIFY2(client.waitForSuccess(30000), qPrintable(client.log() + server.output()));
         QVERIFY2(client.frames() >= 15, qPrintable(client.log()));
