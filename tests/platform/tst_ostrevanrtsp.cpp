@@ -425,6 +425,15 @@ private slots:
                            m_dir.filePath(QStringLiteral("alice.png")));
         QVERIFY(again.waitForEnd(30000));
         QCOMPARE(again.frames(), 0);
+
+        // A file that others could read is refused on SIGHUP too; the users stay as they were.
+        QVERIFY(QFile::setPermissions(users, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+        const int from = server.outputSize();
+        QCOMPARE(::kill(pid_t(server.process().processId()), SIGHUP), 0);
+        QVERIFY2(server.waitFor(QStringLiteral("Keeping the current users"), 5000, from), qPrintable(server.output()));
+        FfmpegClient stays(withUser(address, QStringLiteral("carol"), QStringLiteral("C4rol-pw")), 1,
+                           m_dir.filePath(QStringLiteral("carol.png")));
+        QVERIFY2(stays.waitForSuccess(30000), qPrintable(stays.log()));
     }
 
     // With a certificate the views are served over TLS only: ffmpeg signs in and plays over rtsps://,
