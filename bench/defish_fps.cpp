@@ -1,7 +1,8 @@
 // Frames per second of the defish preview against ffmpeg's v360 filter doing the same fisheye-to-flat
 // conversion with bilinear interpolation, on the same synthetic fisheye frame, in the same run.
-// The preview's path: the lookup element (quillondefish) sampling the I420 planes, drawn at the pane's
-// size, both panes from one upload. The plain shader path (glcolorconvert, then glshader with the
+// The preview's paths: where GL draws in software, both panes made on the CPU at the pane's size
+// (quillonremap) and only those small pictures sent to GL; elsewhere the lookup element (quillondefish)
+// sampling the I420 planes, drawn at the pane's size, both panes from one upload. The plain shader path (glcolorconvert, then glshader with the
 // program's own shader text, at the output size) and variants that show where its time goes: upload
 // and colour conversion alone, a plain copy shader, RGBA input, no read-back.
 //
@@ -13,6 +14,7 @@
 // It needs a GL context that GStreamer can open: an X display (DISPLAY), or EGL without a display
 // where the driver offers one. bench/defish_fps.sh runs it under Xvfb when there is no display.
 #include "defish/defishfilter.h"
+#include "defish/defishremap.h"
 #include "defish/utils.h"
 
 #include <QCoreApplication>
@@ -316,10 +318,16 @@ int main(int argc, char **argv)
                 "deg, roll/tilt/pan %.0f/%.0f/%.0f\n",
                 opt.inWidth, opt.inHeight, opt.outWidth, opt.outHeight, opt.paneWidth, opt.paneHeight, opt.frames,
                 double(kLensFov), double(kViewFov), double(kRoll), double(kTilt), double(kPan));
-    if (!DefishFilter::registerElement()) {
-        std::fprintf(stderr, "the lookup element does not register\n");
+    if (!DefishFilter::registerElement() || !DefishRemap::registerElement()) {
+        std::fprintf(stderr, "the dewarping elements do not register\n");
         return 1;
     }
+    // The preview takes the CPU path where GL draws in software, the GL path elsewhere (Consumer).
+    const bool softwareGl = DefishFilter::works() && DefishFilter::isSoftwareRenderer(DefishFilter::renderer());
+    std::printf("GL renderer: %s; the preview runs %s\n", qUtf8Printable(DefishFilter::renderer()),
+                softwareGl ? "on the CPU" : "on GL");
+    const int previewRow = softwareGl ? 0 : 3;
+    const int remapRow = 1;
 
     const QByteArray i420 = makeI420(opt.inWidth, opt.inHeight);
     const QByteArray rgba = makeRgba(opt.inWidth, opt.inHeight);
@@ -334,8 +342,20 @@ int main(int argc, char **argv)
     };
     const QString paneCaps =
         QStringLiteral("video/x-raw(memory:GLMemory),width=%1,height=%2").arg(opt.paneWidth).arg(opt.paneHeight);
+    const QString paneI420 =
+        QStringLiteral("video/x-raw,format=I420,width=%1,height=%2").arg(opt.paneWidth & ~1).arg(opt.paneHeight & ~1);
     const Variant variants[] = {
-        {"Preview: both panes at pane size from one upload",
+        {"Preview on the CPU: both panes at pane size, then to GL",
+         QStringLiteral("tee name=t t. ! queue max-size-buffers=2 ! quillonremap defish=false ! %1 ! glupload ! glcolorconvert ! "
+                        "fakesink sync=false async=false t. ! queue max-size-buffers=2 ! quillonremap name=shader ! "
+                        "%1 ! glupload ! glcolorconvert")
+             .arg(paneI420),
+         false, nullptr},
+        {"CPU remap element alone, dewarped pane only, stays in memory",
+         QStringLiteral("quillonremap name=shader ! %1").arg(paneI420), false, nullptr},
+        {"CPU scale alone, raw pane only, stays in memory",
+         QStringLiteral("quillonremap defish=false ! %1").arg(paneI420), false, nullptr},
+        {"Preview on GL: both panes at pane size from one upload",
          QStringLiteral("glupload ! tee name=t t. ! quillondefish defish=false ! %1 ! "
                         "fakesink sync=false async=false t. ! quillondefish name=shader ! %1")
              .arg(paneCaps),
@@ -362,13 +382,14 @@ int main(int argc, char **argv)
          nullptr},
     };
     double previewFps = -1;
+    double remapFps = -1;
     // One untimed run first: the process's first GL pipeline also pays for setting GL up (the
     // software rasteriser compiles its shaders as they are first drawn), which would be charged to
     // whichever row came first (measured: 6.6 against 2.7 CPU ms for the same row run again).
     {
         QString error;
         double cpuMs = 0;
-        measureGl(variants[0].chain, i420, "I420", opt.inWidth, opt.inHeight, opt.frames, variants[0].fragment, opt,
+        measureGl(variants[3].chain, i420, "I420", opt.inWidth, opt.inHeight, opt.frames, variants[3].fragment, opt,
                   &cpuMs, &error);
     }
     for (const Variant &v : variants) {
@@ -378,12 +399,14 @@ int main(int argc, char **argv)
                                      opt.inHeight, opt.frames, v.fragment, opt, &cpuMs, &error);
         if (fps < 0) {
             std::printf("  %-62s failed: %s\n", v.name, qUtf8Printable(error));
-            if (previewFps < 0 && &v == &variants[0])
+            if (&v == &variants[previewRow])
                 return 1;
             continue;
         }
-        if (&v == &variants[0])
+        if (&v == &variants[previewRow])
             previewFps = fps;
+        if (&v == &variants[remapRow])
+            remapFps = fps;
         std::printf("  %-62s %8.1f fps %8.1f CPU ms/frame\n", v.name, fps, cpuMs);
         std::fflush(stdout);
     }
@@ -439,7 +462,11 @@ int main(int argc, char **argv)
         std::printf("  %-62s %8.1f fps %8.1f CPU ms/frame\n", peers[p].name, peerFps[p],
                     (longCpu - shortCpu) * 1000.0 / opt.frames);
     }
-    std::printf("ratio preview (both panes) / ffmpeg v360 at output size: %.2f\n", previewFps / peerFps[0]);
-    std::printf("ratio preview (both panes) / ffmpeg v360 at pane size: %.2f\n", previewFps / peerFps[1]);
+    std::printf("ratio preview (both panes, %s) / ffmpeg v360 at output size: %.2f\n", softwareGl ? "CPU" : "GL",
+                previewFps / peerFps[0]);
+    std::printf("ratio preview (both panes into GL, %s) / ffmpeg v360 at pane size: %.2f\n", softwareGl ? "CPU" : "GL",
+                previewFps / peerFps[1]);
+    std::printf("ratio CPU remap of the dewarped pane / ffmpeg v360 at pane size (like for like): %.2f\n",
+                remapFps / peerFps[1]);
     return 0;
 }

@@ -519,6 +519,22 @@ GstStructure *uniforms(const FisheyeLens &lens, const FisheyeView &view)
                              view.tilt, "iPan", G_TYPE_FLOAT, view.pan, "iFov", G_TYPE_FLOAT, view.fov, nullptr);
 }
 
+void lensAndView(const GstStructure *uniforms, FisheyeLens *lens, FisheyeView *view)
+{
+    const Uniforms u = uniformsFrom(uniforms);
+    *lens = u.lens;
+    *view = u.view;
+}
+
+bool isSoftwareRenderer(const QString &renderer)
+{
+    for (const char *name : {"llvmpipe", "softpipe", "swrast", "software"}) {
+        if (renderer.contains(QLatin1String(name), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
 bool registerElement()
 {
     static const bool registered =
@@ -606,9 +622,17 @@ QImage render(GstElement *element, QSize size)
 
 namespace {
 
+void readRenderer(GstGLContext *context, gpointer data)
+{
+    const GstGLFuncs *gl = context->gl_vtable;
+    const GLubyte *name = gl->GetString ? gl->GetString(GL_RENDERER) : nullptr;
+    *static_cast<QString *>(data) = name ? QString::fromLatin1(reinterpret_cast<const char *>(name)) : QString();
+}
+
 // A 64x64 grey ramp (luma = 2 x column + 32) through the element, dewarped with a view straight down
-// the lens axis: the picture's centre column samples the frame's centre column.
-bool probe(QString *why)
+// the lens axis: the picture's centre column samples the frame's centre column. *renderer gets the GL
+// stack's GL_RENDERER where the element got a context.
+bool probe(QString *why, QString *renderer)
 {
     if (!registerElement()) {
         *why = QStringLiteral("the element could not be registered");
@@ -683,6 +707,10 @@ bool probe(QString *why)
             *why = QStringLiteral("the test picture could not be read");
         }
         gst_sample_unref(sample);
+        GstElement *element = gst_bin_get_by_name(GST_BIN(pipeline), "defish");
+        if (GstGLContext *context = GST_GL_BASE_FILTER(element)->context)
+            gst_gl_context_thread_add(context, readRenderer, renderer);
+        gst_object_unref(element);
     }
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(src);
@@ -693,15 +721,36 @@ bool probe(QString *why)
 
 } // namespace
 
-bool works(QString *why)
+namespace {
+
+struct ProbeResult
+{
+    bool works = false;
+    QString why;
+    QString renderer;
+};
+
+const ProbeResult &probeOnce()
 {
     static std::once_flag once;
-    static bool result = false;
-    static QString reason;
-    std::call_once(once, [] { result = probe(&reason); });
-    if (why)
-        *why = reason;
+    static ProbeResult result;
+    std::call_once(once, [] { result.works = probe(&result.why, &result.renderer); });
     return result;
+}
+
+} // namespace
+
+bool works(QString *why)
+{
+    const ProbeResult &result = probeOnce();
+    if (why)
+        *why = result.why;
+    return result.works;
+}
+
+QString renderer()
+{
+    return probeOnce().renderer;
 }
 
 } // namespace DefishFilter

@@ -3,6 +3,7 @@
 #include "defish/fisheyeprojection.h"
 
 #include <QImage>
+#include <QString>
 #include <QSize>
 
 typedef struct _GstElement GstElement;
@@ -38,6 +39,12 @@ constexpr const char *kFactoryName = "quillondefish";
 // frees it.
 GstStructure *uniforms(const FisheyeLens &lens, const FisheyeView &view);
 
+// The lens and view a "uniforms" structure describes (fields it lacks read as 0).
+void lensAndView(const GstStructure *uniforms, FisheyeLens *lens, FisheyeView *view);
+
+// Whether a GL_RENDERER string names a software rasteriser (Mesa's llvmpipe, softpipe, swrast).
+bool isSoftwareRenderer(const QString &renderer);
+
 // Draws the last frame the element received once more, at width x height, through the element's
 // current lookup (read back from GL). Null without a frame, a GL context or a valid size.
 QImage render(GstElement *element, QSize size);
@@ -45,5 +52,8 @@ QImage render(GstElement *element, QSize size);
 // Whether this GL stack runs the element: one small frame goes through it in a pipeline of its own
 // (checked once per process, the result kept). *why says what failed where it does not.
 bool works(QString *why = nullptr);
+
+// GL_RENDERER of the GL stack that check ran on (empty where it got no GL context).
+QString renderer();
 
 } // namespace DefishFilter

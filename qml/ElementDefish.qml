@@ -664,13 +664,13 @@ Item {
                 textRole: "text"
                 model: [{
                         "value": "ceiling",
-                        "text": qsTr("Ceiling (looks down)") + I18n.localeNotify
+                        "text": qsTr("Ceiling") + I18n.localeNotify
                     }, {
                         "value": "wall",
-                        "text": qsTr("Wall (looks ahead)") + I18n.localeNotify
+                        "text": qsTr("Wall") + I18n.localeNotify
                     }, {
                         "value": "floor",
-                        "text": qsTr("Floor (looks up)") + I18n.localeNotify
+                        "text": qsTr("Floor") + I18n.localeNotify
                     }]
                 currentIndex: {
                     for (var i = 0; i < model.length; ++i) {
@@ -680,6 +680,9 @@ Item {
                     return -1
                 }
                 onActivated: control.setMount(model[index].value)
+                ToolTip.visible: hovered
+                ToolTip.delay: 500
+                ToolTip.text: qsTr("How the camera hangs: views stay upright for it") + I18n.localeNotify
             }
         }
 

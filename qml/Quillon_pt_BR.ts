@@ -111,20 +111,24 @@
         <translation>Montagem</translation>
     </message>
     <message>
-        <source>Ceiling (looks down)</source>
-        <translation>Teto (olha para baixo)</translation>
+        <source>Ceiling</source>
+        <translation>Teto</translation>
     </message>
     <message>
-        <source>Wall (looks ahead)</source>
-        <translation>Parede (olha à frente)</translation>
+        <source>Wall</source>
+        <translation>Parede</translation>
     </message>
     <message>
-        <source>Floor (looks up)</source>
-        <translation>Chão (olha para cima)</translation>
+        <source>Floor</source>
+        <translation>Chão</translation>
     </message>
     <message>
         <source>Served at %1×%2</source>
         <translation>Transmitido em %1×%2</translation>
+    </message>
+    <message>
+        <source>How the camera hangs: views stay upright for it</source>
+        <translation>Como a câmera está montada: as vistas ficam em pé para ela</translation>
     </message>
 </context>
 <context>

@@ -15,7 +15,7 @@ packages=(
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-tools
   libzmq3-dev cppzmq-dev nlohmann-json3-dev libasio-dev libcpp-httplib-dev libsqlite3-dev sqlite3
   python3 xvfb xauth x11-apps imagemagick mesa-utils libgl1-mesa-dri fonts-dejavu-core ffmpeg
-  dpkg-dev desktop-file-utils
+  dpkg-dev desktop-file-utils lintian help2man man-db systemd
   glib-networking curl openssl
 )
 

@@ -1,6 +1,7 @@
 #include "video/consumer.h"
 
 #include "defish/defishfilter.h"
+#include "defish/defishremap.h"
 #include "video/heaptrim.h"
 #include "video/pipelinegeneration.h"
 #include "video/producer.h"
@@ -43,6 +44,15 @@ const char *const kLookupDefish = " ! quillondefish name=defish ! capsfilter nam
 const char *const kLookupSink = " ! qmlglsink name=qmlglsink sync=false async=false";
 const char *const kLookupRaw = " t. ! quillondefish name=raw defish=false ! capsfilter name=rawsize"
                                " ! qmlglsink name=rawsink sync=false async=false";
+// On the CPU path the frame stays in memory: each pane is dewarped or scaled down to its size on the
+// CPU, on a thread of its own, and only that small picture goes up to GL.
+const char *const kCpuHead = "appsrc name=appsrc is-live=true format=time ! queue name=q ! tee name=t";
+const char *const kCpuDefish = " t. ! queue name=qdefish max-size-buffers=2 leaky=downstream ! quillonremap name=defish"
+                               " ! capsfilter name=size ! glupload ! glcolorconvert"
+                               " ! qmlglsink name=qmlglsink sync=false async=false";
+const char *const kCpuRaw = " t. ! queue name=qraw max-size-buffers=2 leaky=downstream ! quillonremap name=raw defish=false"
+                            " ! capsfilter name=rawsize ! glupload ! glcolorconvert"
+                            " ! qmlglsink name=rawsink sync=false async=false";
 // The queues whose streaming threads enter the GL elements, upstream first.
 const char *const kQueues[] = {"q", "qdefish", "qraw"};
 
@@ -57,14 +67,22 @@ QSize drawingSize(QQuickItem *item, int frameWidth, int frameHeight)
     return {qMax(1, qRound(frameWidth * scale)), qMax(1, qRound(frameHeight * scale))};
 }
 
-// Whether a dewarping pipeline may use the lookup element, with the log line saying which path it takes.
-bool chooseLookup(const QString &name)
+// Which way a dewarping pipeline goes, with the log line saying why: the lookup element where GL runs
+// it on a GPU, the CPU where GL draws in software (uploading whole frames there costs more than
+// dewarping pane-sized pictures on the CPU), the plain shader where the lookup element does not run.
+// QUILLON_DEFISH_PATH=lookup, cpu or shader picks one.
+Consumer::DewarpPath choosePath(const QString &name)
 {
     const QByteArray forced = qgetenv("QUILLON_DEFISH_PATH");
     if (forced == "shader") {
         qCInfo(lcConsumer, "%s: dewarping with the plain shader at the frame's size (QUILLON_DEFISH_PATH=shader)",
                qUtf8Printable(name));
-        return false;
+        return Consumer::ShaderPath;
+    }
+    if (forced == "cpu" && DefishRemap::registerElement()) {
+        qCInfo(lcConsumer, "%s: dewarping on the CPU at the pane's size (QUILLON_DEFISH_PATH=cpu)",
+               qUtf8Printable(name));
+        return Consumer::CpuPath;
     }
     QString why;
     if (!DefishFilter::works(&why)) {
@@ -72,10 +90,16 @@ bool chooseLookup(const QString &name)
                   "%s: dewarping with the plain shader at the frame's size: the lookup element does not "
                   "run here: %s",
                   qUtf8Printable(name), qUtf8Printable(why));
-        return false;
+        return Consumer::ShaderPath;
+    }
+    const QString renderer = DefishFilter::renderer();
+    if (forced != "lookup" && DefishFilter::isSoftwareRenderer(renderer) && DefishRemap::registerElement()) {
+        qCInfo(lcConsumer, "%s: dewarping on the CPU at the pane's size: GL draws in software here (%s)",
+               qUtf8Printable(name), qUtf8Printable(renderer));
+        return Consumer::CpuPath;
     }
     qCInfo(lcConsumer, "%s: dewarping through the lookup texture at the pane's size", qUtf8Printable(name));
-    return true;
+    return Consumer::LookupPath;
 }
 
 // Stops a queue's streaming thread before the GL elements go down.
@@ -136,6 +160,7 @@ public:
     QTimer resizeTimer;
     QList<QMetaObject::Connection> itemConnections;
     bool usesLookup = false;
+    Consumer::DewarpPath path = Consumer::ShaderPath;
     QPointer<QQuickItem> rawWidget;
     VideoInfo *videoInfo = nullptr;
     bool startPending = false;
@@ -344,6 +369,17 @@ GstElement *Consumer::pipeline() const
     return d->pipeline;
 }
 
+QString Consumer::cpuLaunchLine(bool raw)
+{
+    QString line = QLatin1String(kCpuHead) + QLatin1String(kCpuDefish);
+    return raw ? line + QLatin1String(kCpuRaw) : line;
+}
+
+Consumer::DewarpPath Consumer::dewarpPath() const
+{
+    return d->path;
+}
+
 QString Consumer::launchLine(bool useShader, bool lookup, bool raw)
 {
     QString line = QString::fromLatin1(kHead);
@@ -372,12 +408,15 @@ bool Consumer::start()
     // A second start() replaces the running pipeline.
     releasePipeline();
 
-    const bool lookup = d->useShader && chooseLookup(d->name);
+    d->path = d->useShader ? choosePath(d->name) : ShaderPath;
+    const bool lookup = d->path == LookupPath;
     if (d->usesLookup != lookup) {
         d->usesLookup = lookup;
         emit usesLookupChanged();
     }
-    const QByteArray line = launchLine(d->useShader, lookup, !d->rawWidget.isNull()).toLatin1();
+    const QByteArray line = (d->path == CpuPath ? cpuLaunchLine(!d->rawWidget.isNull())
+                                                : launchLine(d->useShader, lookup, !d->rawWidget.isNull()))
+                                .toLatin1();
     GError *error = nullptr;
     GstElement *pipeline = gst_parse_launch(line.constData(), &error);
     if (error) {
@@ -431,7 +470,7 @@ void Consumer::startPlaying()
 {
     if (!d->pipeline)
         return;
-    if (d->defish && !d->usesLookup)
+    if (d->defish && d->path == ShaderPath)
         g_object_set(d->defish, "fragment", d->shader.toLocal8Bit().constData(), nullptr);
     if (d->qmlglsink)
         g_object_set(d->qmlglsink, "widget", static_cast<gpointer>(d->widget.data()), nullptr);
@@ -487,14 +526,19 @@ void Consumer::updateOutputSizes()
     VideoInfo *info = d->producer ? d->producer->videoInfo() : nullptr;
     if (!info || !d->pipeline)
         return;
-    const auto apply = [](GstElement *filter, QQuickItem *item, QSize picture, QSize *set) {
-        const QSize size = drawingSize(item, picture.width(), picture.height());
+    const bool cpu = d->path == CpuPath;
+    const auto apply = [cpu](GstElement *filter, QQuickItem *item, QSize picture, QSize *set) {
+        QSize size = drawingSize(item, picture.width(), picture.height());
+        // I420 in memory: even sizes.
+        if (cpu)
+            size = QSize(qMax(2, size.width() & ~1), qMax(2, size.height() & ~1));
         if (!filter || size.isEmpty() || size == *set)
             return;
         *set = size;
-        GstCaps *caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "RGBA", "width", G_TYPE_INT,
-                                            size.width(), "height", G_TYPE_INT, size.height(), nullptr);
-        gst_caps_set_features(caps, 0, gst_caps_features_new(GST_CAPS_FEATURE_MEMORY_GL_MEMORY, nullptr));
+        GstCaps *caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, cpu ? "I420" : "RGBA", "width",
+                                            G_TYPE_INT, size.width(), "height", G_TYPE_INT, size.height(), nullptr);
+        if (!cpu)
+            gst_caps_set_features(caps, 0, gst_caps_features_new(GST_CAPS_FEATURE_MEMORY_GL_MEMORY, nullptr));
         g_object_set(filter, "caps", caps, nullptr);
         gst_caps_unref(caps);
     };
@@ -607,6 +651,11 @@ void Consumer::setPictureSize(const QSize &size)
 
 QImage Consumer::lastFrame() const
 {
+    if (d->path == CpuPath && d->defish && d->producer) {
+        const VideoInfo *info = d->producer->videoInfo();
+        return DefishRemap::render(d->defish,
+                                   d->pictureSize.isEmpty() ? QSize(info->width(), info->height()) : d->pictureSize);
+    }
     if (d->usesLookup && d->defish && d->producer) {
         const VideoInfo *info = d->producer->videoInfo();
         return DefishFilter::render(d->defish,

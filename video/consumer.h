@@ -21,8 +21,14 @@ typedef struct _GstElement GstElement;
 //   appsrc name=appsrc ! queue ! glupload ! glcolorconvert ! tee name=t
 //     t. ! queue ! quillondefish name=defish ! capsfilter name=size ! qmlglsink name=qmlglsink
 //    [t. ! queue ! quillondefish name=raw defish=false ! capsfilter name=rawsize ! qmlglsink name=rawsink]
-// The frame's planes go up once and both items are drawn at their size on screen. Elsewhere (or
-// with QUILLON_DEFISH_PATH=shader) the plain shader path, at the frame's size:
+// The frame's planes go up once and both items are drawn at their size on screen. Where GL draws in
+// software (Mesa's llvmpipe) the frame stays in memory and each pane is made on the CPU at its size:
+//   appsrc name=appsrc ! queue ! tee name=t
+//     t. ! queue ! quillonremap name=defish ! capsfilter name=size ! glupload ! glcolorconvert ! qmlglsink
+//    [t. ! queue ! quillonremap name=raw defish=false ! capsfilter name=rawsize ! glupload ! glcolorconvert
+//        ! qmlglsink name=rawsink]
+// Where the lookup element does not run (or with QUILLON_DEFISH_PATH=shader) the plain shader path,
+// at the frame's size:
 //   appsrc name=appsrc ! queue ! glupload ! glcolorconvert ! video/x-raw(memory:GLMemory),format=RGBA
 //          [ ! tee name=t t. ! queue ] [ ! glshader name=defish ] ! qmlglsink name=qmlglsink
 //          [ t. ! queue ! qmlglsink name=rawsink ]
@@ -51,6 +57,9 @@ class Consumer : public QObject
 public:
     enum ConsumerState { Null = 0, Ready = 1, Playing = 2, Buffering = 3 };
     Q_ENUM(ConsumerState)
+    // How a dewarping pipeline draws: through the plain shader, the lookup element, or on the CPU.
+    enum DewarpPath { ShaderPath, LookupPath, CpuPath };
+    Q_ENUM(DewarpPath)
 
     explicit Consumer(QObject *parent = nullptr);
     ~Consumer() override;
@@ -74,6 +83,8 @@ public:
     void setRawWidget(QQuickItem *widget);
     // Whether the running pipeline dewarps through the lookup element (false on the shader path).
     bool usesLookup() const;
+    // The running (or last) pipeline's path.
+    DewarpPath dewarpPath() const;
     QSize pictureSize() const;
     void setPictureSize(const QSize &size);
 
@@ -98,6 +109,7 @@ public:
 
     // The launch line of the display pipeline.
     static QString launchLine(bool useShader, bool lookup, bool raw);
+    static QString cpuLaunchLine(bool raw);
 
     // The current pipeline (borrowed; null while stopped).
     GstElement *pipeline() const;

@@ -6,8 +6,8 @@
 //   bench_ostrevan_remap RAW.yuv WIDTH HEIGHT OUT_WIDTH OUT_HEIGHT [FRAMES_TO_RUN]
 
 #include "defish/fisheyeprojection.h"
-#include "platform/ostrevan/remaptable.h"
-#include "platform/ostrevan/slicepool.h"
+#include "defish/remaptable.h"
+#include "defish/slicepool.h"
 
 #include <chrono>
 #include <cstdio>

@@ -3,7 +3,7 @@
 #include "defish/defishfilter.h"
 #include "platform/ostrevan/configwatcher.h"
 #include "platform/ostrevan/serverlogging.h"
-#include "platform/ostrevan/slicepool.h"
+#include "defish/slicepool.h"
 #include "platform/ostrevan/statusserver.h"
 #include "platform/ostrevan/streamsource.h"
 
@@ -389,10 +389,7 @@ void readRenderer(GstGLContext *context, gpointer data)
 
 bool OstrevanServer::isSoftwareRenderer(const QString &renderer)
 {
-    return renderer.contains(QLatin1String("llvmpipe"), Qt::CaseInsensitive) ||
-           renderer.contains(QLatin1String("softpipe"), Qt::CaseInsensitive) ||
-           renderer.contains(QLatin1String("swrast"), Qt::CaseInsensitive) ||
-           renderer.contains(QLatin1String("software"), Qt::CaseInsensitive);
+    return DefishFilter::isSoftwareRenderer(renderer);
 }
 
 namespace {

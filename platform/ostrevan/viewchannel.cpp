@@ -3,7 +3,7 @@
 #include "defish/defishfilter.h"
 #include "platform/ostrevan/h264colour.h"
 #include "platform/ostrevan/serverlogging.h"
-#include "platform/ostrevan/slicepool.h"
+#include "defish/slicepool.h"
 
 #include <gst/app/gstappsrc.h>
 #include <gst/video/video.h>

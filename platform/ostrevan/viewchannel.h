@@ -2,7 +2,7 @@
 
 #include "defish/fisheyeprojection.h"
 #include "defish/servedsize.h"
-#include "platform/ostrevan/remaptable.h"
+#include "defish/remaptable.h"
 
 #include <gst/gst.h>
 #include <gst/video/video.h>

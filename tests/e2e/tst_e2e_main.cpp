@@ -323,7 +323,7 @@ private slots:
         QTRY_VERIFY(defish->isVisible());
         QVERIFY(E2e::waitForLiveVideo(m_app));
         content = E2e::defishContent(m_app);
-        QVERIFY(chooseInCombo(item(content, "cbMount"), "Ceiling (looks down)"));
+        QVERIFY(chooseInCombo(item(content, "cbMount"), "Ceiling"));
         QVERIFY(click(item(defish, "btnDefishOk")));
         QTRY_VERIFY(!defish->isVisible());
         QVERIFY(click(item(m_main, "btnSave")));

@@ -1,6 +1,7 @@
 // cmake --install into a temporary prefix lays out a working program: the executables find their
-// libraries there, the server answers --version and serves a view over RTSP, the plug-in loads
-// from GStreamer's folder for the prefix, and writable data goes to the XDG folders.
+// libraries there, both programs answer --version and --help without a display, the manual pages
+// describe them as installed, the server serves a view over RTSP, the plug-in loads from
+// GStreamer's folder for the prefix, and writable data goes to the XDG folders.
 
 #include "objectsfilewriter.h"
 #include "serverrun.h"
@@ -37,6 +38,30 @@ Result runToEnd(const QString &program, const QStringList &arguments, int ms,
     result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     result.output = QString::fromLocal8Bit(process.readAll());
     return result;
+}
+
+// The environment of a console or a service: no display of any kind.
+QProcessEnvironment withoutDisplay()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QLatin1String(name));
+    return env;
+}
+
+// A program's standard output alone, with its exit code (-1 for a crash or a time-out).
+QPair<int, QString> standardOutput(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessEnvironment(withoutDisplay());
+    process.start(program, arguments);
+    if (!process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished(5000);
+        return {-1, QString()};
+    }
+    const int code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return {code, QString::fromLocal8Bit(process.readAllStandardOutput())};
 }
 
 const char *const kExecutables[] = {"Quillon", "ostrevan", "quillon-es-sim", "quillon-gateway-sim",
@@ -77,6 +102,10 @@ private slots:
         QTest::newRow("icon") << QStringLiteral("share/icons/hicolor/scalable/apps/quillon.svg") << false;
         QTest::newRow("demo site") << QStringLiteral("share/quillon/sites/demo.json") << false;
         QTest::newRow("service") << QStringLiteral("lib/systemd/system/ostrevan.service") << false;
+        QTest::newRow("Quillon(1)") << QStringLiteral("share/man/man1/Quillon.1.gz") << false;
+        QTest::newRow("ostrevan(1)") << QStringLiteral("share/man/man1/ostrevan.1.gz") << false;
+        QTest::newRow("copyright") << QStringLiteral("share/doc/ostrevan/copyright") << false;
+        QTest::newRow("changelog") << QStringLiteral("share/doc/quillon/changelog.gz") << false;
     }
 
     void laysOutTheProgram()
@@ -131,6 +160,82 @@ private slots:
         for (const char *option : {"--port", "--address", "--width", "--height", "--fps", "--bitrate", "--dewarp",
                                    "--stats", "--version", "--help", "database"})
             QVERIFY2(help.output.contains(QLatin1String(option)), option);
+    }
+
+    void programAnswersWithoutADisplay_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("Quillon --version") << "Quillon"
+                                           << "--version"
+                                           << "^Quillon " QUILLON_VERSION "\n$";
+        QTest::newRow("Quillon --help") << "Quillon"
+                                        << "--help"
+                                        << "^Usage: Quillon .*--version.*--gst-debug";
+        QTest::newRow("Quillon -h") << "Quillon"
+                                    << "-h"
+                                    << "^Usage: Quillon ";
+        QTest::newRow("ostrevan --version") << "ostrevan"
+                                            << "--version"
+                                            << "^ostrevan " QUILLON_VERSION "\n$";
+        QTest::newRow("ostrevan --help") << "ostrevan"
+                                         << "--help"
+                                         << "^Usage: .*--dewarp";
+    }
+
+    void programAnswersWithoutADisplay()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, option);
+        QFETCH(QString, answer);
+        const auto [code, output] = standardOutput(installed(QStringLiteral("bin/") + program), {option});
+        QCOMPARE(code, 0);
+        const QRegularExpression expected(answer, QRegularExpression::DotMatchesEverythingOption);
+        QVERIFY2(expected.match(output).hasMatch(), qPrintable(output));
+    }
+
+    void programPassesOtherOptionsToGStreamer()
+    {
+        // gst_init answers --gst-version itself, before any window: the option got to GStreamer.
+        const auto [code, output] =
+            standardOutput(installed(QStringLiteral("bin/Quillon")), {QStringLiteral("--gst-version")});
+        QCOMPARE(code, 0);
+        QVERIFY2(output.contains(QStringLiteral("GStreamer Core Library version 1.")), qPrintable(output));
+    }
+
+    void manualPagesDescribeTheInstalledPrograms_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QStringList>("texts");
+        QTest::newRow("Quillon") << "Quillon.1.gz"
+                                 << QStringList{"Quillon - set up dewarped views", "--version", "ostrevan(1)",
+                                                "settings.ini"};
+        // The defaults of the installed program, not those of one in the build folder.
+        QTest::newRow("ostrevan") << "ostrevan.1.gz" << QStringList{"ostrevan - serve dewarped fisheye views",
+                                                                    "--session-timeout",
+                                                                    "--dewarp",
+                                                                    "default: $XDG_DATA_HOME/quillon/objects.data",
+                                                                    "/etc/default/ostrevan",
+                                                                    "SIGHUP"};
+    }
+
+    void manualPagesDescribeTheInstalledPrograms()
+    {
+        QFETCH(QString, page);
+        QFETCH(QStringList, texts);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("MANWIDTH"), QStringLiteral("200"));
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+        const Result man = runToEnd(QStringLiteral("man"),
+                                    {QStringLiteral("--warnings"), QStringLiteral("-E"), QStringLiteral("ascii"),
+                                     QStringLiteral("-l"), installed(QStringLiteral("share/man/man1/") + page)},
+                                    20000, env);
+        QVERIFY2(man.finished && man.exitCode == 0, qPrintable(man.output));
+        // Any groff warning is a fault of the page.
+        QVERIFY2(!man.output.contains(QStringLiteral("warning")), qPrintable(man.output));
+        for (const QString &text : texts)
+            QVERIFY2(man.output.contains(text), qPrintable(text + QStringLiteral(" in\n") + man.output));
     }
 
     void installedServerReadsTheXdgDataFolderByDefault()

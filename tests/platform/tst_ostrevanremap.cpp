@@ -1,8 +1,8 @@
 // The CPU dewarp: every output pixel is the shader's sample of the fisheye frame.
 
 #include "defish/fisheyeprojection.h"
-#include "platform/ostrevan/remaptable.h"
-#include "platform/ostrevan/slicepool.h"
+#include "defish/remaptable.h"
+#include "defish/slicepool.h"
 
 #include <QtTest>
 

@@ -437,7 +437,7 @@ private slots:
         auto stream = makeStream(clip.path);
         stream->setMount("ceiling");
         openWindow(stream.get());
-        QCOMPARE(item(content(), "cbMount")->property("currentText").toString(), QStringLiteral("Ceiling (looks down)"));
+        QCOMPARE(item(content(), "cbMount")->property("currentText").toString(), QStringLiteral("Ceiling"));
         const double elevation = -35, zoom = 60;
         QVERIFY(item(content(), "sldPan")->setProperty("value", std::remainder(azimuth, 360.0)));
         QVERIFY(item(content(), "sldTilt")->setProperty("value", elevation));

@@ -1,6 +1,6 @@
-#include "platform/ostrevan/remaptable.h"
+#include "defish/remaptable.h"
 
-#include "platform/ostrevan/slicepool.h"
+#include "defish/slicepool.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,8 +18,7 @@ RemapTable::Tap RemapTable::tapAt(float x, float y, int inW, int inH)
     return {uint16_t(x0), uint16_t(y0), uint8_t(fx), uint8_t(fy), 0, 0};
 }
 
-void RemapTable::buildLuma(const FisheyeProjection &projection, int inW, int inH, int outW, int outH,
-                           std::vector<Tap> *taps)
+void RemapTable::buildLuma(const Sampler &sample, int inW, int inH, int outW, int outH, std::vector<Tap> *taps)
 {
     taps->resize(size_t(outW) * size_t(outH));
     Tap *tap = taps->data();
@@ -30,7 +29,7 @@ void RemapTable::buildLuma(const FisheyeProjection &projection, int inW, int inH
             const float u = (float(i) + 0.5f) / float(outW);
             float x = 0.0f;
             float y = 0.0f;
-            if (projection.sample(u, v, &x, &y))
+            if (sample(u, v, &x, &y))
                 *tap = tapAt(x, y, inW, inH);
             else
                 *tap = {0, 0, 0, 0, 4, 0};
@@ -38,8 +37,7 @@ void RemapTable::buildLuma(const FisheyeProjection &projection, int inW, int inH
     }
 }
 
-void RemapTable::buildChroma(const FisheyeProjection &projection, int inW, int inH, int outW, int outH,
-                             std::vector<Tap> *taps)
+void RemapTable::buildChroma(const Sampler &sample, int inW, int inH, int outW, int outH, std::vector<Tap> *taps)
 {
     // A chroma sample stands for a 2x2 block of output pixels, as if the shader's RGB picture were
     // subsampled: where the block straddles the edge of the missing colour, the sample is mixed
@@ -54,7 +52,7 @@ void RemapTable::buildChroma(const FisheyeProjection &projection, int inW, int i
             float y = 0.0f;
             const float u = (float(i) + 0.5f) / float(cw);
             const float v = (float(j) + 0.5f) / float(ch);
-            bool centre = projection.sample(u, v, &x, &y);
+            bool centre = sample(u, v, &x, &y);
             int missing = 0;
             float fallbackX = 0.0f;
             float fallbackY = 0.0f;
@@ -64,7 +62,7 @@ void RemapTable::buildChroma(const FisheyeProjection &projection, int inW, int i
                 const float lv = (float(2 * j + (k >> 1)) + 0.5f) / float(outH);
                 float lx = 0.0f;
                 float ly = 0.0f;
-                if (!projection.sample(lu, lv, &lx, &ly)) {
+                if (!sample(lu, lv, &lx, &ly)) {
                     ++missing;
                 } else if (!haveFallback) {
                     fallbackX = lx;
@@ -88,6 +86,23 @@ void RemapTable::buildChroma(const FisheyeProjection &projection, int inW, int i
 
 void RemapTable::build(const FisheyeProjection &projection, int inWidth, int inHeight, int outWidth, int outHeight)
 {
+    build([&projection](float u, float v, float *x, float *y) { return projection.sample(u, v, x, y); }, inWidth,
+          inHeight, outWidth, outHeight);
+}
+
+void RemapTable::buildScale(int inWidth, int inHeight, int outWidth, int outHeight)
+{
+    build(
+        [](float u, float v, float *x, float *y) {
+            *x = u;
+            *y = v;
+            return true;
+        },
+        inWidth, inHeight, outWidth, outHeight);
+}
+
+void RemapTable::build(const Sampler &sample, int inWidth, int inHeight, int outWidth, int outHeight)
+{
     m_inWidth = inWidth;
     m_inHeight = inHeight;
     m_outWidth = outWidth;
@@ -100,8 +115,8 @@ void RemapTable::build(const FisheyeProjection &projection, int inWidth, int inH
     }
     // Chroma samples sit at the centres of 2x2 luma blocks, so the same unit-square coordinates
     // over half the pixels give their positions in the half-size chroma planes.
-    buildLuma(projection, inWidth, inHeight, outWidth, outHeight, &m_luma);
-    buildChroma(projection, (inWidth + 1) / 2, (inHeight + 1) / 2, outWidth, outHeight, &m_chroma);
+    buildLuma(sample, inWidth, inHeight, outWidth, outHeight, &m_luma);
+    buildChroma(sample, (inWidth + 1) / 2, (inHeight + 1) / 2, outWidth, outHeight, &m_chroma);
 }
 
 void RemapTable::setMissingColour(double kr, double kb, bool fullRange)

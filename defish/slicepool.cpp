@@ -1,4 +1,4 @@
-#include "platform/ostrevan/slicepool.h"
+#include "defish/slicepool.h"
 
 #include <algorithm>
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 class SlicePool;
@@ -71,6 +72,9 @@ public:
     // even). projection's lens must describe frames of inWidth x inHeight; its view ratio is
     // normally outWidth / outHeight.
     void build(const FisheyeProjection &projection, int inWidth, int inHeight, int outWidth, int outHeight);
+    // The same for the frame as it is, scaled to the output size (bilinear at every output pixel's
+    // centre, as a GL texture drawn at that size samples it).
+    void buildScale(int inWidth, int inHeight, int outWidth, int outHeight);
 
     bool isBuilt() const { return m_outWidth > 0; }
     int inWidth() const { return m_inWidth; }
@@ -95,10 +99,11 @@ private:
         uint8_t missing;
         uint8_t unused;
     };
-    static void buildLuma(const FisheyeProjection &projection, int inW, int inH, int outW, int outH,
-                          std::vector<Tap> *taps);
-    static void buildChroma(const FisheyeProjection &projection, int inW, int inH, int outW, int outH,
-                            std::vector<Tap> *taps);
+    // Where the picture samples view point (u, v) of the unit square, as FisheyeProjection::sample().
+    using Sampler = std::function<bool(float u, float v, float *x, float *y)>;
+    void build(const Sampler &sample, int inWidth, int inHeight, int outWidth, int outHeight);
+    static void buildLuma(const Sampler &sample, int inW, int inH, int outW, int outH, std::vector<Tap> *taps);
+    static void buildChroma(const Sampler &sample, int inW, int inH, int outW, int outH, std::vector<Tap> *taps);
     static Tap tapAt(float x, float y, int inW, int inH);
     static void applyPlane(const std::vector<Tap> &taps, const uint8_t *in, int inStride, uint8_t *out, int outStride,
                            int outW, int firstRow, int endRow, uint8_t missing);
