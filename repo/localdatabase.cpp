@@ -579,8 +579,8 @@ void LocalDatabase::saveDone(bool ok, const QString &error, const Snapshot &rows
                   {QStringLiteral("streams"), rows.streams.size()},
                   {QStringLiteral("views"), rows.views.size()},
                   {QStringLiteral("time"), QDateTime::currentDateTime()}};
-    qCInfo(lcRepo, "Saved %d gateways, %d streams, %d views", int(rows.gateways.size()), int(rows.streams.size()),
-           int(rows.views.size()));
+    qCDebug(lcRepo, "Saved %d gateways, %d streams, %d views", int(rows.gateways.size()), int(rows.streams.size()),
+            int(rows.views.size()));
     emit lastSaveChanged();
 }
 
