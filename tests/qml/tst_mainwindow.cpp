@@ -160,6 +160,7 @@ private slots:
         QFETCH(bool, saved);
         QQuickItem *save = item(m_main, "btnSave");
         QQuickItem *report = item(m_main, "lblSaveReport");
+        QVERIFY(save && report);
         QVERIFY(click(save));
         QTRY_VERIFY(!LocalDatabase::instance()->isSaving() && !UnsavedChanges::instance()->isDirty());
         QCOMPARE(m_main->title(), QStringLiteral("Quillon"));
@@ -178,6 +179,7 @@ private slots:
 
         m_main->close();
         QObject *confirm = object(m_main, "confirmClose");
+        QVERIFY(confirm);
         QTRY_VERIFY(confirm->property("opened").toBool());
         QVERIFY(m_main->isVisible());
         QVERIFY(click(item(confirm, choice)));

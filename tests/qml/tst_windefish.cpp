@@ -402,6 +402,7 @@ private slots:
 
         QVERIFY(item(content(), "sldPan")->setProperty("value", -40.0));
         QObject *confirm = object(m_window, "confirmSwitchView");
+        QVERIFY(confirm);
         for (const char *choice : {"btnClose", "btnAction"}) {
             QVERIFY(clickAt(pane, onRight));
             QTRY_VERIFY(confirm->property("opened").toBool());
