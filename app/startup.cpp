@@ -17,6 +17,7 @@
 #include "repo/repobjviews.h"
 #include "repo/repoobjects.h"
 #include "repo/streamviews.h"
+#include "repo/unsavedchanges.h"
 #include "video/consumer.h"
 #include "video/gstlogbridge.h"
 #include "video/heaptrim.h"
@@ -68,6 +69,7 @@ void Startup::createSingletons()
     RepoObjects::create();
     RepoObjViews::create();
     LocalDatabase::create();
+    UnsavedChanges::create()->watch(RepoObjects::instance(), RepoObjViews::instance(), LocalDatabase::instance());
 }
 
 void Startup::registerTypes()
@@ -91,10 +93,12 @@ void Startup::registerSingletons()
     qmlRegisterSingletonType<RepoObjects>(kModule, 1, 0, "RepoObjects", &RepoObjects::provider);
     qmlRegisterSingletonType<RepoObjViews>(kModule, 1, 0, "RepoObjViews", &RepoObjViews::provider);
     qmlRegisterSingletonType<LocalDatabase>(kModule, 1, 0, "LocalDatabase", &LocalDatabase::provider);
+    qmlRegisterSingletonType<UnsavedChanges>(kModule, 1, 0, "UnsavedChanges", &UnsavedChanges::provider);
 }
 
 void Startup::destroySingletons()
 {
+    UnsavedChanges::destroy();
     LocalDatabase::destroy();
     RepoObjViews::destroy();
     RepoObjects::destroy();
@@ -144,6 +148,9 @@ int Startup::run(int argc, char **argv, const QUrl &mainUrl)
         engine->load(mainUrl);
 
         exitCode = QGuiApplication::exec();
+        // A signal, or "Discard" on closing, ends the program without saving.
+        if (UnsavedChanges::instance()->isDirty())
+            qCWarning(lcApp, "Ending with %s", qPrintable(UnsavedChanges::instance()->summary()));
 
         destroySingletons();
         releaseGlVideoItem(glSink);

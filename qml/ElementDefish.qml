@@ -135,6 +135,40 @@ Item {
         sldZoom.value = values.zoom
         txtName.text = name
         editedName = editing ? name : ""
+        markUnmodified()
+    }
+
+    // The aim, zoom and name as loaded (or as the window opened); the lens and mount belong to the
+    // stream and stay when another view is loaded.
+    property var loaded: ({})
+    function viewState() {
+        return { "roll": sldRoll.value, "tilt": sldTilt.value, "pan": sldPan.value, "zoom": sldZoom.value,
+                 "name": txtName.text }
+    }
+    function markUnmodified() {
+        loaded = viewState()
+    }
+    // Whether loading another view would lose what the operator did to this one.
+    function isModified() {
+        var now = viewState()
+        for (var key in now) {
+            var was = loaded[key]
+            if (typeof now[key] === "number" ? !(Math.abs(now[key] - was) < 1e-6) : now[key] !== was)
+                return true
+        }
+        return false
+    }
+
+    // Asks (through the window) before another view replaces unsaved changes to this one.
+    signal switchRequested(string viewName)
+
+    // Loads the stream's stored view name for editing; false where it is gone.
+    function switchTo(viewName) {
+        var values = RepoObjViews.viewOf(objectInstance.serial, viewName)
+        if (values.name === undefined)
+            return false
+        loadView(values.name, values, true)
+        return true
     }
 
     // Selects the stored view whose outline (or name tag) lies under pane point (x, y); false where
@@ -155,13 +189,13 @@ Item {
         }
         if (!best)
             return false
-        if (best.viewName !== editedName) {
-            var values = RepoObjViews.viewOf(objectInstance.serial, best.viewName)
-            if (values.name === undefined)
-                return false
-            loadView(values.name, values, true)
+        if (best.viewName === editedName)
+            return true
+        if (isModified()) {
+            switchRequested(best.viewName)
+            return true
         }
-        return true
+        return switchTo(best.viewName)
     }
 
     // Aiming by hand. The pan and tilt come from the lens model behind the overlay (dewrapArea),
@@ -181,6 +215,15 @@ Item {
     // Narrows (notches > 0) or widens the view by a tenth per notch, within the zoom slider's range.
     function zoomBy(notches) {
         sldZoom.value = Math.max(sldZoom.from, Math.min(sldZoom.to, sldZoom.value * Math.pow(0.9, notches)))
+    }
+
+    // Zooms as zoomBy() does and turns the view so that what lay under view point (u, v), normalised,
+    // stays there.
+    function zoomAbout(notches, u, v) {
+        var held = dewrapArea.mapToFisheye(u, v)
+        zoomBy(notches)
+        if (!isNaN(held.x))
+            aimAt(held.x, held.y, u, v)
     }
 
     // Arrow keys turn by a degree (ten with Shift), + and - zoom.
@@ -232,10 +275,17 @@ Item {
         if (!objectInstance)
             return
         mount = objectInstance.mount
+        // A new view of a camera on the ceiling or the floor starts halfway between the horizon and the
+        // lens axis, where the picture holds; a stored view loaded next replaces it.
+        if (mount === "ceiling")
+            sldTilt.value = -45
+        else if (mount === "floor")
+            sldTilt.value = 45
         // The lens angle needs no frame size; the stream's is kept where it has a lens.
         if (objectInstance.radius > 0 && objectInstance.fov > 0)
             sldFOV.value = objectInstance.fov
         placeStreamLens()
+        markUnmodified()
     }
 
     Component.onDestruction: {
@@ -430,7 +480,7 @@ Item {
                             width: lblTag.implicitWidth + 6
                             height: lblTag.implicitHeight + 2
                             radius: 3
-                            color: Qt.rgba(0, 0, 0, 0.55)
+                            color: Config.theme.tagBackground
                             border.width: outline.highlighted ? 2 : 1
                             border.color: outline.color
 
@@ -564,7 +614,7 @@ Item {
                         if (pressed && !isNaN(grabbed.x))
                             control.aimAt(grabbed.x, grabbed.y, mouse.x / width, mouse.y / height)
                     }
-                    onWheel: control.zoomBy(wheel.angleDelta.y / 120)
+                    onWheel: control.zoomAbout(wheel.angleDelta.y / 120, wheel.x / width, wheel.y / height)
                     Keys.onPressed: control.handleAimKey(event)
                 }
             }

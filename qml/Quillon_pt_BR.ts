@@ -294,6 +294,22 @@ Nova tentativa em %2 s</translation>
         <source>New view</source>
         <translation>Nova visualização</translation>
     </message>
+    <message>
+        <source>The changes to this view are not stored. Switch to “%1” and drop them?</source>
+        <translation>As alterações desta visualização não foram armazenadas. Mudar para “%1” e descartá-las?</translation>
+    </message>
+    <message>
+        <source>Switch</source>
+        <translation>Mudar</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancelar</translation>
+    </message>
+    <message>
+        <source>The view “%1” no longer exists.</source>
+        <translation>A visualização “%1” não existe mais.</translation>
+    </message>
 </context>
 <context>
     <name>WinLogin</name>
@@ -464,6 +480,26 @@ Tente de novo ou continue somente para leitura: nada será salvo nesta sessão.<
     <message>
         <source>Duplicate</source>
         <translation>Duplicar</translation>
+    </message>
+    <message>
+        <source>There are unsaved changes. Save them before closing?</source>
+        <translation>Há alterações não salvas. Salvá-las antes de fechar?</translation>
+    </message>
+    <message>
+        <source>Discard</source>
+        <translation>Descartar</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation>Idioma</translation>
+    </message>
+    <message>
+        <source>Saved %1 gateways, %2 streams, %3 views at %4</source>
+        <translation>Salvos %1 gateways, %2 fluxos e %3 visualizações às %4</translation>
+    </message>
+    <message>
+        <source>There are unsaved changes</source>
+        <translation>Há alterações não salvas</translation>
     </message>
 </context>
 </TS>

@@ -19,6 +19,13 @@ Window {
     property bool startAsCopy: false
     // Why the last Ok was refused, shown above the buttons.
     property string message: ""
+    // The name a refusal was about: the message goes once the name is another.
+    property string refusedName: ""
+
+    function refuse(text, name) {
+        message = text
+        refusedName = name
+    }
 
     // Opens the window on a stored view of the stream (asCopy: to store a copy under a new name), or
     // on a new view where viewName is empty.
@@ -61,6 +68,7 @@ Window {
     }
 
     function handleHide() {
+        confirmSwitch.close()
         loader.source = ""
         startView = ""
         startAsCopy = false
@@ -81,14 +89,14 @@ Window {
         console.assert(item, "storeView: no content")
 
         if (item.name.length === 0) {
-            message = qsTr("Type a name for the view.")
+            refuse(qsTr("Type a name for the view."), "")
             return false
         }
         var camera = item.cameraAngles()
         var edited = item.editedName
         if (edited.length > 0) {
             if (item.name !== edited && RepoObjViews.hasView(serial, item.name)) {
-                message = nameTakenMessage(item.name)
+                refuse(nameTakenMessage(item.name), item.name)
                 return false
             }
             if (!RepoObjViews.updateView(serial, edited, item.name, camera.roll, camera.tilt, camera.pan, item.zoom)) {
@@ -97,7 +105,7 @@ Window {
             }
         } else if (!RepoObjViews.appendView(item.name, serial, camera.roll, camera.tilt, camera.pan, item.zoom)) {
             console.log("View exists")
-            message = nameTakenMessage(item.name)
+            refuse(nameTakenMessage(item.name), item.name)
             return false
         }
 
@@ -195,12 +203,46 @@ Window {
             Layout.fillHeight: true
         }
 
-        // A newly selected view starts without the previous view's refusal.
+        // A newly selected view starts without the previous view's refusal, and a refusal about the
+        // name goes once the name is another.
         Connections {
             target: loader.item
             ignoreUnknownSignals: true
             function onEditedNameChanged() {
                 control.message = ""
+            }
+            function onNameChanged() {
+                if (control.message.length > 0 && loader.item.name !== control.refusedName)
+                    control.message = ""
+            }
+            function onSwitchRequested(viewName) {
+                confirmSwitch.ask(viewName)
+            }
+        }
+
+        // Loading another stored view would drop what was done to this one: asks first.
+        WinMessage {
+            id: confirmSwitch
+            objectName: "confirmSwitchView"
+            property string viewName: ""
+            parent: Overlay.overlay
+            width: control.width - 2 * Config.theme.defaultMargin
+            x: (control.width - width) / 2
+            y: (control.height - height) / 2
+            text: qsTr("The changes to this view are not stored. Switch to “%1” and drop them?").arg(viewName)
+                  + I18n.localeNotify
+            actionText: qsTr("Switch") + I18n.localeNotify
+            closeText: qsTr("Cancel") + I18n.localeNotify
+
+            function ask(name) {
+                viewName = name
+                open()
+            }
+
+            onActionClicked: {
+                close()
+                if (loader.item && !loader.item.switchTo(viewName))
+                    control.message = qsTr("The view “%1” no longer exists.").arg(viewName)
             }
         }
 

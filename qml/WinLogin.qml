@@ -135,6 +135,15 @@ Window {
             model: Config.languagesModel
             textRole: "name"
             Layout.fillWidth: true
+            // Follows a change made in the main window, so that the setting below keeps it.
+            Connections {
+                target: I18n
+                function onLocaleChanged() {
+                    var index = Config.languageIndex(I18n.locale)
+                    if (index >= 0)
+                        cbLanguage.currentIndex = index
+                }
+            }
             onCurrentIndexChanged: {
                 if (currentIndex < 0)
                     return

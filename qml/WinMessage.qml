@@ -7,15 +7,17 @@ import korvu.converter 1.0
 
 // Modal message: stays until the operator presses "Close". With an actionText it
 // offers a second button, which emits actionClicked() and leaves closing to the
-// handler.
+// handler; with an otherText a third, between them, emitting otherClicked() alike.
 Popup {
     id: control
 
     property alias text: lblMsg.text
     property string actionText: ""
+    property string otherText: ""
     property string closeText: qsTr("Close") + I18n.localeNotify
 
     signal actionClicked
+    signal otherClicked
     signal closeClicked
 
     modal: true
@@ -41,6 +43,14 @@ Popup {
                 visible: control.actionText.length > 0
                 text: control.actionText
                 onClicked: control.actionClicked()
+            }
+
+            Button {
+                id: btnOther
+                objectName: "btnOther"
+                visible: control.otherText.length > 0
+                text: control.otherText
+                onClicked: control.otherClicked()
             }
 
             Button {

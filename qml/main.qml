@@ -14,7 +14,8 @@ ApplicationWindow {
     visible: true
     width: 400
     height: 600
-    title: qsTr("Quillon") + I18n.localeNotify
+    // A leading asterisk while there are changes that objects.data does not hold yet.
+    title: (UnsavedChanges.dirty ? "*" : "") + qsTr("Quillon") + I18n.localeNotify
 
     // Size and position as the operator left them.
     Settings {
@@ -30,6 +31,23 @@ ApplicationWindow {
     // Set while a save runs that "Start" asked for: the server starts only once
     // the save has succeeded, so it never runs on the previous file.
     property bool startAfterSave: false
+    // Set while a save runs that the question on closing asked for: the window closes once it succeeded.
+    property bool closeAfterSave: false
+    // Set once the operator chose to close with the changes unsaved (or they were saved).
+    property bool closeConfirmed: false
+
+    onVisibleChanged: {
+        if (visible)
+            closeConfirmed = false
+    }
+
+    // Closing with unsaved changes asks first: Save, Discard or Cancel.
+    onClosing: {
+        if (closeConfirmed || !UnsavedChanges.dirty)
+            return
+        close.accepted = false
+        confirmClose.open()
+    }
 
     function error(msg) {
         // Messages that arrive together (a lost connection ends the fetch too) are shown together.
@@ -40,9 +58,32 @@ ApplicationWindow {
     function save(thenStart) {
         if (!LocalDatabase.saveInBackground()) {
             error(qsTr("Not saved: %1").arg(LocalDatabase.lastError))
-            return
+            return false
         }
         startAfterSave = thenStart
+        return true
+    }
+
+    WinMessage {
+        id: confirmClose
+        objectName: "confirmClose"
+        width: winMain.width - 2 * Config.theme.defaultMargin
+        x: (winMain.width - width) / 2
+        y: (winMain.height - height) / 2
+        text: qsTr("There are unsaved changes. Save them before closing?") + I18n.localeNotify
+        actionText: qsTr("Save") + I18n.localeNotify
+        otherText: qsTr("Discard") + I18n.localeNotify
+        closeText: qsTr("Cancel") + I18n.localeNotify
+
+        onActionClicked: {
+            close()
+            closeAfterSave = save(false)
+        }
+        onOtherClicked: {
+            close()
+            closeConfirmed = true
+            winMain.close()
+        }
     }
 
     WinLogin {
@@ -62,17 +103,19 @@ ApplicationWindow {
         id: confirmDeleteView
         objectName: "confirmDeleteView"
         property string serial: ""
+        property string streamName: ""
         property string viewName: ""
         width: winMain.width - 2 * Config.theme.defaultMargin
         x: (winMain.width - width) / 2
         y: (winMain.height - height) / 2
         text: qsTr("Delete the view “%1” of stream %2? It leaves objects.data at the next Save.")
-              .arg(viewName).arg(serial) + I18n.localeNotify
+              .arg(viewName).arg(streamName) + I18n.localeNotify
         actionText: qsTr("Delete") + I18n.localeNotify
         closeText: qsTr("Cancel") + I18n.localeNotify
 
-        function ask(streamSerial, name) {
+        function ask(streamSerial, stream, name) {
             serial = streamSerial
+            streamName = stream
             viewName = name
             open()
         }
@@ -96,11 +139,17 @@ ApplicationWindow {
         target: LocalDatabase
         function onSaveFinished(ok) {
             var start = startAfterSave
+            var thenClose = closeAfterSave
             startAfterSave = false
-            if (!ok)
+            closeAfterSave = false
+            if (!ok) {
                 error(qsTr("Saving failed: %1").arg(LocalDatabase.lastError))
-            else if (start)
+            } else if (thenClose) {
+                closeConfirmed = true
+                winMain.close()
+            } else if (start) {
                 procManager.start()
+            }
         }
     }
 
@@ -119,6 +168,24 @@ ApplicationWindow {
     ColumnLayout {
         anchors.fill: parent
         anchors.margins: Config.theme.defaultMargin
+
+        // The language may change at any time, without signing in again.
+        RowLayout {
+            Layout.fillWidth: true
+
+            Label {
+                text: qsTr("Language") + I18n.localeNotify
+            }
+            ComboBox {
+                id: cbLanguage
+                objectName: "cbMainLanguage"
+                Layout.fillWidth: true
+                model: Config.languagesModel
+                textRole: "name"
+                currentIndex: Config.languageIndex(I18n.locale)
+                onActivated: I18n.locale = Config.languagesModel.get(index).code
+            }
+        }
 
         ColumnLayout {
             Layout.fillWidth: true
@@ -228,47 +295,37 @@ ApplicationWindow {
                             readonly property bool canDefish: objIsFisheye && !(Utils.isZmqUrl(objUrl) && objZmqPort === 0)
                             readonly property var streamObject: objInstance
                             readonly property string streamSerial: objSerial
+                            readonly property string streamName: objName
+                            // The rows inside take the keyboard, not the delegate.
+                            focusPolicy: Qt.NoFocus
                             background: Rectangle {
                                 color: streamDelegate.down ? "white" : "transparent"
                             }
                             contentItem: ColumnLayout {
-                                Item {
-                                    // Without an implicit width the layout leaves the row 0 wide
-                                    // and the mouse area beside the check box gets no clicks.
-                                    implicitWidth: chkStream.implicitWidth
+                                // The stream's name opens its menu; only the box switches it.
+                                ListRow {
+                                    id: streamRow
+                                    objectName: "streamRow"
                                     Layout.fillWidth: true
-                                    Layout.preferredHeight: chkStream.height
+                                    checkBoxName: "chkStream"
+                                    areaName: "areaContextMenu"
+                                    menuName: "streamCtxMenu"
+                                    label: objZmqPort === 0 ? objName : "%1 (%2)".arg(objName).arg(objZmqPort)
+                                    checked: objIsActive
+                                    onToggled: objIsActive = checked
+                                    onActivated: {
+                                        if (streamDelegate.canDefish)
+                                            winDefish.openView(objInstance, "", false)
+                                    }
 
-                                    MouseArea {
-                                        id: areaContextMenu
-                                        objectName: "areaContextMenu"
-                                        anchors.fill: parent
-                                        onClicked: streamCtxMenu.open()
-
-                                        Menu {
-                                            id: streamCtxMenu
-                                            objectName: "streamCtxMenu"
-                                            x: areaContextMenu.mouseX
-                                            y: areaContextMenu.mouseY
-
-                                            MenuItem {
-                                                objectName: "menuAddView"
-                                                text: qsTr("Add view") + I18n.localeNotify
-                                                enabled: streamDelegate.canDefish
-                                                onTriggered: winDefish.openView(objInstance, "", false)
-                                            }
+                                    menuItems: [
+                                        MenuItem {
+                                            objectName: "menuAddView"
+                                            text: qsTr("Add view") + I18n.localeNotify
+                                            enabled: streamDelegate.canDefish
+                                            onTriggered: winDefish.openView(objInstance, "", false)
                                         }
-                                    }
-
-                                    // Declared after the mouse area so that it lies above it
-                                    // and takes the clicks on itself.
-                                    CheckBox {
-                                        id: chkStream
-                                        objectName: "chkStream"
-                                        text: objZmqPort === 0 ? objName : "%1 (%2)".arg(objName).arg(objZmqPort)
-                                        Component.onCompleted: checked = objIsActive
-                                        onCheckedChanged: objIsActive = checked
-                                    }
+                                    ]
                                 }
 
                                 // The stream's own views, looked up by serial: a row
@@ -297,58 +354,48 @@ ApplicationWindow {
                                         policy: lstViews.interactive ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
                                     }
 
-                                    // A click on the row beside the check box offers what can
-                                    // be done with the view.
-                                    delegate: Item {
+                                    // The view's name offers what can be done with it; Enter edits it,
+                                    // Delete asks to delete it.
+                                    delegate: ListRow {
                                         id: viewDelegate
                                         objectName: "viewDelegate"
                                         width: lstViews.width
-                                        implicitHeight: chkView.implicitHeight
                                         readonly property string name: viewName
+                                        checkBoxName: "chkView"
+                                        areaName: "areaViewMenu"
+                                        menuName: "viewCtxMenu"
+                                        label: viewName
+                                        checked: viewIsActive
+                                        onToggled: viewIsActive = checked
+                                        onActivated: {
+                                            if (streamDelegate.canDefish)
+                                                winDefish.openView(streamDelegate.streamObject, viewDelegate.name, false)
+                                        }
+                                        onDeleteRequested: confirmDeleteView.ask(streamDelegate.streamSerial,
+                                                                                 streamDelegate.streamName,
+                                                                                 viewDelegate.name)
 
-                                        MouseArea {
-                                            id: areaViewMenu
-                                            objectName: "areaViewMenu"
-                                            anchors.fill: parent
-                                            onClicked: viewCtxMenu.open()
-
-                                            Menu {
-                                                id: viewCtxMenu
-                                                objectName: "viewCtxMenu"
-                                                x: areaViewMenu.mouseX
-                                                y: areaViewMenu.mouseY
-
-                                                MenuItem {
-                                                    objectName: "menuEditView"
-                                                    text: qsTr("Edit") + I18n.localeNotify
-                                                    enabled: streamDelegate.canDefish
-                                                    onTriggered: winDefish.openView(streamDelegate.streamObject,
-                                                                                    viewDelegate.name, false)
-                                                }
-                                                MenuItem {
-                                                    objectName: "menuDuplicateView"
-                                                    text: qsTr("Duplicate") + I18n.localeNotify
-                                                    enabled: streamDelegate.canDefish
-                                                    onTriggered: winDefish.openView(streamDelegate.streamObject,
-                                                                                    viewDelegate.name, true)
-                                                }
-                                                MenuItem {
-                                                    objectName: "menuDeleteView"
-                                                    text: qsTr("Delete") + I18n.localeNotify
-                                                    onTriggered: confirmDeleteView.ask(streamDelegate.streamSerial,
-                                                                                       viewDelegate.name)
-                                                }
+                                        menuItems: [
+                                            MenuItem {
+                                                objectName: "menuEditView"
+                                                text: qsTr("Edit") + I18n.localeNotify
+                                                enabled: streamDelegate.canDefish
+                                                onTriggered: winDefish.openView(streamDelegate.streamObject,
+                                                                                viewDelegate.name, false)
+                                            },
+                                            MenuItem {
+                                                objectName: "menuDuplicateView"
+                                                text: qsTr("Duplicate") + I18n.localeNotify
+                                                enabled: streamDelegate.canDefish
+                                                onTriggered: winDefish.openView(streamDelegate.streamObject,
+                                                                                viewDelegate.name, true)
+                                            },
+                                            MenuItem {
+                                                objectName: "menuDeleteView"
+                                                text: qsTr("Delete") + I18n.localeNotify
+                                                onTriggered: viewDelegate.deleteRequested()
                                             }
-                                        }
-
-                                        // Above the mouse area: it takes the clicks on itself.
-                                        CheckBox {
-                                            id: chkView
-                                            objectName: "chkView"
-                                            text: viewName
-                                            Component.onCompleted: checked = viewIsActive
-                                            onCheckedChanged: viewIsActive = checked
-                                        }
+                                        ]
                                     }
                                 }
                             }
@@ -416,6 +463,19 @@ ApplicationWindow {
             text: procManager.servedAddresses.join("\n")
         }
 
+        // What the last save wrote, and when.
+        Label {
+            id: lblSaveReport
+            objectName: "lblSaveReport"
+            Layout.fillWidth: true
+            wrapMode: Text.Wrap
+            visible: LocalDatabase.lastSave.time !== undefined
+            text: (visible ? qsTr("Saved %1 gateways, %2 streams, %3 views at %4")
+                             .arg(LocalDatabase.lastSave.gateways).arg(LocalDatabase.lastSave.streams)
+                             .arg(LocalDatabase.lastSave.views)
+                             .arg(Qt.formatTime(LocalDatabase.lastSave.time, "HH:mm")) : "") + I18n.localeNotify
+        }
+
         RowLayout {
             Layout.alignment: Qt.AlignRight
 
@@ -432,6 +492,11 @@ ApplicationWindow {
                 objectName: "btnSave"
                 text: qsTr("Save") + I18n.localeNotify
                 enabled: !procManager.isRunning && !LocalDatabase.saving
+                // Stands out while there is something to save.
+                highlighted: UnsavedChanges.dirty
+                font.bold: UnsavedChanges.dirty
+                ToolTip.visible: hovered && UnsavedChanges.dirty
+                ToolTip.text: qsTr("There are unsaved changes") + I18n.localeNotify
                 onClicked: save(false)
             }
 

@@ -9,6 +9,7 @@
 #include "repo/repologging.h"
 #include "repo/repoobjects.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -498,9 +499,11 @@ bool LocalDatabase::save(const RepoObjects *objects, const RepoObjViews *views)
     if (!mayBeSaved(objects, views))
         return false;
     const Snapshot rows = snapshot(objects, views);
+    emit saveStarted();
     QString error;
     const bool ok = writeRows(m_database, rows, &error);
     saveDone(ok, error, rows);
+    emit saveFinished(ok);
     return ok;
 }
 
@@ -514,6 +517,7 @@ bool LocalDatabase::saveInBackground(const RepoObjects *objects, const RepoObjVi
     if (!mayBeSaved(objects, views))
         return false;
     const Snapshot rows = snapshot(objects, views);
+    emit saveStarted();
     const QString path = m_database.databaseName();
     const QString options = m_database.connectOptions();
     static int s_saves = 0;
@@ -571,6 +575,13 @@ void LocalDatabase::saveDone(bool ok, const QString &error, const Snapshot &rows
         m_storedUrls.insert(stream.serial, stream.url);
     clearRecords();
     setLastError(QString());
+    m_lastSave = {{QStringLiteral("gateways"), rows.gateways.size()},
+                  {QStringLiteral("streams"), rows.streams.size()},
+                  {QStringLiteral("views"), rows.views.size()},
+                  {QStringLiteral("time"), QDateTime::currentDateTime()}};
+    qCDebug(lcRepo, "Saved %d gateways, %d streams, %d views", int(rows.gateways.size()), int(rows.streams.size()),
+            int(rows.views.size()));
+    emit lastSaveChanged();
 }
 
 void LocalDatabase::setLoaded(bool loaded)

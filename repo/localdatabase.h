@@ -12,6 +12,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QString>
+#include <QVariantMap>
 #include <QVector>
 
 #include <memory>
@@ -48,6 +49,9 @@ class LocalDatabase : public QObject, public Singleton<LocalDatabase>
     Q_PROPERTY(bool loaded READ isLoaded NOTIFY loadedChanged)
     Q_PROPERTY(bool saving READ isSaving NOTIFY savingChanged)
     Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
+    // What the last successful save wrote: {"gateways", "streams", "views" (row counts), "time"
+    // (QDateTime)}; empty before the first.
+    Q_PROPERTY(QVariantMap lastSave READ lastSave NOTIFY lastSaveChanged)
 
 public:
     // Views are told apart by their stream and their name together.
@@ -83,6 +87,7 @@ public:
     bool isSaving() const { return m_saveThread != nullptr; }
     // Why the last open() or save failed or was refused, for the operator.
     QString lastError() const { return m_lastErrorText; }
+    QVariantMap lastSave() const { return m_lastSave; }
 
     // One save's rows, taken from the models on the GUI thread.
     struct Snapshot
@@ -100,7 +105,11 @@ signals:
     void loadedChanged();
     void savingChanged();
     void lastErrorChanged();
-    // The outcome of saveInBackground(); lastError says why it failed.
+    void lastSaveChanged();
+    // A save took its rows from the models (both save() and saveInBackground()); what changes
+    // after this is not in the file it writes.
+    void saveStarted();
+    // The outcome of that save; lastError says why it failed.
     void saveFinished(bool ok);
 
 public slots:
@@ -134,6 +143,7 @@ private:
     QHash<QString, QString> m_storedUrls;
     bool m_loaded = false;
     QString m_lastErrorText;
+    QVariantMap m_lastSave;
     QThread *m_saveThread = nullptr;
     QString m_dataPath;
     int m_busyTimeoutMs = kDefaultBusyTimeoutMs;

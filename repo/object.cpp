@@ -174,6 +174,7 @@ void Object::setCenterX(int centerX)
         return;
     m_centerX = centerX;
     emit centerXChanged();
+    emit lensChanged();
 }
 
 int Object::centerY() const
@@ -187,6 +188,7 @@ void Object::setCenterY(int centerY)
         return;
     m_centerY = centerY;
     emit centerYChanged();
+    emit lensChanged();
 }
 
 int Object::radius() const
@@ -200,6 +202,7 @@ void Object::setRadius(int radius)
         return;
     m_radius = radius;
     emit radiusChanged();
+    emit lensChanged();
 }
 
 float Object::fov() const
@@ -209,9 +212,12 @@ float Object::fov() const
 
 void Object::setFov(float fov)
 {
-    // Notifies on every write, an unchanged value included.
+    // Notifies on every write, an unchanged value included; the lens as a whole only on a change.
+    const bool changed = !(m_fov == fov);
     m_fov = fov;
     emit fovChanged();
+    if (changed)
+        emit lensChanged();
 }
 
 QString Object::mount() const
@@ -230,4 +236,5 @@ void Object::setMount(const QString &mount)
         return;
     m_mount = mount;
     emit mountChanged();
+    emit lensChanged();
 }

@@ -8,6 +8,7 @@
 // Always created with std::make_shared and marked CppOwnership right away, so QML
 // may read it through the model roles but only the last shared pointer deletes it.
 // Setters notify only on a change, except setFov, which notifies on every write.
+// The lens and mount setters also emit lensChanged(), on a change only.
 class Object : public QObject
 {
     Q_OBJECT
@@ -91,6 +92,8 @@ signals:
     void radiusChanged();
     void fovChanged();
     void mountChanged();
+    // After any of centerXChanged, centerYChanged, radiusChanged, fovChanged and mountChanged.
+    void lensChanged();
 
 private:
     QString m_id;

@@ -59,7 +59,13 @@ bool RepoObjViews::setData(const QModelIndex &index, const QVariant &value, int 
         return false;
     if (index.row() < 0 || index.row() >= m_views.size())
         return false;
-    m_views.at(index.row())->setIsActive(value.toBool());
+    const ViewPtr &view = m_views.at(index.row());
+    const bool active = value.toBool();
+    const bool changed = view->isActive() != active;
+    view->setIsActive(active);
+    if (changed)
+        emit edited(QStringLiteral("view \"%1\" of stream %2 switched %3")
+                        .arg(view->name(), view->objectSerial(), QLatin1String(active ? "on" : "off")));
     const QModelIndex rowIndex = this->index(index.row(), 0);
     emit dataChanged(rowIndex, rowIndex, {ViewIsActiveRole});
     return true;
@@ -117,6 +123,8 @@ bool RepoObjViews::updateView(const QString &objSerial, const QString &name, con
         return false;
     }
     const int row = rowOf(view);
+    const bool changed =
+        newName != name || view->roll() != roll || view->tilt() != tilt || view->pan() != pan || view->zoom() != zoom;
     if (newName != name) {
         QHash<QString, ViewPtr> &byName = m_viewsByName[objSerial];
         byName.remove(name);
@@ -130,6 +138,10 @@ bool RepoObjViews::updateView(const QString &objSerial, const QString &name, con
     view->setZoom(zoom);
     const QModelIndex rowIndex = index(row, 0);
     emit dataChanged(rowIndex, rowIndex, {ViewNameRole, ViewRollRole, ViewTiltRole, ViewPanRole, ViewZoomRole});
+    if (changed)
+        emit edited(newName == name
+                        ? QStringLiteral("view \"%1\" of stream %2 edited").arg(name, objSerial)
+                        : QStringLiteral("view \"%1\" of stream %2 renamed to \"%3\"").arg(name, objSerial, newName));
     return true;
 }
 
@@ -155,6 +167,7 @@ bool RepoObjViews::removeView(const QString &objSerial, const QString &name)
         }
     }
     endRemoveRows();
+    emit edited(QStringLiteral("view \"%1\" of stream %2 deleted").arg(name, objSerial));
     return true;
 }
 
@@ -189,6 +202,7 @@ bool RepoObjViews::appendView(const QString &name, const QString &objSerial, flo
     m_views.append(view);
     enterIndex(view, row);
     endInsertRows();
+    emit edited(QStringLiteral("view \"%1\" of stream %2 added").arg(name, objSerial));
     return true;
 }
 

@@ -68,6 +68,9 @@ public:
 
 signals:
     void restoringChanged();
+    // The operator added, edited, renamed, removed or switched a view (not a restore); what says
+    // which, for the log.
+    void edited(const QString &what);
 
 public slots:
     bool appendView(const QString &name, const QString &objSerial, float roll, float tilt, float pan, float zoom);

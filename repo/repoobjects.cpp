@@ -94,7 +94,12 @@ bool RepoObjects::setData(const QModelIndex &index, const QVariant &value, int r
     const ObjectPtr &object = m_objects.at(index.row());
     const bool active = value.toBool();
     qCDebug(lcRepo, "Set %s isActive to %d", qPrintable(object->name()), active);
+    const bool changed = object->isActive() != active;
     object->setIsActive(active);
+    if (changed)
+        emit edited(QStringLiteral("%1 \"%2\" switched %3")
+                        .arg(QLatin1String(object->type() == Object::Device ? "gateway" : "stream"), object->name(),
+                             QLatin1String(active ? "on" : "off")));
     const QModelIndex rowIndex = this->index(index.row(), 0);
     emit dataChanged(rowIndex, rowIndex, {ObjIsActiveRole});
     return true;
@@ -142,6 +147,12 @@ void RepoObjects::setObjects(const ObjectList &objects)
                     return;
                 const QModelIndex rowIndex = index(row, 0);
                 emit dataChanged(rowIndex, rowIndex, {ObjZmqPortRole});
+            });
+            // Stored settings were applied before the rows came here: what changes now is the operator's.
+            Object *stream = object.get();
+            connect(stream, &Object::lensChanged, this, [this, stream, generation] {
+                if (generation == m_generation)
+                    emit edited(QStringLiteral("lens or mount of stream \"%1\" set").arg(stream->name()));
             });
         }
     }

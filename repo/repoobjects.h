@@ -22,7 +22,8 @@ class Discovery;
 // setObjects() has every gateway asked for its streams by the model's Discovery,
 // whose answers for replaced rows are dropped.
 // Stream rows follow their gateway's isActive and their own zmqPort through signal
-// connections made in setObjects(), which go quiet at the next reset. Replaced rows
+// connections made in setObjects(), which go quiet at the next reset; so do the
+// announcements of a stream's lens or mount set after the import. Replaced rows
 // are released after the reset, a slice per event-loop turn.
 class RepoObjects : public QAbstractListModel, public Singleton<RepoObjects>
 {
@@ -77,6 +78,11 @@ public:
     void setDiscoveryTimeout(int milliseconds);
     void requestStreams(const ObjectPtr &gateway);
     void parseStreams(const QByteArray &data, const std::weak_ptr<Object> &gateway);
+
+signals:
+    // The operator switched a gateway or stream, or set a stream's lens or mount (after the import
+    // that made the row); what says which, for the log.
+    void edited(const QString &what);
 
 private:
     void retireRows();

@@ -16,6 +16,7 @@ packages=(
   libzmq3-dev cppzmq-dev nlohmann-json3-dev libasio-dev libcpp-httplib-dev libsqlite3-dev sqlite3
   python3 xvfb xauth x11-apps imagemagick mesa-utils libgl1-mesa-dri fonts-dejavu-core ffmpeg
   dpkg-dev desktop-file-utils lintian help2man man-db systemd
+  glib-networking curl openssl
 )
 
 missing=()

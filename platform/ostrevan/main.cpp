@@ -5,12 +5,14 @@
 #include "app/apppaths.h"
 #include "platform/ostrevan/ostrevanserver.h"
 #include "platform/ostrevan/serverlogging.h"
+#include "platform/ostrevan/userfile.h"
 #include "platform/zmq/zmqelements.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QSocketNotifier>
+#include <QTextStream>
 
 #include <gst/gst.h>
 
@@ -19,6 +21,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -57,7 +61,8 @@ void installSignalHandlers(QCoreApplication *app, OstrevanServer *server)
             qCInfo(lcServer, "Stopping");
             app->quit();
         } else if (reload) {
-            qCInfo(lcServer, "SIGHUP: re-reading the database");
+            qCInfo(lcServer, "SIGHUP: re-reading the database and the users");
+            server->reloadUsers();
             server->reload();
         }
     });
@@ -84,11 +89,69 @@ bool positiveOption(const QCommandLineParser &parser, const QCommandLineOption &
     return true;
 }
 
+// --hash-password: the password from standard input (without echo on a terminal), the line on
+// standard output.
+int printUserLine(const QString &user)
+{
+    termios saved = {};
+    const bool terminal = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (terminal) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        std::fprintf(stderr, "Password for %s: ", qUtf8Printable(user));
+    }
+    QTextStream in(stdin);
+    const QString password = in.readLine();
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fprintf(stderr, "\n");
+    }
+    if (password.isEmpty()) {
+        std::fprintf(stderr, "ostrevan: no password on standard input\n");
+        return 2;
+    }
+    QString error;
+    const QString line = UserFile::line(user, password, &error);
+    if (line.isEmpty()) {
+        std::fprintf(stderr, "ostrevan: %s\n", qUtf8Printable(error));
+        return 2;
+    }
+    std::printf("%s\n", qUtf8Printable(line));
+    return 0;
+}
+
+// Under systemd, standard error goes to the journal, which names it in JOURNAL_STREAM as
+// "DEVICE:INODE". Only then each line starts with its level as sd-daemon(3) "<N>" prefixes: a variable
+// inherited by a process whose output goes elsewhere is not enough.
+bool stderrIsTheJournal()
+{
+    const QByteArray stream = qgetenv("JOURNAL_STREAM");
+    struct stat st = {};
+    if (stream.isEmpty() || ::fstat(STDERR_FILENO, &st) != 0)
+        return false;
+    return stream == QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino));
+}
+
+// Without a display (a service, a server room), GStreamer's GL would try X11 and Wayland, and
+// libwayland prints an error for the missing XDG_RUNTIME_DIR: its EGL device display needs none.
+void useEglDeviceWithoutADisplay()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        !qEnvironmentVariableIsSet("GST_GL_WINDOW"))
+        qputenv("GST_GL_WINDOW", "egl-device");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     AppLogging::printTextOnly();
+    if (stderrIsTheJournal()) {
+        qSetMessagePattern(QStringLiteral("%{if-debug}<7>%{endif}%{if-info}<6>%{endif}%{if-warning}<4>%{endif}"
+                                          "%{if-critical}<3>%{endif}%{if-fatal}<2>%{endif}%{message}"));
+    }
+    useEglDeviceWithoutADisplay();
     gst_init(&argc, &argv);
     // zmqsrc is built in, for the "zmq:tcp://host:port" sources.
     if (!quillon_zmq_register_static())
@@ -140,8 +203,46 @@ int main(int argc, char *argv[])
         QStringLiteral("session-timeout"),
         QStringLiteral("End a client's session after N seconds without a request or report from it (default 60)."),
         QStringLiteral("seconds"));
-    parser.addOptions({port, address, width, height, fps, bitrate, dewarp, stats, sessionTimeout});
+    const QCommandLineOption users(
+        QStringLiteral("users"),
+        QStringLiteral("Clients sign in (RTSP Digest) as one of the users of FILE: lines USER:%1:HA1[:GRANTS] as "
+                       "--hash-password writes them, GRANTS limiting a user to the streams or views listed "
+                       "(STREAM or STREAM/VIEW, comma-separated). The file may allow at most mode 0640. Re-read on "
+                       "SIGHUP. Without it, anyone who reaches the port can watch.")
+            .arg(QLatin1String(UserFile::kRealm)),
+        QStringLiteral("file"));
+    const QCommandLineOption hashPassword(
+        QStringLiteral("hash-password"),
+        QStringLiteral("Read a password from standard input and print the users-file line for USER, then exit."),
+        QStringLiteral("user"));
+    const QCommandLineOption tlsCert(QStringLiteral("tls-cert"),
+                                     QStringLiteral("Serve RTSPS only (TLS), with this PEM certificate (chain)."),
+                                     QStringLiteral("file"));
+    const QCommandLineOption tlsKey(QStringLiteral("tls-key"),
+                                    QStringLiteral("The PEM private key of --tls-cert (default: in that file)."),
+                                    QStringLiteral("file"));
+    const QCommandLineOption statusPort(
+        QStringLiteral("status-port"),
+        QStringLiteral("Answer HTTP GET /status (JSON) and /metrics (Prometheus) on this port (default: off; 0 picks "
+                       "a free one and logs it)."),
+        QStringLiteral("port"));
+    const QCommandLineOption statusAddress(
+        QStringLiteral("status-address"),
+        QStringLiteral("Address for --status-port (default 127.0.0.1: this machine only)."), QStringLiteral("address"));
+    const QCommandLineOption gateways(
+        QStringLiteral("gateways"),
+        QStringLiteral("Serve only the streams of these gateways (serials, comma-separated)."),
+        QStringLiteral("serials"));
+    const QCommandLineOption share(
+        QStringLiteral("share"),
+        QStringLiteral("Serve only share I of N of the streams, by a stable hash of the stream serial: N servers "
+                       "with 1/N .. N/N serve every stream once."),
+        QStringLiteral("i/n"));
+    parser.addOptions({gateways, share, port, address, width, height, fps, bitrate, dewarp, stats, sessionTimeout,
+                       users, hashPassword, tlsCert, tlsKey, statusPort, statusAddress});
     parser.process(app);
+    if (parser.isSet(hashPassword))
+        return printUserLine(parser.value(hashPassword));
 
     ServerOptions options;
     if (!positiveOption(parser, port, 0, 65535, &options.port) ||
@@ -150,13 +251,41 @@ int main(int argc, char *argv[])
         !positiveOption(parser, fps, 1, 120, &options.output.fps) ||
         !positiveOption(parser, bitrate, 50, 100000, &options.output.bitrateKbps) ||
         !positiveOption(parser, stats, 0, 3600, &options.statsSeconds) ||
-        !positiveOption(parser, sessionTimeout, 2, 3600, &options.sessionTimeoutSeconds))
+        !positiveOption(parser, sessionTimeout, 2, 3600, &options.sessionTimeoutSeconds) ||
+        !positiveOption(parser, statusPort, 0, 65535, &options.statusPort))
         return 2;
     // I420 needs even sizes.
     options.output.width &= ~1;
     options.output.height &= ~1;
     if (parser.isSet(address))
         options.address = parser.value(address);
+    if (parser.isSet(gateways)) {
+        for (const QString &serial : parser.value(gateways).split(QLatin1Char(','))) {
+            if (!serial.trimmed().isEmpty())
+                options.share.gateways.append(serial.trimmed());
+        }
+        if (options.share.gateways.isEmpty()) {
+            std::fprintf(stderr, "ostrevan: --gateways needs at least one gateway serial\n");
+            return 2;
+        }
+    }
+    if (parser.isSet(share) && !options.share.parse(parser.value(share))) {
+        std::fprintf(stderr, "ostrevan: --share must be I/N with 1 <= I <= N <= 1000, such as 2/3\n");
+        return 2;
+    }
+    if (parser.isSet(statusAddress))
+        options.statusAddress = parser.value(statusAddress);
+    if (parser.isSet(users))
+        options.usersPath = QDir::current().absoluteFilePath(parser.value(users));
+    if (parser.isSet(tlsKey) && !parser.isSet(tlsCert)) {
+        std::fprintf(stderr, "ostrevan: --tls-key needs --tls-cert\n");
+        return 2;
+    }
+    if (parser.isSet(tlsCert)) {
+        options.tlsCertificate = QDir::current().absoluteFilePath(parser.value(tlsCert));
+        options.tlsKey =
+            parser.isSet(tlsKey) ? QDir::current().absoluteFilePath(parser.value(tlsKey)) : options.tlsCertificate;
+    }
     const QString mode = parser.value(dewarp);
     if (mode == QLatin1String("cpu")) {
         options.dewarp = ServerOptions::Dewarp::Cpu;
@@ -180,7 +309,7 @@ int main(int argc, char *argv[])
     installSignalHandlers(&app, &server);
     QString error;
     if (!server.start(&error)) {
-        std::fprintf(stderr, "ostrevan: %s\n", qUtf8Printable(error));
+        qCCritical(lcServer, "ostrevan: %s", qUtf8Printable(error));
         return 1;
     }
     const int status = app.exec();

@@ -4,12 +4,17 @@
 #include "platform/ostrevan/configwatcher.h"
 #include "platform/ostrevan/serverlogging.h"
 #include "defish/slicepool.h"
+#include "platform/ostrevan/statusserver.h"
 #include "platform/ostrevan/streamsource.h"
 
+#include "app/applogging.h"
+
+#include <QCoreApplication>
 #include <QHostInfo>
 #include <QUrl>
 
 #include <ctime>
+#include <functional>
 #include <utility>
 
 // GIO's headers use "signals" as a name, which Qt defines as a keyword.
@@ -87,7 +92,90 @@ struct MediaLink
     std::weak_ptr<ViewChannel> channel;
     GstElement *appsrc = nullptr;
     GstContext *gl = nullptr;
+    QString streamSerial;
+    QString viewName;
 };
+
+// Which view a media serves, kept on the media for the requests that reach it and its messages.
+struct MediaView
+{
+    QString streamSerial;
+    QString viewName;
+    std::weak_ptr<ViewChannel> channel;
+};
+constexpr const char *kMediaViewKey = "quillon-view";
+
+// A view's media: as GStreamer's, with its errors kept as the view's last error. Messages come on the
+// media's own thread.
+struct ViewMedia
+{
+    GstRTSPMedia parent;
+};
+
+struct ViewMediaClass
+{
+    GstRTSPMediaClass parent_class;
+};
+
+G_DEFINE_TYPE(ViewMedia, view_media, GST_TYPE_RTSP_MEDIA)
+
+gboolean view_media_handle_message(GstRTSPMedia *media, GstMessage *message)
+{
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+        const auto *view = static_cast<const MediaView *>(g_object_get_data(G_OBJECT(media), kMediaViewKey));
+        GError *error = nullptr;
+        gst_message_parse_error(message, &error, nullptr);
+        const QString text = QStringLiteral("%1: %2").arg(
+            QString::fromUtf8(GST_MESSAGE_SRC(message) ? GST_OBJECT_NAME(GST_MESSAGE_SRC(message)) : "media"),
+            QString::fromUtf8(error ? error->message : "error"));
+        g_clear_error(&error);
+        if (view) {
+            qCWarning(lcView, "View \"%s\" of stream %s failed: %s", qUtf8Printable(view->viewName),
+                      qUtf8Printable(view->streamSerial), qUtf8Printable(text));
+            if (std::shared_ptr<ViewChannel> channel = view->channel.lock())
+                channel->setLastError(text);
+        }
+    }
+    return GST_RTSP_MEDIA_CLASS(view_media_parent_class)->handle_message(media, message);
+}
+
+void view_media_class_init(ViewMediaClass *klass)
+{
+    GST_RTSP_MEDIA_CLASS(klass)->handle_message = view_media_handle_message;
+}
+
+void view_media_init(ViewMedia *) {}
+
+// The user a session was set up by (a QString, empty for none), on the session.
+constexpr const char *kUserKey = "quillon-user";
+
+// A client watching a view in one of its sessions, kept on the session: logged when the client starts,
+// and when the session ends, whichever way it ends (TEARDOWN, the connection closed, timed out, removed).
+struct Watch
+{
+    QString client;
+    QString user;
+    QString streamSerial;
+    QString viewName;
+};
+
+QByteArray watchKey(const QString &streamSerial, const QString &viewName)
+{
+    return "quillon-watch/" + streamSerial.toUtf8() + '/' + viewName.toUtf8();
+}
+
+QString describeClient(const Watch &watch)
+{
+    return watch.user.isEmpty() ? watch.client : QStringLiteral("%1 (user %2)").arg(watch.client, watch.user);
+}
+
+void endWatch(gpointer data)
+{
+    auto *watch = static_cast<Watch *>(data);
+    qCInfo(lcServer, "Client %s stopped watching view \"%s\" of stream %s", qUtf8Printable(describeClient(*watch)),
+           qUtf8Printable(watch->viewName), qUtf8Printable(watch->streamSerial));
+    delete watch;
+}
 
 void onMediaUnprepared(GstRTSPMedia *, gpointer data)
 {
@@ -114,6 +202,9 @@ void onMediaConfigure(GstRTSPMediaFactory *factory, GstRTSPMedia *media, gpointe
     g_weak_ref_set(&view->media, media);
     g_mutex_unlock(&view->lock);
     auto *factoryLink = static_cast<MediaLink *>(data);
+    g_object_set_data_full(G_OBJECT(media), kMediaViewKey,
+                           new MediaView{factoryLink->streamSerial, factoryLink->viewName, factoryLink->channel},
+                           [](gpointer view) { delete static_cast<MediaView *>(view); });
     std::shared_ptr<ViewChannel> channel = factoryLink->channel.lock();
     if (!channel)
         return;
@@ -130,7 +221,7 @@ void onMediaConfigure(GstRTSPMediaFactory *factory, GstRTSPMedia *media, gpointe
         return;
     }
     channel->attach(appsrc, shader);
-    auto *link = new MediaLink{channel, GST_ELEMENT(gst_object_ref(appsrc))};
+    auto *link = new MediaLink{channel, GST_ELEMENT(gst_object_ref(appsrc)), nullptr, {}, {}};
     g_signal_connect_data(media, "unprepared", G_CALLBACK(onMediaUnprepared), link, freeMediaLink, GConnectFlags(0));
     gst_object_unref(appsrc);
     if (shader)
@@ -140,10 +231,24 @@ void onMediaConfigure(GstRTSPMediaFactory *factory, GstRTSPMedia *media, gpointe
 // Runs on the RTSP server's thread once a client's PLAY went through. A view's media is shared: a
 // client joining a running one would wait for the encoder's next periodic key frame, so the next
 // frame is encoded as one, with its parameter sets, for everybody.
-void onPlayRequest(GstRTSPClient *, GstRTSPContext *context, gpointer)
+void onPlayRequest(GstRTSPClient *client, GstRTSPContext *context, gpointer)
 {
     if (!context || !context->media)
         return;
+    const auto *view = static_cast<const MediaView *>(g_object_get_data(G_OBJECT(context->media), kMediaViewKey));
+    if (view && context->session) {
+        const QByteArray key = watchKey(view->streamSerial, view->viewName);
+        if (!g_object_get_data(G_OBJECT(context->session), key.constData())) {
+            GstRTSPConnection *connection = gst_rtsp_client_get_connection(client);
+            const auto *user = static_cast<const QString *>(g_object_get_data(G_OBJECT(context->session), kUserKey));
+            auto *watch = new Watch{QString::fromUtf8(connection ? gst_rtsp_connection_get_ip(connection) : "?"),
+                                    user ? *user : QString(), view->streamSerial, view->viewName};
+            g_object_set_data_full(G_OBJECT(context->session), key.constData(), watch, endWatch);
+            qCInfo(lcServer, "Client %s started watching view \"%s\" of stream %s",
+                   qUtf8Printable(describeClient(*watch)), qUtf8Printable(view->viewName),
+                   qUtf8Printable(view->streamSerial));
+        }
+    }
     GstElement *bin = gst_rtsp_media_get_element(context->media);
     GstElement *encoder = gst_bin_get_by_name_recurse_up(GST_BIN(bin), "encoder");
     gst_object_unref(bin);
@@ -155,6 +260,16 @@ void onPlayRequest(GstRTSPClient *, GstRTSPContext *context, gpointer)
     }
     gst_object_unref(encoder);
     qCDebug(lcServer, "A client started playing; the next frame is a key frame");
+}
+
+// Runs once a SETUP went through, when its credentials have been checked (a PLAY's are not: it
+// only names a session).
+void onSetupRequest(GstRTSPClient *, GstRTSPContext *context, gpointer)
+{
+    if (!context || !context->session || g_object_get_data(G_OBJECT(context->session), kUserKey))
+        return;
+    g_object_set_data_full(G_OBJECT(context->session), kUserKey, new QString(AccessControl::userOf(context)),
+                           [](gpointer user) { delete static_cast<QString *>(user); });
 }
 
 void onNewSession(GstRTSPClient *, GstRTSPSession *session, gpointer timeout)
@@ -173,33 +288,32 @@ void onClientConnected(GstRTSPServer *, GstRTSPClient *client, gpointer timeout)
     // A longer body is refused with the connection, before it is read.
     if (GstRTSPConnection *connection = gst_rtsp_client_get_connection(client))
         gst_rtsp_connection_set_content_length_limit(connection, kMaxRequestBody);
+    g_signal_connect(client, "setup-request", G_CALLBACK(onSetupRequest), nullptr);
     g_signal_connect(client, "play-request", G_CALLBACK(onPlayRequest), nullptr);
     g_signal_connect(client, "new-session", G_CALLBACK(onNewSession), timeout);
 }
 
-// The sessions of one mount path, removed from their clients.
-struct PathSessions
+// Sessions to end, chosen by a rule, removed from their clients.
+struct SessionsToEnd
 {
-    QByteArray path;
+    std::function<bool(GstRTSPSession *)> ends;
     bool removed = false;
 };
 
-GstRTSPFilterResult removeSessionsOfPath(GstRTSPClient *, GstRTSPSession *session, gpointer data)
+GstRTSPFilterResult removeChosenSession(GstRTSPClient *, GstRTSPSession *session, gpointer data)
 {
-    auto *sessions = static_cast<PathSessions *>(data);
-    gint matched = 0;
-    GstRTSPSessionMedia *media = gst_rtsp_session_get_media(session, sessions->path.constData(), &matched);
-    if (!media || matched != sessions->path.size())
+    auto *sessions = static_cast<SessionsToEnd *>(data);
+    if (!sessions->ends(session))
         return GST_RTSP_FILTER_KEEP;
     sessions->removed = true;
     return GST_RTSP_FILTER_REMOVE;
 }
 
-// Removes the path's sessions of a client; a client left with no session is handed back to be closed.
+// Removes the chosen sessions of a client; a client left with no session is handed back to be closed.
 GstRTSPFilterResult endClientSessions(GstRTSPServer *, GstRTSPClient *client, gpointer data)
 {
-    PathSessions sessions{*static_cast<const QByteArray *>(data)};
-    gst_rtsp_client_session_filter(client, removeSessionsOfPath, &sessions);
+    SessionsToEnd sessions{*static_cast<const std::function<bool(GstRTSPSession *)> *>(data)};
+    gst_rtsp_client_session_filter(client, removeChosenSession, &sessions);
     if (!sessions.removed)
         return GST_RTSP_FILTER_KEEP;
     GList *left = gst_rtsp_client_session_filter(client, nullptr, nullptr);
@@ -207,11 +321,34 @@ GstRTSPFilterResult endClientSessions(GstRTSPServer *, GstRTSPClient *client, gp
     return left ? GST_RTSP_FILTER_KEEP : GST_RTSP_FILTER_REF;
 }
 
+// Ends the chosen sessions: removed from their clients and from the pool (a UDP client's session
+// outlives its connection). A player that ignored the end of the stream (RTCP BYE) would wait on its
+// connection for ever: a client left with nothing to watch is closed.
+void endSessions(GstRTSPServer *server, std::function<bool(GstRTSPSession *)> ends)
+{
+    GList *idle = gst_rtsp_server_client_filter(server, endClientSessions, &ends);
+    for (GList *client = idle; client; client = client->next)
+        gst_rtsp_client_close(GST_RTSP_CLIENT(client->data));
+    g_list_free_full(idle, g_object_unref);
+    GstRTSPSessionPool *pool = gst_rtsp_server_get_session_pool(server);
+    GList *removed = gst_rtsp_session_pool_filter(
+        pool,
+        [](GstRTSPSessionPool *, GstRTSPSession *session, gpointer data) {
+            return (*static_cast<std::function<bool(GstRTSPSession *)> *>(data))(session) ? GST_RTSP_FILTER_REMOVE
+                                                                                          : GST_RTSP_FILTER_KEEP;
+        },
+        &ends);
+    g_list_free_full(removed, g_object_unref);
+    g_object_unref(pool);
+}
+
 } // namespace
 
 OstrevanServer::OstrevanServer(const ServerOptions &options, QObject *parent) : QObject(parent), m_options(options)
 {
     connect(&m_stats, &QTimer::timeout, this, &OstrevanServer::logStats);
+    connect(&m_rateSampler, &QTimer::timeout, this, &OstrevanServer::sampleRates);
+    m_uptime.start();
 }
 
 OstrevanServer::~OstrevanServer()
@@ -458,12 +595,21 @@ bool OstrevanServer::start(QString *error)
 {
     ServerConfig config;
     QString reason;
-    if (!config.load(m_options.databasePath, &reason)) {
+    if (!config.load(m_options.databasePath, &reason, m_options.share)) {
         *error = QStringLiteral("cannot use %1: %2").arg(m_options.databasePath, reason);
         return false;
     }
     qCInfo(lcServer, "Read %s: %d gateways, %d streams, %d views", qUtf8Printable(m_options.databasePath),
            config.gatewayRows(), config.streamRows(), config.viewRows());
+    if (!m_options.share.isWhole()) {
+        qCInfo(lcServer, "Serving share %d/%d of the streams%s%s", m_options.share.index, m_options.share.count,
+               m_options.share.gateways.isEmpty() ? "" : " of the gateways ",
+               qUtf8Printable(m_options.share.gateways.join(QStringLiteral(", "))));
+    }
+    if (!m_access.loadUsers(m_options.usersPath, error))
+        return false;
+    if (!m_options.tlsCertificate.isEmpty() && !m_access.setTls(m_options.tlsCertificate, m_options.tlsKey, error))
+        return false;
 
     if (m_options.dewarp == ServerOptions::Dewarp::Cpu) {
         m_mode = DewarpMode::Cpu;
@@ -495,6 +641,8 @@ bool OstrevanServer::start(QString *error)
     GstRTSPThreadPool *threads = gst_rtsp_server_get_thread_pool(m_rtsp);
     gst_rtsp_thread_pool_set_max_threads(threads, kClientThreads);
     g_object_unref(threads);
+    if (m_access.auth())
+        gst_rtsp_server_set_auth(m_rtsp, m_access.auth());
     gst_rtsp_server_set_address(m_rtsp, m_options.address.toUtf8().constData());
     gst_rtsp_server_set_service(m_rtsp, QByteArray::number(m_options.port).constData());
     GError *gerror = nullptr;
@@ -515,6 +663,16 @@ bool OstrevanServer::start(QString *error)
                  ? QHostInfo::localHostName()
                  : m_options.address;
     qCInfo(lcServer, "RTSP server listening on %s:%d", qUtf8Printable(m_options.address), m_port);
+    if (m_access.hasUsers()) {
+        qCInfo(lcServer, "Clients must sign in as one of the %d users of %s (Digest, realm \"%s\")%s",
+               m_access.userCount(), qUtf8Printable(m_options.usersPath), UserFile::kRealm,
+               m_access.hasTls() ? ", over TLS only (rtsps://)" : "");
+    } else {
+        qCWarning(lcServer,
+                  "NO ACCESS CONTROL: anyone who can reach %s port %d can watch every view%s. Give a users file "
+                  "with --users to require a name and password.",
+                  qUtf8Printable(m_options.address), m_port, m_access.hasTls() ? " (over TLS)" : "");
+    }
 
     // GStreamer's server never ends an expired session by itself: a client that stopped answering
     // would keep its view dewarped and encoded for ever. Its media goes with its last session.
@@ -526,6 +684,15 @@ bool OstrevanServer::start(QString *error)
             qCInfo(lcServer, "%u client sessions timed out", expired);
     });
     m_sessionSweep.start(1000);
+
+    if (m_options.statusPort >= 0) {
+        m_status = new StatusServer([this] { return status(); }, this);
+        if (!m_status->listen(m_options.statusAddress, m_options.statusPort, error))
+            return false;
+        qCInfo(lcServer, "Status at http://%s:%d/status and /metrics", qUtf8Printable(m_options.statusAddress),
+               m_status->port());
+        m_rateSampler.start(1000);
+    }
 
     apply(config);
 
@@ -565,7 +732,7 @@ void OstrevanServer::reload()
 {
     ServerConfig config;
     QString error;
-    if (!config.load(m_options.databasePath, &error)) {
+    if (!config.load(m_options.databasePath, &error, m_options.share)) {
         qCWarning(lcServer, "Cannot use %s, keeping the current views: %s", qUtf8Printable(m_options.databasePath),
                   qUtf8Printable(error));
         return;
@@ -576,15 +743,67 @@ void OstrevanServer::reload()
     emit reloaded();
 }
 
+void OstrevanServer::reloadUsers()
+{
+    if (!m_access.hasUsers())
+        return;
+    QString error;
+    if (!m_access.reloadUsers(&error)) {
+        qCWarning(lcServer, "Keeping the current users: %s", qUtf8Printable(error));
+        return;
+    }
+    qCInfo(lcServer, "Re-read %s: %d users", qUtf8Printable(m_options.usersPath), m_access.userCount());
+    for (const Served &served : qAsConst(m_views))
+        m_access.permit(served.factory, served.streamSerial, served.name);
+    endRevokedSessions();
+}
+
+void OstrevanServer::endRevokedSessions()
+{
+    struct View
+    {
+        QString streamSerial;
+        QString name;
+        QByteArray path;
+    };
+    QVector<View> views;
+    for (const Served &served : qAsConst(m_views))
+        views.append({served.streamSerial, served.name, served.path.toUtf8()});
+    const AccessControl *access = &m_access;
+    // By the user that set the session up: a session that has not started playing yet ends too.
+    endSessions(m_rtsp, [access, views](GstRTSPSession *session) {
+        const auto *user = static_cast<const QString *>(g_object_get_data(G_OBJECT(session), kUserKey));
+        if (!user)
+            return false;
+        for (const View &view : views) {
+            gint matched = 0;
+            if (!gst_rtsp_session_get_media(session, view.path.constData(), &matched) || matched != view.path.size() ||
+                access->mayWatch(*user, view.streamSerial, view.name))
+                continue;
+            qCInfo(lcServer, "User %s may no longer watch view \"%s\" of stream %s: the session %s ends",
+                   qUtf8Printable(*user), qUtf8Printable(view.name), qUtf8Printable(view.streamSerial),
+                   gst_rtsp_session_get_sessionid(session));
+            return true;
+        }
+        return false;
+    });
+}
+
 void OstrevanServer::logView(const ServedStream &stream, const ServedView &view, const char *what,
                              const QString &path) const
 {
-    qCInfo(lcServer,
-           "%s view \"%s\" of stream %s (gateway %s, source %s): roll %g, tilt %g, pan %g, zoom %g at "
-           "rtsp://%s:%d%s",
+    qCInfo(lcServer, "%s view \"%s\" of stream %s (gateway %s, source %s): roll %g, tilt %g, pan %g, zoom %g at %s",
            what, qUtf8Printable(view.name), qUtf8Printable(stream.serial), qUtf8Printable(stream.gatewaySerial),
            qUtf8Printable(stream.url), double(view.roll), double(view.tilt), double(view.pan), double(view.zoom),
-           qUtf8Printable(m_host), m_port, qUtf8Printable(path));
+           qUtf8Printable(address(path)));
+}
+
+QString OstrevanServer::address(const QString &path) const
+{
+    return QStringLiteral("%1://%2:%3%4")
+        .arg(m_access.hasTls() ? QLatin1String("rtsps") : QLatin1String("rtsp"), m_host)
+        .arg(m_port)
+        .arg(path);
 }
 
 StreamSource *OstrevanServer::sourceFor(const ServedStream &stream)
@@ -612,11 +831,15 @@ void OstrevanServer::addView(const ServedStream &stream, const ServedView &view)
     source->addView(served.channel);
 
     auto *factory = GST_RTSP_MEDIA_FACTORY(g_object_new(view_factory_get_type(), nullptr));
+    gst_rtsp_media_factory_set_media_gtype(factory, view_media_get_type());
+    m_access.permit(factory, stream.serial, view.name);
+    served.factory = GST_RTSP_MEDIA_FACTORY(g_object_ref(factory));
     gst_rtsp_media_factory_set_launch(factory, served.channel->mediaLaunch().toUtf8().constData());
     // One media per view, whoever watches: the view is dewarped and encoded once for all its clients.
     gst_rtsp_media_factory_set_shared(factory, TRUE);
     g_signal_connect_data(factory, "media-configure", G_CALLBACK(onMediaConfigure),
-                          new MediaLink{served.channel, nullptr, source->glContext()}, freeMediaLink, GConnectFlags(0));
+                          new MediaLink{served.channel, nullptr, source->glContext(), stream.serial, view.name},
+                          freeMediaLink, GConnectFlags(0));
     GstRTSPMountPoints *mounts = gst_rtsp_server_get_mount_points(m_rtsp);
     gst_rtsp_mount_points_add_factory(mounts, served.path.toUtf8().constData(), factory);
     g_object_unref(mounts);
@@ -633,6 +856,7 @@ void OstrevanServer::removeView(const QString &k)
     GstRTSPMountPoints *mounts = gst_rtsp_server_get_mount_points(m_rtsp);
     gst_rtsp_mount_points_remove_factory(mounts, served.path.toUtf8().constData());
     g_object_unref(mounts);
+    g_object_unref(served.factory);
     // Watching clients get the end of the stream, then their sessions are closed.
     served.channel->finish();
     if (StreamSource *source = m_sources.value(served.streamSerial))
@@ -648,13 +872,12 @@ void OstrevanServer::closeSessions(const QString &path)
         if (served.path == path)
             return;
     }
-    // A player that ignored the end of the stream (RTCP BYE) would wait on its connection for ever:
-    // with nothing left to watch there, the connection is closed.
-    QByteArray bytes = path.toUtf8();
-    GList *idle = gst_rtsp_server_client_filter(m_rtsp, endClientSessions, &bytes);
-    for (GList *client = idle; client; client = client->next)
-        gst_rtsp_client_close(GST_RTSP_CLIENT(client->data));
-    g_list_free_full(idle, g_object_unref);
+    const QByteArray bytes = path.toUtf8();
+    endSessions(m_rtsp, [bytes](GstRTSPSession *session) {
+        gint matched = 0;
+        GstRTSPSessionMedia *media = gst_rtsp_session_get_media(session, bytes.constData(), &matched);
+        return media && matched == bytes.size();
+    });
 }
 
 void OstrevanServer::apply(const ServerConfig &config)
@@ -692,6 +915,84 @@ void OstrevanServer::apply(const ServerConfig &config)
     if (config.viewCount() == 0)
         qCInfo(lcServer, "No active views to serve");
     m_config = config;
+}
+
+void OstrevanServer::sampleRates()
+{
+    const qint64 now = m_uptime.elapsed();
+    QHash<QString, Rate> rates;
+    for (auto it = m_views.cbegin(); it != m_views.cend(); ++it) {
+        Rate rate{it->channel->framesServed(), now, 0.0};
+        const auto before = m_rates.constFind(it.key());
+        if (before != m_rates.constEnd() && now > before->atMs && rate.frames >= before->frames)
+            rate.fps = double(rate.frames - before->frames) * 1000.0 / double(now - before->atMs);
+        rates.insert(it.key(), rate);
+    }
+    m_rates = rates;
+}
+
+namespace {
+
+// The sessions playing each mount path.
+QHash<QByteArray, int> playingSessions(GstRTSPServer *server, const QList<QByteArray> &paths)
+{
+    QHash<QByteArray, int> counts;
+    GstRTSPSessionPool *pool = gst_rtsp_server_get_session_pool(server);
+    GList *sessions = gst_rtsp_session_pool_filter(pool, nullptr, nullptr);
+    for (GList *s = sessions; s; s = s->next) {
+        for (const QByteArray &path : paths) {
+            gint matched = 0;
+            GstRTSPSessionMedia *media =
+                gst_rtsp_session_get_media(GST_RTSP_SESSION(s->data), path.constData(), &matched);
+            if (media && matched == path.size() &&
+                gst_rtsp_session_media_get_rtsp_state(media) == GST_RTSP_STATE_PLAYING)
+                ++counts[path];
+        }
+    }
+    g_list_free_full(sessions, g_object_unref);
+    g_object_unref(pool);
+    return counts;
+}
+
+} // namespace
+
+ServerStatus OstrevanServer::status() const
+{
+    ServerStatus status;
+    status.version = QCoreApplication::applicationVersion();
+    status.uptimeSeconds = m_uptime.elapsed() / 1000;
+    QList<QByteArray> paths;
+    for (const Served &served : m_views)
+        paths.append(served.path.toUtf8());
+    const QHash<QByteArray, int> clients = m_rtsp ? playingSessions(m_rtsp, paths) : QHash<QByteArray, int>();
+    for (const ServedStream &stream : m_config.streams()) {
+        for (const ServedView &view : stream.views) {
+            const auto it = m_views.constFind(key(stream.serial, view.name));
+            if (it == m_views.constEnd())
+                continue;
+            ServerStatus::View v;
+            v.streamSerial = stream.serial;
+            v.name = view.name;
+            v.address = address(it->path);
+            v.serving = it->channel->serving();
+            v.clients = clients.value(it->path.toUtf8());
+            v.framesServed = it->channel->framesServed();
+            v.fps = m_rates.value(it.key()).fps;
+            v.lastError = it->channel->lastError();
+            status.views.append(v);
+        }
+        if (const StreamSource *source = m_sources.value(stream.serial)) {
+            ServerStatus::Source s;
+            s.streamSerial = stream.serial;
+            s.address = AppLogging::withoutPasswords(stream.url);
+            s.state = source->state();
+            s.framesDecoded = source->framesDecoded();
+            s.reconnects = source->restarts();
+            s.lastError = AppLogging::withoutPasswords(source->lastError());
+            status.sources.append(s);
+        }
+    }
+    return status;
 }
 
 void OstrevanServer::logStats() const

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "platform/ostrevan/accesscontrol.h"
 #include "platform/ostrevan/serverconfig.h"
+#include "platform/ostrevan/serverstatus.h"
 #include "platform/ostrevan/viewchannel.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -12,8 +15,10 @@
 
 class ConfigWatcher;
 class SlicePool;
+class StatusServer;
 class StreamSource;
 typedef struct _GstRTSPServer GstRTSPServer;
+typedef struct _GstRTSPMediaFactory GstRTSPMediaFactory;
 
 // Settings from the command line.
 struct ServerOptions
@@ -30,6 +35,16 @@ struct ServerOptions
     int statsSeconds = 0; // 0: no periodic statistics
     // A client's session ends when it has sent nothing (no request, no RTCP report) for this long.
     int sessionTimeoutSeconds = 60;
+    // The users who may watch (see UserFile); empty: anyone who reaches the port.
+    QString usersPath;
+    // RTSPS: a PEM certificate and its key; both empty: plain RTSP.
+    QString tlsCertificate;
+    QString tlsKey;
+    // The part of the file this server serves.
+    ServerShare share;
+    // The HTTP status endpoint (see StatusServer): -1 none, 0 any free port (logged).
+    int statusPort = -1;
+    QString statusAddress = QStringLiteral("127.0.0.1");
 };
 
 // The streaming server: reads objects.data, serves every active view of every active fisheye
@@ -48,6 +63,8 @@ public:
     bool start(QString *error);
 
     const ServerConfig &config() const { return m_config; }
+    // Every view and every source as they are now.
+    ServerStatus status() const;
     int port() const { return m_port; }
     DewarpMode dewarpMode() const { return m_mode; }
 
@@ -64,6 +81,9 @@ public:
     // Reads the file again and applies what changed. A file that cannot be read any more leaves
     // everything as it is, with a warning.
     void reload();
+    // Reads the users file again; a file that is refused leaves the users as they were, with a
+    // warning. The sessions of users who may no longer watch their view end.
+    void reloadUsers();
 
 signals:
     void reloaded();
@@ -75,21 +95,27 @@ private:
         QString name;
         QString path;
         std::shared_ptr<ViewChannel> channel;
+        GstRTSPMediaFactory *factory = nullptr; // a reference of ours
     };
 
     void apply(const ServerConfig &config);
     void logView(const ServedStream &stream, const ServedView &view, const char *what, const QString &path) const;
+    // What clients open: rtsp://HOST:PORT/PATH, rtsps:// with TLS.
+    QString address(const QString &path) const;
     void addView(const ServedStream &stream, const ServedView &view);
     void removeView(const QString &key);
     StreamSource *sourceFor(const ServedStream &stream);
     void closeSessions(const QString &path);
+    void endRevokedSessions();
     void logStats() const;
+    void sampleRates();
     // Times a few frames on each path; Gl or Cpu, whichever took less CPU time.
     DewarpMode measureFasterPath(const QString &renderer) const;
     static QString key(const QString &streamSerial, const QString &viewName);
 
     ServerOptions m_options;
     ServerConfig m_config;
+    AccessControl m_access;
     ConfigWatcher *m_watcher = nullptr;
     DewarpMode m_mode = DewarpMode::Cpu;
     std::shared_ptr<SlicePool> m_slicePool;
@@ -101,4 +127,15 @@ private:
     QHash<QString, Served> m_views;           // by key(stream, name)
     QTimer m_stats;
     QTimer m_sessionSweep;
+    StatusServer *m_status = nullptr;
+    QElapsedTimer m_uptime;
+    // Frames served per view at the last sample, and the rate since the one before.
+    struct Rate
+    {
+        quint64 frames = 0;
+        qint64 atMs = 0;
+        double fps = 0.0;
+    };
+    QHash<QString, Rate> m_rates; // by key(stream, name)
+    QTimer m_rateSampler;
 };

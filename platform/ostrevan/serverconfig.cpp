@@ -122,7 +122,38 @@ int ServerConfig::viewCount() const
     return count;
 }
 
-bool ServerConfig::load(const QString &path, QString *error)
+quint32 ServerShare::hash(const QString &streamSerial)
+{
+    quint32 h = 2166136261u;
+    for (const char c : streamSerial.toUtf8()) {
+        h ^= quint8(c);
+        h *= 16777619u;
+    }
+    return h;
+}
+
+bool ServerShare::includes(const QString &gatewaySerial, const QString &streamSerial) const
+{
+    if (!gateways.isEmpty() && !gateways.contains(gatewaySerial))
+        return false;
+    return hash(streamSerial) % quint32(count) == quint32(index - 1);
+}
+
+bool ServerShare::parse(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char('/'));
+    bool okIndex = false;
+    bool okCount = false;
+    const int i = parts.size() == 2 ? parts.at(0).toInt(&okIndex) : 0;
+    const int n = parts.size() == 2 ? parts.at(1).toInt(&okCount) : 0;
+    if (!okIndex || !okCount || i < 1 || n < i || n > 1000)
+        return false;
+    index = i;
+    count = n;
+    return true;
+}
+
+bool ServerConfig::load(const QString &path, QString *error, const ServerShare &share)
 {
     QString ignored;
     if (!error)
@@ -281,9 +312,14 @@ bool ServerConfig::load(const QString &path, QString *error)
     if (inactive > 0)
         qCInfo(lcConfig, "%d views are not active", inactive);
 
+    int elsewhere = 0;
     for (const QString &serial : qAsConst(streamOrder)) {
         StreamRow row = streams.value(serial);
         const QVector<ServedView> streamViews = views.take(serial);
+        if (!share.includes(row.stream.gatewaySerial, serial)) {
+            ++elsewhere;
+            continue;
+        }
         const char *skipped = nullptr;
         if (!row.isActive)
             skipped = "the stream is not active";
@@ -308,6 +344,8 @@ bool ServerConfig::load(const QString &path, QString *error)
         row.stream.views = streamViews;
         m_streams.append(row.stream);
     }
+    if (elsewhere > 0)
+        qCInfo(lcConfig, "%d streams are outside this server's share", elsewhere);
     for (auto it = views.cbegin(); it != views.cend(); ++it) {
         if (!it.value().isEmpty())
             qCInfo(lcConfig, "%d views name stream %s, which is not in the file", it.value().size(),

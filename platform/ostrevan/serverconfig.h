@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 // One view the server serves: a perspective picture cut out of its stream.
@@ -33,6 +34,25 @@ struct ServedStream
     const ServedView *view(const QString &name) const;
 };
 
+// The part of objects.data one server serves, where a site splits its streams over several: the
+// streams of the gateways listed (none listed: of every gateway), and of those, with a share i of n,
+// the streams whose serial hashes to it (hash(serial) % n == i - 1). The hash is stable across
+// machines, versions and the order of the file, so that n servers with the shares 1/n .. n/n serve
+// every stream exactly once.
+struct ServerShare
+{
+    QStringList gateways;
+    int index = 1; // 1 .. count
+    int count = 1;
+
+    bool isWhole() const { return gateways.isEmpty() && count == 1; }
+    bool includes(const QString &gatewaySerial, const QString &streamSerial) const;
+    // "i/n"; false when it is not one with 1 <= i <= n <= 1000.
+    bool parse(const QString &text);
+    // 32-bit FNV-1a of the serial's UTF-8 bytes.
+    static quint32 hash(const QString &streamSerial);
+};
+
 // What objects.data asks the server to serve: every active view of every active fisheye stream
 // of every active gateway. Everything else in the file is left out (and said so in the log).
 class ServerConfig
@@ -42,7 +62,8 @@ public:
     // SQLite database, or lacks one of the three tables or one of their columns. The file is never
     // created, and nothing is written to it but SQLite's own roll-back of a save whose writer died:
     // what is read is the last committed state.
-    bool load(const QString &path, QString *error);
+    // With a share, the streams outside it are left out.
+    bool load(const QString &path, QString *error, const ServerShare &share = ServerShare());
 
     const QVector<ServedStream> &streams() const { return m_streams; }
     const ServedStream *stream(const QString &serial) const;

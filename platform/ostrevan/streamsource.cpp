@@ -129,6 +129,7 @@ void StreamSource::start()
     if (!address.isValid()) {
         if (!m_configError)
             qCWarning(lcSource, "Stream %s cannot be received: %s", qUtf8Printable(m_serial), address.error().c_str());
+        m_lastError = QString::fromStdString(address.error());
         m_configError = true;
         return;
     }
@@ -222,6 +223,7 @@ void StreamSource::scheduleRestart(const QString &why)
     stopPipeline();
     ++m_restarts;
     m_announce = true;
+    m_lastError = why;
     qCWarning(lcSource, "Stream %s: the source %s; trying again in %d ms", qUtf8Printable(m_serial),
               qUtf8Printable(why), m_retryMs);
     m_restartTimer.start(m_retryMs);
@@ -282,6 +284,17 @@ void StreamSource::handleMessage(quint64 generation, GstMessage *message)
     default:
         break;
     }
+}
+
+QString StreamSource::state() const
+{
+    if (m_configError)
+        return QStringLiteral("unusable");
+    if (!m_pipeline)
+        return QStringLiteral("reconnecting");
+    const qint64 last = m_shared->lastFrameUs.load();
+    return last != 0 && g_get_monotonic_time() - last < kStallUs ? QStringLiteral("receiving")
+                                                                 : QStringLiteral("starting");
 }
 
 void StreamSource::checkStalled()

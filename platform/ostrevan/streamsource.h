@@ -56,6 +56,9 @@ public:
 
     quint64 framesDecoded() const { return m_shared->decoded.load(); }
     int restarts() const { return m_restarts; }
+    // "starting", "receiving", "reconnecting" or "unusable" (its address is wrong).
+    QString state() const;
+    QString lastError() const { return m_lastError; }
 
     // What the streaming thread reaches; lives as long as any pipeline of this source.
     struct Shared
@@ -82,6 +85,7 @@ private:
     qint64 m_startedUs = 0;
     int m_retryMs = 1000;
     int m_restarts = 0;
+    QString m_lastError;
     bool m_configError = false;
     bool m_live = true;
     bool m_looping = false; // a file source plays in a loop of segment seeks

@@ -141,11 +141,13 @@ QString ViewChannel::mediaLaunch() const
     // config-interval=-1 would put the parameter sets before every slice of a key frame, and a
     // parameter set between two slices starts a new access unit: a strict decoder (libavcodec) then
     // sees two halves of a picture with one time. As a byte stream, x264 heads every key frame with
-    // its parameter sets itself, so the payloader adds none.
+    // its parameter sets itself, so the payloader adds none. h264parse tells the payloader the
+    // stream's profile and level, which it describes as profile-level-id in the SDP (players and
+    // recorders choose their decoder by it); from a bare byte stream it would leave it out.
     const QString encode = QStringLiteral("queue max-size-buffers=3 max-size-time=0 max-size-bytes=0 leaky=downstream"
                                           " ! x264enc name=encoder tune=zerolatency speed-preset=ultrafast bitrate=%1 "
                                           "key-int-max=%2 ! video/x-h264,stream-format=byte-stream,alignment=au ! "
-                                          "rtph264pay name=pay0 pt=96 config-interval=0")
+                                          "h264parse ! rtph264pay name=pay0 pt=96 config-interval=0")
                                .arg(m_output.bitrateKbps)
                                .arg(2 * m_output.fps);
     if (m_mode == DewarpMode::Cpu)
@@ -202,6 +204,24 @@ void ViewChannel::attach(GstElement *appsrc, GstElement *shader)
     }
     m_wake.notify_all();
     qCDebug(lcView, "%s: a client is watching", qUtf8Printable(m_label));
+}
+
+bool ViewChannel::serving() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_appsrc != nullptr;
+}
+
+QString ViewChannel::lastError() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lastError;
+}
+
+void ViewChannel::setLastError(const QString &error)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_lastError = error;
 }
 
 void ViewChannel::detach(GstElement *appsrc)

@@ -38,11 +38,11 @@ struct OutputOptions
 // the view's rate). While a client watches (attach() .. detach()), a worker thread of the view
 // dewarps the newest frame and pushes it into the media's appsrc:
 //
-//   CPU: worker remaps I420 -> appsrc (I420 at the output size) ! x264enc ! rtph264pay
+//   CPU: worker remaps I420 -> appsrc (I420 at the output size) ! x264enc ! h264parse ! rtph264pay
 //   GL:  worker passes the frame -> appsrc (the stream's I420, uploaded once for all its views)
 //        ! glupload (passes GL memory on) ! quillondefish (samples the planes through its lookup)
 //        ! output size ! gldownload ! videoconvert ! outcaps (I420 in the source's colorimetry)
-//        ! x264enc ! rtph264pay
+//        ! x264enc ! h264parse ! rtph264pay
 //
 // The served stream describes its colours as the source does (H264Colour): the CPU path copies the
 // samples, the GL path converts back with the matrix it converted with, and the encoder's SPS gets the
@@ -94,6 +94,12 @@ public:
     quint64 framesOffered() const { return m_accepted.load(); }
     // CPU views: frames dewarped in bands on the slice pool.
     quint64 framesInBands() const { return m_inBands.load(); }
+    // Whether a media is attached (a client watches).
+    bool serving() const;
+    // The last error of the view's media (its encoder, its payloader), empty for none.
+    QString lastError() const;
+    // Any thread: the view's media failed.
+    void setLastError(const QString &error);
 
 private:
     void run();
@@ -110,7 +116,8 @@ private:
     const OutputOptions m_output;
     const qint64 m_periodUs;
 
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
+    QString m_lastError; // under m_mutex
     std::condition_variable m_wake;
     GstSample *m_pending = nullptr; // newest offered frame not yet produced
     GstElement *m_appsrc = nullptr;

@@ -98,6 +98,31 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!ProcessInfo::isAlive(server), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(portIsFree(port), 10000);
     }
+
+    // SIGTERM does not wait for the operator: the program ends at once and its log says what it leaves.
+    void sigtermLogsTheChangesLeftUnsaved()
+    {
+        QProcess program;
+        program.start(QStringLiteral(STARTUP_RUNNER),
+                      {QUrl::fromLocalFile(QStringLiteral(STARTUP_QML_DIR "/unsaved.qml")).toString()});
+        QVERIFY(program.waitForStarted());
+        const auto cleanup = qScopeGuard([&program] {
+            if (program.state() != QProcess::NotRunning) {
+                program.kill();
+                program.waitForFinished();
+            }
+        });
+        QString log;
+        QTRY_VERIFY_WITH_TIMEOUT((log += QString::fromLocal8Bit(program.readAllStandardError())).contains("changed: 1"),
+                                 kWaitMs);
+        QCOMPARE(::kill(pid_t(program.processId()), SIGTERM), 0);
+        QVERIFY(program.waitForFinished(kWaitMs));
+        QCOMPARE(program.exitCode(), 0);
+        log += QString::fromLocal8Bit(program.readAllStandardError());
+        QVERIFY2(
+            log.contains(QStringLiteral("Ending with 1 unsaved change: view \"Entrance\" of stream S-LOBBY added")),
+            qPrintable(log));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestShutdownSignals)

@@ -312,12 +312,13 @@ private slots:
         // Edit from the view's row, the mount set to the ceiling, Ok.
         QQuickItem *view = nullptr;
         QTRY_VERIFY((view = itemWithText(item(E2e::streamRow(m_main, "Lobby"), "lstViews"), "Entrance")));
-        QQuickItem *area = nullptr;
-        for (QQuickItem *p = view; p && !area; p = p->parentItem())
-            area = p->objectName() == "viewDelegate" ? item(p, "areaViewMenu") : nullptr;
+        QQuickItem *row = view;
+        while (row && row->objectName() != "viewDelegate")
+            row = row->parentItem();
+        QQuickItem *area = row ? item(row, "areaViewMenu") : nullptr;
         QVERIFY(area);
         QVERIFY(clickAt(area, QPointF(area->width() - 10, area->height() / 2)));
-        QQuickItem *edit = item(area, "menuEditView");
+        QQuickItem *edit = item(row, "menuEditView");
         QTRY_VERIFY(edit && edit->isVisible());
         QVERIFY(click(edit));
         QTRY_VERIFY(defish->isVisible());

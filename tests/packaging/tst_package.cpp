@@ -164,6 +164,8 @@ private slots:
                                          << "gstreamer1.0-libav";
         QTest::newRow("service user") << "ostrevan"
                                       << "adduser";
+        QTest::newRow("TLS for RTSPS") << "ostrevan"
+                                       << "glib-networking";
     }
 
     void dependsNamesTheLibrariesAndPlugins()

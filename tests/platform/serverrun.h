@@ -12,10 +12,10 @@
 class ServerRun
 {
 public:
-    explicit ServerRun(const QStringList &arguments, const QString &program = QStringLiteral(OSTREVAN_PROGRAM))
+    explicit ServerRun(const QStringList &arguments, const QString &program = QStringLiteral(OSTREVAN_PROGRAM),
+                       QProcessEnvironment env = QProcessEnvironment::systemEnvironment())
     {
         m_process.setProcessChannelMode(QProcess::MergedChannels);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("quillon.*.debug=true"));
         m_process.setProcessEnvironment(env);
         m_process.start(program, arguments);

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -102,6 +103,85 @@ private slots:
         QCOMPARE(config.viewRows(), 1);
         QCOMPARE(config.viewCount(), served ? 1 : 0);
         QCOMPARE(config.streams().size(), served ? 1 : 0);
+    }
+
+    void sharesSplitTheStreamsSoEachIsServedOnce_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QStringList>("gateways");
+        QTest::newRow("one share") << 1 << QStringList();
+        QTest::newRow("three shares") << 3 << QStringList();
+        QTest::newRow("seven shares") << 7 << QStringList();
+        QTest::newRow("two shares of one gateway") << 2 << QStringList{QStringLiteral("G2")};
+        QTest::newRow("one share of two gateways") << 1 << QStringList{QStringLiteral("G1"), QStringLiteral("G3")};
+    }
+
+    // n servers with the shares 1/n .. n/n of the same gateways serve each of their streams exactly
+    // once, and a stream's share is FNV-1a's (the published test vectors) of its serial.
+    void sharesSplitTheStreamsSoEachIsServedOnce()
+    {
+        QFETCH(int, count);
+        QFETCH(QStringList, gateways);
+        QCOMPARE(ServerShare::hash(QString()), 0x811c9dc5u);
+        QCOMPARE(ServerShare::hash(QStringLiteral("a")), 0xe40c292cu);
+        QCOMPARE(ServerShare::hash(QStringLiteral("foobar")), 0xbf9cf968u);
+
+        ObjectsFileRows rows = oneOfEach();
+        rows.gateways = {{QStringLiteral("G1"), true}, {QStringLiteral("G2"), true}, {QStringLiteral("G3"), true}};
+        rows.streams.clear();
+        rows.views.clear();
+        QSet<QString> expected;
+        for (int i = 0; i < 30; ++i) {
+            StreamFileRow stream = oneOfEach().streams[0];
+            stream.serialGateway = QStringLiteral("G%1").arg(i % 3 + 1);
+            stream.serial = QStringLiteral("CAM-%1").arg(i);
+            rows.streams.append(stream);
+            rows.views.append({stream.serial, QStringLiteral("Door"), 0, 0, 0, 60, true});
+            if (gateways.isEmpty() || gateways.contains(stream.serialGateway))
+                expected.insert(stream.serial);
+        }
+        // The same file for every row: each insert is a transaction of its own.
+        const QString file = path(QStringLiteral("share.data"));
+        if (!QFile::exists(file))
+            QVERIFY(ObjectsFileWriter::write(file, rows));
+        QMultiHash<QString, int> servedBy;
+        for (int index = 1; index <= count; ++index) {
+            ServerShare share;
+            QVERIFY(share.parse(QStringLiteral("%1/%2").arg(index).arg(count)));
+            share.gateways = gateways;
+            ServerConfig config;
+            QString error;
+            QVERIFY2(config.load(file, &error, share), qPrintable(error));
+            QVERIFY2(!config.streams().isEmpty(), "a share with nothing to serve");
+            for (const ServedStream &stream : config.streams()) {
+                servedBy.insert(stream.serial, index);
+                QCOMPARE(ServerShare::hash(stream.serial) % quint32(count), quint32(index - 1));
+            }
+        }
+        QCOMPARE(QSet<QString>(servedBy.keyBegin(), servedBy.keyEnd()), expected);
+        QCOMPARE(servedBy.size(), expected.size());
+    }
+
+    void aShareIsIOfN_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("2/3") << "2/3" << true;
+        QTest::newRow("1/1") << "1/1" << true;
+        QTest::newRow("0/3") << "0/3" << false;
+        QTest::newRow("4/3") << "4/3" << false;
+        QTest::newRow("-1/3") << "-1/3" << false;
+        QTest::newRow("3") << "3" << false;
+        QTest::newRow("1/0") << "1/0" << false;
+        QTest::newRow("a/b") << "a/b" << false;
+    }
+
+    void aShareIsIOfN()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        ServerShare share;
+        QCOMPARE(share.parse(text), valid);
     }
 
     void readsLensAndViewValuesAsTheApplicationStoresThem()

@@ -3,6 +3,7 @@
 #include "objectsfilewriter.h"
 #include "serverrun.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
@@ -13,6 +14,7 @@
 #include <memory>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace {
@@ -181,6 +183,146 @@ private slots:
         QVERIFY2(run.output().mid(from).contains(QStringLiteral("Removed view \"Front door\"")),
                  qPrintable(run.output()));
         QCOMPARE(run.process().state(), QProcess::Running);
+    }
+
+    // The line is an htdigest line: md5 of "USER:REALM:PASSWORD", what an RTSP client's Digest answer
+    // is computed from; the password itself appears nowhere.
+    void hashPasswordWritesAUsersFileLine()
+    {
+        QProcess hash;
+        hash.start(QStringLiteral(OSTREVAN_PROGRAM), {QStringLiteral("--hash-password"), QStringLiteral("alice")});
+        QVERIFY(hash.waitForStarted(5000));
+        hash.write("S3cret pw\n");
+        hash.closeWriteChannel();
+        QVERIFY(hash.waitForFinished(10000));
+        QCOMPARE(hash.exitCode(), 0);
+        const QByteArray line = hash.readAllStandardOutput().trimmed();
+        QCOMPARE(line, "alice:ostrevan:" +
+                           QCryptographicHash::hash("alice:ostrevan:S3cret pw", QCryptographicHash::Md5).toHex());
+        QVERIFY(!hash.readAllStandardError().contains("S3cret"));
+    }
+
+    void aUsersFileIsCheckedAtStart_data()
+    {
+        const QString alice = QStringLiteral("alice:ostrevan:%1\n")
+                                  .arg(QString::fromLatin1(
+                                      QCryptographicHash::hash("alice:ostrevan:pw", QCryptographicHash::Md5).toHex()));
+        QTest::addColumn<QString>("content"); // empty: no users file
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("starts");
+        QTest::newRow("none: said loudly, once")
+            << QString() << 0 << "NO ACCESS CONTROL: anyone who can reach 127.0.0.1 port" << true;
+        QTest::newRow("owner only") << alice << 0600 << "Clients must sign in as one of the 1 users" << true;
+        QTest::newRow("group reads") << QStringLiteral("# viewers\n\n") + alice << 0640 << "one of the 1 users" << true;
+        QTest::newRow("others read") << alice << 0644 << "has mode 0644" << false;
+        QTest::newRow("group writes") << alice << 0660 << "has mode 0660" << false;
+        QTest::newRow("a plain password") << "alice:ostrevan:pw\n" << 0600 << "line 1: the hash is not" << false;
+        QTest::newRow("another realm") << alice + QStringLiteral("bob:elsewhere:0123456789abcdef0123456789abcdef\n")
+                                       << 0600 << "line 2: the realm is \"elsewhere\"" << false;
+        QTest::newRow("a user twice") << alice + alice << 0600 << "user alice is listed twice" << false;
+    }
+
+    // A file that others could read, or that is not one of hashes, stops the server before it serves.
+    void aUsersFileIsCheckedAtStart()
+    {
+        QFETCH(QString, content);
+        QFETCH(int, mode);
+        QFETCH(QString, message);
+        QFETCH(bool, starts);
+        const QString file = m_dir.filePath(QStringLiteral("users.data"));
+        QVERIFY(ObjectsFileWriter::write(file, site()));
+        QStringList arguments = QStringList{file} + ServerRun::testOptions();
+        if (!content.isEmpty()) {
+            const QString users = m_dir.filePath(QStringLiteral("users-%1").arg(QTest::currentDataTag()));
+            QFile f(users);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content.toUtf8());
+            f.close();
+            QCOMPARE(::chmod(QFile::encodeName(users).constData(), mode_t(mode)), 0);
+            arguments << QStringLiteral("--users") << users;
+        }
+        ServerRun run(arguments);
+        if (starts) {
+            QVERIFY2(run.waitFor(QStringLiteral("Serving view \"Front door\"")), qPrintable(run.output()));
+            QCOMPARE(run.output().count(message), 1);
+        } else {
+            QVERIFY(run.process().waitForFinished(10000));
+            QVERIFY(run.process().exitCode() != 0);
+            QVERIFY2(run.output().contains(message), qPrintable(run.output()));
+            QVERIFY(!run.output().contains(QStringLiteral("Serving view")));
+        }
+    }
+
+    void underSystemdLinesCarryTheirLevel_data()
+    {
+        QTest::addColumn<bool>("journal");
+        QTest::newRow("standard error is the journal") << true;
+        QTest::newRow("the journal's variable inherited, output elsewhere") << false;
+    }
+
+    // A headless start in automatic mode (no display, no XDG_RUNTIME_DIR: a service) logs no error;
+    // when standard error is the journal stream that systemd names, each line starts with its level.
+    void underSystemdLinesCarryTheirLevel()
+    {
+        QFETCH(bool, journal);
+        const QString file = m_dir.filePath(QStringLiteral("journal.data"));
+        QVERIFY(ObjectsFileWriter::write(file, site()));
+        QStringList options = ServerRun::testOptions();
+        options[options.indexOf(QStringLiteral("cpu"))] = QStringLiteral("auto");
+        // The shell names its own standard error, which the server inherits, as systemd would.
+        const QString stream = journal ? QStringLiteral("$(stat -L -c %d:%i /proc/self/fd/2)") : QStringLiteral("1:1");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "GST_GL_WINDOW"})
+            env.remove(QString::fromLatin1(name));
+        ServerRun run(QStringList{QStringLiteral("-c"),
+                                  QStringLiteral("JOURNAL_STREAM=%1 exec \"$0\" \"$@\"").arg(stream),
+                                  QStringLiteral(OSTREVAN_PROGRAM), file} +
+                          options,
+                      QStringLiteral("/bin/sh"), env);
+        QVERIFY2(run.waitFor(QStringLiteral("Serving view \"Front door\""), 30000), qPrintable(run.output()));
+        const QStringList lines = run.output().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        static const QRegularExpression level(QStringLiteral("^<[0-7]>"));
+        for (const QString &line : lines) {
+            QCOMPARE(level.match(line).hasMatch(), journal);
+            QVERIFY2(!line.contains(QStringLiteral("error"), Qt::CaseInsensitive) &&
+                         !line.contains(QStringLiteral("fail"), Qt::CaseInsensitive) &&
+                         !line.startsWith(QStringLiteral("<3>")),
+                     qPrintable(run.output()));
+        }
+        const QString prefix = journal ? QStringLiteral("<6>") : QString();
+        QVERIFY2(lines.contains(prefix + QStringLiteral("Read %1: 2 gateways, 2 streams, 3 views").arg(file)),
+                 qPrintable(run.output()));
+        QVERIFY2(
+            run.output().contains((journal ? QStringLiteral("<4>") : QString()) + QStringLiteral("NO ACCESS CONTROL")),
+            qPrintable(run.output()));
+    }
+
+    void servesOnlyItsShareOfTheFile_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("serves");
+        QTest::newRow("its gateway") << QStringList{QStringLiteral("--gateways"), QStringLiteral("GW-9,GW-1")} << true;
+        QTest::newRow("another gateway") << QStringList{QStringLiteral("--gateways"), QStringLiteral("GW-9")} << false;
+        // FNV-1a("CAM-1") = 0xed080c26, even; FNV-1a("CAM-2") odd.
+        QTest::newRow("share 1/2") << QStringList{QStringLiteral("--share"), QStringLiteral("1/2")} << true;
+        QTest::newRow("share 2/2") << QStringList{QStringLiteral("--share"), QStringLiteral("2/2")} << false;
+    }
+
+    void servesOnlyItsShareOfTheFile()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(bool, serves);
+        const QString file = m_dir.filePath(QStringLiteral("share.data"));
+        QVERIFY(ObjectsFileWriter::write(file, site()));
+        ServerRun run(QStringList{file} + options + ServerRun::testOptions());
+        QVERIFY2(run.waitFor(serves ? QStringLiteral("Serving view \"Front door\"")
+                                    : QStringLiteral("No active views to serve")),
+                 qPrintable(run.output()));
+        // CAM-2 (gateway GW-2, FNV-1a odd) is outside every one of these shares.
+        QVERIFY2(run.output().contains(QStringLiteral("streams are outside this server's share")),
+                 qPrintable(run.output()));
+        QCOMPARE(run.output().contains(QStringLiteral("Serving view")), serves);
     }
 
     void refusesAMissingOrInvalidFileWithNonZeroExit_data()

@@ -1,18 +1,23 @@
 // The main window's lists with many views: a stream row creates only the view
 // rows in sight, lists exactly its own views, and follows views added later and
 // switched on through it. Switching the language retranslates the main, login
-// and defish windows and switching back restores their English texts.
+// and defish windows and switching back restores their English texts. Unsaved
+// changes show, closing asks about them, and a save says what it wrote.
 #include "app/i18n.h"
 #include "app/startup.h"
+#include "repo/localdatabase.h"
 #include "repo/objectfactory.h"
 #include "repo/repobjviews.h"
 #include "repo/repoobjects.h"
+#include "repo/unsavedchanges.h"
 #include "support/programfixture.h"
 #include "support/uidriver.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QQuickWindow>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
@@ -68,6 +73,8 @@ private slots:
         QVERIFY(m_dir.isValid());
         QVERIFY(QDir::setCurrent(m_dir.path()));
         m_program.setUp();
+        LocalDatabase::instance()->setDataPath(m_dir.filePath("objects.data"));
+        QVERIFY(LocalDatabase::instance()->open());
         m_main = m_program.loadMain();
         QVERIFY2(m_main, qPrintable(m_program.loadErrors()));
         // Signed in, as far as the lists are concerned: the login window (shown
@@ -132,6 +139,134 @@ private slots:
         QCOMPARE(views.at(kManyViews + 1)->name(), QStringLiteral("b2"));
         QVERIFY(views.at(kManyViews + 1)->isActive());
         QVERIFY(!views.at(kManyViews)->isActive());
+    }
+
+    // Unsaved changes show in the title and on Save; closing then asks Save / Discard / Cancel. Save
+    // says what it wrote and clears the marks.
+    void unsavedChangesAreShownAndClosingAsksFirst_data()
+    {
+        QTest::addColumn<QString>("choice");
+        QTest::addColumn<bool>("closes");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("cancel") << "btnClose" << false << false;
+        QTest::newRow("discard") << "btnOther" << true << false;
+        QTest::newRow("save") << "btnAction" << true << true;
+    }
+
+    void unsavedChangesAreShownAndClosingAsksFirst()
+    {
+        QFETCH(QString, choice);
+        QFETCH(bool, closes);
+        QFETCH(bool, saved);
+        QQuickItem *save = item(m_main, "btnSave");
+        QQuickItem *report = item(m_main, "lblSaveReport");
+        QVERIFY(save && report);
+        QVERIFY(click(save));
+        QTRY_VERIFY(!LocalDatabase::instance()->isSaving() && !UnsavedChanges::instance()->isDirty());
+        QCOMPARE(m_main->title(), QStringLiteral("Quillon"));
+        QVERIFY(!save->property("highlighted").toBool());
+        const QRegularExpression wrote(QStringLiteral("^Saved 1 gateways, 0 streams, %1 views at \\d\\d:\\d\\d$")
+                                           .arg(RepoObjViews::instance()->rowCount()));
+        QTRY_VERIFY2(report->isVisible() && wrote.match(report->property("text").toString()).hasMatch(),
+                     qPrintable(report->property("text").toString()));
+
+        QQuickItem *b1 = nullptr;
+        QTRY_VERIFY((b1 = itemWithText(row("S-B"), "b1")));
+        QVERIFY(click(b1));
+        const bool ticked = b1->property("checked").toBool();
+        QTRY_COMPARE(m_main->title(), QStringLiteral("*Quillon"));
+        QVERIFY(save->property("highlighted").toBool());
+
+        m_main->close();
+        QObject *confirm = object(m_main, "confirmClose");
+        QVERIFY(confirm);
+        QTRY_VERIFY(confirm->property("opened").toBool());
+        QVERIFY(m_main->isVisible());
+        QVERIFY(click(item(confirm, choice)));
+        QTRY_COMPARE(m_main->isVisible(), !closes);
+        QCOMPARE(UnsavedChanges::instance()->isDirty(), !saved);
+        QCOMPARE(storedIsActive("b1"), saved ? ticked : !ticked);
+        if (closes) {
+            m_main->show();
+            QVERIFY(QTest::qWaitForWindowExposed(m_main));
+            m_main->requestActivate();
+            QVERIFY(QTest::qWaitForWindowActive(m_main));
+        }
+    }
+
+    // A name opens its row's menu without switching the row. By keyboard, Tab reaches the next row and
+    // rings it; Shift+F10 and the Menu key open its menu, Space switches it, Delete asks with the view's
+    // and the stream's names, Enter opens the view in the defish window.
+    void rowsAreUsedByTheirNameAndByKeyboard()
+    {
+        QQuickItem *stream = row("S-B");
+        QQuickItem *b1 = nullptr;
+        QQuickItem *b2 = nullptr;
+        QTRY_VERIFY((b1 = viewRow("S-B", "b1")) && (b2 = viewRow("S-B", "b2")));
+        for (QQuickItem *named : {stream, b1}) {
+            QQuickItem *box = item(named, named == stream ? "chkStream" : "chkView");
+            QObject *menu = named->findChild<QObject *>(named == stream ? "streamCtxMenu" : "viewCtxMenu");
+            QQuickItem *area = item(named, named == stream ? "areaContextMenu" : "areaViewMenu");
+            const bool was = box->property("checked").toBool();
+            // The name's first letters.
+            QVERIFY(clickAt(area, QPointF(4, area->height() / 2)));
+            QTRY_VERIFY(menu->property("opened").toBool());
+            QCOMPARE(box->property("checked").toBool(), was);
+            QTest::keyClick(m_main, Qt::Key_Escape);
+            QTRY_VERIFY(!menu->property("visible").toBool());
+        }
+        QTRY_VERIFY(b1->hasActiveFocus());
+        QVERIFY(item(b1, "focusRing")->isVisible());
+
+        QTest::keyClick(m_main, Qt::Key_Tab);
+        QTRY_VERIFY(b2->hasActiveFocus());
+        QVERIFY(item(b2, "focusRing")->isVisible() && !item(b1, "focusRing")->isVisible());
+        QObject *menu = b2->findChild<QObject *>("viewCtxMenu");
+        for (const auto &keys : {qMakePair(Qt::Key_Menu, Qt::NoModifier), qMakePair(Qt::Key_F10, Qt::ShiftModifier)}) {
+            QTest::keyClick(m_main, keys.first, keys.second);
+            QTRY_VERIFY(menu->property("opened").toBool());
+            QTest::keyClick(m_main, Qt::Key_Escape);
+            QTRY_VERIFY(!menu->property("visible").toBool());
+            QTRY_VERIFY(b2->hasActiveFocus());
+        }
+        const bool active = RepoObjViews::instance()->viewOf("S-B", "b2").value("isActive").toBool();
+        QTest::keyClick(m_main, Qt::Key_Space);
+        QCOMPARE(RepoObjViews::instance()->viewOf("S-B", "b2").value("isActive").toBool(), !active);
+        QCOMPARE(item(b2, "chkView")->property("checked").toBool(), !active);
+
+        QTest::keyClick(m_main, Qt::Key_Delete);
+        QObject *confirm = object(m_main, "confirmDeleteView");
+        QTRY_VERIFY(confirm->property("opened").toBool());
+        QCOMPARE(confirm->property("text").toString(),
+                 QStringLiteral("Delete the view “b2” of stream Stream S-B? It leaves objects.data at the next Save."));
+        QVERIFY(click(item(confirm, "btnClose")));
+        QTRY_VERIFY(!confirm->property("visible").toBool());
+        QVERIFY(RepoObjViews::instance()->hasView("S-B", "b2"));
+
+        b2->forceActiveFocus();
+        QTest::keyClick(m_main, Qt::Key_Return);
+        QQuickWindow *defish = window(m_main, "winDefish");
+        QTRY_VERIFY(defish->isVisible());
+        QCOMPARE(item(defish, "lblDefishMode")->property("text").toString(), QStringLiteral("Editing view “b2”"));
+        QVERIFY(QMetaObject::invokeMethod(defish, "close"));
+        QTRY_VERIFY(!defish->isVisible());
+    }
+
+    // The main window has its own language switch; the login window's follows it.
+    void theLanguageIsSwitchedInTheMainWindow()
+    {
+        QQuickItem *combo = item(m_main, "cbMainLanguage");
+        QVERIFY(combo);
+        const QString streams = QCoreApplication::translate("main", "Streams");
+        QVERIFY(chooseInCombo(combo, "Portuguese"));
+        const auto restore = qScopeGuard([] { I18n::instance()->setLocale(QStringLiteral("en_US")); });
+        QCOMPARE(I18n::instance()->locale(), QStringLiteral("pt_BR"));
+        QVERIFY(itemWithText(m_main->contentItem(), QCoreApplication::translate("main", "Streams")));
+        QVERIFY(QCoreApplication::translate("main", "Streams") != streams);
+        QCOMPARE(item(window(m_main, "winLogin"), "cbLanguage")->property("currentIndex").toInt(), 1);
+        QVERIFY(chooseInCombo(combo, "English"));
+        QCOMPARE(I18n::instance()->locale(), QStringLiteral("en_US"));
+        QVERIFY(itemWithText(m_main->contentItem(), "Streams"));
     }
 
     // Texts read back from the Portuguese catalogue through the installed translator.
@@ -236,7 +371,7 @@ private slots:
         QTRY_VERIFY((delegate = viewRow("S-B", view)));
         QQuickItem *area = item(delegate, "areaViewMenu");
         QVERIFY(clickAt(area, QPointF(area->width() - 10, area->height() / 2)));
-        QQuickItem *entry = item(area, action.startsWith("menu") ? action : QStringLiteral("menuDeleteView"));
+        QQuickItem *entry = item(delegate, action.startsWith("menu") ? action : QStringLiteral("menuDeleteView"));
         QTRY_VERIFY(entry && entry->isVisible());
         QVERIFY(click(entry));
 
@@ -267,6 +402,24 @@ private slots:
     }
 
 private:
+    // The view's isActive in objects.data as written.
+    bool storedIsActive(const QString &name) const
+    {
+        bool active = false;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("reader"));
+            db.setDatabaseName(m_dir.filePath("objects.data"));
+            if (db.open()) {
+                QSqlQuery query(db);
+                if (query.exec(QStringLiteral("SELECT isActive FROM views WHERE name = '%1'").arg(name)) &&
+                    query.next())
+                    active = query.value(0).toBool();
+            }
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("reader"));
+        return active;
+    }
+
     QQuickItem *viewRow(const QString &serial, const QString &name) const
     {
         QQuickItem *stream = row(serial);
@@ -298,6 +451,8 @@ int main(int argc, char **argv)
     Startup::initGStreamer(&argc, &argv);
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QGuiApplication app(argc, argv);
+    // The tests close the main window and show it again.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     TestMainWindow test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -323,6 +323,13 @@ private slots:
             colours << outline->property("color").value<QColor>().rgb();
         colours << overlay->property("color").value<QColor>().rgb();
         QCOMPARE(colours.size(), 4);
+        // Clear of the yellow guides and the red of the view being aimed; names on a dark ground.
+        for (QQuickItem *outline : outlines) {
+            const int hue = outline->property("color").value<QColor>().hsvHue();
+            QVERIFY2(qAbs(hue - 60) >= 40 && hue >= 40 && hue <= 320, qPrintable(QString::number(hue)));
+            const QColor ground = item(outline, "viewTag")->property("color").value<QColor>();
+            QVERIFY(ground.alphaF() >= 0.7 && ground.lightnessF() < 0.1);
+        }
         // Each is drawn in its colour: the middle of its upper edge shows it.
         const QImage frame = m_window->grabWindow();
         for (QQuickItem *outline : outlines) {
@@ -369,6 +376,53 @@ private slots:
         QTRY_VERIFY(!m_window->isVisible());
         QCOMPARE(views->viewOf("S-OUT", "Right").value("pan").toReal(), 60.0);
         QCOMPARE(views->viewOf("S-OUT", "Mid").value("pan").toReal(), 0.0);
+    }
+
+    // A click on another view's outline asks before it drops changes to the view being edited; a
+    // refusal about the name goes once the name is another.
+    void switchingViewsAsksFirstAndStaleMessagesGo()
+    {
+        auto stream = makeStream(m_clip);
+        stream->setSerial("S-SW");
+        RepoObjViews *views = RepoObjViews::instance();
+        QVERIFY(views->appendView("Left", "S-SW", 0, 0, -50, 40));
+        QVERIFY(views->appendView("Right", "S-SW", 0, 0, 50, 40));
+        openView(stream.get(), "Left", false);
+        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("prod")->property("state").toInt(), 2, 15000);
+        QQuickItem *overlay = item(content(), "dewrapArea");
+        QTRY_VERIFY(qAbs(overlay->width() / overlay->height() - 320.0 / 240.0) < 0.02);
+        QList<QQuickItem *> outlines;
+        QTRY_COMPARE((outlines = visibleItems(content(), "viewOutline")).size(), 2);
+        QQuickItem *right = outlines.at(1);
+        QCOMPARE(right->property("viewName").toString(), QStringLiteral("Right"));
+        float x = 0, y = 0;
+        projectionOf(right).viewToFisheye(0.5f, 0.0f, &x, &y);
+        QQuickItem *pane = item(content(), "maSource");
+        const QPointF onRight = right->mapToItem(pane, QPointF(x * right->width(), y * right->height()));
+
+        QVERIFY(item(content(), "sldPan")->setProperty("value", -40.0));
+        QObject *confirm = object(m_window, "confirmSwitchView");
+        QVERIFY(confirm);
+        for (const char *choice : {"btnClose", "btnAction"}) {
+            QVERIFY(clickAt(pane, onRight));
+            QTRY_VERIFY(confirm->property("opened").toBool());
+            QVERIFY(confirm->property("text").toString().contains(QStringLiteral("“Right”")));
+            QCOMPARE(content()->property("editedName").toString(), QStringLiteral("Left"));
+            QVERIFY(click(item(confirm, choice)));
+            QTRY_VERIFY(!confirm->property("visible").toBool());
+            QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50);
+        }
+        QCOMPARE(content()->property("editedName").toString(), QStringLiteral("Right"));
+        QCOMPARE(item(content(), "sldPan")->property("value").toReal(), 50.0);
+
+        QQuickItem *name = item(content(), "txtName");
+        QQuickItem *message = item(m_window, "lblDefishMessage");
+        QVERIFY(typeInto(name, "Left"));
+        QVERIFY(click(item(m_window, "btnDefishOk")));
+        QTRY_VERIFY(message->isVisible());
+        QVERIFY(typeInto(name, "Left 2"));
+        QTRY_VERIFY(!message->isVisible());
+        QCOMPARE(message->property("text").toString(), QString());
     }
 
     void dewarpedPaneMatchesFfmpegsRender_data()
@@ -438,6 +492,8 @@ private slots:
         stream->setMount("ceiling");
         openWindow(stream.get());
         QCOMPARE(item(content(), "cbMount")->property("currentText").toString(), QStringLiteral("Ceiling"));
+        // A new view of a ceiling camera starts below the horizon, where the picture holds.
+        QCOMPARE(item(content(), "sldTilt")->property("value").toReal(), -45.0);
         const double elevation = -35, zoom = 60;
         QVERIFY(item(content(), "sldPan")->setProperty("value", std::remainder(azimuth, 360.0)));
         QVERIFY(item(content(), "sldTilt")->setProperty("value", elevation));
@@ -663,10 +719,14 @@ private slots:
                                             after.viewRay(float(last.x()), float(last.y())));
         QVERIFY2(degrees < 1.0, qPrintable(QString::number(degrees)));
 
-        // The wheel zooms by a tenth a notch, within 10 to 150 degrees.
+        // The wheel zooms by a tenth a notch, within 10 to 150 degrees, about the pointer: what lay
+        // under it stays there.
         QQuickItem *zoom = item(content(), "sldZoom");
+        const FisheyeProjection unzoomed = projectionOf(overlay);
         QVERIFY(wheelAt(pane, to, 3));
         QVERIFY(qAbs(zoom->property("value").toReal() - 60 * std::pow(0.9, 3)) < 1e-6);
+        const double drift = angleBetween(unzoomed.viewRay(0.75f, 0.8f), projectionOf(overlay).viewRay(0.75f, 0.8f));
+        QVERIFY2(drift < 0.5, qPrintable(QString::number(drift)));
         QVERIFY(qAbs(overlay->property("zoom").toReal() - zoom->property("value").toReal()) < 1e-4);
         QVERIFY(wheelAt(pane, to, 80));
         QCOMPARE(zoom->property("value").toReal(), 10.0);
