@@ -64,13 +64,15 @@ FocusScope {
 
     RowLayout {
         anchors.fill: parent
-        spacing: 0
+        spacing: 4
 
         CheckBox {
             id: chk
             objectName: control.checkBoxName
             // The name is the label beside it: only the box itself switches.
             contentItem: Item {}
+            // Without text of its own the box's size hint leaves out its indicator.
+            Layout.preferredWidth: indicator.width + leftPadding + rightPadding
             focusPolicy: Qt.NoFocus
             onToggled: control.toggled(checked)
         }
