@@ -476,14 +476,8 @@ static void quillon_defish_class_init(QuillonDefishClass *klass)
     object->set_property = quillonDefishSetProperty;
     object->get_property = quillonDefishGetProperty;
     object->finalize = quillonDefishFinalize;
-    g_object_class_install_property(
-        object, PROP_UNIFORMS,
-        g_param_spec_boxed("uniforms", "Uniforms", "The defish shader's uniforms, as glshader takes them",
-                           GST_TYPE_STRUCTURE, GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
-    g_object_class_install_property(
-        object, PROP_DEFISH,
-        g_param_spec_boolean("defish", "Defish", "Draw the dewarped view (TRUE) or the frame as it is (FALSE)", TRUE,
-                             GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+    DefishFilter::installProperties(object, PROP_UNIFORMS, PROP_DEFISH,
+                                    "Draw the dewarped view (TRUE) or the frame as it is (FALSE)");
 
     GstElementClass *element = GST_ELEMENT_CLASS(klass);
     gst_element_class_add_pad_template(
@@ -517,6 +511,17 @@ GstStructure *uniforms(const FisheyeLens &lens, const FisheyeView &view)
                              "iCamRadius", G_TYPE_FLOAT, lens.radius, "iCamFOV", G_TYPE_FLOAT, lens.fov, "iRatio",
                              G_TYPE_FLOAT, view.ratio, "iRoll", G_TYPE_FLOAT, view.roll, "iTilt", G_TYPE_FLOAT,
                              view.tilt, "iPan", G_TYPE_FLOAT, view.pan, "iFov", G_TYPE_FLOAT, view.fov, nullptr);
+}
+
+void installProperties(GObjectClass *klass, guint uniformsId, guint defishId, const char *defishBlurb)
+{
+    g_object_class_install_property(
+        klass, uniformsId,
+        g_param_spec_boxed("uniforms", "Uniforms", "The defish shader's uniforms, as glshader takes them",
+                           GST_TYPE_STRUCTURE, GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+    g_object_class_install_property(klass, defishId,
+                                    g_param_spec_boolean("defish", "Defish", defishBlurb, TRUE,
+                                                         GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
 }
 
 void lensAndView(const GstStructure *uniforms, FisheyeLens *lens, FisheyeView *view)

@@ -8,6 +8,8 @@
 
 typedef struct _GstElement GstElement;
 typedef struct _GstStructure GstStructure;
+typedef struct _GObjectClass GObjectClass;
+typedef unsigned int guint;
 
 // "quillondefish": a GStreamer GL filter that draws the dewarped view straight from the planes of a
 // YUV frame, at whatever size its source pad is given (the pane's size on screen).
@@ -38,6 +40,10 @@ constexpr const char *kFactoryName = "quillondefish";
 // The "uniforms" structure for a lens and a view, as the element and glshader take it; the caller
 // frees it.
 GstStructure *uniforms(const FisheyeLens &lens, const FisheyeView &view);
+
+// Installs the two properties both dewarping elements share: "uniforms" (GstStructure) and "defish"
+// (gboolean, default TRUE, described by defishBlurb), with the given property ids.
+void installProperties(GObjectClass *klass, guint uniformsId, guint defishId, const char *defishBlurb);
 
 // The lens and view a "uniforms" structure describes (fields it lacks read as 0).
 void lensAndView(const GstStructure *uniforms, FisheyeLens *lens, FisheyeView *view);

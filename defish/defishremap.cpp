@@ -69,9 +69,8 @@ void buildTable(RemapTable *table, bool defish, const GstStructure *uniforms, co
         DefishFilter::lensAndView(uniforms, &lens, &view);
     const GstVideoColorimetry &c = in.colorimetry;
     gdouble kr = 0.299, kb = 0.114;
-    gst_video_color_matrix_get_Kr_Kb(c.matrix == GST_VIDEO_COLOR_MATRIX_UNKNOWN ? GST_VIDEO_COLOR_MATRIX_BT601
-                                                                                 : c.matrix,
-                                     &kr, &kb);
+    gst_video_color_matrix_get_Kr_Kb(
+        c.matrix == GST_VIDEO_COLOR_MATRIX_UNKNOWN ? GST_VIDEO_COLOR_MATRIX_BT601 : c.matrix, &kr, &kb);
     table->setMissingColour(kr, kb, c.range == GST_VIDEO_COLOR_RANGE_0_255);
     table->build(FisheyeProjection(lens, view), GST_VIDEO_INFO_WIDTH(&in), GST_VIDEO_INFO_HEIGHT(&in), outWidth,
                  outHeight);
@@ -231,20 +230,14 @@ static void quillon_remap_class_init(QuillonRemapClass *klass)
     object->set_property = quillonRemapSetProperty;
     object->get_property = quillonRemapGetProperty;
     object->finalize = quillonRemapFinalize;
-    g_object_class_install_property(
-        object, PROP_UNIFORMS,
-        g_param_spec_boxed("uniforms", "Uniforms", "The defish shader's uniforms, as glshader takes them",
-                           GST_TYPE_STRUCTURE, GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
-    g_object_class_install_property(
-        object, PROP_DEFISH,
-        g_param_spec_boolean("defish", "Defish", "The dewarped view (TRUE) or the frame as it is, scaled (FALSE)", TRUE,
-                             GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+    DefishFilter::installProperties(object, PROP_UNIFORMS, PROP_DEFISH,
+                                    "The dewarped view (TRUE) or the frame as it is, scaled (FALSE)");
 
     GstElementClass *element = GST_ELEMENT_CLASS(klass);
-    gst_element_class_add_pad_template(element,
-                                       gst_pad_template_new("sink", GST_PAD_SINK, GST_PAD_ALWAYS, gst_caps_from_string(kCaps)));
-    gst_element_class_add_pad_template(element,
-                                       gst_pad_template_new("src", GST_PAD_SRC, GST_PAD_ALWAYS, gst_caps_from_string(kCaps)));
+    gst_element_class_add_pad_template(
+        element, gst_pad_template_new("sink", GST_PAD_SINK, GST_PAD_ALWAYS, gst_caps_from_string(kCaps)));
+    gst_element_class_add_pad_template(
+        element, gst_pad_template_new("src", GST_PAD_SRC, GST_PAD_ALWAYS, gst_caps_from_string(kCaps)));
     gst_element_class_set_static_metadata(element, "Quillon remap", "Filter/Effect/Video",
                                           "Dewarps a fisheye frame on the CPU through a remap table", "Quillon");
 
@@ -313,8 +306,8 @@ QImage render(GstElement *element, QSize size)
         gst_video_frame_unmap(&in);
     }
     gst_buffer_unref(input);
-    GstBuffer *wrapped = gst_buffer_new_wrapped_full(GstMemoryFlags(0), image.bits(), size_t(image.sizeInBytes()),
-                                                     0, size_t(image.sizeInBytes()), nullptr, nullptr);
+    GstBuffer *wrapped = gst_buffer_new_wrapped_full(GstMemoryFlags(0), image.bits(), size_t(image.sizeInBytes()), 0,
+                                                     size_t(image.sizeInBytes()), nullptr, nullptr);
     rgbInfo.stride[0] = image.bytesPerLine();
     if (done && gst_video_frame_map(&dewarped, &yuvInfo, yuv, GST_MAP_READ)) {
         if (gst_video_frame_map(&rgb, &rgbInfo, wrapped, GST_MAP_WRITE)) {
