@@ -72,7 +72,15 @@ struct Uniforms
 {
     FisheyeLens lens;
     FisheyeView view;
+    FisheyeLayout layout;
 };
+
+// The quad's fields, "iQuad0Roll" ... "iQuad3Fov".
+QByteArray quadField(int index, const char *angle)
+{
+    return QByteArray("iQuad") + QByteArray::number(index) + angle;
+}
+
 
 // What the element keeps besides its GstGLFilter part.
 struct State
@@ -137,6 +145,13 @@ float fieldAsFloat(const GstStructure *s, const char *name)
     return 0.0f;
 }
 
+// An enumeration's field, which a caller may have set as a float as glshader takes every uniform.
+int fieldAsInt(const GstStructure *s, const char *name)
+{
+    const float value = fieldAsFloat(s, name);
+    return std::isfinite(value) && std::fabs(value) < 1000.0f ? int(std::lround(value)) : -1;
+}
+
 Uniforms uniformsFrom(const GstStructure *s)
 {
     Uniforms u;
@@ -151,6 +166,26 @@ Uniforms uniformsFrom(const GstStructure *s)
     u.view.tilt = fieldAsFloat(s, "iTilt");
     u.view.pan = fieldAsFloat(s, "iPan");
     u.view.fov = fieldAsFloat(s, "iFov");
+    // Fields the structure lacks, or values out of range, read as an equidistant lens and one perspective view.
+    const int projection = fieldAsInt(s, "iCamProjection");
+    if (projection >= 0 && projection <= int(FisheyeLensProjection::Orthographic))
+        u.lens.projection = FisheyeLensProjection(projection);
+    const int mode = fieldAsInt(s, "iMode");
+    if (mode >= 0 && mode <= int(FisheyeViewMode::HalfPanorama))
+        u.layout.mode = FisheyeViewMode(mode);
+    const int mount = fieldAsInt(s, "iMount");
+    if (mount >= 0 && mount <= int(FisheyeMount::Floor))
+        u.layout.mount = FisheyeMount(mount);
+    u.layout.azimuth = fieldAsFloat(s, "iAzimuth");
+    u.layout.upper = fieldAsFloat(s, "iUpper");
+    u.layout.lower = fieldAsFloat(s, "iLower");
+    for (int i = 0; i < 4; ++i) {
+        FisheyeView &q = u.layout.quad[i];
+        q.roll = fieldAsFloat(s, quadField(i, "Roll").constData());
+        q.tilt = fieldAsFloat(s, quadField(i, "Tilt").constData());
+        q.pan = fieldAsFloat(s, quadField(i, "Pan").constData());
+        q.fov = fieldAsFloat(s, quadField(i, "Fov").constData());
+    }
     return u;
 }
 
@@ -158,7 +193,7 @@ Uniforms uniformsFrom(const GstStructure *s)
 std::vector<quint8> buildLookup(const Uniforms &u, int width, int height)
 {
     std::vector<quint8> texels(size_t(width) * size_t(height) * 4);
-    const FisheyeProjection projection(u.lens, u.view);
+    const FisheyeProjection projection(u.lens, u.view, FisheyeMount::Wall, u.layout);
     const bool valid = projection.isValid();
     quint8 *out = texels.data();
     for (int j = 0; j < height; ++j) {
@@ -504,13 +539,29 @@ static void quillon_defish_init(QuillonDefish *self)
 
 namespace DefishFilter {
 
-GstStructure *uniforms(const FisheyeLens &lens, const FisheyeView &view)
+GstStructure *uniforms(const FisheyeLens &lens, const FisheyeView &view, const FisheyeLayout &layout)
 {
-    return gst_structure_new("uniforms", "iCamWidth", G_TYPE_FLOAT, lens.width, "iCamHeight", G_TYPE_FLOAT, lens.height,
-                             "iCamCenterX", G_TYPE_FLOAT, lens.centerX, "iCamCenterY", G_TYPE_FLOAT, lens.centerY,
-                             "iCamRadius", G_TYPE_FLOAT, lens.radius, "iCamFOV", G_TYPE_FLOAT, lens.fov, "iRatio",
-                             G_TYPE_FLOAT, view.ratio, "iRoll", G_TYPE_FLOAT, view.roll, "iTilt", G_TYPE_FLOAT,
-                             view.tilt, "iPan", G_TYPE_FLOAT, view.pan, "iFov", G_TYPE_FLOAT, view.fov, nullptr);
+    GstStructure *s = gst_structure_new(
+        "uniforms", "iCamWidth", G_TYPE_FLOAT, lens.width, "iCamHeight", G_TYPE_FLOAT, lens.height, "iCamCenterX",
+        G_TYPE_FLOAT, lens.centerX, "iCamCenterY", G_TYPE_FLOAT, lens.centerY, "iCamRadius", G_TYPE_FLOAT, lens.radius,
+        "iCamFOV", G_TYPE_FLOAT, lens.fov, "iRatio", G_TYPE_FLOAT, view.ratio, "iRoll", G_TYPE_FLOAT, view.roll,
+        "iTilt", G_TYPE_FLOAT, view.tilt, "iPan", G_TYPE_FLOAT, view.pan, "iFov", G_TYPE_FLOAT, view.fov, nullptr);
+    // Every field a float, as glshader sets its uniforms; what the shader's program lacks stays out of the
+    // structure where it would say nothing new.
+    if (lens.projection != FisheyeLensProjection::Equidistant)
+        gst_structure_set(s, "iCamProjection", G_TYPE_FLOAT, float(lens.projection), nullptr);
+    if (layout.mode != FisheyeViewMode::Perspective) {
+        gst_structure_set(s, "iMode", G_TYPE_FLOAT, float(layout.mode), "iMount", G_TYPE_FLOAT, float(layout.mount), "iAzimuth",
+                          G_TYPE_FLOAT, layout.azimuth, "iUpper", G_TYPE_FLOAT, layout.upper, "iLower", G_TYPE_FLOAT,
+                          layout.lower, nullptr);
+        for (int i = 0; i < 4; ++i) {
+            const FisheyeView &q = layout.quad[i];
+            gst_structure_set(s, quadField(i, "Roll").constData(), G_TYPE_FLOAT, q.roll,
+                              quadField(i, "Tilt").constData(), G_TYPE_FLOAT, q.tilt, quadField(i, "Pan").constData(),
+                              G_TYPE_FLOAT, q.pan, quadField(i, "Fov").constData(), G_TYPE_FLOAT, q.fov, nullptr);
+        }
+    }
+    return s;
 }
 
 void installProperties(GObjectClass *klass, guint uniformsId, guint defishId, const char *defishBlurb)
@@ -524,11 +575,12 @@ void installProperties(GObjectClass *klass, guint uniformsId, guint defishId, co
                                                          GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
 }
 
-void lensAndView(const GstStructure *uniforms, FisheyeLens *lens, FisheyeView *view)
+FisheyeProjection projection(const GstStructure *uniforms)
 {
+    if (!uniforms)
+        return FisheyeProjection();
     const Uniforms u = uniformsFrom(uniforms);
-    *lens = u.lens;
-    *view = u.view;
+    return FisheyeProjection(u.lens, u.view, FisheyeMount::Wall, u.layout);
 }
 
 bool isSoftwareRenderer(const QString &renderer)

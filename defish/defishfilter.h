@@ -25,7 +25,10 @@ typedef unsigned int guint;
 //   uniforms  GstStructure  the defish shader's uniforms (iCamWidth, iCamHeight, iCamCenterX,
 //                           iCamCenterY, iCamRadius, iCamFOV, iRatio, iRoll, iTilt, iPan, iFov), as
 //                           glshader takes them; until they are set the view is drawn in the shader's
-//                           missing colour, as the shader does.
+//                           missing colour, as the shader does. Beyond the shader's: iCamProjection
+//                           (the lens projection), and for a picture other than one perspective view
+//                           iMode, iMount, iAzimuth, iUpper, iLower and iQuad0Roll ... iQuad3Fov
+//                           (FisheyeLayout); missing, they read as an equidistant lens and one view.
 //   defish    gboolean      TRUE (default): the dewarped view; FALSE: the frame as it is.
 // Input: I420, NV12 or RGBA in GL memory; output: RGBA in GL memory, at any size.
 namespace DefishFilter {
@@ -37,16 +40,16 @@ bool registerElement();
 // The element's factory name.
 constexpr const char *kFactoryName = "quillondefish";
 
-// The "uniforms" structure for a lens and a view, as the element and glshader take it; the caller
-// frees it.
-GstStructure *uniforms(const FisheyeLens &lens, const FisheyeView &view);
+// The "uniforms" structure for a lens, a view in camera angles and the picture's layout, as the
+// element (and, for one perspective view of an equidistant lens, glshader) takes it; the caller frees it.
+GstStructure *uniforms(const FisheyeLens &lens, const FisheyeView &view, const FisheyeLayout &layout = {});
 
 // Installs the two properties both dewarping elements share: "uniforms" (GstStructure) and "defish"
 // (gboolean, default TRUE, described by defishBlurb), with the given property ids.
 void installProperties(GObjectClass *klass, guint uniformsId, guint defishId, const char *defishBlurb);
 
-// The lens and view a "uniforms" structure describes (fields it lacks read as 0).
-void lensAndView(const GstStructure *uniforms, FisheyeLens *lens, FisheyeView *view);
+// The projection a "uniforms" structure describes (fields it lacks read as 0); an invalid one for none.
+FisheyeProjection projection(const GstStructure *uniforms);
 
 // Whether a GL_RENDERER string names a software rasteriser (Mesa's llvmpipe, softpipe, swrast).
 bool isSoftwareRenderer(const QString &renderer);

@@ -63,16 +63,12 @@ void buildTable(RemapTable *table, bool defish, const GstStructure *uniforms, co
         table->buildScale(GST_VIDEO_INFO_WIDTH(&in), GST_VIDEO_INFO_HEIGHT(&in), outWidth, outHeight);
         return;
     }
-    FisheyeLens lens;
-    FisheyeView view;
-    if (uniforms)
-        DefishFilter::lensAndView(uniforms, &lens, &view);
     const GstVideoColorimetry &c = in.colorimetry;
     gdouble kr = 0.299, kb = 0.114;
     gst_video_color_matrix_get_Kr_Kb(
         c.matrix == GST_VIDEO_COLOR_MATRIX_UNKNOWN ? GST_VIDEO_COLOR_MATRIX_BT601 : c.matrix, &kr, &kb);
     table->setMissingColour(kr, kb, c.range == GST_VIDEO_COLOR_RANGE_0_255);
-    table->build(FisheyeProjection(lens, view), GST_VIDEO_INFO_WIDTH(&in), GST_VIDEO_INFO_HEIGHT(&in), outWidth,
+    table->build(DefishFilter::projection(uniforms), GST_VIDEO_INFO_WIDTH(&in), GST_VIDEO_INFO_HEIGHT(&in), outWidth,
                  outHeight);
 }
 

@@ -6,11 +6,13 @@ namespace {
 //
 // For each output fragment a ray is cast through the virtual camera's image plane
 // (depth axis y, right x, down z), turned by roll (about y), tilt (about x) and pan
-// (about z), and mapped to the fisheye frame with the equidistant lens model. The frame's
+// (about z), and mapped to the fisheye frame with the lens's projection (FisheyeLensProjection:
+// equidistant unless iCamProjection says otherwise). The frame's
 // rows run downwards (the first row is at texture y = 0), and so does z: the ray through
 // the top of the view points to -z, towards the top of the frame.
 // Rays beyond half the lens field of view, or outside the frame, are drawn red, and so is everything
-// while the uniforms are unset.
+// while the uniforms are unset, and a picture other than one perspective view (iMode), which only the
+// lookup and CPU elements draw.
 const char *const kDefishShader = R"(
     #version 120
     #ifdef GL_ES
@@ -30,6 +32,8 @@ const char *const kDefishShader = R"(
     uniform float iCamCenterY;
     uniform float iCamRadius;
     uniform float iCamFOV;
+    uniform float iCamProjection;
+    uniform float iMode;
 
     uniform float iRatio;
     uniform float iRoll;
@@ -58,6 +62,16 @@ const char *const kDefishShader = R"(
         float c = cos(a);
         float s = sin(a);
         return vec3(p.x * c + p.y * s, -p.x * s + p.y * c, p.z);
+    }
+
+    // The lens's distance from the circle's centre for angle a off its axis, up to a constant factor.
+    float LensCurve(float a)
+    {
+        if (iCamProjection < 1.5)
+            return sin(0.5 * a);
+        if (iCamProjection < 2.5)
+            return tan(0.5 * a);
+        return sin(a);
     }
 
     void main()
@@ -90,8 +104,13 @@ const char *const kDefishShader = R"(
         float theta = atan(p.z, p.x);
         float phi = atan(sqrt(p.x * p.x + p.z * p.z), p.y);
 
-        float r = phi / camFov;
-        r = r * (2.0 * iCamRadius / iCamWidth);
+        float r;
+        if (iCamProjection < 0.5) {
+            r = phi / camFov;
+            r = r * (2.0 * iCamRadius / iCamWidth);
+        } else {
+            r = LensCurve(phi) / LensCurve(0.5 * camFov) * (iCamRadius / iCamWidth);
+        }
 
         float x = iCamCenterX / iCamWidth + r * cos(theta);
         float y = (iCamHeight - 1.0 - iCamCenterY) / iCamHeight + (iCamWidth / iCamHeight) * r * sin(theta);
@@ -99,7 +118,8 @@ const char *const kDefishShader = R"(
         // r is in units of the frame width, so r > 1.0 alone does not find the lens circle: a ray more
         // than half the lens field of view off axis is tested by its angle. Until the uniforms are set
         // (all 0) the arithmetic divides by zero, so the picture is red then.
-        bool unset = iCamWidth <= 0.0 || iCamHeight <= 0.0 || iCamFOV <= 0.0 || iRatio <= 0.0;
+        bool unset = iCamWidth <= 0.0 || iCamHeight <= 0.0 || iCamFOV <= 0.0 || iRatio <= 0.0 || iMode > 0.5
+                     || (iCamProjection > 2.5 && iCamFOV > 180.0);
         if (unset || r > 1.0 || 2.0 * phi > camFov || x < 0.0 || x > 1.0 || y < 0.0 || y > 1.0)
             gl_FragColor = iMissingColor;
         else

@@ -7,155 +7,6 @@
 // Every expression below keeps the shader's operand order so that the 32-bit results match it
 // operation for operation (float arithmetic is not associative).
 
-FisheyeProjection::FisheyeProjection(const FisheyeLens &lens, const FisheyeView &view, FisheyeMount mount)
-    : m_lens(lens), m_view(view), m_mount(mount)
-{
-    update();
-}
-
-void FisheyeProjection::setLens(const FisheyeLens &lens)
-{
-    m_lens = lens;
-    update();
-}
-
-void FisheyeProjection::setView(const FisheyeView &view)
-{
-    m_view = view;
-    update();
-}
-
-void FisheyeProjection::update()
-{
-    m_camera = toCamera(m_mount, m_view);
-    const float fov = m_view.fov * kDegToRad;
-    m_dh = std::tan(0.5f * fov);
-    m_dv = m_dh / m_view.ratio;
-}
-
-bool FisheyeProjection::isValid() const
-{
-    const float values[] = {m_lens.width, m_lens.height, m_lens.centerX, m_lens.centerY, m_lens.radius, m_lens.fov,
-                            m_view.roll,  m_view.tilt,   m_view.pan,     m_view.fov,     m_view.ratio,  m_dh,
-                            m_dv};
-    for (float value : values) {
-        if (!std::isfinite(value))
-            return false;
-    }
-    return m_lens.width > 0.0f && m_lens.height > 0.0f && m_lens.fov > 0.0f && m_view.ratio > 0.0f;
-}
-
-FisheyeVec3 FisheyeProjection::rotateX(FisheyeVec3 p, float a)
-{
-    const float c = std::cos(a);
-    const float s = std::sin(a);
-    return {p.x, p.y * c + p.z * s, -p.y * s + p.z * c};
-}
-
-FisheyeVec3 FisheyeProjection::rotateY(FisheyeVec3 p, float a)
-{
-    const float c = std::cos(a);
-    const float s = std::sin(a);
-    return {p.x * c + p.z * s, p.y, -p.x * s + p.z * c};
-}
-
-FisheyeVec3 FisheyeProjection::rotateZ(FisheyeVec3 p, float a)
-{
-    const float c = std::cos(a);
-    const float s = std::sin(a);
-    return {p.x * c + p.y * s, -p.x * s + p.y * c, p.z};
-}
-
-FisheyeVec3 FisheyeProjection::viewRay(float u, float v) const
-{
-    // p = p1 + u * deltah + v * deltav with p1 = (-dh, 1, -dv), deltah = (2dh, 0, 0), deltav = (0, 0, 2dv).
-    // z grows downwards like the frame's rows, so the view's upper edge (v = 0) lies at z = -dv.
-    const float deltah = m_dh - (-m_dh);
-    const float deltav = m_dv - (-m_dv);
-    FisheyeVec3 p{-m_dh + u * deltah, 1.0f, -m_dv + v * deltav};
-    p = rotateY(p, m_camera.roll * kDegToRad);
-    p = rotateX(p, m_camera.tilt * kDegToRad);
-    p = rotateZ(p, m_camera.pan * kDegToRad);
-    return p;
-}
-
-void FisheyeProjection::project(float u, float v, float *x, float *y, float *r, float *phi) const
-{
-    const FisheyeVec3 p = viewRay(u, v);
-    const float theta = std::atan2(p.z, p.x);
-    *phi = std::atan2(std::sqrt(p.x * p.x + p.z * p.z), p.y);
-
-    float rr = *phi / (m_lens.fov * kDegToRad);
-    rr = rr * (2.0f * m_lens.radius / m_lens.width);
-
-    *x = m_lens.centerX / m_lens.width + rr * std::cos(theta);
-    *y =
-        (m_lens.height - 1.0f - m_lens.centerY) / m_lens.height + (m_lens.width / m_lens.height) * rr * std::sin(theta);
-    *r = rr;
-}
-
-void FisheyeProjection::viewToFisheye(float u, float v, float *x, float *y) const
-{
-    float r = 0.0f;
-    float phi = 0.0f;
-    project(u, v, x, y, &r, &phi);
-}
-
-bool FisheyeProjection::sample(float u, float v, float *x, float *y) const
-{
-    if (!isValid())
-        return false;
-    float r = 0.0f;
-    float phi = 0.0f;
-    project(u, v, x, y, &r, &phi);
-    // r is in units of the frame width; the lens circle is where phi reaches half the lens field of view.
-    return !(r > 1.0f || 2.0f * phi > m_lens.fov * kDegToRad || *x < 0.0f || *x > 1.0f || *y < 0.0f || *y > 1.0f);
-}
-
-FisheyeVec3 FisheyeProjection::lensRay(float x, float y) const
-{
-    // Undo the lens model: offset from the circle centre in units of the frame width.
-    const float dx = x - m_lens.centerX / m_lens.width;
-    const float dy = (y - (m_lens.height - 1.0f - m_lens.centerY) / m_lens.height) / (m_lens.width / m_lens.height);
-    const float r = std::sqrt(dx * dx + dy * dy);
-    const float theta = std::atan2(dy, dx);
-    const float phi = r / (2.0f * m_lens.radius / m_lens.width) * (m_lens.fov * kDegToRad);
-
-    // Unit ray at angle phi from the depth axis.
-    const float s = std::sin(phi);
-    return {s * std::cos(theta), std::cos(phi), s * std::sin(theta)};
-}
-
-bool FisheyeProjection::fisheyeToView(float x, float y, float *u, float *v) const
-{
-    if (!isValid() || m_lens.radius == 0.0f || m_dh == 0.0f)
-        return false;
-
-    // The rotations undone in reverse order.
-    FisheyeVec3 p = lensRay(x, y);
-    p = rotateZ(p, -m_camera.pan * kDegToRad);
-    p = rotateX(p, -m_camera.tilt * kDegToRad);
-    p = rotateY(p, -m_camera.roll * kDegToRad);
-    if (!(p.y > 0.0f))
-        return false;
-
-    // Intersect with the image plane at depth 1 and express the hit in view units.
-    const float px = p.x / p.y;
-    const float pz = p.z / p.y;
-    *u = (px + m_dh) / (2.0f * m_dh);
-    *v = (pz + m_dv) / (2.0f * m_dv);
-    return std::isfinite(*u) && std::isfinite(*v);
-}
-
-bool FisheyeProjection::isInsideLens(float x, float y) const
-{
-    if (!isValid())
-        return false;
-    const float dx = x - m_lens.centerX / m_lens.width;
-    const float dy = (y - (m_lens.height - 1.0f - m_lens.centerY) / m_lens.height) / (m_lens.width / m_lens.height);
-    return std::sqrt(dx * dx + dy * dy) <= m_lens.radius / m_lens.width;
-}
-
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -241,6 +92,295 @@ FisheyeView anglesOf(Vec3d forward, Vec3d right, const FisheyeView &like)
 
 } // namespace
 
+FisheyeProjection::FisheyeProjection(const FisheyeLens &lens, const FisheyeView &view, FisheyeMount mount,
+                                     const FisheyeLayout &layout)
+    : m_lens(lens), m_view(view), m_mount(mount), m_layout(layout)
+{
+    update();
+}
+
+void FisheyeProjection::setLens(const FisheyeLens &lens)
+{
+    m_lens = lens;
+    update();
+}
+
+void FisheyeProjection::setView(const FisheyeView &view)
+{
+    m_view = view;
+    update();
+}
+
+void FisheyeProjection::setLayout(const FisheyeLayout &layout)
+{
+    m_layout = layout;
+    update();
+}
+
+void FisheyeProjection::update()
+{
+    m_camera = toCamera(m_mount, m_view);
+    const float fov = m_view.fov * kDegToRad;
+    m_dh = std::tan(0.5f * fov);
+    m_dv = m_dh / m_view.ratio;
+    for (int i = 0; i < 4; ++i) {
+        m_quad[i].camera = m_layout.quad[i];
+        m_quad[i].dh = std::tan(0.5f * (m_layout.quad[i].fov * kDegToRad));
+        m_quad[i].dv = m_quad[i].dh / m_view.ratio;
+    }
+}
+
+bool FisheyeProjection::isValid() const
+{
+    const float values[] = {m_lens.width, m_lens.height, m_lens.centerX, m_lens.centerY, m_lens.radius, m_lens.fov,
+                            m_view.roll,  m_view.tilt,   m_view.pan,     m_view.fov,     m_view.ratio,  m_dh,
+                            m_dv};
+    for (float value : values) {
+        if (!std::isfinite(value))
+            return false;
+    }
+    for (float value : {m_layout.azimuth, m_layout.upper, m_layout.lower}) {
+        if (!std::isfinite(value))
+            return false;
+    }
+    if (m_layout.mode == FisheyeViewMode::Quad) {
+        for (const Aim &aim : m_quad) {
+            for (float value : {aim.camera.roll, aim.camera.tilt, aim.camera.pan, aim.dh, aim.dv}) {
+                if (!std::isfinite(value))
+                    return false;
+            }
+        }
+    }
+    // An orthographic lens sees no further than 90 degrees off its axis.
+    if (m_lens.projection == FisheyeLensProjection::Orthographic && m_lens.fov > 180.0f)
+        return false;
+    return m_lens.width > 0.0f && m_lens.height > 0.0f && m_lens.fov > 0.0f && m_view.ratio > 0.0f;
+}
+
+FisheyeVec3 FisheyeProjection::rotateX(FisheyeVec3 p, float a)
+{
+    const float c = std::cos(a);
+    const float s = std::sin(a);
+    return {p.x, p.y * c + p.z * s, -p.y * s + p.z * c};
+}
+
+FisheyeVec3 FisheyeProjection::rotateY(FisheyeVec3 p, float a)
+{
+    const float c = std::cos(a);
+    const float s = std::sin(a);
+    return {p.x * c + p.z * s, p.y, -p.x * s + p.z * c};
+}
+
+FisheyeVec3 FisheyeProjection::rotateZ(FisheyeVec3 p, float a)
+{
+    const float c = std::cos(a);
+    const float s = std::sin(a);
+    return {p.x * c + p.y * s, -p.x * s + p.y * c, p.z};
+}
+
+FisheyeVec3 FisheyeProjection::aimRay(const Aim &aim, float u, float v)
+{
+    // p = p1 + u * deltah + v * deltav with p1 = (-dh, 1, -dv), deltah = (2dh, 0, 0), deltav = (0, 0, 2dv).
+    // z grows downwards like the frame's rows, so the view's upper edge (v = 0) lies at z = -dv.
+    const float deltah = aim.dh - (-aim.dh);
+    const float deltav = aim.dv - (-aim.dv);
+    FisheyeVec3 p{-aim.dh + u * deltah, 1.0f, -aim.dv + v * deltav};
+    p = rotateY(p, aim.camera.roll * kDegToRad);
+    p = rotateX(p, aim.camera.tilt * kDegToRad);
+    p = rotateZ(p, aim.camera.pan * kDegToRad);
+    return p;
+}
+
+FisheyeVec3 FisheyeProjection::viewRay(float u, float v) const
+{
+    Aim aim;
+    aim.camera = m_camera;
+    aim.dh = m_dh;
+    aim.dv = m_dv;
+    return aimRay(aim, u, v);
+}
+
+namespace {
+
+// The lens's distance from the circle's centre for angle a off its axis, up to a constant factor.
+float lensCurve(FisheyeLensProjection projection, float a)
+{
+    switch (projection) {
+    case FisheyeLensProjection::Equisolid:
+        return std::sin(0.5f * a);
+    case FisheyeLensProjection::Stereographic:
+        return std::tan(0.5f * a);
+    case FisheyeLensProjection::Orthographic:
+        return std::sin(a);
+    case FisheyeLensProjection::Equidistant:
+        break;
+    }
+    return a;
+}
+
+// The angle off the axis for curve value c: lensCurve's inverse (a value past the curve's reach gives
+// the angle at its end).
+float lensAngle(FisheyeLensProjection projection, float c)
+{
+    switch (projection) {
+    case FisheyeLensProjection::Equisolid:
+        return 2.0f * std::asin(std::min(1.0f, c));
+    case FisheyeLensProjection::Stereographic:
+        return 2.0f * std::atan(c);
+    case FisheyeLensProjection::Orthographic:
+        return std::asin(std::min(1.0f, c));
+    case FisheyeLensProjection::Equidistant:
+        break;
+    }
+    return c;
+}
+
+} // namespace
+
+void FisheyeProjection::rayToFisheye(const FisheyeVec3 &p, float *x, float *y, float *r, float *phi) const
+{
+    const float theta = std::atan2(p.z, p.x);
+    *phi = std::atan2(std::sqrt(p.x * p.x + p.z * p.z), p.y);
+
+    float rr = 0.0f;
+    if (m_lens.projection == FisheyeLensProjection::Equidistant) {
+        rr = *phi / (m_lens.fov * kDegToRad);
+        rr = rr * (2.0f * m_lens.radius / m_lens.width);
+    } else {
+        // Past 90 degrees an orthographic lens folds back: such a ray is off the lens, as sample() finds.
+        const float half = 0.5f * (m_lens.fov * kDegToRad);
+        rr = lensCurve(m_lens.projection, *phi) / lensCurve(m_lens.projection, half) * (m_lens.radius / m_lens.width);
+    }
+
+    *x = m_lens.centerX / m_lens.width + rr * std::cos(theta);
+    *y =
+        (m_lens.height - 1.0f - m_lens.centerY) / m_lens.height + (m_lens.width / m_lens.height) * rr * std::sin(theta);
+    *r = rr;
+}
+
+FisheyeVec3 FisheyeProjection::tileRay(int tile, float u, float v) const
+{
+    switch (m_layout.mode) {
+    case FisheyeViewMode::Quad:
+        return aimRay(m_quad[std::max(0, std::min(3, tile))], u, v);
+    case FisheyeViewMode::Panorama:
+    case FisheyeViewMode::DoublePanorama:
+    case FisheyeViewMode::HalfPanorama: {
+        const double span = m_layout.mode == FisheyeViewMode::Panorama ? 360.0 : 180.0;
+        const double azimuth = (m_layout.azimuth + (tile == 1 ? 180.0 : 0.0) + u * span) * kPi / 180.0;
+        const double elevation = (m_layout.upper + v * (double(m_layout.lower) - m_layout.upper)) * kPi / 180.0;
+        const Vec3d room{std::cos(elevation) * std::sin(azimuth), std::cos(elevation) * std::cos(azimuth),
+                         -std::sin(elevation)};
+        const Vec3d camera = mountToCamera(m_layout.mount, room);
+        return {float(camera.x), float(camera.y), float(camera.z)};
+    }
+    case FisheyeViewMode::Perspective:
+        break;
+    }
+    return viewRay(u, v);
+}
+
+void FisheyeProjection::tileToFisheye(int tile, float u, float v, float *x, float *y) const
+{
+    float r = 0.0f;
+    float phi = 0.0f;
+    rayToFisheye(tileRay(tile, u, v), x, y, &r, &phi);
+}
+
+int FisheyeProjection::tileColumns(FisheyeViewMode mode)
+{
+    return mode == FisheyeViewMode::Quad ? 2 : 1;
+}
+
+int FisheyeProjection::tileRows(FisheyeViewMode mode)
+{
+    return mode == FisheyeViewMode::Quad || mode == FisheyeViewMode::DoublePanorama ? 2 : 1;
+}
+
+void FisheyeProjection::project(float u, float v, float *x, float *y, float *r, float *phi) const
+{
+    if (m_layout.mode == FisheyeViewMode::Perspective) {
+        rayToFisheye(viewRay(u, v), x, y, r, phi);
+        return;
+    }
+    // The tile the point lies in, and the point in the tile's own unit square.
+    const int columns = tileColumns(m_layout.mode);
+    const int rows = tileRows(m_layout.mode);
+    const int column = std::max(0, std::min(columns - 1, int(u * float(columns))));
+    const int row = std::max(0, std::min(rows - 1, int(v * float(rows))));
+    rayToFisheye(tileRay(row * columns + column, u * float(columns) - float(column), v * float(rows) - float(row)), x,
+                 y, r, phi);
+}
+
+void FisheyeProjection::viewToFisheye(float u, float v, float *x, float *y) const
+{
+    float r = 0.0f;
+    float phi = 0.0f;
+    rayToFisheye(viewRay(u, v), x, y, &r, &phi);
+}
+
+bool FisheyeProjection::sample(float u, float v, float *x, float *y) const
+{
+    if (!isValid())
+        return false;
+    float r = 0.0f;
+    float phi = 0.0f;
+    project(u, v, x, y, &r, &phi);
+    // r is in units of the frame width; the lens circle is where phi reaches half the lens field of view.
+    return !(r > 1.0f || 2.0f * phi > m_lens.fov * kDegToRad || *x < 0.0f || *x > 1.0f || *y < 0.0f || *y > 1.0f);
+}
+
+FisheyeVec3 FisheyeProjection::lensRay(float x, float y) const
+{
+    // Undo the lens model: offset from the circle centre in units of the frame width.
+    const float dx = x - m_lens.centerX / m_lens.width;
+    const float dy = (y - (m_lens.height - 1.0f - m_lens.centerY) / m_lens.height) / (m_lens.width / m_lens.height);
+    const float r = std::sqrt(dx * dx + dy * dy);
+    const float theta = std::atan2(dy, dx);
+    float phi = 0.0f;
+    if (m_lens.projection == FisheyeLensProjection::Equidistant) {
+        phi = r / (2.0f * m_lens.radius / m_lens.width) * (m_lens.fov * kDegToRad);
+    } else {
+        const float half = 0.5f * (m_lens.fov * kDegToRad);
+        phi = lensAngle(m_lens.projection, r / (m_lens.radius / m_lens.width) * lensCurve(m_lens.projection, half));
+    }
+
+    // Unit ray at angle phi from the depth axis.
+    const float s = std::sin(phi);
+    return {s * std::cos(theta), std::cos(phi), s * std::sin(theta)};
+}
+
+bool FisheyeProjection::fisheyeToView(float x, float y, float *u, float *v) const
+{
+    if (!isValid() || m_lens.radius == 0.0f || m_dh == 0.0f)
+        return false;
+
+    // The rotations undone in reverse order.
+    FisheyeVec3 p = lensRay(x, y);
+    p = rotateZ(p, -m_camera.pan * kDegToRad);
+    p = rotateX(p, -m_camera.tilt * kDegToRad);
+    p = rotateY(p, -m_camera.roll * kDegToRad);
+    if (!(p.y > 0.0f))
+        return false;
+
+    // Intersect with the image plane at depth 1 and express the hit in view units.
+    const float px = p.x / p.y;
+    const float pz = p.z / p.y;
+    *u = (px + m_dh) / (2.0f * m_dh);
+    *v = (pz + m_dv) / (2.0f * m_dv);
+    return std::isfinite(*u) && std::isfinite(*v);
+}
+
+bool FisheyeProjection::isInsideLens(float x, float y) const
+{
+    if (!isValid())
+        return false;
+    const float dx = x - m_lens.centerX / m_lens.width;
+    const float dy = (y - (m_lens.height - 1.0f - m_lens.centerY) / m_lens.height) / (m_lens.width / m_lens.height);
+    return std::sqrt(dx * dx + dy * dy) <= m_lens.radius / m_lens.width;
+}
+
+
 FisheyeView FisheyeProjection::toCamera(FisheyeMount mount, const FisheyeView &room)
 {
     if (mount == FisheyeMount::Wall)
@@ -275,6 +415,62 @@ bool FisheyeProjection::mountFromName(const char *name, FisheyeMount *mount)
     for (FisheyeMount m : {FisheyeMount::Wall, FisheyeMount::Ceiling, FisheyeMount::Floor}) {
         if (name && std::strcmp(name, mountName(m)) == 0) {
             *mount = m;
+            return true;
+        }
+    }
+    return false;
+}
+
+const char *FisheyeProjection::projectionName(FisheyeLensProjection projection)
+{
+    switch (projection) {
+    case FisheyeLensProjection::Equisolid:
+        return "equisolid";
+    case FisheyeLensProjection::Stereographic:
+        return "stereographic";
+    case FisheyeLensProjection::Orthographic:
+        return "orthographic";
+    case FisheyeLensProjection::Equidistant:
+        break;
+    }
+    return "equidistant";
+}
+
+bool FisheyeProjection::projectionFromName(const char *name, FisheyeLensProjection *projection)
+{
+    for (FisheyeLensProjection p : {FisheyeLensProjection::Equidistant, FisheyeLensProjection::Equisolid,
+                                    FisheyeLensProjection::Stereographic, FisheyeLensProjection::Orthographic}) {
+        if (name && std::strcmp(name, projectionName(p)) == 0) {
+            *projection = p;
+            return true;
+        }
+    }
+    return false;
+}
+
+const char *FisheyeProjection::modeName(FisheyeViewMode mode)
+{
+    switch (mode) {
+    case FisheyeViewMode::Panorama:
+        return "panorama";
+    case FisheyeViewMode::DoublePanorama:
+        return "double-panorama";
+    case FisheyeViewMode::Quad:
+        return "quad";
+    case FisheyeViewMode::HalfPanorama:
+        return "half-panorama";
+    case FisheyeViewMode::Perspective:
+        break;
+    }
+    return "perspective";
+}
+
+bool FisheyeProjection::modeFromName(const char *name, FisheyeViewMode *mode)
+{
+    for (FisheyeViewMode m : {FisheyeViewMode::Perspective, FisheyeViewMode::Panorama, FisheyeViewMode::DoublePanorama,
+                              FisheyeViewMode::Quad, FisheyeViewMode::HalfPanorama}) {
+        if (name && std::strcmp(name, modeName(m)) == 0) {
+            *mode = m;
             return true;
         }
     }

@@ -34,6 +34,19 @@ struct FisheyeVec3
     float z = 0.0f;
 };
 
+// How the lens maps a ray's angle off its axis to its distance from the circle's centre: in
+// proportion to the angle (equidistant: every file that names none means this one), to the sine of
+// half the angle (equisolid), the tangent of half the angle (stereographic) or the sine of the angle
+// (orthographic, a field of view of at most 180 degrees). Each reaches the rim of the circle at half the
+// lens field of view.
+enum class FisheyeLensProjection
+{
+    Equidistant = 0,
+    Equisolid = 1,
+    Stereographic = 2,
+    Orthographic = 3,
+};
+
 // The lens: frame size, circle centre and radius in pixels, field of view across the circle in degrees.
 struct FisheyeLens
 {
@@ -50,6 +63,7 @@ struct FisheyeLens
     float centerY = 0.0f;
     float radius = 0.0f;
     float fov = 0.0f;
+    FisheyeLensProjection projection = FisheyeLensProjection::Equidistant;
 };
 
 // The virtual camera: direction in degrees, horizontal field of view in degrees, aspect ratio
@@ -73,6 +87,39 @@ enum class FisheyeMount
     Floor = 2,
 };
 
+// What a picture shows: one perspective view (the projection's view), or
+//  - Panorama: the whole ring around the room's vertical, 360 degrees of azimuth from the left edge;
+//  - DoublePanorama: the same ring cut in two halves of 180 degrees, the first above the second;
+//  - Quad: four perspective views in a 2x2 picture (left to right, top to bottom), each of the
+//    picture's shape;
+//  - HalfPanorama: 180 degrees of azimuth from the left edge, for a camera on a wall.
+// Panoramas are equirectangular: azimuth grows with the column, elevation falls with the row, both in
+// proportion. Azimuth and elevation are angles of the room (FisheyeMount): azimuth 0 is where a view
+// of pan 0 looks and grows the way pan does, elevation is the tilt of such a view.
+enum class FisheyeViewMode
+{
+    Perspective = 0,
+    Panorama = 1,
+    DoublePanorama = 2,
+    Quad = 3,
+    HalfPanorama = 4,
+};
+
+struct FisheyeLayout
+{
+    FisheyeViewMode mode = FisheyeViewMode::Perspective;
+    // Panoramas: the mount whose room angles they are in (a layout travels with camera angles for the
+    // other modes, so it names its own); azimuth of the left edge; elevations of the upper and lower
+    // edges; degrees.
+    FisheyeMount mount = FisheyeMount::Wall;
+    float azimuth = 0.0f;
+    float upper = 0.0f;
+    float lower = -90.0f;
+    // Quad: the four views in camera angles (as stored, whatever the mount); their ratio is ignored, each
+    // quarter takes the picture's.
+    FisheyeView quad[4];
+};
+
 class FisheyeProjection
 {
 public:
@@ -81,7 +128,8 @@ public:
 
     FisheyeProjection() = default;
     // view holds the room angles of the mount (for a wall camera, the camera's own).
-    FisheyeProjection(const FisheyeLens &lens, const FisheyeView &view, FisheyeMount mount = FisheyeMount::Wall);
+    FisheyeProjection(const FisheyeLens &lens, const FisheyeView &view, FisheyeMount mount = FisheyeMount::Wall,
+                      const FisheyeLayout &layout = FisheyeLayout());
 
     const FisheyeLens &lens() const { return m_lens; }
     // The view in room angles, as set.
@@ -89,8 +137,10 @@ public:
     // The same view in camera angles: what is stored and what the shader draws.
     const FisheyeView &cameraView() const { return m_camera; }
     FisheyeMount mount() const { return m_mount; }
+    const FisheyeLayout &layout() const { return m_layout; }
     void setLens(const FisheyeLens &lens);
     void setView(const FisheyeView &view);
+    void setLayout(const FisheyeLayout &layout);
 
     // Room angles of a mount to camera angles and back; field of view and ratio pass unchanged. A wall
     // mount returns the angles as given. Camera angles come back with tilt within -90 to 90 and pan and
@@ -103,6 +153,21 @@ public:
     // name that is none of these.
     static const char *mountName(FisheyeMount mount);
     static bool mountFromName(const char *name, FisheyeMount *mount);
+    // The same for lens projections ("equidistant", "equisolid", "stereographic", "orthographic") and
+    // view modes ("perspective", "panorama", "double-panorama", "quad", "half-panorama").
+    static const char *projectionName(FisheyeLensProjection projection);
+    static bool projectionFromName(const char *name, FisheyeLensProjection *projection);
+    static const char *modeName(FisheyeViewMode mode);
+    static bool modeFromName(const char *name, FisheyeViewMode *mode);
+
+    // The parts of a mode's picture, as columns x rows of equal tiles: 2 x 2 for a quad, 1 x 2 for a double
+    // panorama, 1 x 1 for the others. A tile is numbered left to right, top to bottom.
+    static int tileColumns(FisheyeViewMode mode);
+    static int tileRows(FisheyeViewMode mode);
+    int tileCount() const { return tileColumns(m_layout.mode) * tileRows(m_layout.mode); }
+    // Point (u, v) of tile `tile`, in the tile's own unit square, to the fisheye position (x, y), with no
+    // range test: what the overlay draws for each tile's outline. Meaningful only when isValid().
+    void tileToFisheye(int tile, float u, float v, float *x, float *y) const;
 
     // False when the shader's arithmetic would divide by zero or has nothing to show: a frame width or
     // height, lens field of view or view ratio that is not positive, or any setting that is not finite.
@@ -114,16 +179,16 @@ public:
     static FisheyeVec3 rotateY(FisheyeVec3 p, float a);
     static FisheyeVec3 rotateZ(FisheyeVec3 p, float a);
 
-    // Ray through view point (u, v), turned by roll, tilt and pan in this order.
+    // Ray through view point (u, v) of the perspective view, turned by roll, tilt and pan in this order.
     FisheyeVec3 viewRay(float u, float v) const;
 
-    // View point (u, v) to the fisheye position (x, y), with no range test: what the overlay draws.
+    // View point (u, v) of the perspective view to the fisheye position (x, y), with no range test.
     // Meaningful only when isValid().
     void viewToFisheye(float u, float v, float *x, float *y) const;
 
-    // The shader's fragment: true with (x, y) the texture position to sample, or false where the
-    // shader draws its missing colour (invalid setting, ray more than half the lens field of view off
-    // the lens axis, or a position outside the frame).
+    // The picture's pixel at (u, v), in the layout's mode: true with (x, y) the texture position to
+    // sample, or false where the shader draws its missing colour (invalid setting, ray more than half
+    // the lens field of view off the lens axis, or a position outside the frame).
     bool sample(float u, float v, float *x, float *y) const;
 
     // Inverse direction: the view point (u, v) whose ray lands on fisheye position (x, y). False when
@@ -152,13 +217,30 @@ public:
     float sourcePixelsPerViewPixel(float u, float v, float outWidth) const;
 
 private:
+    // A perspective view as drawn: camera angles and the half extents of the view on the plane at depth 1.
+    struct Aim
+    {
+        FisheyeView camera;
+        float dh = 0.0f;
+        float dv = 0.0f;
+    };
+
     FisheyeLens m_lens;
     FisheyeView m_view;
     FisheyeView m_camera;
     FisheyeMount m_mount = FisheyeMount::Wall;
+    FisheyeLayout m_layout;
     // Derived once per setting: half extents of the view on the plane at depth 1.
     float m_dh = 0.0f;
     float m_dv = 0.0f;
+    // The quad's four views.
+    Aim m_quad[4];
     void update();
+    static FisheyeVec3 aimRay(const Aim &aim, float u, float v);
+    // A ray of the camera's frame to the fisheye position; r in units of the frame width, phi its angle
+    // off the lens axis.
+    void rayToFisheye(const FisheyeVec3 &p, float *x, float *y, float *r, float *phi) const;
+    // The camera ray behind point (u, v) of tile `tile`.
+    FisheyeVec3 tileRay(int tile, float u, float v) const;
     void project(float u, float v, float *x, float *y, float *r, float *phi) const;
 };

@@ -128,7 +128,7 @@ Picture render(const QByteArray &frame, const char *format, int width, int heigh
                      utils.defishShader().toUtf8().constData(), nullptr);
     }
     if (shader) {
-        GstStructure *uniforms = DefishFilter::uniforms(s.lens, s.view);
+        GstStructure *uniforms = DefishFilter::uniforms(s.lens, s.view, s.layout);
         g_object_set(shader.get(), "uniforms", uniforms, nullptr);
         gst_structure_free(uniforms);
     }
@@ -189,5 +189,17 @@ Setting setting(float w, float h, float cx, float cy, float radius, float lensFo
     s.view.pan = pan;
     s.view.fov = fov;
     s.view.ratio = w / h;
+    return s;
+}
+
+Setting withProjection(Setting s, FisheyeLensProjection projection)
+{
+    s.lens.projection = projection;
+    return s;
+}
+
+Setting withLayout(Setting s, const FisheyeLayout &layout)
+{
+    s.layout = layout;
     return s;
 }

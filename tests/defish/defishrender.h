@@ -26,6 +26,7 @@ struct Setting
 {
     FisheyeLens lens;
     FisheyeView view;
+    FisheyeLayout layout;
 };
 Q_DECLARE_METATYPE(Setting)
 
@@ -47,6 +48,9 @@ Picture render(const QByteArray &frame, const char *format, int width, int heigh
                QSize outSize, QString *error);
 // An RGBA picture through glshader at its own size.
 Picture renderWithGlShader(const Picture &in, const Setting &s, QString *error);
+// The same setting with a lens projection and a layout.
+Setting withProjection(Setting s, FisheyeLensProjection projection);
+Setting withLayout(Setting s, const FisheyeLayout &layout);
 // A setting with the view ratio of the frame (as the defish window sends it).
 Setting setting(float w, float h, float cx, float cy, float radius, float lensFov, float roll, float tilt, float pan,
                 float fov);

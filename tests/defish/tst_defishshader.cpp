@@ -34,7 +34,7 @@ struct Comparison
 // GPU's and the CPU's last bits may decide differently.
 Comparison compare(const Picture &in, const Picture &out, const Setting &s, int step)
 {
-    const FisheyeProjection proj(s.lens, s.view);
+    const FisheyeProjection proj(s.lens, s.view, FisheyeMount::Wall, s.layout);
     Comparison result;
     auto check = [&](int i, int j) {
         const float u = (i + 0.5f) / out.width;
@@ -85,6 +85,39 @@ Comparison compare(const Picture &in, const Picture &out, const Setting &s, int 
 
 } // namespace
 
+    // Pictures of another layout than one perspective view: the lookup and CPU elements only.
+void addLayoutRows()
+    {
+        FisheyeLayout ring;
+        ring.mode = FisheyeViewMode::Panorama;
+        ring.mount = FisheyeMount::Ceiling;
+        ring.azimuth = -30;
+        ring.upper = 5;
+        ring.lower = -70;
+        const Setting base = setting(257, 193, 128, 96, 96, 190, 0, 0, 0, 90);
+        QTest::newRow("360-degree panorama, ceiling") << withLayout(base, ring);
+        ring.mode = FisheyeViewMode::DoublePanorama;
+        ring.mount = FisheyeMount::Floor;
+        ring.upper = 80;
+        ring.lower = 0;
+        QTest::newRow("double panorama, floor, equisolid")
+            << withProjection(withLayout(base, ring), FisheyeLensProjection::Equisolid);
+        ring.mode = FisheyeViewMode::HalfPanorama;
+        ring.mount = FisheyeMount::Wall;
+        ring.azimuth = -90;
+        ring.upper = 40;
+        ring.lower = -40;
+        QTest::newRow("180-degree panorama, wall") << withLayout(base, ring);
+        FisheyeLayout quad;
+        quad.mode = FisheyeViewMode::Quad;
+        quad.quad[0] = {0, 30, -40, 60, 1};
+        quad.quad[1] = {10, 30, 40, 70, 1};
+        quad.quad[2] = {0, -30, -40, 50, 1};
+        quad.quad[3] = {-20, -30, 140, 90, 1};
+        QTest::newRow("quad") << withLayout(base, quad);
+    }
+
+
 class TestDefishShader : public QObject
 {
     Q_OBJECT
@@ -112,6 +145,12 @@ private slots:
         QTest::newRow("lens wider than the frame") << setting(257, 193, 128, 96, 200, 220, 0, 30, 20, 120);
         QTest::newRow("fov 90 ratio 1") << setting(193, 193, 96, 96, 90, 180, 0, 0, 0, 90);
         QTest::newRow("270 degree lens looking back") << setting(257, 193, 128, 96, 96, 270, 10, 120, 0, 60);
+        QTest::newRow("equisolid lens") << withProjection(setting(257, 193, 120, 96, 96, 190, 15, -30, 60, 100),
+                                                          FisheyeLensProjection::Equisolid);
+        QTest::newRow("stereographic lens")
+            << withProjection(setting(257, 193, 128, 90, 100, 180, 0, 40, -20, 90), FisheyeLensProjection::Stereographic);
+        QTest::newRow("orthographic lens")
+            << withProjection(setting(257, 193, 128, 96, 90, 170, -20, 10, 30, 120), FisheyeLensProjection::Orthographic);
     }
 
     // glshader given both stages of Utils, as the dewarping consumer runs it.
@@ -129,7 +168,11 @@ private slots:
     }
 
     // The preview's lookup element, from the same RGBA frame.
-    void lookupElementMatchesCpuProjection_data() { settings_data(); }
+    void lookupElementMatchesCpuProjection_data()
+    {
+        settings_data();
+        addLayoutRows();
+    }
     void lookupElementMatchesCpuProjection()
     {
         QFETCH(Setting, s);
@@ -248,7 +291,7 @@ private slots:
         // Looking 95 degrees aside through a 163 degree lens: the view centre is past the circle but
         // well inside the frame; it must be red, not the frame's pixels outside the circle.
         const Setting s = setting(257, 193, 128, 96, 60, 163, 0, 0, 95, 20);
-        const FisheyeProjection proj(s.lens, s.view);
+        const FisheyeProjection proj(s.lens, s.view, FisheyeMount::Wall, s.layout);
         float x = 0, y = 0;
         proj.viewToFisheye(0.5f, 0.5f, &x, &y);
         QVERIFY(x > 0.0f && x < 1.0f && y > 0.0f && y < 1.0f);
@@ -313,6 +356,7 @@ private slots:
         program.setUniformValue("iCamCenterY", s.lens.centerY);
         program.setUniformValue("iCamRadius", s.lens.radius);
         program.setUniformValue("iCamFOV", s.lens.fov);
+        program.setUniformValue("iCamProjection", float(s.lens.projection));
         program.setUniformValue("iRatio", s.view.ratio);
         program.setUniformValue("iRoll", s.view.roll);
         program.setUniformValue("iTilt", s.view.tilt);
