@@ -1,5 +1,7 @@
 #include "repo/localdatabase.h"
 
+#include "defish/layoutcodec.h"
+
 #include "app/apppaths.h"
 #include "defish/fisheyeprojection.h"
 #include "repo/object.h"
@@ -92,7 +94,7 @@ const Table<StreamInfo, 9> kStreamTable = {
 };
 
 // What the streams table cannot hold, in a table of Quillon's own.
-const Table<StreamInfo, 2> kStreamLensTable = {
+const Table<StreamInfo, 3> kStreamLensTable = {
     ObjectsSchema::kStreamLens,
     ObjectsSchema::kInsertStreamLens,
     {
@@ -100,8 +102,31 @@ const Table<StreamInfo, 2> kStreamLensTable = {
          [](StreamInfo &r, const QVariant &v) { r.serial = v.toString(); }, false},
         {"mount", [](const StreamInfo &r) -> QVariant { return r.mount; },
          [](StreamInfo &r, const QVariant &v) { r.mount = v.toString(); }, false},
+        {"projection", [](const StreamInfo &r) -> QVariant { return r.projection; },
+         [](StreamInfo &r, const QVariant &v) {
+             r.projection = v.isNull() ? QStringLiteral("equidistant") : v.toString();
+         },
+         false},
     },
-    "Stream mounts saved",
+    "Stream lenses saved",
+};
+
+const Table<ViewInfo, 5> kViewLayoutTable = {
+    ObjectsSchema::kViewLayouts,
+    ObjectsSchema::kInsertViewLayout,
+    {
+        {"serialStream", [](const ViewInfo &r) -> QVariant { return r.serialStream; },
+         [](ViewInfo &r, const QVariant &v) { r.serialStream = v.toString(); }, false},
+        {"name", [](const ViewInfo &r) -> QVariant { return r.name; },
+         [](ViewInfo &r, const QVariant &v) { r.name = v.toString(); }, false},
+        {"mode", [](const ViewInfo &r) -> QVariant { return r.mode; },
+         [](ViewInfo &r, const QVariant &v) { r.mode = v.toString(); }, false},
+        {"layout", [](const ViewInfo &r) -> QVariant { return r.layout; },
+         [](ViewInfo &r, const QVariant &v) { r.layout = v.toString(); }, false},
+        {"isActive", [](const ViewInfo &r) -> QVariant { return r.isActive; },
+         [](ViewInfo &r, const QVariant &v) { r.isActive = v.toBool(); }, false},
+    },
+    "View layouts saved",
 };
 
 const Table<ViewInfo, 7> kViewTable = {
@@ -254,12 +279,13 @@ bool writeRows(QSqlDatabase &db, const LocalDatabase::Snapshot &rows, QString *e
     }
     // A file of an older format gains Quillon's own tables and the current version here, with its rows.
     // The first statement that fails ends the save: behind a lock each one would wait out the busy time.
+    // Quillon's own tables are made anew, so that an older file's take the current columns.
     QStringList statements;
+    for (const char *table : ObjectsSchema::kOwnTables)
+        statements << QStringLiteral("DROP TABLE IF EXISTS %1").arg(QLatin1String(table));
     for (const char *statement : ObjectsSchema::kCreateOwnTables)
         statements << QLatin1String(statement);
     for (const char *table : {ObjectsSchema::kGateways, ObjectsSchema::kStreams, ObjectsSchema::kViews})
-        statements << QStringLiteral("DELETE FROM %1").arg(QLatin1String(table));
-    for (const char *table : ObjectsSchema::kOwnTables)
         statements << QStringLiteral("DELETE FROM %1").arg(QLatin1String(table));
     statements << QLatin1String(ObjectsSchema::kWriteVersion);
     bool deleted = true;
@@ -270,10 +296,16 @@ bool writeRows(QSqlDatabase &db, const LocalDatabase::Snapshot &rows, QString *e
     if (!deleted)
         *error = failure.text();
 
+    // The views table holds the perspective views only: another reader would serve any other as one.
+    QVector<ViewInfo> perspective;
+    QVector<ViewInfo> layouts;
+    for (const ViewInfo &view : rows.views)
+        (view.mode == QLatin1String("perspective") ? perspective : layouts).append(view);
     const bool written = deleted && insertRows(db, kGatewayTable, rows.gateways, error) &&
                          insertRows(db, kStreamTable, rows.streams, error) &&
                          insertRows(db, kStreamLensTable, rows.streams, error) &&
-                         insertRows(db, kViewTable, rows.views, error);
+                         insertRows(db, kViewTable, perspective, error) &&
+                         insertRows(db, kViewLayoutTable, layouts, error);
     if (written && db.commit())
         return true;
     if (written) {
@@ -340,6 +372,7 @@ void LocalDatabase::applyStoredSettings(const QVector<std::shared_ptr<Object>> &
                 object->setRadius(info->radius);
                 object->setFov(info->fov);
                 object->setMount(info->mount);
+                object->setProjection(info->projection);
             }
         }
     }
@@ -478,13 +511,15 @@ LocalDatabase::Snapshot LocalDatabase::snapshot(const RepoObjects *objects, cons
             const auto parent = byId.value(object->idParent());
             rows.streams.append({parent ? parent->serial() : QString(QLatin1String("")), object->serial(), url,
                                  object->isFisheye(), object->centerX(), object->centerY(), object->radius(),
-                                 object->fov(), object->isActive(), object->mount()});
+                                 object->fov(), object->isActive(), object->mount(), object->projection()});
         }
     }
     if (views) {
         for (const auto &view : views->views())
             rows.views.append({view->objectSerial(), view->name(), view->roll(), view->tilt(), view->pan(),
-                               view->zoom(), view->isActive()});
+                               view->zoom(), view->isActive(), view->mode(),
+                               view->mode() == QLatin1String("perspective") ? QString()
+                                                                            : LayoutCodec::toJson(view->layout())});
     }
     return rows;
 }
@@ -627,8 +662,10 @@ bool LocalDatabase::loadAll()
     if (m_database.tables().contains(QLatin1String(ObjectsSchema::kStreamLens))) {
         if (readRows(m_database, kStreamLensTable, &lenses, &m_lastError)) {
             for (const StreamInfo &row : qAsConst(lenses)) {
-                if (const auto info = m_streamInfos.value(row.serial))
+                if (const auto info = m_streamInfos.value(row.serial)) {
                     info->mount = row.mount;
+                    info->projection = row.projection;
+                }
             }
         } else {
             ok = false;
@@ -648,6 +685,21 @@ bool LocalDatabase::loadAll()
         }
     } else {
         ok = false;
+    }
+    // Panoramas and quads, from format 3 on; a name the views table holds already keeps that view.
+    QVector<ViewInfo> layouts;
+    if (m_database.tables().contains(QLatin1String(ObjectsSchema::kViewLayouts))) {
+        if (readRows(m_database, kViewLayoutTable, &layouts, &m_lastError)) {
+            for (const ViewInfo &row : qAsConst(layouts)) {
+                const ViewKey key(row.serialStream, row.name);
+                if (m_viewInfos.contains(key))
+                    continue;
+                m_viewOrder.append(key);
+                m_viewInfos.insert(key, std::make_shared<ViewInfo>(row));
+            }
+        } else {
+            ok = false;
+        }
     }
     qCInfo(lcRepo, "Loaded %d views", static_cast<int>(m_viewInfos.size()));
     return ok;

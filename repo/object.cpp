@@ -238,3 +238,18 @@ void Object::setMount(const QString &mount)
     emit mountChanged();
     emit lensChanged();
 }
+
+void Object::setProjection(const QString &projection)
+{
+    FisheyeLensProjection value = FisheyeLensProjection::Equidistant;
+    if (!FisheyeProjection::projectionFromName(qPrintable(projection), &value)) {
+        qCWarning(lcRepo, "Unknown lens projection \"%s\" of stream %s ignored", qPrintable(projection),
+                  qPrintable(m_serial));
+        return;
+    }
+    if (m_projection == projection)
+        return;
+    m_projection = projection;
+    emit projectionChanged();
+    emit lensChanged();
+}

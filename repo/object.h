@@ -30,6 +30,8 @@ class Object : public QObject
     Q_PROPERTY(float fov READ fov WRITE setFov NOTIFY fovChanged)
     // How a stream's camera hangs: "wall" (the default), "ceiling" or "floor" (FisheyeMount's names).
     Q_PROPERTY(QString mount READ mount WRITE setMount NOTIFY mountChanged)
+    // The lens projection: "equidistant" (the default), "equisolid", "stereographic" or "orthographic".
+    Q_PROPERTY(QString projection READ projection WRITE setProjection NOTIFY projectionChanged)
 
 public:
     enum ObjectType { UnknowType = 0, Device = 1, Stream = 2 };
@@ -73,6 +75,9 @@ public:
     QString mount() const;
     // A name that is no mount is logged and leaves the mount as it is.
     void setMount(const QString &mount);
+    QString projection() const { return m_projection; }
+    // A name that is no projection is logged and leaves the projection as it is.
+    void setProjection(const QString &projection);
 
 signals:
     void isActiveChanged();
@@ -92,7 +97,9 @@ signals:
     void radiusChanged();
     void fovChanged();
     void mountChanged();
-    // After any of centerXChanged, centerYChanged, radiusChanged, fovChanged and mountChanged.
+    void projectionChanged();
+    // After any of centerXChanged, centerYChanged, radiusChanged, fovChanged, mountChanged and
+    // projectionChanged.
     void lensChanged();
 
 private:
@@ -113,4 +120,5 @@ private:
     int m_radius = 0;
     float m_fov = 0.0f;
     QString m_mount = QStringLiteral("wall");
+    QString m_projection = QStringLiteral("equidistant");
 };

@@ -94,3 +94,19 @@ void ObjView::setZoom(float zoom)
     m_zoom = zoom;
     emit zoomChanged();
 }
+
+void ObjView::setMode(const QString &mode)
+{
+    if (m_mode == mode)
+        return;
+    m_mode = mode;
+    emit modeChanged();
+}
+
+void ObjView::setLayout(const QVariantMap &layout)
+{
+    if (m_layout == layout)
+        return;
+    m_layout = layout;
+    emit layoutChanged();
+}

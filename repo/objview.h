@@ -2,8 +2,10 @@
 
 #include <QObject>
 #include <QString>
+#include <QVariantMap>
 
-// One stored view of a stream: a named direction and zoom of the virtual camera.
+// One stored view of a stream: a named direction and zoom of the virtual camera, or a picture of
+// another mode (a panorama or a quad) with its layout (LayoutCodec's map).
 //
 // Its fields are reached from C++ through getters and setters and from QML only
 // through the view list model's roles. Setters notify only on a change; floats
@@ -30,6 +32,11 @@ public:
     void setPan(float pan);
     float zoom() const;
     void setZoom(float zoom);
+    // "perspective" (the default) or another FisheyeProjection::modeName().
+    QString mode() const { return m_mode; }
+    void setMode(const QString &mode);
+    QVariantMap layout() const { return m_layout; }
+    void setLayout(const QVariantMap &layout);
 
 signals:
     void isActiveChanged();
@@ -39,6 +46,8 @@ signals:
     void tiltChanged();
     void panChanged();
     void zoomChanged();
+    void modeChanged();
+    void layoutChanged();
 
 private:
     bool m_isActive = false;
@@ -48,4 +57,6 @@ private:
     float m_tilt = 0.0f;
     float m_pan = 0.0f;
     float m_zoom = 0.0f;
+    QString m_mode = QStringLiteral("perspective");
+    QVariantMap m_layout;
 };

@@ -2,6 +2,8 @@
 
 #include "repo/repologging.h"
 
+#include "defish/layoutcodec.h"
+
 #include <QQmlEngine>
 
 #include <algorithm>
@@ -11,7 +13,7 @@ RepoObjViews::RepoObjViews(QObject *parent) : QAbstractListModel(parent), Single
     m_roleNames = {
         {ViewIsActiveRole, "viewIsActive"}, {ViewNameRole, "viewName"}, {ViewObjectSerialRole, "viewObjectSerial"},
         {ViewRollRole, "viewRoll"},         {ViewTiltRole, "viewTilt"}, {ViewPanRole, "viewPan"},
-        {ViewZoomRole, "viewZoom"},
+        {ViewZoomRole, "viewZoom"},         {ViewModeRole, "viewMode"}, {ViewLayoutRole, "viewLayout"},
     };
 }
 
@@ -48,6 +50,10 @@ QVariant RepoObjViews::data(const QModelIndex &index, int role) const
         return view->pan();
     case ViewZoomRole:
         return view->zoom();
+    case ViewModeRole:
+        return view->mode();
+    case ViewLayoutRole:
+        return view->layout();
     default:
         return {};
     }
@@ -94,7 +100,8 @@ QVariantMap RepoObjViews::viewOf(const QString &objSerial, const QString &name) 
         return {};
     return {{QStringLiteral("name"), view->name()}, {QStringLiteral("roll"), view->roll()},
             {QStringLiteral("tilt"), view->tilt()}, {QStringLiteral("pan"), view->pan()},
-            {QStringLiteral("zoom"), view->zoom()}, {QStringLiteral("isActive"), view->isActive()}};
+            {QStringLiteral("zoom"), view->zoom()}, {QStringLiteral("isActive"), view->isActive()},
+            {QStringLiteral("mode"), view->mode()},  {QStringLiteral("layout"), view->layout()}};
 }
 
 int RepoObjViews::rowOf(const ViewPtr &view) const
@@ -142,6 +149,29 @@ bool RepoObjViews::updateView(const QString &objSerial, const QString &name, con
         emit edited(newName == name
                         ? QStringLiteral("view \"%1\" of stream %2 edited").arg(name, objSerial)
                         : QStringLiteral("view \"%1\" of stream %2 renamed to \"%3\"").arg(name, objSerial, newName));
+    return true;
+}
+
+bool RepoObjViews::setViewLayout(const QString &objSerial, const QString &name, const QString &mode,
+                                 const QVariantMap &layout)
+{
+    const ViewPtr view = m_viewsByName.value(objSerial).value(name);
+    FisheyeLayout checked;
+    QString why;
+    if (!view || !LayoutCodec::fromMap(mode, layout, FisheyeMount::Wall, &checked, &why)) {
+        qCWarning(lcRepo) << "Layout of view" << name << "of stream" << objSerial
+                          << "not set:" << (view ? why : QStringLiteral("no such view"));
+        return false;
+    }
+    // A perspective view keeps no layout: its aim is all there is.
+    const QVariantMap kept = mode == QLatin1String("perspective") ? QVariantMap() : LayoutCodec::toMap(checked);
+    if (view->mode() == mode && view->layout() == kept)
+        return true;
+    view->setMode(mode);
+    view->setLayout(kept);
+    const QModelIndex rowIndex = index(rowOf(view), 0);
+    emit dataChanged(rowIndex, rowIndex, {ViewModeRole, ViewLayoutRole});
+    emit edited(QStringLiteral("view \"%1\" of stream %2 set to %3").arg(name, objSerial, mode));
     return true;
 }
 
@@ -221,6 +251,15 @@ int RepoObjViews::appendViews(const QList<std::shared_ptr<ViewInfo>> &infos)
             continue;
         slot = makeView(info->name, info->serialStream, info->roll, info->tilt, info->pan, info->zoom);
         slot->setIsActive(info->isActive);
+        if (info->mode != QLatin1String("perspective")) {
+            // A layout that does not read keeps the view (it is saved back as it came) with the defaults.
+            FisheyeLayout layout;
+            QString why;
+            if (!LayoutCodec::fromJson(info->mode, info->layout, FisheyeMount::Wall, &layout, &why))
+                qCWarning(lcRepo) << "View" << info->name << "of stream" << info->serialStream << why;
+            slot->setMode(info->mode);
+            slot->setLayout(LayoutCodec::toMap(layout));
+        }
         added.append(slot);
     }
     if (added.isEmpty())

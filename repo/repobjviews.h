@@ -31,6 +31,8 @@ public:
         ViewTiltRole,
         ViewPanRole,
         ViewZoomRole,
+        ViewModeRole,
+        ViewLayoutRole,
     };
 
     using ViewPtr = std::shared_ptr<ObjView>;
@@ -57,8 +59,8 @@ public:
 
     // Whether the stream has a view of that name, shown or still to be restored.
     Q_INVOKABLE bool hasView(const QString &objSerial, const QString &name) const;
-    // The stored values of one view ({"name", "roll", "tilt", "pan", "zoom", "isActive"}), or an
-    // empty map where the stream has none of that name.
+    // The stored values of one view ({"name", "roll", "tilt", "pan", "zoom", "isActive", "mode",
+    // "layout"}), or an empty map where the stream has none of that name.
     Q_INVOKABLE QVariantMap viewOf(const QString &objSerial, const QString &name) const;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -79,6 +81,9 @@ public slots:
     // has that name.
     bool updateView(const QString &objSerial, const QString &name, const QString &newName, float roll, float tilt,
                     float pan, float zoom);
+    // Sets the mode ("perspective", "panorama", ...) and layout (LayoutCodec's map) of the stream's view
+    // name; refused (false, with a log line) where there is no such view or the mode or layout is not one.
+    bool setViewLayout(const QString &objSerial, const QString &name, const QString &mode, const QVariantMap &layout);
     // Removes the stream's view name; false where there is none.
     bool removeView(const QString &objSerial, const QString &name);
 

@@ -16,4 +16,6 @@ struct StreamInfo
     bool isActive = false;
     // From Quillon's own table streamLens; "wall" where the file has no row for the stream.
     QString mount = QStringLiteral("wall");
+    // The lens projection, from the same table; "equidistant" where it has none.
+    QString projection = QStringLiteral("equidistant");
 };

@@ -12,4 +12,7 @@ struct ViewInfo
     float pan = 0.0f;
     float zoom = 0.0f;
     bool isActive = false;
+    // A view of another mode than "perspective" lives in viewLayouts, its layout as LayoutCodec's JSON.
+    QString mode = QStringLiteral("perspective");
+    QString layout;
 };

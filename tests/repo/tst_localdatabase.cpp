@@ -132,8 +132,12 @@ const QString kCreateStreams = QStringLiteral(
 const QString kCreateViews =
     QStringLiteral("CREATE TABLE views (id INTEGER PRIMARY KEY AUTOINCREMENT, serialStream TEXT, name TEXT, roll "
                    "REAL, tilt REAL, pan REAL, zoom REAL, isActive INTEGER)");
-const QString kCreateStreamLens = QStringLiteral(
-    "CREATE TABLE streamLens (serial TEXT PRIMARY KEY NOT NULL, mount TEXT NOT NULL DEFAULT 'wall')");
+const QString kCreateStreamLens =
+    QStringLiteral("CREATE TABLE streamLens (serial TEXT PRIMARY KEY NOT NULL, mount TEXT NOT NULL DEFAULT 'wall', "
+                   "projection TEXT NOT NULL DEFAULT 'equidistant')");
+const QString kCreateViewLayouts =
+    QStringLiteral("CREATE TABLE viewLayouts (serialStream TEXT NOT NULL, name TEXT NOT NULL, mode TEXT NOT NULL, "
+                   "layout TEXT NOT NULL, isActive INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (serialStream, name))");
 
 } // namespace
 
@@ -160,12 +164,14 @@ private slots:
         // sqlite_sequence is SQLite's own bookkeeping for AUTOINCREMENT, the index that of the primary key.
         QCOMPARE(schema, (QList<QVariantList>{{"table", "gateways", kCreateGateways},
                                               {"index", "sqlite_autoindex_streamLens_1", ""},
+                                              {"index", "sqlite_autoindex_viewLayouts_1", ""},
                                               {"table", "sqlite_sequence", "CREATE TABLE sqlite_sequence(name,seq)"},
                                               {"table", "streamLens", kCreateStreamLens},
                                               {"table", "streams", kCreateStreams},
+                                              {"table", "viewLayouts", kCreateViewLayouts},
                                               {"table", "views", kCreateViews}}));
         QCOMPARE(file.value("SELECT count(*) FROM gateways").toInt(), 0);
-        QCOMPARE(userVersion(site.path()), QStringLiteral("2"));
+        QCOMPARE(userVersion(site.path()), QStringLiteral("3"));
 
         // Opening again keeps the file and replaces the connection quietly.
         QVERIFY(site.database.open());
@@ -180,11 +186,19 @@ private slots:
         QVERIFY(site.views.appendView("Entrance", "S-1", 1.5f, -20.25f, 90.0f, 2.0f));
         site.views.setData(site.views.index(0, 0), true, RepoObjViews::ViewIsActiveRole);
         site.fisheye->setMount("ceiling");
+        site.fisheye->setProjection("equisolid");
+        // A panorama goes into a table of our own only: another reader of the views table would serve it as
+        // a perspective view.
+        QVERIFY(site.views.appendView("Ring", "S-1", 0, 0, 0, 90));
+        QVERIFY(site.views.setViewLayout("S-1", "Ring", "panorama",
+                                         {{"azimuth", -180}, {"upper", 10}, {"lower", -75.5}}));
+        QVERIFY(!site.views.setViewLayout("S-1", "Ring", "spiral", {}));
+        QVERIFY(!site.views.setViewLayout("S-1", "Ring", "quad", {{"quad", QVariantList{1, 2}}}));
         LogCapture log;
         QVERIFY(site.database.save());
-        QCOMPARE(log.texts(QtInfoMsg),
-                 QStringList({"Gateways saved", "Streams saved", "Stream mounts saved", "Views saved"}));
-        QCOMPARE(userVersion(site.path()), QStringLiteral("2"));
+        QCOMPARE(log.texts(QtInfoMsg), QStringList({"Gateways saved", "Streams saved", "Stream lenses saved",
+                                                    "Views saved", "View layouts saved"}));
+        QCOMPARE(userVersion(site.path()), QStringLiteral("3"));
 
         FileInspector file(site.path());
         QCOMPARE(file.rows("SELECT serial, host, port, typeof(port), isActive, typeof(isActive) FROM gateways"),
@@ -196,7 +210,22 @@ private slots:
                      {"GW-1", "S-1", "zmq:tcp://10.0.0.1:5555", 1, 512.0, "real", 384.0, 500.0, 185.25, 0}}));
         QCOMPARE(file.rows("SELECT serialStream, name, roll, tilt, pan, zoom, isActive, typeof(roll) FROM views"),
                  (QList<QVariantList>{{"S-1", "Entrance", 1.5, -20.25, 90.0, 2.0, 1, "real"}}));
-        QCOMPARE(file.rows("SELECT serial, mount FROM streamLens"), (QList<QVariantList>{{"S-1", "ceiling"}}));
+        QCOMPARE(file.rows("SELECT serial, mount, projection FROM streamLens"),
+                 (QList<QVariantList>{{"S-1", "ceiling", "equisolid"}}));
+        QCOMPARE(file.rows("SELECT serialStream, name, mode, json_extract(layout, '$.azimuth'), "
+                           "json_extract(layout, '$.lower'), json_array_length(layout, '$.quad'), isActive "
+                           "FROM viewLayouts"),
+                 (QList<QVariantList>{{"S-1", "Ring", "panorama", -180, -75.5, 4, 0}}));
+
+        // And back, with the mode and the layout.
+        QVERIFY(site.database.open());
+        const auto ring = site.database.viewInfos().value({"S-1", "Ring"});
+        QVERIFY(ring);
+        QCOMPARE(ring->mode, QString("panorama"));
+        RepoObjViews restored;
+        QCOMPARE(restored.appendViews(site.database.orderedViewInfos()), 2);
+        QCOMPARE(restored.viewOf("S-1", "Ring").value("layout").toMap().value("upper").toFloat(), 10.0f);
+        QCOMPARE(site.database.streamInfos().value("S-1")->projection, QString("equisolid"));
     }
 
     void loadingReadsTheRowsBackWithWholeLensValues()
@@ -400,8 +429,9 @@ private slots:
         QTest::addColumn<bool>("used");
         QTest::newRow("no version yet") << 0 << true;
         QTest::newRow("format 1") << 1 << true;
-        QTest::newRow("this version") << 2 << true;
-        QTest::newRow("next version") << 3 << false;
+        QTest::newRow("format 2") << 2 << true;
+        QTest::newRow("this version") << 3 << true;
+        QTest::newRow("next version") << 4 << false;
         QTest::newRow("far newer") << 99 << false;
     }
 
@@ -417,8 +447,16 @@ private slots:
         {
             FileInspector file(site.path());
             QVERIFY(file.exec(QStringLiteral("PRAGMA user_version = %1").arg(version)));
+            if (version < 3)
+                QVERIFY(file.exec(QStringLiteral("DROP TABLE viewLayouts")));
             if (version < 2)
                 QVERIFY(file.exec(QStringLiteral("DROP TABLE streamLens")));
+            // Format 2 kept the mount alone.
+            if (version == 2)
+                QVERIFY(file.exec(QStringLiteral("DROP TABLE streamLens")) &&
+                        file.exec(QStringLiteral("CREATE TABLE streamLens (serial TEXT PRIMARY KEY NOT NULL, mount "
+                                                 "TEXT NOT NULL DEFAULT 'wall')")) &&
+                        file.exec(QStringLiteral("INSERT INTO streamLens VALUES('S-1', 'ceiling')")));
         }
         QCOMPARE(userVersion(site.path()), QString::number(version));
         // An old time stamp, so that any write shows.
@@ -441,14 +479,15 @@ private slots:
             QVERIFY(f.open(QIODevice::ReadOnly));
             QCOMPARE(f.readAll(), before);
             QVERIFY(site.database.save());
-            QCOMPARE(userVersion(site.path()), QStringLiteral("2"));
+            QCOMPARE(userVersion(site.path()), QStringLiteral("3"));
             FileInspector file(site.path());
             QCOMPARE(file.rows("SELECT serial FROM gateways"), (QList<QVariantList>{{"GW-2"}}));
+            QCOMPARE(file.rows("SELECT count(*) FROM viewLayouts"), (QList<QVariantList>{{0}}));
             QCOMPARE(file.rows("SELECT count(*) FROM streamLens"), (QList<QVariantList>{{0}}));
             return;
         }
         const QString expected = QStringLiteral("objects.data was written by a newer Quillon (file format %1; this "
-                                                "version reads up to 2); it is left as it is")
+                                                "version reads up to 3); it is left as it is")
                                      .arg(version);
         QCOMPARE(site.database.lastError(), expected);
         QVERIFY(log.contains(QtWarningMsg, expected));
@@ -641,7 +680,7 @@ private slots:
         QCOMPARE(child.exitCode, 0);
         QCOMPARE(child.out, QStringLiteral("open %1\nsave 0\n").arg(opens ? 1 : 0));
         if (opens) {
-            QVERIFY2(child.err.contains("At: bool LocalDatabase::save()\n  SQL: DELETE FROM gateways\n  Error: "),
+            QVERIFY2(child.err.contains("At: bool LocalDatabase::save()\n  SQL: DROP TABLE IF EXISTS streamLens\n  Error: "),
                      qPrintable(child.err));
         } else {
             QVERIFY2(child.err.contains("Can't open database"), qPrintable(child.err));

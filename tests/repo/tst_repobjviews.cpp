@@ -145,7 +145,8 @@ private slots:
         QCOMPARE(
             model.viewOf("S-1", "B2"),
             (QVariantMap{
-                {"name", "B2"}, {"roll", 1.0f}, {"tilt", 2.0f}, {"pan", 3.0f}, {"zoom", 4.0f}, {"isActive", false}}));
+                {"name", "B2"}, {"roll", 1.0f}, {"tilt", 2.0f}, {"pan", 3.0f}, {"zoom", 4.0f}, {"isActive", false},
+                {"mode", "perspective"}, {"layout", QVariantMap()}}));
         QVERIFY(model.viewOf("S-1", "A").isEmpty());
         QVERIFY(model.hasView("S-2", "A"));
 
@@ -171,7 +172,7 @@ private slots:
     {
         RepoObjViews model;
         const QList<QByteArray> names = {"viewIsActive", "viewName", "viewObjectSerial", "viewRoll",
-                                         "viewTilt",     "viewPan",  "viewZoom"};
+                                         "viewTilt",     "viewPan",  "viewZoom", "viewMode", "viewLayout"};
         const QHash<int, QByteArray> roles = model.roleNames();
         QCOMPARE(roles.size(), names.size());
         for (int i = 0; i < names.size(); ++i)
@@ -227,7 +228,7 @@ private slots:
         QCOMPARE(model.data(row, RepoObjViews::ViewPanRole).value<float>(), pan);
         QCOMPARE(model.data(row, RepoObjViews::ViewZoomRole).value<float>(), zoom);
         QVERIFY(!model.data(row, Qt::DisplayRole).isValid());
-        QVERIFY(!model.data(row, RepoObjViews::ViewZoomRole + 1).isValid());
+        QVERIFY(!model.data(row, RepoObjViews::ViewLayoutRole + 1).isValid());
         QVERIFY(!model.data(model.index(3, 0), RepoObjViews::ViewNameRole).isValid());
 
         QVERIFY(model.appendView("Odd", "S-7", std::nanf(""), 0, 0, 0));

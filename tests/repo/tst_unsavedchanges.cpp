@@ -30,7 +30,7 @@ private slots:
         m_stream->setSourceUrl(QStringLiteral("uri:x"));
         m_stream->setRadius(100);
         m_objects->setObjects({m_gateway, m_stream});
-        m_views->restoreViews({std::make_shared<ViewInfo>(ViewInfo{"S-11", "Stored", 0, 0, 0, 40, false})});
+        m_views->restoreViews({std::make_shared<ViewInfo>(ViewInfo{"S-11", "Stored", 0, 0, 0, 40, false, QStringLiteral("perspective"), QString()})});
         QVERIFY(m_views->hasView("S-11", "Stored"));
     }
 
