@@ -1,9 +1,10 @@
 #include "platform/ostrevan/ostrevanserver.h"
 
 #include "defish/defishfilter.h"
-#include "platform/ostrevan/configwatcher.h"
-#include "platform/ostrevan/serverlogging.h"
 #include "defish/slicepool.h"
+#include "platform/ostrevan/configwatcher.h"
+#include "platform/ostrevan/requestguard.h"
+#include "platform/ostrevan/serverlogging.h"
 #include "platform/ostrevan/statusserver.h"
 #include "platform/ostrevan/streamsource.h"
 
@@ -277,20 +278,24 @@ void onNewSession(GstRTSPClient *, GstRTSPSession *session, gpointer timeout)
     gst_rtsp_session_set_timeout(session, GPOINTER_TO_UINT(timeout));
 }
 
-// No request of a client to us carries more than a few parameters.
-constexpr guint kMaxRequestBody = 64 * 1024;
 // Each client connection is served on a thread of its own (up to this many, then they are shared),
 // so that one that sends slowly, or endlessly, holds up no other.
 constexpr gint kClientThreads = 256;
 
-void onClientConnected(GstRTSPServer *, GstRTSPClient *client, gpointer timeout)
+// What every new client connection is given.
+struct ClientSettings
 {
-    // A longer body is refused with the connection, before it is read.
-    if (GstRTSPConnection *connection = gst_rtsp_client_get_connection(client))
-        gst_rtsp_connection_set_content_length_limit(connection, kMaxRequestBody);
+    guint sessionTimeout = 60;
+    bool tls = false;
+};
+
+void onClientConnected(GstRTSPServer *, GstRTSPClient *client, gpointer data)
+{
+    const auto *settings = static_cast<const ClientSettings *>(data);
+    RequestGuard::watch(client, settings->tls);
     g_signal_connect(client, "setup-request", G_CALLBACK(onSetupRequest), nullptr);
     g_signal_connect(client, "play-request", G_CALLBACK(onPlayRequest), nullptr);
-    g_signal_connect(client, "new-session", G_CALLBACK(onNewSession), timeout);
+    g_signal_connect(client, "new-session", G_CALLBACK(onNewSession), GUINT_TO_POINTER(settings->sessionTimeout));
 }
 
 // Sessions to end, chosen by a rule, removed from their clients.
@@ -636,8 +641,10 @@ bool OstrevanServer::start(QString *error)
         m_slicePool = std::make_shared<SlicePool>(SlicePool::threadsForThisMachine());
 
     m_rtsp = gst_rtsp_server_new();
-    g_signal_connect(m_rtsp, "client-connected", G_CALLBACK(onClientConnected),
-                     GUINT_TO_POINTER(guint(m_options.sessionTimeoutSeconds)));
+    g_signal_connect_data(
+        m_rtsp, "client-connected", G_CALLBACK(onClientConnected),
+        new ClientSettings{guint(m_options.sessionTimeoutSeconds), m_access.hasTls()},
+        [](gpointer data, GClosure *) { delete static_cast<ClientSettings *>(data); }, GConnectFlags(0));
     GstRTSPThreadPool *threads = gst_rtsp_server_get_thread_pool(m_rtsp);
     gst_rtsp_thread_pool_set_max_threads(threads, kClientThreads);
     g_object_unref(threads);
@@ -684,6 +691,8 @@ bool OstrevanServer::start(QString *error)
             qCInfo(lcServer, "%u client sessions timed out", expired);
     });
     m_sessionSweep.start(1000);
+    connect(&m_requestGuard, &QTimer::timeout, this, [this] { RequestGuard::sweep(m_rtsp); });
+    m_requestGuard.start(RequestGuard::kSweepMs);
 
     if (m_options.statusPort >= 0) {
         m_status = new StatusServer([this] { return status(); }, this);

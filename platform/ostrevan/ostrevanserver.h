@@ -127,6 +127,7 @@ private:
     QHash<QString, Served> m_views;           // by key(stream, name)
     QTimer m_stats;
     QTimer m_sessionSweep;
+    QTimer m_requestGuard; // see RequestGuard
     StatusServer *m_status = nullptr;
     QElapsedTimer m_uptime;
     // Frames served per view at the last sample, and the rate since the one before.
