@@ -7,6 +7,7 @@
 #include "platform/ostrevan/serverlogging.h"
 #include "platform/ostrevan/statusserver.h"
 #include "platform/ostrevan/streamsource.h"
+#include "platform/ostrevan/viewpublisher.h"
 
 #include "app/applogging.h"
 
@@ -703,6 +704,13 @@ bool OstrevanServer::start(QString *error)
         m_rateSampler.start(1000);
     }
 
+    if (!m_options.publishBase.isEmpty()) {
+        m_publisherUser = m_access.addPublisher(&m_publisherPassword);
+        qCInfo(lcServer, "Publishing every view to %s",
+               qUtf8Printable(AppLogging::withoutPasswords(ViewPublisher::targetFor(
+                   m_options.publishBase, QStringLiteral("STREAM-SERIAL"), QStringLiteral("VIEW-NAME")))));
+    }
+
     apply(config);
 
     m_watcher = new ConfigWatcher(m_options.databasePath, this);
@@ -854,6 +862,23 @@ void OstrevanServer::addView(const ServedStream &stream, const ServedView &view)
     g_object_unref(mounts);
 
     logView(stream, view, "Serving", served.path);
+    if (!m_options.publishBase.isEmpty()) {
+        // From this server over loopback, as a client would watch it.
+        const bool wildcard = m_options.address == QLatin1String("0.0.0.0") || m_options.address == QLatin1String("::");
+        QString host = wildcard ? QStringLiteral("127.0.0.1") : m_options.address;
+        if (host.contains(QLatin1Char(':')))
+            host = QLatin1Char('[') + host + QLatin1Char(']');
+        const ViewPublisher::Source source{
+            QStringLiteral("%1://%2:%3%4")
+                .arg(m_access.hasTls() ? QLatin1String("rtsps") : QLatin1String("rtsp"), host)
+                .arg(m_port)
+                .arg(served.path),
+            m_publisherUser, m_publisherPassword};
+        served.publisher =
+            new ViewPublisher(QStringLiteral("\"%1\" of stream %2").arg(view.name, stream.serial), source,
+                              ViewPublisher::targetFor(m_options.publishBase, stream.serial, view.name), this);
+        served.publisher->start();
+    }
     m_views.insert(key(stream.serial, view.name), served);
 }
 
@@ -866,6 +891,7 @@ void OstrevanServer::removeView(const QString &k)
     gst_rtsp_mount_points_remove_factory(mounts, served.path.toUtf8().constData());
     g_object_unref(mounts);
     g_object_unref(served.factory);
+    delete served.publisher;
     // Watching clients get the end of the stream, then their sessions are closed.
     served.channel->finish();
     if (StreamSource *source = m_sources.value(served.streamSerial))
