@@ -166,6 +166,8 @@ private slots:
                                       << "adduser";
         QTest::newRow("TLS for RTSPS") << "ostrevan"
                                        << "glib-networking";
+        QTest::newRow("rtspclientsink for --publish") << "ostrevan"
+                                                      << "gstreamer1.0-rtsp";
     }
 
     void dependsNamesTheLibrariesAndPlugins()
