@@ -5,7 +5,9 @@
 #   2. how many 1280x720@15 views of one 1080p30 stream the server keeps in real time, CPU and GL
 #      path, with the stream's decoded frame count to show it is decoded once, the server's CPU
 #      time, the load average (other work on the machine counts in it) and the GL context threads;
-#   3. what --dewarp auto measures and picks.
+#   3. what --dewarp auto measures and picks;
+#   4. a new client's PLAY answer and first key frame beside 0 .. 20 watched views, and the server's
+#      resident size and CPU per watched view (bench_ostrevan_join).
 # Usage: bash bench/ostrevan/run.sh [BUILD_DIR] [MAX_VIEWS] [MODES] [all]
 #   MODES: "cpu gl" by default; all: go on up to MAX_VIEWS after the first count that is not real time.
 set -euo pipefail
@@ -97,4 +99,16 @@ pid=$!
 for _ in $(seq 300); do grep -q 'listening on' "$work/server.log" && break; sleep 0.1; done
 kill $pid; wait $pid 2>/dev/null || true
 grep -E 'Measured|Dewarping on' "$work/server.log" || true
+echo "== 4. a new client beside 0 .. 20 watched views of the 1080p30 stream at 640x360@15 (CPU path)"
+write_db "$work/objects.data" 21
+"$server" "$work/objects.data" --port 0 --address 127.0.0.1 --dewarp cpu --width 640 --height 360 \
+    >"$work/server.log" 2>&1 &
+pid=$!
+for _ in $(seq 100); do grep -q 'listening on' "$work/server.log" && break; sleep 0.1; done
+port=$(grep -o 'listening on 127.0.0.1:[0-9]*' "$work/server.log" | cut -d: -f2)
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+"$build/bench/ostrevan/bench_ostrevan_join" $pid "$port" 20
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+kill $pid; wait $pid 2>/dev/null || true
+
 echo "== load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -1,6 +1,7 @@
 #include "platform/ostrevan/accesscontrol.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <QSet>
 
 #include <sys/mman.h>
@@ -120,9 +121,25 @@ bool AccessControl::setTls(const QString &certificatePath, const QString &keyPat
     return true;
 }
 
-bool AccessControl::mayWatch(const QString &user, const QString &streamSerial, const QString &viewName) const
+QString AccessControl::addPublisher(QString *password)
 {
     if (!hasUsers())
+        return {};
+    // A space is no part of a name in a users file.
+    m_publisher.name = QStringLiteral("ostrevan publisher");
+    *password = QString::number(QRandomGenerator::system()->generate64(), 36) +
+                QString::number(QRandomGenerator::system()->generate64(), 36);
+    m_publisher.ha1 = UserFile::ha1(m_publisher.name, *password);
+    if (!addDigestUser(ensureAuth(), m_publisher)) {
+        m_publisher = UserFile::User();
+        return {};
+    }
+    return m_publisher.name;
+}
+
+bool AccessControl::mayWatch(const QString &user, const QString &streamSerial, const QString &viewName) const
+{
+    if (!hasUsers() || (!m_publisher.name.isEmpty() && user == m_publisher.name))
         return true;
     const UserFile::User *u = m_users.user(user);
     return u && u->mayWatch(streamSerial, viewName);
@@ -144,6 +161,8 @@ void AccessControl::permit(GstRTSPMediaFactory *factory, const QString &streamSe
             if (user.mayWatch(streamSerial, viewName))
                 allow(roleOf(user.name));
         }
+        if (!m_publisher.name.isEmpty())
+            allow(roleOf(m_publisher.name));
     }
     gst_rtsp_media_factory_set_permissions(factory, permissions);
     gst_rtsp_permissions_unref(permissions);

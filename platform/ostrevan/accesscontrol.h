@@ -41,6 +41,11 @@ public:
     // Whether the user (empty: anonymous) may watch the view now.
     bool mayWatch(const QString &user, const QString &streamSerial, const QString &viewName) const;
 
+    // The server's own publisher (--publish) watches every view as a client of the server: with users,
+    // it signs in as a user that exists in memory only (its name cannot be in a users file), with a
+    // password made now. Returns the name, *password the password; nothing without users.
+    QString addPublisher(QString *password);
+
     // The user a request was authenticated as; empty for none.
     static QString userOf(const GstRTSPContext *context);
 
@@ -51,4 +56,5 @@ private:
     QString m_usersPath;
     UserFile m_users;
     bool m_tls = false;
+    UserFile::User m_publisher; // empty name: none
 };

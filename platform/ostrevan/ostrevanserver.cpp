@@ -1,11 +1,13 @@
 #include "platform/ostrevan/ostrevanserver.h"
 
 #include "defish/defishfilter.h"
-#include "platform/ostrevan/configwatcher.h"
-#include "platform/ostrevan/serverlogging.h"
 #include "defish/slicepool.h"
+#include "platform/ostrevan/configwatcher.h"
+#include "platform/ostrevan/requestguard.h"
+#include "platform/ostrevan/serverlogging.h"
 #include "platform/ostrevan/statusserver.h"
 #include "platform/ostrevan/streamsource.h"
+#include "platform/ostrevan/viewpublisher.h"
 
 #include "app/applogging.h"
 
@@ -277,20 +279,24 @@ void onNewSession(GstRTSPClient *, GstRTSPSession *session, gpointer timeout)
     gst_rtsp_session_set_timeout(session, GPOINTER_TO_UINT(timeout));
 }
 
-// No request of a client to us carries more than a few parameters.
-constexpr guint kMaxRequestBody = 64 * 1024;
 // Each client connection is served on a thread of its own (up to this many, then they are shared),
 // so that one that sends slowly, or endlessly, holds up no other.
 constexpr gint kClientThreads = 256;
 
-void onClientConnected(GstRTSPServer *, GstRTSPClient *client, gpointer timeout)
+// What every new client connection is given.
+struct ClientSettings
 {
-    // A longer body is refused with the connection, before it is read.
-    if (GstRTSPConnection *connection = gst_rtsp_client_get_connection(client))
-        gst_rtsp_connection_set_content_length_limit(connection, kMaxRequestBody);
+    guint sessionTimeout = 60;
+    bool tls = false;
+};
+
+void onClientConnected(GstRTSPServer *, GstRTSPClient *client, gpointer data)
+{
+    const auto *settings = static_cast<const ClientSettings *>(data);
+    RequestGuard::watch(client, settings->tls);
     g_signal_connect(client, "setup-request", G_CALLBACK(onSetupRequest), nullptr);
     g_signal_connect(client, "play-request", G_CALLBACK(onPlayRequest), nullptr);
-    g_signal_connect(client, "new-session", G_CALLBACK(onNewSession), timeout);
+    g_signal_connect(client, "new-session", G_CALLBACK(onNewSession), GUINT_TO_POINTER(settings->sessionTimeout));
 }
 
 // Sessions to end, chosen by a rule, removed from their clients.
@@ -636,8 +642,10 @@ bool OstrevanServer::start(QString *error)
         m_slicePool = std::make_shared<SlicePool>(SlicePool::threadsForThisMachine());
 
     m_rtsp = gst_rtsp_server_new();
-    g_signal_connect(m_rtsp, "client-connected", G_CALLBACK(onClientConnected),
-                     GUINT_TO_POINTER(guint(m_options.sessionTimeoutSeconds)));
+    g_signal_connect_data(
+        m_rtsp, "client-connected", G_CALLBACK(onClientConnected),
+        new ClientSettings{guint(m_options.sessionTimeoutSeconds), m_access.hasTls()},
+        [](gpointer data, GClosure *) { delete static_cast<ClientSettings *>(data); }, GConnectFlags(0));
     GstRTSPThreadPool *threads = gst_rtsp_server_get_thread_pool(m_rtsp);
     gst_rtsp_thread_pool_set_max_threads(threads, kClientThreads);
     g_object_unref(threads);
@@ -684,6 +692,8 @@ bool OstrevanServer::start(QString *error)
             qCInfo(lcServer, "%u client sessions timed out", expired);
     });
     m_sessionSweep.start(1000);
+    connect(&m_requestGuard, &QTimer::timeout, this, [this] { RequestGuard::sweep(m_rtsp); });
+    m_requestGuard.start(RequestGuard::kSweepMs);
 
     if (m_options.statusPort >= 0) {
         m_status = new StatusServer([this] { return status(); }, this);
@@ -692,6 +702,13 @@ bool OstrevanServer::start(QString *error)
         qCInfo(lcServer, "Status at http://%s:%d/status and /metrics", qUtf8Printable(m_options.statusAddress),
                m_status->port());
         m_rateSampler.start(1000);
+    }
+
+    if (!m_options.publishBase.isEmpty()) {
+        m_publisherUser = m_access.addPublisher(&m_publisherPassword);
+        qCInfo(lcServer, "Publishing every view to %s",
+               qUtf8Printable(AppLogging::withoutPasswords(ViewPublisher::targetFor(
+                   m_options.publishBase, QStringLiteral("STREAM-SERIAL"), QStringLiteral("VIEW-NAME")))));
     }
 
     apply(config);
@@ -845,6 +862,23 @@ void OstrevanServer::addView(const ServedStream &stream, const ServedView &view)
     g_object_unref(mounts);
 
     logView(stream, view, "Serving", served.path);
+    if (!m_options.publishBase.isEmpty()) {
+        // From this server over loopback, as a client would watch it.
+        const bool wildcard = m_options.address == QLatin1String("0.0.0.0") || m_options.address == QLatin1String("::");
+        QString host = wildcard ? QStringLiteral("127.0.0.1") : m_options.address;
+        if (host.contains(QLatin1Char(':')))
+            host = QLatin1Char('[') + host + QLatin1Char(']');
+        const ViewPublisher::Source source{
+            QStringLiteral("%1://%2:%3%4")
+                .arg(m_access.hasTls() ? QLatin1String("rtsps") : QLatin1String("rtsp"), host)
+                .arg(m_port)
+                .arg(served.path),
+            m_publisherUser, m_publisherPassword};
+        served.publisher =
+            new ViewPublisher(QStringLiteral("\"%1\" of stream %2").arg(view.name, stream.serial), source,
+                              ViewPublisher::targetFor(m_options.publishBase, stream.serial, view.name), this);
+        served.publisher->start();
+    }
     m_views.insert(key(stream.serial, view.name), served);
 }
 
@@ -857,6 +891,7 @@ void OstrevanServer::removeView(const QString &k)
     gst_rtsp_mount_points_remove_factory(mounts, served.path.toUtf8().constData());
     g_object_unref(mounts);
     g_object_unref(served.factory);
+    delete served.publisher;
     // Watching clients get the end of the stream, then their sessions are closed.
     served.channel->finish();
     if (StreamSource *source = m_sources.value(served.streamSerial))

@@ -17,6 +17,7 @@ class ConfigWatcher;
 class SlicePool;
 class StatusServer;
 class StreamSource;
+class ViewPublisher;
 typedef struct _GstRTSPServer GstRTSPServer;
 typedef struct _GstRTSPMediaFactory GstRTSPMediaFactory;
 
@@ -45,6 +46,8 @@ struct ServerOptions
     // The HTTP status endpoint (see StatusServer): -1 none, 0 any free port (logged).
     int statusPort = -1;
     QString statusAddress = QStringLiteral("127.0.0.1");
+    // Another RTSP server every view is pushed to (see ViewPublisher); empty: none.
+    QString publishBase;
 };
 
 // The streaming server: reads objects.data, serves every active view of every active fisheye
@@ -96,6 +99,7 @@ private:
         QString path;
         std::shared_ptr<ViewChannel> channel;
         GstRTSPMediaFactory *factory = nullptr; // a reference of ours
+        ViewPublisher *publisher = nullptr;     // with --publish
     };
 
     void apply(const ServerConfig &config);
@@ -127,6 +131,10 @@ private:
     QHash<QString, Served> m_views;           // by key(stream, name)
     QTimer m_stats;
     QTimer m_sessionSweep;
+    QTimer m_requestGuard; // see RequestGuard
+    // How the publishers sign in to this server (empty: they need not).
+    QString m_publisherUser;
+    QString m_publisherPassword;
     StatusServer *m_status = nullptr;
     QElapsedTimer m_uptime;
     // Frames served per view at the last sample, and the rate since the one before.

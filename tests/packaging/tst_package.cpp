@@ -166,6 +166,8 @@ private slots:
                                       << "adduser";
         QTest::newRow("TLS for RTSPS") << "ostrevan"
                                        << "glib-networking";
+        QTest::newRow("rtspclientsink for --publish") << "ostrevan"
+                                                      << "gstreamer1.0-rtsp";
     }
 
     void dependsNamesTheLibrariesAndPlugins()
@@ -206,8 +208,9 @@ private slots:
         QTest::newRow("library") << "quillon"
                                  << QStringLiteral("./usr/" QUILLON_INSTALL_LIBDIR "/quillon/libquillon.so");
         for (const char *path : {"./usr/bin/ostrevan", "./usr/lib/systemd/system/ostrevan.service",
-                                 "./usr/share/quillon/ostrevan.env", "./usr/share/man/man1/ostrevan.1.gz",
-                                 "./usr/share/doc/ostrevan/copyright", "./usr/share/doc/ostrevan/changelog.gz"})
+                                 "./usr/lib/systemd/system/ostrevan@.service", "./usr/share/quillon/ostrevan.env",
+                                 "./usr/share/man/man1/ostrevan.1.gz", "./usr/share/doc/ostrevan/copyright",
+                                 "./usr/share/doc/ostrevan/changelog.gz"})
             QTest::newRow(path) << "ostrevan" << QString::fromLatin1(path);
     }
 
@@ -265,20 +268,45 @@ private slots:
             qInfo("%s", qPrintable(check.output));
     }
 
+    void eachUnitRunsThePackagedProgramWithItsSettings_data()
+    {
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<QStringList>("lines");
+        const QStringList both = {QStringLiteral("ExecStart=/usr/bin/ostrevan ${OSTREVAN_DATABASE} --port "
+                                                 "${OSTREVAN_PORT} $OSTREVAN_OPTIONS"),
+                                  QStringLiteral("User=ostrevan"), QStringLiteral("Restart=on-failure"),
+                                  QStringLiteral("ExecReload=/bin/kill -HUP $MAINPID"),
+                                  QStringLiteral("StateDirectory=ostrevan")};
+        QTest::newRow("one server") << "ostrevan.service"
+                                    << both + QStringList{QStringLiteral("EnvironmentFile=-/etc/default/ostrevan"),
+                                                          QStringLiteral("RuntimeDirectory=ostrevan")};
+        // An instance without its settings does not start; stopping one leaves the others' folders.
+        QTest::newRow("an instance per settings file")
+            << "ostrevan@.service"
+            << both + QStringList{QStringLiteral("EnvironmentFile=/etc/ostrevan/%i.env"),
+                                  QStringLiteral("RuntimeDirectory=ostrevan-%i"),
+                                  QStringLiteral("Environment=XDG_RUNTIME_DIR=/run/ostrevan-%i")};
+    }
+
+    void eachUnitRunsThePackagedProgramWithItsSettings()
+    {
+        QFETCH(QString, unit);
+        QFETCH(QStringList, lines);
+        QFile file(extracted(QStringLiteral("ostrevan")) + QStringLiteral("/usr/lib/systemd/system/") + unit);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList text = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+        for (const QString &line : lines)
+            QVERIFY2(text.contains(line), qPrintable(line));
+        QVERIFY2(!text.join(QLatin1Char('\n')).contains(QStringLiteral("@OSTREVAN_")),
+                 "a placeholder was left unfilled");
+    }
+
     void packagedProgramsRunAndTheServiceNamesThem()
     {
         const QString root = extracted(QStringLiteral("ostrevan"));
         const Result version = run(root + QStringLiteral("/usr/bin/ostrevan"), {QStringLiteral("--version")}, 20000);
         QVERIFY2(version.ok, qPrintable(version.output));
         QCOMPARE(version.output.trimmed(), QStringLiteral("ostrevan " QUILLON_VERSION));
-
-        QFile unit(root + QStringLiteral("/usr/lib/systemd/system/ostrevan.service"));
-        QVERIFY(unit.open(QIODevice::ReadOnly));
-        const QString text = QString::fromUtf8(unit.readAll());
-        for (const char *line : {"ExecStart=/usr/bin/ostrevan ", "User=ostrevan", "Restart=on-failure",
-                                 "EnvironmentFile=-/etc/default/ostrevan", "ExecReload=/bin/kill -HUP $MAINPID",
-                                 "StateDirectory=ostrevan"})
-            QVERIFY2(text.contains(QLatin1String(line)), line);
 
         // The settings template dewarps on the CPU: the service has no display.
         QFile settings(root + QStringLiteral("/usr/share/quillon/ostrevan.env"));
@@ -306,21 +334,37 @@ private slots:
         }
     }
 
+    void serviceSandboxIsRatedBelowFour_data()
+    {
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<QString>("rated"); // the name systemd-analyze reads it under
+        QTest::newRow("one server") << "ostrevan.service"
+                                    << "ostrevan.service";
+        QTest::newRow("an instance") << "ostrevan@.service"
+                                     << "ostrevan@site-a.service";
+    }
+
     void serviceSandboxIsRatedBelowFour()
     {
+        QFETCH(QString, unit);
+        QFETCH(QString, rated);
         const QString analyze = QStandardPaths::findExecutable(QStringLiteral("systemd-analyze"));
         if (analyze.isEmpty())
             QSKIP("systemd-analyze is not installed (package systemd): the sandbox is not rated");
-        const QString unit =
-            extracted(QStringLiteral("ostrevan")) + QStringLiteral("/usr/lib/systemd/system/ostrevan.service");
-        const Result rating = run(analyze, {QStringLiteral("security"), QStringLiteral("--offline=true"), unit}, 30000,
+        // A template is rated as one of its instances.
+        const QString copy = m_dir.filePath(rated);
+        QFile::remove(copy);
+        QVERIFY(QFile::copy(extracted(QStringLiteral("ostrevan")) + QStringLiteral("/usr/lib/systemd/system/") + unit,
+                            copy));
+        const Result rating = run(analyze, {QStringLiteral("security"), QStringLiteral("--offline=true"), copy}, 30000,
                                   QProcess::MergedChannels);
         // A setting systemd does not know would be ignored, and the service less confined than it reads.
         QVERIFY2(!rating.output.contains(QStringLiteral("Unknown")) &&
                      !rating.output.contains(QStringLiteral("Failed to parse")),
                  qPrintable(rating.output));
         const QRegularExpressionMatch level =
-            QRegularExpression(QStringLiteral("Overall exposure level for ostrevan\\.service: (\\d+\\.\\d)"))
+            QRegularExpression(
+                QStringLiteral("Overall exposure level for %1: (\\d+\\.\\d)").arg(QRegularExpression::escape(rated)))
                 .match(rating.output);
         QVERIFY2(level.hasMatch(), qPrintable(rating.output));
         QVERIFY2(level.captured(1).toDouble() < 4.0, qPrintable(rating.output));
