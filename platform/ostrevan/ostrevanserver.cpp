@@ -840,10 +840,13 @@ void OstrevanServer::addView(const ServedStream &stream, const ServedView &view)
     served.streamSerial = stream.serial;
     served.name = view.name;
     served.path = mountPath(stream.serial, view.name);
-    served.channel = std::make_shared<ViewChannel>(stream.serial + QLatin1Char('/') + view.name, m_mode,
-                                                   m_options.output, m_slicePool);
+    // A panorama or a quad is served at a size of its own shape.
+    OutputOptions output = m_options.output;
+    ServedSize::forMode(view.layout.mode, output.width, output.height, &output.width, &output.height);
+    served.channel = std::make_shared<ViewChannel>(stream.serial + QLatin1Char('/') + view.name, m_mode, output,
+                                                   m_slicePool);
     served.channel->setGeometry(stream.centerX, stream.centerY, stream.radius, stream.fov, view.roll, view.tilt,
-                                view.pan, view.zoom);
+                                view.pan, view.zoom, stream.projection, view.layout);
     StreamSource *source = sourceFor(stream);
     source->addView(served.channel);
 
@@ -940,9 +943,17 @@ void OstrevanServer::apply(const ServerConfig &config)
                 continue;
             }
             const ServedView *before = old ? old->view(view.name) : nullptr;
+            // Another mode is another picture size: the view starts over.
+            if (before && before->layout.mode != view.layout.mode) {
+                const QString served = it.key();
+                logView(stream, view, "Removed", it->path);
+                removeView(served);
+                addView(stream, view);
+                continue;
+            }
             if (!before || *before != view || lensChanged) {
                 it->channel->setGeometry(stream.centerX, stream.centerY, stream.radius, stream.fov, view.roll,
-                                         view.tilt, view.pan, view.zoom);
+                                         view.tilt, view.pan, view.zoom, stream.projection, view.layout);
                 logView(stream, view, "Updated", it->path);
             }
         }

@@ -1,6 +1,7 @@
 #include "platform/ostrevan/serverconfig.h"
 
 #include "platform/ostrevan/serverlogging.h"
+#include "defish/layoutcodec.h"
 #include "repo/objectsschema.h"
 
 #include <QFileInfo>
@@ -11,14 +12,33 @@
 #include <cmath>
 #include <memory>
 
+namespace {
+
+bool sameLayout(const FisheyeLayout &a, const FisheyeLayout &b)
+{
+    if (a.mode != b.mode || a.mount != b.mount || a.azimuth != b.azimuth || a.upper != b.upper || a.lower != b.lower)
+        return false;
+    for (int i = 0; i < 4; ++i) {
+        const FisheyeView &p = a.quad[i];
+        const FisheyeView &q = b.quad[i];
+        if (p.roll != q.roll || p.tilt != q.tilt || p.pan != q.pan || p.fov != q.fov)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool ServedView::operator==(const ServedView &other) const
 {
-    return name == other.name && roll == other.roll && tilt == other.tilt && pan == other.pan && zoom == other.zoom;
+    return name == other.name && roll == other.roll && tilt == other.tilt && pan == other.pan && zoom == other.zoom &&
+           sameLayout(layout, other.layout);
 }
 
 bool ServedStream::sameLens(const ServedStream &other) const
 {
-    return centerX == other.centerX && centerY == other.centerY && radius == other.radius && fov == other.fov;
+    return centerX == other.centerX && centerY == other.centerY && radius == other.radius && fov == other.fov &&
+           projection == other.projection;
 }
 
 const ServedView *ServedStream::view(const QString &name) const
@@ -96,11 +116,25 @@ struct GatewayRow
     bool isActive = false;
 };
 
+bool hasTable(sqlite3 *db, const char *name)
+{
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", -1, &raw, nullptr) !=
+        SQLITE_OK)
+        return false;
+    const Stmt stmt(raw);
+    sqlite3_bind_text(stmt.get(), 1, name, -1, SQLITE_STATIC);
+    return sqlite3_step(stmt.get()) == SQLITE_ROW;
+}
+
 struct StreamRow
 {
     ServedStream stream;
     bool isFisheye = false;
     bool isActive = false;
+    FisheyeMount mount = FisheyeMount::Wall;
+    // A projection name this server does not know: none of the stream's views would come out right.
+    QString unknownProjection;
 };
 
 } // namespace
@@ -195,6 +229,7 @@ bool ServerConfig::load(const QString &path, QString *error, const ServerShare &
     }
 
     // A newer Quillon may have changed what the rows mean: nothing is served from its file.
+    int version = 0;
     {
         sqlite3_stmt *rawStmt = nullptr;
         const int prepared = sqlite3_prepare_v2(raw, ObjectsSchema::kReadVersion, -1, &rawStmt, nullptr);
@@ -203,7 +238,7 @@ bool ServerConfig::load(const QString &path, QString *error, const ServerShare &
             *error = QStringLiteral("it cannot be read: %1").arg(sqliteError(raw));
             return false;
         }
-        const int version = sqlite3_column_int(stmt.get(), 0);
+        version = sqlite3_column_int(stmt.get(), 0);
         if (version > ObjectsSchema::kVersion) {
             *error = QStringLiteral("it was written by a newer Quillon (file format %1; this server reads up to %2)")
                          .arg(version)
@@ -260,6 +295,28 @@ bool ServerConfig::load(const QString &path, QString *error, const ServerShare &
         }
     }
 
+    // Quillon's own tables, from format 3 on, where the writer made them: each stream's mount and lens
+    // projection.
+    const bool ownTables = version >= 3 && hasTable(raw, ObjectsSchema::kStreamLens) &&
+                           hasTable(raw, ObjectsSchema::kViewLayouts);
+    if (ownTables) {
+        Stmt stmt = prepare(raw, ObjectsSchema::kSelectStreamLens, ObjectsSchema::kStreamLens, error);
+        if (!stmt)
+            return false;
+        while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
+            const auto it = streams.find(columnText(stmt.get(), 0));
+            if (it == streams.end())
+                continue;
+            const QByteArray mount = columnText(stmt.get(), 1).toUtf8();
+            const QString projection = columnText(stmt.get(), 2);
+            if (!FisheyeProjection::mountFromName(mount.constData(), &it->mount))
+                qCWarning(lcConfig, "Stream %s hangs in an unknown way (\"%s\"): taken as on a wall",
+                          qUtf8Printable(it.key()), mount.constData());
+            if (!FisheyeProjection::projectionFromName(projection.toUtf8().constData(), &it->stream.projection))
+                it->unknownProjection = projection;
+        }
+    }
+
     // Views: keyed by stream and name, so that two streams may each have a view of the same name.
     QHash<QString, QVector<ServedView>> views;
     int inactive = 0;
@@ -307,6 +364,34 @@ bool ServerConfig::load(const QString &path, QString *error, const ServerShare &
             return false;
         }
     }
+    // Panoramas and quads. A name the views table holds keeps that view, as in Quillon.
+    if (ownTables) {
+        Stmt stmt = prepare(raw, ObjectsSchema::kSelectViewLayouts, ObjectsSchema::kViewLayouts, error);
+        if (!stmt)
+            return false;
+        while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
+            ++m_viewRows;
+            const QString streamSerial = columnText(stmt.get(), 0);
+            ServedView view;
+            view.name = columnText(stmt.get(), 1);
+            if (!columnFlag(stmt.get(), 4)) {
+                ++inactive;
+                continue;
+            }
+            QVector<ServedView> &list = views[streamSerial];
+            if (std::any_of(list.cbegin(), list.cend(), [&](const ServedView &v) { return v.name == view.name; }))
+                continue;
+            QString why;
+            const FisheyeMount mount = streams.value(streamSerial).mount;
+            if (!LayoutCodec::fromJson(columnText(stmt.get(), 2), columnText(stmt.get(), 3), mount, &view.layout,
+                                       &why)) {
+                qCWarning(lcConfig, "View \"%s\" of stream %s is not served: %s", qUtf8Printable(view.name),
+                          qUtf8Printable(streamSerial), qUtf8Printable(why));
+                continue;
+            }
+            list.append(view);
+        }
+    }
     sqlite3_exec(raw, "COMMIT", nullptr, nullptr, nullptr);
     // A site may store hundreds of thousands of views and serve a few: one line for them all.
     if (inactive > 0)
@@ -333,6 +418,8 @@ bool ServerConfig::load(const QString &path, QString *error, const ServerShare &
             skipped = "it has no source";
         else if (row.stream.radius <= 0 || !(row.stream.fov > 0.0f) || !std::isfinite(row.stream.fov))
             skipped = "its lens radius or field of view is not positive";
+        else if (!row.unknownProjection.isEmpty())
+            skipped = "its lens projection is not one this server knows";
         if (skipped) {
             if (!streamViews.isEmpty())
                 qCInfo(lcConfig, "Stream %s is not served (%d views): %s", qUtf8Printable(serial), streamViews.size(),

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "defish/fisheyeprojection.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVector>
 
-// One view the server serves: a perspective picture cut out of its stream.
+// One view the server serves: a perspective picture cut out of its stream, or a panorama or a quad
+// (layout, with the mount of its stream).
 struct ServedView
 {
     QString name;
@@ -12,6 +15,7 @@ struct ServedView
     float tilt = 0.0f;
     float pan = 0.0f;
     float zoom = 0.0f; // horizontal field of view of the virtual camera, degrees
+    FisheyeLayout layout;
 
     bool operator==(const ServedView &other) const;
     bool operator!=(const ServedView &other) const { return !(*this == other); }
@@ -27,6 +31,7 @@ struct ServedStream
     int centerY = 0;
     int radius = 0;
     float fov = 0.0f; // lens field of view across the circle, degrees
+    FisheyeLensProjection projection = FisheyeLensProjection::Equidistant;
     QVector<ServedView> views;
 
     bool sameSource(const ServedStream &other) const { return url == other.url; }

@@ -104,7 +104,7 @@ ViewChannel::~ViewChannel()
 }
 
 void ViewChannel::setGeometry(int centerX, int centerY, int radius, float lensFov, float roll, float tilt, float pan,
-                              float zoom)
+                              float zoom, FisheyeLensProjection projection, const FisheyeLayout &layout)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -116,6 +116,8 @@ void ViewChannel::setGeometry(int centerX, int centerY, int radius, float lensFo
         m_tilt = tilt;
         m_pan = pan;
         m_zoom = zoom;
+        m_projection = projection;
+        m_layout = layout;
         ++m_geometryVersion;
     }
     // Show the new direction at once, also while the source is quiet.
@@ -124,8 +126,13 @@ void ViewChannel::setGeometry(int centerX, int centerY, int radius, float lensFo
 
 FisheyeLens ViewChannel::lens(int frameWidth, int frameHeight) const
 {
-    return FisheyeLens{float(frameWidth), float(frameHeight), float(m_centerX),
-                       float(m_centerY),  float(m_radius),    m_lensFov};
+    return FisheyeLens{float(frameWidth), float(frameHeight), float(m_centerX), float(m_centerY),
+                       float(m_radius),     m_lensFov,           m_projection};
+}
+
+FisheyeProjection ViewChannel::projection(int frameWidth, int frameHeight) const
+{
+    return FisheyeProjection(lens(frameWidth, frameHeight), view(), FisheyeMount::Wall, m_layout);
 }
 
 FisheyeView ViewChannel::view() const
@@ -372,8 +379,7 @@ GstBuffer *ViewChannel::dewarpCpu(GstSample *sample, GstVideoInfo *outInfo)
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_tableVersion != m_geometryVersion || m_table.inWidth() != inWidth || m_table.inHeight() != inHeight) {
             m_tableVersion = m_geometryVersion;
-            const FisheyeProjection projection(lens(inWidth, inHeight), view());
-            m_table.build(projection, inWidth, inHeight, m_output.width, m_output.height);
+            m_table.build(projection(inWidth, inHeight), inWidth, inHeight, m_output.width, m_output.height);
             gdouble kr = 0.299;
             gdouble kb = 0.114;
             gst_video_color_matrix_get_Kr_Kb(inInfo.colorimetry.matrix, &kr, &kb);
@@ -444,7 +450,7 @@ void ViewChannel::updateUniforms(GstElement *shader, int frameWidth, int frameHe
         m_uniformVersion = m_geometryVersion;
         m_uniformWidth = frameWidth;
         m_uniformHeight = frameHeight;
-        uniforms = DefishFilter::uniforms(lens(frameWidth, frameHeight), view());
+        uniforms = DefishFilter::uniforms(lens(frameWidth, frameHeight), view(), m_layout);
     }
     g_object_set(shader, "uniforms", uniforms, nullptr);
     gst_structure_free(uniforms);

@@ -73,9 +73,11 @@ public:
     DewarpMode mode() const { return m_mode; }
     const OutputOptions &output() const { return m_output; }
 
-    // Lens geometry in pixels and degrees (frame size comes from the frames) and view direction.
+    // Lens geometry in pixels and degrees (frame size comes from the frames) and view direction; the lens
+    // projection and, for a panorama or a quad, the picture's layout.
     void setGeometry(int centerX, int centerY, int radius, float lensFov, float roll, float tilt, float pan,
-                     float zoom);
+                     float zoom, FisheyeLensProjection projection = FisheyeLensProjection::Equidistant,
+                     const FisheyeLayout &layout = FisheyeLayout());
 
     // The launch description of the RTSP media for this view.
     QString mediaLaunch() const;
@@ -110,6 +112,7 @@ private:
     // The view's lens and direction for a frame size; under m_mutex.
     FisheyeLens lens(int frameWidth, int frameHeight) const;
     FisheyeView view() const;
+    FisheyeProjection projection(int frameWidth, int frameHeight) const;
 
     const QString m_label;
     const DewarpMode m_mode;
@@ -136,6 +139,8 @@ private:
     float m_tilt = 0.0f;
     float m_pan = 0.0f;
     float m_zoom = 0.0f;
+    FisheyeLensProjection m_projection = FisheyeLensProjection::Equidistant;
+    FisheyeLayout m_layout;
     quint64 m_geometryVersion = 1;
 
     // Worker-only state.

@@ -41,11 +41,30 @@ struct ViewFileRow
     bool isActive = true;
 };
 
+// Rows of Quillon's own tables (format 3).
+struct StreamLensFileRow
+{
+    QString serial;
+    QString mount;
+    QString projection;
+};
+
+struct LayoutFileRow
+{
+    QString serialStream;
+    QString name;
+    QString mode;
+    QString layout; // LayoutCodec's JSON
+    bool isActive = true;
+};
+
 struct ObjectsFileRows
 {
     QVector<GatewayFileRow> gateways;
     QVector<StreamFileRow> streams;
     QVector<ViewFileRow> views;
+    QVector<StreamLensFileRow> lenses;
+    QVector<LayoutFileRow> layouts;
     // 0: a file from before the format had a version.
     int userVersion = ObjectsSchema::kVersion;
 };
@@ -84,6 +103,16 @@ public:
             ok = ok && insert(db, ObjectsSchema::kInsertView,
                               {v.serialStream, v.name, v.roll, v.tilt, v.pan, v.zoom, int(v.isActive)});
         }
+        if (!rows.lenses.isEmpty() || !rows.layouts.isEmpty()) {
+            for (const char *create : ObjectsSchema::kCreateOwnTables)
+                ok = ok && exec(db, create);
+            ok = ok && exec(db, "DELETE FROM streamLens") && exec(db, "DELETE FROM viewLayouts");
+        }
+        for (const StreamLensFileRow &l : rows.lenses)
+            ok = ok && insert(db, ObjectsSchema::kInsertStreamLens, {l.serial, l.mount, l.projection});
+        for (const LayoutFileRow &l : rows.layouts)
+            ok = ok && insert(db, ObjectsSchema::kInsertViewLayout,
+                              {l.serialStream, l.name, l.mode, l.layout, int(l.isActive)});
         sqlite3_close(db);
         return ok;
     }

@@ -1,6 +1,7 @@
 #include "support/lensreference.h"
 
 #include <QProcess>
+#include <QRect>
 #include <QtMath>
 
 namespace LensReference {
@@ -188,7 +189,7 @@ QImage render(const Clip &clip, const View &view, int width, int height, QString
     const double vFov = verticalFov(view.zoom, size);
     const double top = clip.height - 1 - clip.centerY - clip.radius;
     const QString filter =
-        QStringLiteral("crop=%1:%1:%2:%3,v360=input=fisheye:ih_fov=%4:iv_fov=%4:output=flat:h_fov=%5:v_fov=%6:"
+        QStringLiteral("crop=%1:%1:%2:%3,v360=input=%14:ih_fov=%4:iv_fov=%4:output=flat:h_fov=%5:v_fov=%6:"
                        "w=%7:h=%8:yaw=%9:pitch=%10:roll=%11,scale=%12:%13:flags=fast_bilinear,format=rgb24")
             .arg(2 * clip.radius)
             .arg(clip.centerX - clip.radius)
@@ -202,7 +203,8 @@ QImage render(const Clip &clip, const View &view, int width, int height, QString
             .arg(view.tilt)
             .arg(-view.roll)
             .arg(width)
-            .arg(height);
+            .arg(height)
+            .arg(clip.input);
     QImage image;
     if (!rawRgb({QStringLiteral("-i"), clip.path, QStringLiteral("-frames:v"), QStringLiteral("1"),
                  QStringLiteral("-vf"), filter},
@@ -226,6 +228,64 @@ QImage renderScene(const View &view, int width, int height, QString *error)
     if (!rawRgb({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), card(), QStringLiteral("-vf"),
                  QStringLiteral("select=eq(n\\,0),") + filter, QStringLiteral("-frames:v"), QStringLiteral("1")},
                 width, height, &image, error))
+        return {};
+    return image;
+}
+
+bool makeProjectionClip(const QString &dir, const QString &input, double pitch, Clip *clip, QString *error)
+{
+    clip->path = dir + QStringLiteral("/lens-%1%2.mkv").arg(input).arg(pitch);
+    clip->width = kFrameWidth;
+    clip->height = kFrameHeight;
+    clip->radius = kSquare / 2.0;
+    clip->centerX = kLeft + kSquare / 2.0;
+    clip->centerY = kFrameHeight - 1 - (kTop + kSquare / 2.0);
+    clip->fov = kLensFov;
+    clip->input = input;
+    const QString lens = QStringLiteral("v360=input=e:output=%1:h_fov=%2:v_fov=%2:w=%3:h=%3:pitch=%4,"
+                                        "pad=%5:%6:%7:%8:black")
+                             .arg(input)
+                             .arg(kLensFov)
+                             .arg(kSquare)
+                             .arg(pitch)
+                             .arg(kFrameWidth)
+                             .arg(kFrameHeight)
+                             .arg(kLeft)
+                             .arg(kTop);
+    return runFfmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                      QStringLiteral("testsrc2=size=2048x1024:rate=5"), QStringLiteral("-vf"),
+                      QStringLiteral("select=eq(n\\,0),loop=loop=99:size=1,") + lens, QStringLiteral("-r"),
+                      QStringLiteral("5"), QStringLiteral("-frames:v"), QStringLiteral("100"), QStringLiteral("-c:v"),
+                      QStringLiteral("libx264"), QStringLiteral("-crf"), QStringLiteral("4"),
+                      QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), QStringLiteral("-colorspace"),
+                      QStringLiteral("bt709"), QStringLiteral("-color_primaries"), QStringLiteral("bt709"),
+                      QStringLiteral("-color_trc"), QStringLiteral("bt709"), clip->path},
+                     nullptr, error);
+}
+
+QImage renderRoom(const Clip &clip, double pitch, int width, const QRect &crop, QString *error)
+{
+    const double top = clip.height - 1 - clip.centerY - clip.radius;
+    const QString filter =
+        // In RGB before the two copies meet: hstack drops the clip's colour description.
+        QStringLiteral("crop=%1:%1:%2:%3,v360=input=%4:ih_fov=%5:iv_fov=%5:output=e:w=%6:h=%7:pitch=%8,"
+                       "format=rgb24,split[a][b];[a][b]hstack,crop=%9:%10:%11:%12")
+            .arg(2 * clip.radius)
+            .arg(clip.centerX - clip.radius)
+            .arg(top)
+            .arg(clip.input)
+            .arg(clip.fov)
+            .arg(width)
+            .arg(width / 2)
+            .arg(-pitch)
+            .arg(crop.width())
+            .arg(crop.height())
+            .arg(crop.x())
+            .arg(crop.y());
+    QImage image;
+    if (!rawRgb({QStringLiteral("-i"), clip.path, QStringLiteral("-frames:v"), QStringLiteral("1"),
+                 QStringLiteral("-filter_complex"), filter},
+                crop.width(), crop.height(), &image, error))
         return {};
     return image;
 }

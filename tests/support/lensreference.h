@@ -9,6 +9,7 @@
 // or a swapped axis shows too.
 
 #include <QImage>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -25,6 +26,8 @@ struct Clip
     double centerY = 0;
     double radius = 0;
     double fov = 0;
+    // The lens projection as v360 names it: fisheye (equidistant), equisolid, sg, og.
+    QString input = QStringLiteral("fisheye");
 };
 
 struct View
@@ -64,6 +67,17 @@ bool makeLensClip(const QString &dir, int width, int height, int centerX, int ce
 // comes. Null image with a reason on failure.
 QImage fisheyeStill(const QString &dir, int width, int height, int centerX, int centerY, int radius, bool compress,
                     QString *error);
+
+// A still clip of a smooth test card (colour bars and shapes, no fine grid) through a lens of v360's
+// projection input (fisheye, equisolid, sg, og) with a 180-degree field of view, a circle of 400 pixels
+// off the middle of a 640x480 frame, looking at pitch (-90: down from a ceiling), tagged BT.709.
+bool makeProjectionClip(const QString &dir, const QString &input, double pitch, Clip *clip, QString *error);
+
+// The room around such a clip's camera as v360 unrolls it from the clip's first frame: an
+// equirectangular picture of width x width/2 (yaw -180 at the left edge, the horizon across the middle),
+// undoing the clip's pitch, laid twice side by side so that a crop may wrap around; then cropped to
+// crop. Null image with a reason on failure.
+QImage renderRoom(const Clip &clip, double pitch, int width, const QRect &crop, QString *error);
 
 // Peak signal-to-noise ratio over the RGB channels, in dB (99 for equal pictures, 0 when the sizes
 // differ).
