@@ -1,5 +1,7 @@
 #include "defish/dewraparea.h"
 
+#include "defish/layoutcodec.h"
+
 #include "defish/defishlogging.h"
 #include "defish/fisheyeprojection.h"
 
@@ -190,6 +192,102 @@ void DewrapArea::setRatio(float ratio)
     update();
 }
 
+QString DewrapArea::lensProjection() const
+{
+    return QLatin1String(FisheyeProjection::projectionName(m_lensProjection));
+}
+
+void DewrapArea::setLensProjection(const QString &projection)
+{
+    FisheyeLensProjection value = FisheyeLensProjection::Equidistant;
+    if (!FisheyeProjection::projectionFromName(qPrintable(projection), &value)) {
+        qCWarning(lcDefish, "Unknown lens projection \"%s\" ignored", qPrintable(projection));
+        return;
+    }
+    if (m_lensProjection == value)
+        return;
+    m_lensProjection = value;
+    emit lensProjectionChanged();
+    emit outlineChanged();
+    update();
+}
+
+QString DewrapArea::mode() const
+{
+    return QLatin1String(FisheyeProjection::modeName(m_layout.mode));
+}
+
+void DewrapArea::setMode(const QString &mode)
+{
+    FisheyeLayout layout = m_layout;
+    QString why;
+    if (!LayoutCodec::fromMap(mode, m_layoutMap, m_layout.mount, &layout, &why)) {
+        qCWarning(lcDefish, "View mode not set: %s", qPrintable(why));
+        return;
+    }
+    if (layout.mode == m_layout.mode)
+        return;
+    m_layout = layout;
+    emit modeChanged();
+    emit outlineChanged();
+    update();
+}
+
+void DewrapArea::setLayout(const QVariantMap &layout)
+{
+    FisheyeLayout value;
+    QString why;
+    if (!LayoutCodec::fromMap(mode(), layout, m_layout.mount, &value, &why)) {
+        qCWarning(lcDefish, "View layout not set: %s", qPrintable(why));
+        return;
+    }
+    if (m_layoutMap == layout)
+        return;
+    m_layoutMap = layout;
+    m_layout = value;
+    emit layoutChanged();
+    emit outlineChanged();
+    update();
+}
+
+QPointF DewrapArea::viewCentre() const
+{
+    if (m_layout.mode == FisheyeViewMode::Perspective)
+        return mapToFisheye(0.5f, 0.5f);
+    const FisheyeProjection proj = projection();
+    if (!proj.isValid())
+        return {std::numeric_limits<qreal>::quiet_NaN(), std::numeric_limits<qreal>::quiet_NaN()};
+    float x = 0.0f;
+    float y = 0.0f;
+    proj.tileToFisheye(0, 0.5f, 0.5f, &x, &y);
+    return {x, y};
+}
+
+QVector<QVector<QPointF>> DewrapArea::outlineStrips() const
+{
+    const float w = float(width());
+    const float h = float(height());
+    const FisheyeProjection proj = projection();
+    if (!(w > 0.0f) || !(h > 0.0f) || !proj.isValid())
+        return {};
+    if (m_layout.mode == FisheyeViewMode::Perspective)
+        return {toItem(outlinePoints(), proj, w, h)};
+    QVector<QVector<QPointF>> strips;
+    const QVector<QPointF> edge = outlinePoints();
+    for (int tile = 0; tile < proj.tileCount(); ++tile) {
+        QVector<QPointF> strip;
+        strip.reserve(edge.size());
+        for (const QPointF &point : edge) {
+            float x = 0.0f;
+            float y = 0.0f;
+            proj.tileToFisheye(tile, float(point.x()), float(point.y()), &x, &y);
+            strip.append({x * w, y * h});
+        }
+        strips.append(strip);
+    }
+    return strips;
+}
+
 FisheyeProjection DewrapArea::projection() const
 {
     return projection(float(width()), float(height()));
@@ -215,13 +313,16 @@ FisheyeProjection DewrapArea::projection(float w, float h) const
         lens.radius = m_radius * sx;
     }
     lens.fov = m_fov;
+    lens.projection = m_lensProjection;
     FisheyeView view;
     view.roll = m_roll;
     view.tilt = m_tilt;
     view.pan = m_pan;
     view.fov = m_zoom;
     view.ratio = m_ratio > 0.0f ? m_ratio : itemW / itemH;
-    return FisheyeProjection(lens, view, m_mount);
+    FisheyeLayout layout = m_layout;
+    layout.mount = m_mount;
+    return FisheyeProjection(lens, view, m_mount, layout);
 }
 
 QPointF DewrapArea::mapToFisheye(float u, float v) const
@@ -260,12 +361,11 @@ qreal DewrapArea::distanceToOutline(qreal x, qreal y) const
 {
     const float w = float(width());
     const float h = float(height());
-    const FisheyeProjection proj = projection();
     qreal least = std::numeric_limits<qreal>::infinity();
-    if (!(w > 0.0f) || !(h > 0.0f) || !proj.isValid())
+    if (!(w > 0.0f) || !(h > 0.0f))
         return least;
-    const QVector<QPointF> line = toItem(outlinePoints(), proj, w, h);
     const QPointF p(x, y);
+    for (const QVector<QPointF> &line : outlineStrips())
     for (int i = 1; i < line.size(); ++i) {
         const QPointF a = line.at(i - 1);
         const QPointF ab = line.at(i) - a;
@@ -379,7 +479,33 @@ QSGNode *DewrapArea::updatePaintNode(QSGNode *oldNode, UpdatePaintNodeData *)
         root->appendChildNode(newLineNode());
         root->appendChildNode(newLineNode());
     }
-    fillNode(root, outlinePoints(), proj, w, h);
+    if (m_layout.mode == FisheyeViewMode::Perspective) {
+        root->geometry()->setDrawingMode(QSGGeometry::DrawLineStrip);
+        fillNode(root, outlinePoints(), proj, w, h);
+    } else {
+        // The outline's parts as separate segments, so that no line joins one part to the next.
+        auto *material = static_cast<QSGFlatColorMaterial *>(root->material());
+        if (material->color() != m_color) {
+            material->setColor(m_color);
+            root->markDirty(QSGNode::DirtyMaterial);
+        }
+        QSGGeometry *geometry = root->geometry();
+        geometry->setDrawingMode(QSGGeometry::DrawLines);
+        geometry->setLineWidth(m_lineWidth);
+        const QVector<QVector<QPointF>> strips = outlineStrips();
+        int count = 0;
+        for (const QVector<QPointF> &strip : strips)
+            count += std::max(0, int(strip.size()) - 1) * 2;
+        geometry->allocate(count);
+        QSGGeometry::Point2D *vertices = geometry->vertexDataAsPoint2D();
+        for (const QVector<QPointF> &strip : strips) {
+            for (int i = 1; i < strip.size(); ++i) {
+                (vertices++)->set(float(strip.at(i - 1).x()), float(strip.at(i - 1).y()));
+                (vertices++)->set(float(strip.at(i).x()), float(strip.at(i).y()));
+            }
+        }
+        root->markDirty(QSGNode::DirtyGeometry);
+    }
     fillNode(static_cast<QSGGeometryNode *>(root->childAtIndex(0)),
              m_arrowVisible ? arrowShaftPoints() : QVector<QPointF>(), proj, w, h);
     fillNode(static_cast<QSGGeometryNode *>(root->childAtIndex(1)),

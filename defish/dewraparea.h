@@ -41,7 +41,17 @@ class DewrapArea : public QQuickItem
     Q_PROPERTY(QString mount READ mount WRITE setMount NOTIFY mountChanged)
     // The view's shape, width over height (the served picture's); 0, the default: the item's own.
     Q_PROPERTY(float ratio READ ratio WRITE setRatio NOTIFY ratioChanged)
-    // Where the view's centre lies, normalised as mapToFisheye() gives it (NaN where nothing projects).
+    // The lens projection: "equidistant" (the default), "equisolid", "stereographic" or "orthographic".
+    Q_PROPERTY(QString lensProjection READ lensProjection WRITE setLensProjection NOTIFY lensProjectionChanged)
+    // The picture's mode ("perspective", the default, "panorama", "double-panorama", "quad",
+    // "half-panorama") and its layout (LayoutCodec's map: a panorama's azimuth and elevations in room
+    // angles of the mount, a quad's four views in camera angles). Other than a perspective view, the
+    // outline is that of every part of the picture; roll, tilt, pan and zoom stay the view that aim()
+    // and mapToFisheye() work with.
+    Q_PROPERTY(QString mode READ mode WRITE setMode NOTIFY modeChanged)
+    Q_PROPERTY(QVariantMap layout READ layout WRITE setLayout NOTIFY layoutChanged)
+    // Where the view's centre lies, normalised as mapToFisheye() gives it (NaN where nothing projects);
+    // for another mode, the centre of the picture's first part.
     Q_PROPERTY(QPointF viewCentre READ viewCentre NOTIFY outlineChanged)
 
 public:
@@ -63,7 +73,13 @@ public:
     bool arrowVisible() const { return m_arrowVisible; }
     QString mount() const;
     float ratio() const { return m_ratio; }
-    QPointF viewCentre() const { return mapToFisheye(0.5f, 0.5f); }
+    QPointF viewCentre() const;
+    QString lensProjection() const;
+    void setLensProjection(const QString &projection);
+    QString mode() const;
+    void setMode(const QString &mode);
+    QVariantMap layout() const { return m_layoutMap; }
+    void setLayout(const QVariantMap &layout);
 
     void setVidWidth(float value);
     void setVidHeight(float value);
@@ -104,6 +120,8 @@ public:
     // is drawn.
     Q_INVOKABLE qreal distanceToOutline(qreal x, qreal y) const;
 
+    // The outline as painted, in item pixels: one closed line per part of the picture.
+    QVector<QVector<QPointF>> outlineStrips() const;
     // The three point lists in view units, as painted: outline, arrow shaft, arrow head.
     QVector<QPointF> outlinePoints() const;
     QVector<QPointF> arrowShaftPoints() const;
@@ -125,6 +143,9 @@ signals:
     void arrowVisibleChanged();
     void mountChanged();
     void ratioChanged();
+    void lensProjectionChanged();
+    void modeChanged();
+    void layoutChanged();
     // Any change of the lens, the view or the item's size.
     void outlineChanged();
 
@@ -157,6 +178,9 @@ private:
     bool m_arrowVisible = true;
     FisheyeMount m_mount = FisheyeMount::Wall;
     float m_ratio = 0.0f;
+    FisheyeLensProjection m_lensProjection = FisheyeLensProjection::Equidistant;
+    FisheyeLayout m_layout;
+    QVariantMap m_layoutMap;
     const float m_segmentStep;
     const float m_arrowHeadSize;
     const float m_arrowMargin;

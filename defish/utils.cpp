@@ -1,9 +1,14 @@
 #include "defish/utils.h"
 
+#include "defish/defishfilter.h"
+#include "defish/defishlogging.h"
 #include "defish/defishshader.h"
+#include "defish/layoutcodec.h"
 #include "defish/fisheyeprojection.h"
 #include "defish/servedsize.h"
 #include "video/sourceaddress.h"
+
+#include <gst/gst.h>
 
 Utils::Utils(QObject *parent) : QObject(parent), Singleton<Utils>(this) {}
 
@@ -81,7 +86,44 @@ int Utils::lensPixels(qreal value) const
     return FisheyeLens::wholePixels(value);
 }
 
-QSize Utils::servedSize() const
+QSize Utils::servedSize(const QString &mode) const
 {
-    return {ServedSize::kDefaultWidth, ServedSize::kDefaultHeight};
+    FisheyeViewMode value = FisheyeViewMode::Perspective;
+    if (!mode.isEmpty() && !FisheyeProjection::modeFromName(mode.toUtf8().constData(), &value))
+        qCWarning(lcDefish, "Unknown view mode \"%s\" taken as perspective", qPrintable(mode));
+    QSize size;
+    ServedSize::forMode(value, ServedSize::kDefaultWidth, ServedSize::kDefaultHeight, &size.rwidth(), &size.rheight());
+    return size;
+}
+
+QVariantMap Utils::uniforms(const QVariantMap &lens, const QVariantMap &view, const QString &mode,
+                            const QVariantMap &layout, const QString &mount) const
+{
+    FisheyeMount fisheyeMount = FisheyeMount::Wall;
+    FisheyeProjection::mountFromName(mount.toUtf8().constData(), &fisheyeMount);
+    FisheyeLayout fisheyeLayout;
+    QString why;
+    if (!LayoutCodec::fromMap(mode, layout, fisheyeMount, &fisheyeLayout, &why)) {
+        qCWarning(lcDefish, "No uniforms: %s", qPrintable(why));
+        return {};
+    }
+    const auto number = [](const QVariantMap &map, const char *key) {
+        return map.value(QLatin1String(key)).toFloat();
+    };
+    FisheyeLens fisheyeLens{number(lens, "width"),  number(lens, "height"), number(lens, "centerX"),
+                            number(lens, "centerY"), number(lens, "radius"), number(lens, "fov")};
+    FisheyeProjection::projectionFromName(lens.value(QStringLiteral("projection")).toString().toUtf8().constData(),
+                                          &fisheyeLens.projection);
+    const FisheyeView fisheyeView{number(view, "roll"), number(view, "tilt"), number(view, "pan"),
+                                  number(view, "zoom"), number(view, "ratio")};
+    GstStructure *structure = DefishFilter::uniforms(fisheyeLens, fisheyeView, fisheyeLayout);
+    QVariantMap result;
+    for (int i = 0; i < gst_structure_n_fields(structure); ++i) {
+        const char *name = gst_structure_nth_field_name(structure, i);
+        const GValue *value = gst_structure_get_value(structure, name);
+        if (value && G_VALUE_HOLDS_FLOAT(value))
+            result.insert(QString::fromLatin1(name), g_value_get_float(value));
+    }
+    gst_structure_free(structure);
+    return result;
 }

@@ -34,8 +34,15 @@ public:
     // An unknown mount is taken as "wall".
     Q_INVOKABLE QVariantMap cameraAngles(const QString &mount, qreal roll, qreal tilt, qreal pan) const;
     Q_INVOKABLE QVariantMap roomAngles(const QString &mount, qreal roll, qreal tilt, qreal pan) const;
-    // The size the streaming server serves views at (ServedSize): the preview's and snapshot's size.
-    Q_INVOKABLE QSize servedSize() const;
+    // The size the streaming server serves views of a mode at ("perspective" for none; ServedSize): the
+    // preview's and snapshot's size.
+    Q_INVOKABLE QSize servedSize(const QString &mode = QString()) const;
+    // What the dewarping elements take (DefishFilter::uniforms) for a lens ({"width", "height", "centerX",
+    // "centerY", "radius", "fov", "projection"}, pixels and degrees), a view in camera angles ({"roll",
+    // "tilt", "pan", "zoom", "ratio"}), and the picture's mode, layout (LayoutCodec's map) and the
+    // camera's mount. An empty map, with a log line, for a mode or layout that is not one.
+    Q_INVOKABLE QVariantMap uniforms(const QVariantMap &lens, const QVariantMap &view, const QString &mode,
+                                     const QVariantMap &layout, const QString &mount) const;
     // A lens length in video pixels as the stream keeps it (FisheyeLens::wholePixels).
     Q_INVOKABLE int lensPixels(qreal value) const;
 };
