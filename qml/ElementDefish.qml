@@ -33,6 +33,16 @@ Item {
     property alias fov: sldFOV.value
     // How the camera hangs: "wall", "ceiling" or "floor"; the stream's, until the operator picks another.
     property string mount: "wall"
+    // The lens projection, the stream's until the operator picks another.
+    property string projection: "equidistant"
+    // What the view shows: "perspective", "panorama", "double-panorama", "quad" or "half-panorama".
+    property string mode: "perspective"
+    // A quad's four views in room angles ({"roll", "tilt", "pan", "zoom"}); the one at quadIndex is on the
+    // Roll, Tilt, Pan and Zoom sliders.
+    property var quadAims: [{ "roll": 0, "tilt": 20, "pan": -45, "zoom": 70 }, { "roll": 0, "tilt": 20, "pan": 45, "zoom": 70 },
+                            { "roll": 0, "tilt": -20, "pan": -135, "zoom": 70 }, { "roll": 0, "tilt": -20, "pan": 135, "zoom": 70 }]
+    property int quadIndex: 0
+    readonly property bool isPanorama: mode === "panorama" || mode === "double-panorama" || mode === "half-panorama"
     // Until the producer knows the frame size the lens in pixels is the stream's own (0 for none).
     readonly property bool videoSizeKnown: localProps.width > 0 && localProps.height > 0
     // Whether the window holds a lens of its own yet: the stream's, or the defaults for a stream
@@ -42,6 +52,58 @@ Item {
     // The view's camera angles ({"roll", "tilt", "pan"}): what the shader draws and Ok stores.
     function cameraAngles() {
         return Utils.cameraAngles(mount, sldRoll.value, sldTilt.value, sldPan.value)
+    }
+
+    // The quad's views in room angles, the one on the sliders as they stand.
+    function currentQuad() {
+        var quad = []
+        for (var i = 0; i < 4; ++i) {
+            quad.push(i === quadIndex ? { "roll": sldRoll.value, "tilt": sldTilt.value, "pan": sldPan.value,
+                                          "zoom": sldZoom.value }
+                                      : quadAims[i])
+        }
+        return quad
+    }
+
+    // The picture's layout as stored (LayoutCodec's map): the panorama's azimuth and elevations, the quad's
+    // views in camera angles.
+    function layoutMap() {
+        var quad = currentQuad()
+        var stored = []
+        for (var i = 0; i < 4; ++i) {
+            var camera = Utils.cameraAngles(mount, quad[i].roll, quad[i].tilt, quad[i].pan)
+            stored.push({ "roll": camera.roll, "tilt": camera.tilt, "pan": camera.pan, "zoom": quad[i].zoom })
+        }
+        return { "azimuth": sldAzimuth.value, "upper": sldUpper.value, "lower": sldLower.value, "quad": stored }
+    }
+
+    // Another quarter of a quad onto the sliders; the one there keeps what it was given.
+    function selectQuarter(index) {
+        if (index === quadIndex)
+            return
+        var quad = currentQuad()
+        quadAims = quad
+        quadIndex = index
+        sldRoll.value = quad[index].roll
+        sldTilt.value = quad[index].tilt
+        sldPan.value = quad[index].pan
+        sldZoom.value = quad[index].zoom
+    }
+
+    // Another mode; a panorama's band starts where the mount's camera sees the room.
+    function setMode(newMode) {
+        if (newMode === mode)
+            return
+        if (newMode === "quad") {
+            quadIndex = 0
+            var quad = quadAims
+            sldRoll.value = quad[0].roll
+            sldTilt.value = quad[0].tilt
+            sldPan.value = quad[0].pan
+            sldZoom.value = quad[0].zoom
+        }
+        mode = newMode
+        updateParams()
     }
 
     // Another mount keeps where the view looks and levels its horizon for the new mount.
@@ -109,26 +171,36 @@ Item {
         if (!(w > 0 && h > 0))
             return
         var camera = cameraAngles()
-        var params = {
-            "iCamWidth": w,
-            "iCamHeight": h,
-            "iCamCenterX": localProps.centerX,
-            "iCamCenterY": localProps.centerY,
-            "iCamRadius": localProps.radius,
-            "iCamFOV": sldFOV.value,
-            "iRatio": localProps.servedRatio,
-            "iRoll": camera.roll,
-            "iTilt": camera.tilt,
-            "iPan": camera.pan,
-            "iFov": sldZoom.value
-        }
-        consDefished.setUniforms(params)
+        var lens = { "width": w, "height": h, "centerX": localProps.centerX, "centerY": localProps.centerY,
+                     "radius": localProps.radius, "fov": sldFOV.value, "projection": projection }
+        var view = { "roll": camera.roll, "tilt": camera.tilt, "pan": camera.pan, "zoom": sldZoom.value,
+                     "ratio": localProps.servedRatio }
+        consDefished.setUniforms(Utils.uniforms(lens, view, mode, layoutMap(), mount))
     }
 
     // Puts a stored view's values ({"roll", "tilt", "pan", "zoom"}, camera angles) and name into the
     // window; with editing, Ok updates that view.
     function loadView(name, values, editing) {
-        var room = Utils.roomAngles(mount, values.roll, values.tilt, values.pan)
+        var layout = values.layout || {}
+        if (layout.azimuth !== undefined) {
+            sldAzimuth.value = layout.azimuth
+            sldUpper.value = layout.upper
+            sldLower.value = layout.lower
+        }
+        if (layout.quad !== undefined) {
+            var quad = []
+            for (var i = 0; i < 4; ++i) {
+                var q = layout.quad[i]
+                var r = Utils.roomAngles(mount, q.roll, q.tilt, q.pan)
+                quad.push({ "roll": r.roll, "tilt": r.tilt, "pan": r.pan, "zoom": q.zoom })
+            }
+            quadAims = quad
+            quadIndex = 0
+        }
+        mode = values.mode || "perspective"
+        if (mode === "quad")
+            values = quadAims[0]
+        var room = mode === "quad" ? values : Utils.roomAngles(mount, values.roll, values.tilt, values.pan)
         sldRoll.value = room.roll
         sldTilt.value = room.tilt
         sldPan.value = room.pan
@@ -143,7 +215,7 @@ Item {
     property var loaded: ({})
     function viewState() {
         return { "roll": sldRoll.value, "tilt": sldTilt.value, "pan": sldPan.value, "zoom": sldZoom.value,
-                 "name": txtName.text }
+                 "name": txtName.text, "mode": mode, "layout": JSON.stringify(layoutMap()) }
     }
     function markUnmodified() {
         loaded = viewState()
@@ -275,12 +347,17 @@ Item {
         if (!objectInstance)
             return
         mount = objectInstance.mount
+        projection = objectInstance.projection
         // A new view of a camera on the ceiling or the floor starts halfway between the horizon and the
         // lens axis, where the picture holds; a stored view loaded next replaces it.
         if (mount === "ceiling")
             sldTilt.value = -45
         else if (mount === "floor")
             sldTilt.value = 45
+        // A panorama's band: from the horizon to near the lens axis for a camera looking down or up, about
+        // the horizon for one on a wall.
+        sldUpper.value = mount === "ceiling" ? 0 : mount === "floor" ? 70 : 45
+        sldLower.value = mount === "ceiling" ? -70 : mount === "floor" ? 0 : -45
         // The lens angle needs no frame size; the stream's is kept where it has a lens.
         if (objectInstance.radius > 0 && objectInstance.fov > 0)
             sldFOV.value = objectInstance.fov
@@ -323,8 +400,8 @@ Item {
             return prod.videoInfo.height
         }
         property real ratio: height === 0 ? 1 : width / height
-        // The size and shape every view is served at.
-        readonly property size served: Utils.servedSize()
+        // The size and shape views of the mode are served at.
+        readonly property size served: Utils.servedSize(control.mode)
         readonly property real servedRatio: served.width / served.height
     }
 
@@ -458,6 +535,11 @@ Item {
                         tilt: model.viewTilt
                         pan: model.viewPan
                         zoom: model.viewZoom
+                        // A panorama's layout is in room angles, a perspective view's angles are the camera's.
+                        mount: model.viewMode === "perspective" ? "wall" : control.mount
+                        lensProjection: control.projection
+                        mode: model.viewMode
+                        layout: model.viewLayout
                         ratio: localProps.servedRatio
                         color: Config.theme.viewColor(index)
                         lineWidth: highlighted ? 4 : 1.5
@@ -506,6 +588,11 @@ Item {
                     radius: localProps.shareRadius * width
                     fov: sldFOV.value
                     mount: control.mount
+                    lensProjection: control.projection
+                    mode: control.mode
+                    layout: control.layoutMap()
+                    // The arrow belongs to the view on the sliders; a panorama has none.
+                    arrowVisible: !control.isPanorama
                     ratio: localProps.servedRatio
                     roll: sldRoll.value
                     tilt: sldTilt.value
@@ -606,15 +693,43 @@ Item {
                     cursorShape: pressed ? Qt.ClosedHandCursor : Qt.OpenHandCursor
                     property point grabbed: Qt.point(NaN, NaN)
 
+                    property real lastX: 0
+                    // The pointer in the view on the sliders: a quad's quarter has a unit square of its own.
+                    function local(x, y) {
+                        if (control.mode !== "quad")
+                            return Qt.point(x / width, y / height)
+                        return Qt.point(2 * x / width - control.quadIndex % 2,
+                                        2 * y / height - Math.floor(control.quadIndex / 2))
+                    }
+
                     onPressed: {
                         forceActiveFocus()
-                        grabbed = dewrapArea.mapToFisheye(mouse.x / width, mouse.y / height)
+                        lastX = mouse.x
+                        if (control.mode === "quad")
+                            control.selectQuarter((mouse.x >= width / 2 ? 1 : 0) + (mouse.y >= height / 2 ? 2 : 0))
+                        var p = local(mouse.x, mouse.y)
+                        grabbed = control.isPanorama ? Qt.point(NaN, NaN) : dewrapArea.mapToFisheye(p.x, p.y)
                     }
                     onPositionChanged: {
-                        if (pressed && !isNaN(grabbed.x))
-                            control.aimAt(grabbed.x, grabbed.y, mouse.x / width, mouse.y / height)
+                        if (!pressed)
+                            return
+                        if (control.isPanorama) {
+                            // The room turns with the pointer.
+                            var span = control.mode === "panorama" ? 360 : 180
+                            var azimuth = sldAzimuth.value - (mouse.x - lastX) / width * span
+                            sldAzimuth.value = ((azimuth + 540) % 360) - 180
+                            lastX = mouse.x
+                        } else if (!isNaN(grabbed.x)) {
+                            var p = local(mouse.x, mouse.y)
+                            control.aimAt(grabbed.x, grabbed.y, p.x, p.y)
+                        }
                     }
-                    onWheel: control.zoomAbout(wheel.angleDelta.y / 120, wheel.x / width, wheel.y / height)
+                    onWheel: {
+                        if (control.isPanorama)
+                            return
+                        var p = local(wheel.x, wheel.y)
+                        control.zoomAbout(wheel.angleDelta.y / 120, p.x, p.y)
+                    }
                     Keys.onPressed: control.handleAimKey(event)
                 }
             }
@@ -641,7 +756,7 @@ Item {
                                                                                 localProps.served.width))
                 return changes.length > 0 && isFinite(least) ? least : 0
             }
-            visible: videoSizeKnown
+            visible: videoSizeKnown && !control.isPanorama
             color: grade === "sharp" ? "green" : grade === "soft" ? "#b86e00" : "red"
             text: qsTr("Source pixels per view pixel: %1 at the centre, %2 at the edges")
                   .arg(centre.toFixed(2)).arg(edges.toFixed(2)) + I18n.localeNotify
@@ -704,6 +819,40 @@ Item {
                 Layout.fillWidth: true
             }
             Label {
+                text: qsTr("Mode") + I18n.localeNotify
+            }
+            // One perspective view, a panorama of the ring around the camera, or four views in one picture.
+            ComboBox {
+                id: cbMode
+                objectName: "cbMode"
+                Layout.preferredWidth: implicitWidth
+                textRole: "text"
+                model: [{
+                        "value": "perspective",
+                        "text": qsTr("Perspective") + I18n.localeNotify
+                    }, {
+                        "value": "panorama",
+                        "text": qsTr("360° panorama") + I18n.localeNotify
+                    }, {
+                        "value": "double-panorama",
+                        "text": qsTr("Double 180° panorama") + I18n.localeNotify
+                    }, {
+                        "value": "quad",
+                        "text": qsTr("Quad") + I18n.localeNotify
+                    }, {
+                        "value": "half-panorama",
+                        "text": qsTr("180° panorama") + I18n.localeNotify
+                    }]
+                currentIndex: {
+                    for (var i = 0; i < model.length; ++i) {
+                        if (model[i].value === control.mode)
+                            return i
+                    }
+                    return -1
+                }
+                onActivated: control.setMode(model[index].value)
+            }
+            Label {
                 text: qsTr("Mount") + I18n.localeNotify
             }
             // Views stay upright for the way the camera hangs; the stored angles are the camera's.
@@ -761,11 +910,94 @@ Item {
                 }
 
                 Label {
+                    visible: control.mode === "quad"
+                    text: qsTr("Quarter") + I18n.localeNotify
+                }
+                // Which of the quad's four views the sliders below aim.
+                ComboBox {
+                    id: cbQuarter
+                    objectName: "cbQuarter"
+                    visible: control.mode === "quad"
+                    Layout.columnSpan: 2
+                    model: [qsTr("Top left") + I18n.localeNotify, qsTr("Top right") + I18n.localeNotify,
+                        qsTr("Bottom left") + I18n.localeNotify, qsTr("Bottom right") + I18n.localeNotify]
+                    currentIndex: control.quadIndex
+                    onActivated: control.selectQuarter(index)
+                }
+
+                Label {
+                    visible: control.isPanorama
+                    text: qsTr("Azimuth") + I18n.localeNotify
+                }
+                // Where the panorama starts at its left edge, the way pan turns a view.
+                Slider {
+                    id: sldAzimuth
+                    objectName: "sldAzimuth"
+                    visible: control.isPanorama
+                    Layout.fillWidth: true
+                    from: -180
+                    to: 180
+                    value: -180
+                    onValueChanged: updateParams()
+                }
+                ValueField {
+                    objectName: "valAzimuth"
+                    visible: control.isPanorama
+                    slider: sldAzimuth
+                    unit: "°"
+                }
+
+                Label {
+                    visible: control.isPanorama
+                    text: qsTr("Upper edge") + I18n.localeNotify
+                }
+                // Elevations above the horizon of the panorama's upper and lower edges.
+                Slider {
+                    id: sldUpper
+                    objectName: "sldUpper"
+                    visible: control.isPanorama
+                    Layout.fillWidth: true
+                    from: -90
+                    to: 90
+                    value: 45
+                    onValueChanged: updateParams()
+                }
+                ValueField {
+                    objectName: "valUpper"
+                    visible: control.isPanorama
+                    slider: sldUpper
+                    unit: "°"
+                }
+
+                Label {
+                    visible: control.isPanorama
+                    text: qsTr("Lower edge") + I18n.localeNotify
+                }
+                Slider {
+                    id: sldLower
+                    objectName: "sldLower"
+                    visible: control.isPanorama
+                    Layout.fillWidth: true
+                    from: -90
+                    to: 90
+                    value: -45
+                    onValueChanged: updateParams()
+                }
+                ValueField {
+                    objectName: "valLower"
+                    visible: control.isPanorama
+                    slider: sldLower
+                    unit: "°"
+                }
+
+                Label {
+                    visible: !control.isPanorama
                     text: qsTr("Roll") + I18n.localeNotify
                 }
                 Slider {
                     id: sldRoll
                     objectName: "sldRoll"
+                    visible: !control.isPanorama
                     Layout.fillWidth: true
                     from: -180
                     to: 180
@@ -774,16 +1006,19 @@ Item {
                 }
                 ValueField {
                     objectName: "valRoll"
+                    visible: !control.isPanorama
                     slider: sldRoll
                     unit: "°"
                 }
 
                 Label {
+                    visible: !control.isPanorama
                     text: qsTr("Tilt") + I18n.localeNotify
                 }
                 Slider {
                     id: sldTilt
                     objectName: "sldTilt"
+                    visible: !control.isPanorama
                     Layout.fillWidth: true
                     from: -180
                     to: 180
@@ -792,16 +1027,19 @@ Item {
                 }
                 ValueField {
                     objectName: "valTilt"
+                    visible: !control.isPanorama
                     slider: sldTilt
                     unit: "°"
                 }
 
                 Label {
+                    visible: !control.isPanorama
                     text: qsTr("Pan") + I18n.localeNotify
                 }
                 Slider {
                     id: sldPan
                     objectName: "sldPan"
+                    visible: !control.isPanorama
                     Layout.fillWidth: true
                     from: -180
                     to: 180
@@ -810,16 +1048,19 @@ Item {
                 }
                 ValueField {
                     objectName: "valPan"
+                    visible: !control.isPanorama
                     slider: sldPan
                     unit: "°"
                 }
 
                 Label {
+                    visible: !control.isPanorama
                     text: qsTr("Zoom") + I18n.localeNotify
                 }
                 Slider {
                     id: sldZoom
                     objectName: "sldZoom"
+                    visible: !control.isPanorama
                     Layout.fillWidth: true
                     // Beyond these the perspective picture no longer holds: stretched past use at the
                     // wide end, magnified past any source at the narrow one.
@@ -830,6 +1071,7 @@ Item {
                 }
                 ValueField {
                     objectName: "valZoom"
+                    visible: !control.isPanorama
                     slider: sldZoom
                     unit: "°"
                 }
@@ -839,7 +1081,6 @@ Item {
                     font.bold: true
                     Layout.columnSpan: 3
                 }
-
 
                 Label {
                     text: qsTr("Center X") + I18n.localeNotify
@@ -914,6 +1155,41 @@ Item {
                     objectName: "valFOV"
                     slider: sldFOV
                     unit: "°"
+                }
+
+                Label {
+                    text: qsTr("Projection") + I18n.localeNotify
+                }
+                // How the lens maps angles to the picture: the maker's data sheet names it.
+                ComboBox {
+                    id: cbProjection
+                    objectName: "cbProjection"
+                    Layout.columnSpan: 2
+                    textRole: "text"
+                    model: [{
+                            "value": "equidistant",
+                            "text": qsTr("Equidistant") + I18n.localeNotify
+                        }, {
+                            "value": "equisolid",
+                            "text": qsTr("Equisolid") + I18n.localeNotify
+                        }, {
+                            "value": "stereographic",
+                            "text": qsTr("Stereographic") + I18n.localeNotify
+                        }, {
+                            "value": "orthographic",
+                            "text": qsTr("Orthographic") + I18n.localeNotify
+                        }]
+                    currentIndex: {
+                        for (var i = 0; i < model.length; ++i) {
+                            if (model[i].value === control.projection)
+                                return i
+                        }
+                        return -1
+                    }
+                    onActivated: {
+                        control.projection = model[index].value
+                        updateParams()
+                    }
                 }
             }
         }

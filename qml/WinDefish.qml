@@ -108,8 +108,11 @@ Window {
             refuse(nameTakenMessage(item.name), item.name)
             return false
         }
+        if (!RepoObjViews.setViewLayout(serial, item.name, item.mode, item.layoutMap()))
+            console.log("The view's layout was not stored")
 
         obj.mount = item.mount
+        obj.projection = item.projection
         // Without a frame size the window holds no lens of its own: the stream keeps its own.
         if (item.lensPlaced) {
             obj.centerX = item.centerX

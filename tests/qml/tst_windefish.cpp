@@ -278,7 +278,9 @@ private slots:
                                                               {"tilt", -10.0f},
                                                               {"pan", 33.0f},
                                                               {"zoom", 30.0f},
-                                                              {"isActive", false}}));
+                                                              {"isActive", false},
+                                                              {"mode", "perspective"},
+                                                              {"layout", QVariantMap()}}));
         if (asCopy)
             QCOMPARE(views->viewOf(serial, "Mid").value("pan").toReal(), 15.0);
     }
