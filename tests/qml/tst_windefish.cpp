@@ -4,6 +4,7 @@
 // once, "Close" storing nothing, and the content torn down on every hide; the dewarped pane against
 // ffmpeg's v360 render of the same fisheye frame.
 #include "app/startup.h"
+#include "defish/dewraparea.h"
 #include "defish/fisheyeprojection.h"
 #include "repo/object.h"
 #include "repo/repobjviews.h"
@@ -472,6 +473,55 @@ private slots:
         }
         QVERIFY2(db >= 18.0 && mirroredDb < db - 6.0,
                  qPrintable(QStringLiteral("%1 dB, mirror %2 dB").arg(db).arg(mirroredDb)));
+    }
+
+    // The mode and projection controls: each mode outlines its parts on the raw pane and previews at its
+    // served size; a quad's quarter goes onto the aiming sliders; Ok stores the mode, its layout and the
+    // lens projection.
+    void modesAndProjectionAreChosenAndStored()
+    {
+        auto stream = makeStream(m_dir.filePath("missing.mp4"));
+        stream->setSerial(QStringLiteral("S-MODES"));
+        stream->setMount("ceiling");
+        openWindow(stream.get());
+        const auto activate = [&](const char *combo, int index) {
+            return QMetaObject::invokeMethod(item(content(), combo), "activated", Q_ARG(int, index));
+        };
+        auto *overlay = qobject_cast<DewrapArea *>(item(content(), "dewrapArea"));
+        QVERIFY(overlay);
+        QCOMPARE(overlay->outlineStrips().size(), 1);
+        struct Mode
+        {
+            int index;
+            int parts;
+            const char *served;
+        };
+        for (const Mode &m : {Mode{2, 2, "Served at 1920×1080"}, Mode{3, 4, "Served at 1280×720"},
+                              Mode{1, 1, "Served at 1920×480"}}) {
+            QVERIFY(activate("cbMode", m.index));
+            QTRY_COMPARE(overlay->outlineStrips().size(), m.parts);
+            QCOMPARE(item(content(), "lblServedSize")->property("text").toString(), QString::fromUtf8(m.served));
+            // The sliders of a panorama stand in for the aiming ones.
+            QCOMPARE(item(content(), "sldAzimuth")->isVisible(), m.index != 3);
+            QCOMPARE(item(content(), "sldPan")->isVisible(), m.index == 3);
+            if (m.index == 3) {
+                QVERIFY(activate("cbQuarter", 1));
+                QCOMPARE(item(content(), "sldPan")->property("value").toReal(), 45.0);
+            }
+        }
+        QQuickItem *pane = item(content(), "rcDefishedPane");
+        QTRY_VERIFY(qAbs(pane->width() / pane->height() - 4.0) < 0.05);
+
+        QVERIFY(item(content(), "sldAzimuth")->setProperty("value", -120.0));
+        QVERIFY(activate("cbProjection", 1));
+        QVERIFY(typeInto(item(content(), "txtName"), "Ring"));
+        QVERIFY(click(item(m_window, "btnDefishOk")));
+        QTRY_VERIFY(!m_window->isVisible());
+        const QVariantMap stored = RepoObjViews::instance()->viewOf("S-MODES", "Ring");
+        QCOMPARE(stored.value("mode").toString(), QStringLiteral("panorama"));
+        QCOMPARE(stored.value("layout").toMap().value("azimuth").toReal(), -120.0);
+        QCOMPARE(stored.value("layout").toMap().value("upper").toReal(), 0.0);
+        QCOMPARE(stream->projection(), QStringLiteral("equisolid"));
     }
 
     // A ceiling camera (ffmpeg's v360 looking straight down at its test scene): a view aimed in the window
