@@ -130,6 +130,82 @@
         <source>How the camera hangs: views stay upright for it</source>
         <translation>Como a câmera está montada: as vistas ficam em pé para ela</translation>
     </message>
+    <message>
+        <source>Mode</source>
+        <translation>Modo</translation>
+    </message>
+    <message>
+        <source>Perspective</source>
+        <translation>Perspectiva</translation>
+    </message>
+    <message>
+        <source>360° panorama</source>
+        <translation>Panorama de 360°</translation>
+    </message>
+    <message>
+        <source>Double 180° panorama</source>
+        <translation>Panorama duplo de 180°</translation>
+    </message>
+    <message>
+        <source>Quad</source>
+        <translation>Quádruplo</translation>
+    </message>
+    <message>
+        <source>180° panorama</source>
+        <translation>Panorama de 180°</translation>
+    </message>
+    <message>
+        <source>Quarter</source>
+        <translation>Quadrante</translation>
+    </message>
+    <message>
+        <source>Top left</source>
+        <translation>Superior esquerdo</translation>
+    </message>
+    <message>
+        <source>Top right</source>
+        <translation>Superior direito</translation>
+    </message>
+    <message>
+        <source>Bottom left</source>
+        <translation>Inferior esquerdo</translation>
+    </message>
+    <message>
+        <source>Bottom right</source>
+        <translation>Inferior direito</translation>
+    </message>
+    <message>
+        <source>Azimuth</source>
+        <translation>Azimute</translation>
+    </message>
+    <message>
+        <source>Upper edge</source>
+        <translation>Borda superior</translation>
+    </message>
+    <message>
+        <source>Lower edge</source>
+        <translation>Borda inferior</translation>
+    </message>
+    <message>
+        <source>Projection</source>
+        <translation>Projeção</translation>
+    </message>
+    <message>
+        <source>Equidistant</source>
+        <translation>Equidistante</translation>
+    </message>
+    <message>
+        <source>Equisolid</source>
+        <translation>Equissólida</translation>
+    </message>
+    <message>
+        <source>Stereographic</source>
+        <translation>Estereográfica</translation>
+    </message>
+    <message>
+        <source>Orthographic</source>
+        <translation>Ortográfica</translation>
+    </message>
 </context>
 <context>
     <name>EventServer</name>
