@@ -28,9 +28,6 @@ ApplicationWindow {
         property alias height: winMain.height
     }
 
-    // Set while a save runs that "Start" asked for: the server starts only once
-    // the save has succeeded, so it never runs on the previous file.
-    property bool startAfterSave: false
     // Set while a save runs that the question on closing asked for: the window closes once it succeeded.
     property bool closeAfterSave: false
     // Set once the operator chose to close with the changes unsaved (or they were saved).
@@ -55,14 +52,6 @@ ApplicationWindow {
         messager.open()
     }
 
-    function save(thenStart) {
-        if (!LocalDatabase.saveInBackground()) {
-            error(qsTr("Not saved: %1").arg(LocalDatabase.lastError))
-            return false
-        }
-        startAfterSave = thenStart
-        return true
-    }
 
     WinMessage {
         id: confirmClose
@@ -77,7 +66,7 @@ ApplicationWindow {
 
         onActionClicked: {
             close()
-            closeAfterSave = save(false)
+            closeAfterSave = server.save()
         }
         onOtherClicked: {
             close()
@@ -135,20 +124,24 @@ ApplicationWindow {
         y: (winMain.height - height) / 2
     }
 
+    // Saving, then starting the server; what it reports is shown below the lists.
+    ServerController {
+        id: server
+        objectName: "serverController"
+        processManager: procManager
+        onFailed: error(message)
+    }
+
+    // A save that the question on closing asked for closes the window once it succeeded (a failure
+    // is reported by the controller).
     Connections {
         target: LocalDatabase
         function onSaveFinished(ok) {
-            var start = startAfterSave
             var thenClose = closeAfterSave
-            startAfterSave = false
             closeAfterSave = false
-            if (!ok) {
-                error(qsTr("Saving failed: %1").arg(LocalDatabase.lastError))
-            } else if (thenClose) {
+            if (ok && thenClose) {
                 closeConfirmed = true
                 winMain.close()
-            } else if (start) {
-                procManager.start()
             }
         }
     }
@@ -412,6 +405,8 @@ ApplicationWindow {
             // on the objects.data this program writes.
             program: serverProgram
             arguments: serverArguments
+            // Its addresses and errors come from its status, not its log lines.
+            statusChannel: true
             onStarted: console.log("Started")
             onStopped: console.log("Stopped")
             onIsRunningChanged: console.log("isRunning:", isRunning)
@@ -450,17 +445,54 @@ ApplicationWindow {
             }
         }
 
-        // Read-only but selectable, so that an address can be copied into a player.
-        TextEdit {
-            id: txtServerAddresses
-            objectName: "txtServerAddresses"
+        // How many of the stored views the server serves, once they were saved.
+        Label {
+            id: lblServedCount
+            objectName: "lblServedCount"
             Layout.fillWidth: true
-            visible: procManager.status === ProcessManager.Running && procManager.servedAddresses.length > 0
-            readOnly: true
+            wrapMode: Text.Wrap
+            visible: server.views.viewCount > 0
+            text: (procManager.isRunning ? qsTr("Serving %1 of %2 stored views").arg(server.views.servedCount)
+                                                .arg(server.views.viewCount)
+                                         : qsTr("%1 stored views").arg(server.views.viewCount)) + I18n.localeNotify
+        }
+
+        TextField {
+            id: txtServedFilter
+            objectName: "txtServedFilter"
+            Layout.fillWidth: true
+            visible: server.views.viewCount > 5
+            placeholderText: qsTr("Filter views by name or stream") + I18n.localeNotify
             selectByMouse: true
-            wrapMode: TextEdit.WrapAnywhere
-            color: winMain.palette.windowText
-            text: procManager.servedAddresses.join("\n")
+            onTextChanged: server.views.filterText = text
+        }
+
+        // Each stored view: its address, ready to be copied into a player, or why it is not served.
+        // A few rows tall at most, scrolling beyond, so it never takes the lists' room or the buttons'.
+        ListView {
+            id: lstServedViews
+            objectName: "lstServedViews"
+            Layout.fillWidth: true
+            Layout.preferredHeight: Math.min(contentHeight, Config.theme.maxServedHeight)
+            visible: server.views.count > 0
+            clip: true
+            model: server.views
+            boundsBehavior: Flickable.StopAtBounds
+            ScrollBar.vertical: ScrollBar {
+                policy: lstServedViews.contentHeight > lstServedViews.height ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+            }
+
+            delegate: TextEdit {
+                objectName: "servedView"
+                width: lstServedViews.width - Config.theme.defaultMargin
+                readonly property bool isServed: served
+                readOnly: true
+                selectByMouse: true
+                wrapMode: TextEdit.WrapAnywhere
+                color: served ? winMain.palette.windowText : "dimgray"
+                text: served ? address : qsTr("%1 / %2: %3").arg(streamSerial).arg(viewName).arg(reason)
+                                         + I18n.localeNotify
+            }
         }
 
         // What the last save wrote, and when.
@@ -481,7 +513,7 @@ ApplicationWindow {
 
             BusyIndicator {
                 objectName: "busySaving"
-                running: LocalDatabase.saving
+                running: server.busy
                 visible: running
                 Layout.preferredHeight: btnSave.height
                 Layout.preferredWidth: btnSave.height
@@ -491,26 +523,26 @@ ApplicationWindow {
                 id: btnSave
                 objectName: "btnSave"
                 text: qsTr("Save") + I18n.localeNotify
-                enabled: !procManager.isRunning && !LocalDatabase.saving
+                enabled: !procManager.isRunning && !server.busy
                 // Stands out while there is something to save.
                 highlighted: UnsavedChanges.dirty
                 font.bold: UnsavedChanges.dirty
                 ToolTip.visible: hovered && UnsavedChanges.dirty
                 ToolTip.text: qsTr("There are unsaved changes") + I18n.localeNotify
-                onClicked: save(false)
+                onClicked: server.save()
             }
 
             Button {
                 id: btnStartStop
                 objectName: "btnStartStop"
                 text: (procManager.isRunning ? qsTr("Stop") : qsTr("Start")) + I18n.localeNotify
-                enabled: !LocalDatabase.saving
+                enabled: !server.busy
                 onClicked: {
                     if (procManager.isRunning)
-                        procManager.stop()
+                        server.stop()
                     else
                         // The server reads objects.data: it starts once the file is written.
-                        save(true)
+                        server.start()
                 }
             }
         }

@@ -575,6 +575,7 @@ void LocalDatabase::saveDone(bool ok, const QString &error, const Snapshot &rows
         m_storedUrls.insert(stream.serial, stream.url);
     clearRecords();
     setLastError(QString());
+    m_savedRows = rows;
     m_lastSave = {{QStringLiteral("gateways"), rows.gateways.size()},
                   {QStringLiteral("streams"), rows.streams.size()},
                   {QStringLiteral("views"), rows.views.size()},

@@ -97,6 +97,9 @@ public:
         QVector<ViewInfo> views;
     };
 
+    // The rows the last successful save wrote; empty before the first.
+    const Snapshot &savedRows() const { return m_savedRows; }
+
     // save() and saveInBackground() with the rows of these models.
     bool save(const RepoObjects *objects, const RepoObjViews *views);
     bool saveInBackground(const RepoObjects *objects, const RepoObjViews *views);
@@ -144,6 +147,7 @@ private:
     bool m_loaded = false;
     QString m_lastErrorText;
     QVariantMap m_lastSave;
+    Snapshot m_savedRows;
     QThread *m_saveThread = nullptr;
     QString m_dataPath;
     int m_busyTimeoutMs = kDefaultBusyTimeoutMs;

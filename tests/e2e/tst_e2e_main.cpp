@@ -352,7 +352,7 @@ private slots:
         QCOMPARE(button->property("text").toString(), QStringLiteral("Start"));
         QVERIFY(item(m_main, "btnSave")->isEnabled());
         QVERIFY(item(m_main, "lstStreams")->isEnabled());
-        QVERIFY(!item(m_main, "txtServerAddresses")->isVisible());
+        QCOMPARE(servedViews()->property("servedCount").toInt(), 0);
     }
 
     void startAndStopRunAndKillTheStandin()
@@ -394,19 +394,25 @@ private slots:
         QQuickItem *status = item(m_main, "lblServerStatus");
         QTRY_COMPARE_WITH_TIMEOUT(status->property("text").toString(), QStringLiteral("Server: running"), 15000);
         QCOMPARE(ProcessInfo::children(kServer).size(), 1);
-        QQuickItem *addresses = item(m_main, "txtServerAddresses");
-        QTRY_VERIFY_WITH_TIMEOUT(addresses->isVisible(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(servedViews()->property("servedCount").toInt(), 1, 10000);
+        QQuickItem *list = item(m_main, "lstServedViews");
+        QVERIFY(list && list->isVisible());
+        const QList<QQuickItem *> rows = visibleItems(list, QStringLiteral("servedView"));
+        QCOMPARE(rows.size(), 1);
+        QQuickItem *addresses = rows.first();
         const QString text = addresses->property("text").toString();
         QVERIFY2(QRegularExpression(QStringLiteral("^rtsp://[^/ ]+:8554/S-LOBBY/Entrance$")).match(text).hasMatch(),
                  qPrintable(text));
         QVERIFY(addresses->property("selectByMouse").toBool());
         QVERIFY(addresses->property("readOnly").toBool());
+        QCOMPARE(item(m_main, "lblServedCount")->property("text").toString(),
+                 QStringLiteral("Serving 1 of 1 stored views"));
 
         QVERIFY(click(button));
         QTRY_VERIFY_WITH_TIMEOUT(ProcessInfo::children(kServer).isEmpty(), 10000);
         QCOMPARE(button->property("text").toString(), QStringLiteral("Start"));
         QTRY_COMPARE(status->property("text").toString(), QStringLiteral("Server: stopped"));
-        QVERIFY(!addresses->isVisible());
+        QCOMPARE(servedViews()->property("servedCount").toInt(), 0);
         QVERIFY(item(m_main, "btnSave")->isEnabled());
         QVERIFY(item(m_main, "lstStreams")->isEnabled());
     }
@@ -544,6 +550,12 @@ private slots:
     }
 
 private:
+    QObject *servedViews() const
+    {
+        QObject *controller = object(m_main, "serverController");
+        return controller ? qvariant_cast<QObject *>(controller->property("views")) : nullptr;
+    }
+
     // Save and Start each answer "Not saved: ..." and no server starts.
     void saveAndStartAreRefused()
     {
