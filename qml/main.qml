@@ -257,6 +257,15 @@ ApplicationWindow {
                             value: true
                         }
                     ]
+                    // Each gateway's streams together, under its name.
+                    sorters: [
+                        StringSorter {
+                            roleName: "objParentName"
+                        },
+                        RoleSorter {
+                            roleName: "objIdParent"
+                        }
+                    ]
                 }
 
                 ColumnLayout {
@@ -279,10 +288,42 @@ ApplicationWindow {
                             policy: ScrollBar.AlwaysOn
                         }
 
+                        // Names of the gateways whose streams are folded away. A folded row stays
+                        // (with no height), so folding never re-filters the list.
+                        property var folded: ({})
+                        function toggleFolded(gateway) {
+                            var next = {}
+                            for (var name in folded)
+                                next[name] = true
+                            if (next[gateway])
+                                delete next[gateway]
+                            else
+                                next[gateway] = true
+                            folded = next
+                        }
+
+                        section.property: "objParentName"
+                        section.criteria: ViewSection.FullString
+                        section.delegate: ItemDelegate {
+                            id: gatewaySection
+                            objectName: "gatewaySection"
+                            width: lstStreams.width
+                            readonly property bool isFolded: lstStreams.folded[section] === true
+                            text: (isFolded ? "▸ " : "▾ ") + section
+                            font.bold: true
+                            focusPolicy: Qt.TabFocus
+                            onClicked: lstStreams.toggleFolded(section)
+                            Keys.onReturnPressed: lstStreams.toggleFolded(section)
+                            Keys.onEnterPressed: lstStreams.toggleFolded(section)
+                        }
+
                         delegate: ItemDelegate {
                             id: streamDelegate
                             objectName: "streamDelegate"
                             width: lstStreams.width
+                            visible: lstStreams.folded[objParentName] !== true
+                            height: visible ? implicitHeight : 0
+                            leftPadding: Config.theme.defaultMargin * 3
                             // Only fisheye streams can be dewarped, and a ZeroMQ
                             // stream is reachable only once its port is known.
                             readonly property bool canDefish: objIsFisheye && !(Utils.isZmqUrl(objUrl) && objZmqPort === 0)

@@ -271,6 +271,30 @@ private slots:
     }
 
     // Texts read back from the Portuguese catalogue through the installed translator.
+    // Streams sit under their gateway's name, which folds them away and back, by mouse or keyboard;
+    // the stream rows keep their own behaviour (rowsAreUsedByTheirNameAndByKeyboard).
+    void streamsAreGroupedUnderTheirGatewayAndFold()
+    {
+        QTRY_VERIFY(row("S-A") && row("S-B") && row("S-C"));
+        const QList<QQuickItem *> sections = allItems(m_main->contentItem(), "gatewaySection");
+        QCOMPARE(sections.size(), 1);
+        QQuickItem *section = sections.first();
+        QCOMPARE(section->property("text").toString(), QStringLiteral("▾ Gateway GW-1"));
+        for (const char *serial : {"S-A", "S-B", "S-C"})
+            QVERIFY(row(serial)->y() > section->y());
+
+        QVERIFY(click(section));
+        QTRY_COMPARE(section->property("text").toString(), QStringLiteral("▸ Gateway GW-1"));
+        for (const char *serial : {"S-A", "S-B", "S-C"}) {
+            QTRY_VERIFY(!row(serial)->isVisible());
+            QCOMPARE(row(serial)->height(), 0.0);
+        }
+        section->forceActiveFocus(Qt::TabFocusReason);
+        key(section, Qt::Key_Return);
+        QTRY_VERIFY(row("S-A")->isVisible() && row("S-A")->height() > 0);
+        QCOMPARE(section->property("text").toString(), QStringLiteral("▾ Gateway GW-1"));
+    }
+
     // 60 stored views, 40 of them served with long addresses: the panel's list scrolls inside its
     // own rows, below the lists, and Save and Start stay in the 400x600 window.
     void theServerPanelKeepsTheListsAndButtonsInTheWindow()
