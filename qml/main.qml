@@ -14,8 +14,10 @@ ApplicationWindow {
     visible: true
     width: 400
     height: 600
-    // A leading asterisk while there are changes that objects.data does not hold yet.
-    title: (UnsavedChanges.dirty ? "*" : "") + qsTr("Quillon") + I18n.localeNotify
+    // A leading asterisk while there are changes that objects.data does not hold yet; a session
+    // that saves nothing says so.
+    title: (UnsavedChanges.dirty ? "*" : "") + qsTr("Quillon")
+           + (LocalDatabase.readOnly ? " " + qsTr("(read-only)") : "") + I18n.localeNotify
 
     // Size and position as the operator left them.
     Settings {
@@ -26,6 +28,23 @@ ApplicationWindow {
         property alias y: winMain.y
         property alias width: winMain.width
         property alias height: winMain.height
+    }
+
+    // Set from "Reconnect" until the objects were asked for again, or reconnecting failed.
+    property bool reconnecting: false
+    // The message on screen says the event-server connection was lost: it offers to reconnect.
+    property bool offerReconnect: false
+
+    // Connects and signs in again with the same settings, reads the stored settings again (they
+    // go to the objects fetched anew) and fetches the objects.
+    function reconnect() {
+        reconnecting = true
+        EventServer.connectToES()
+    }
+
+    function reconnectFailed(message) {
+        reconnecting = false
+        error(qsTr("Reconnecting failed: %1").arg(message))
     }
 
     // Set while a save runs that the question on closing asked for: the window closes once it succeeded.
@@ -122,6 +141,12 @@ ApplicationWindow {
         width: winMain.width - 2 * Config.theme.defaultMargin
         x: (winMain.width - width) / 2
         y: (winMain.height - height) / 2
+        actionText: offerReconnect ? qsTr("Reconnect") + I18n.localeNotify : ""
+        onActionClicked: {
+            close()
+            reconnect()
+        }
+        onClosed: offerReconnect = false
     }
 
     // Saving, then starting the server; what it reports is shown below the lists.
@@ -154,7 +179,43 @@ ApplicationWindow {
             error(qsTr("Fetching the objects failed: %1").arg(message))
         }
         function onDisconnectedFromEs() {
+            if (reconnecting) {
+                reconnectFailed(qsTr("Lost connection to ES"))
+                return
+            }
             error(qsTr("Lost connection to ES"))
+            offerReconnect = true
+        }
+        function onConnectedToEs() {
+            if (reconnecting)
+                EventServer.login()
+        }
+        function onConnectToEsError(message) {
+            if (reconnecting)
+                reconnectFailed(message)
+        }
+        function onLoginError(message) {
+            if (reconnecting)
+                reconnectFailed(message)
+        }
+        function onLoggedIn() {
+            if (!reconnecting)
+                return
+            if (!LocalDatabase.openInBackground()) {
+                reconnecting = false
+                EventServer.fetchObjects()
+            }
+        }
+    }
+
+    Connections {
+        target: LocalDatabase
+        enabled: reconnecting
+        function onOpenFinished(ok) {
+            reconnecting = false
+            if (!ok)
+                LocalDatabase.openReadOnly()
+            EventServer.fetchObjects()
         }
     }
 
@@ -231,11 +292,12 @@ ApplicationWindow {
                                 color: gatewayDelegate.down ? "white" : "transparent"
                             }
                             contentItem: RowLayout {
+                                // Follows the model: stored settings read after the row was made show.
                                 CheckBox {
                                     objectName: "chkGateway"
                                     text: objName
-                                    Component.onCompleted: checked = objIsActive
-                                    onCheckedChanged: objIsActive = checked
+                                    checked: objIsActive
+                                    onToggled: objIsActive = checked
                                 }
                             }
                         }
@@ -536,6 +598,18 @@ ApplicationWindow {
             }
         }
 
+        // Why nothing is saved in this session.
+        Label {
+            id: lblReadOnly
+            objectName: "lblReadOnly"
+            Layout.fillWidth: true
+            wrapMode: Text.Wrap
+            visible: LocalDatabase.readOnly
+            color: "darkred"
+            text: qsTr("Read-only: nothing is saved in this session. %1").arg(LocalDatabase.openError)
+                  + I18n.localeNotify
+        }
+
         // What the last save wrote, and when.
         Label {
             id: lblSaveReport
@@ -564,7 +638,7 @@ ApplicationWindow {
                 id: btnSave
                 objectName: "btnSave"
                 text: qsTr("Save") + I18n.localeNotify
-                enabled: !procManager.isRunning && !server.busy
+                enabled: !procManager.isRunning && !server.busy && !LocalDatabase.readOnly
                 // Stands out while there is something to save.
                 highlighted: UnsavedChanges.dirty
                 font.bold: UnsavedChanges.dirty

@@ -8,6 +8,8 @@
 #include "video/servercontroller.h"
 
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -188,11 +190,39 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(process.status() == ProcessManager::Stopped, kWaitMs);
     }
 
+    void aRefusedSaveStartsNothingAndSaysWhy_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("why");
+        // Never opened: the stored rows were not read, and a save would replace them.
+        QTest::newRow("never opened") << "" << "Not saved: objects.data is not open";
+        QTest::newRow("newer file, read-only")
+            << "newer" << "Not saved: this session is read-only: objects.data was written by a newer Quillon";
+    }
+
     void aRefusedSaveStartsNothingAndSaysWhy()
     {
+        QFETCH(QString, file);
+        QFETCH(QString, why);
         Site site;
         site.fill();
-        // Never opened: the stored rows were not read, and a save would replace them.
+        if (file == "newer") {
+            QVERIFY(site.database.open());
+            QVERIFY(site.database.save());
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("newer"));
+                db.setDatabaseName(site.database.dataPath());
+                QVERIFY(db.open() && QSqlQuery(db).exec(QStringLiteral("PRAGMA user_version = 99")));
+                db.close();
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("newer"));
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^objects.data was written by a newer")));
+            QVERIFY(!site.database.open());
+            // What the operator chose: go on without saving; the stored rows are still read.
+            QVERIFY(site.database.openReadOnly());
+            QVERIFY(site.database.isReadOnly());
+            QVERIFY(site.database.gatewayInfos().contains(QStringLiteral("GW-1")));
+        }
         ProcessManager process;
         process.setProgram(QStringLiteral("/bin/sleep"));
         process.setArguments({QStringLiteral("30")});
@@ -200,11 +230,10 @@ private slots:
         controller.setDatabase(&site.database);
         controller.setProcessManager(&process);
         QSignalSpy failed(&controller, &ServerController::failed);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("not open")));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("Error: ")));
         controller.start();
         QCOMPARE(failed.count(), 1);
-        QVERIFY2(failed.at(0).at(0).toString().startsWith(QLatin1String("Not saved: ")),
-                 qPrintable(failed.at(0).at(0).toString()));
+        QVERIFY2(failed.at(0).at(0).toString().startsWith(why), qPrintable(failed.at(0).at(0).toString()));
         QVERIFY(!controller.isBusy());
         QTest::qWait(200);
         QVERIFY(!process.isRunning());
