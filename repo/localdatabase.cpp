@@ -15,6 +15,9 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QThread>
+#include <QThreadPool>
+
+#include <utility>
 #include <QVariant>
 
 namespace {
@@ -313,6 +316,30 @@ struct LocalDatabase::FileRead
     QString error;
     bool gatewaysRead = false, streamsRead = false, lensesRead = false, viewsRead = false;
     Snapshot rows;
+    // The records made from the rows, on the reading thread: a large file never stalls the window.
+    GatewayInfos gatewayInfos;
+    StreamInfos streamInfos;
+    ViewInfos viewInfos;
+    QList<ViewKey> viewOrder;
+    QHash<QString, QString> storedUrls;
+
+    void makeRecords()
+    {
+        for (const GatewayInfo &row : qAsConst(rows.gateways))
+            gatewayInfos.insert(row.serial, std::make_shared<GatewayInfo>(row));
+        for (const StreamInfo &row : qAsConst(rows.streams)) {
+            streamInfos.insert(row.serial, std::make_shared<StreamInfo>(row));
+            storedUrls.insert(row.serial, row.url);
+        }
+        viewInfos.reserve(rows.views.size());
+        for (const ViewInfo &row : qAsConst(rows.views)) {
+            const ViewKey key(row.serialStream, row.name);
+            if (!viewInfos.contains(key))
+                viewOrder.append(key);
+            viewInfos.insert(key, std::make_shared<ViewInfo>(row));
+        }
+        rows = Snapshot();
+    }
 };
 
 LocalDatabase::FileRead LocalDatabase::readFile(const QString &path, const QString &options, bool readOnly)
@@ -363,6 +390,7 @@ LocalDatabase::FileRead LocalDatabase::readFile(const QString &path, const QStri
                 read.ok = read.gatewaysRead && read.streamsRead && read.lensesRead && read.viewsRead;
                 if (!read.ok)
                     read.error = failure.text();
+                read.makeRecords();
             }
             db.close();
         }
@@ -373,32 +401,19 @@ LocalDatabase::FileRead LocalDatabase::readFile(const QString &path, const QStri
 
 bool LocalDatabase::applyRead(const FileRead &read)
 {
-    if (read.gatewaysRead) {
-        m_gatewayInfos.clear();
-        for (const GatewayInfo &row : read.rows.gateways)
-            m_gatewayInfos.insert(row.serial, std::make_shared<GatewayInfo>(row));
-    }
+    if (read.gatewaysRead)
+        releaseLater(std::exchange(m_gatewayInfos, read.gatewayInfos));
     if (read.opened)
         qCInfo(lcRepo, "Loaded %d gateways", static_cast<int>(m_gatewayInfos.size()));
     if (read.streamsRead) {
-        m_streamInfos.clear();
-        m_storedUrls.clear();
-        for (const StreamInfo &row : read.rows.streams) {
-            m_streamInfos.insert(row.serial, std::make_shared<StreamInfo>(row));
-            m_storedUrls.insert(row.serial, row.url);
-        }
+        releaseLater(std::exchange(m_streamInfos, read.streamInfos));
+        m_storedUrls = read.storedUrls;
     }
     if (read.opened)
         qCInfo(lcRepo, "Loaded %d streams", static_cast<int>(m_streamInfos.size()));
     if (read.viewsRead) {
-        m_viewInfos.clear();
-        m_viewOrder.clear();
-        for (const ViewInfo &row : read.rows.views) {
-            const ViewKey key(row.serialStream, row.name);
-            if (!m_viewInfos.contains(key))
-                m_viewOrder.append(key);
-            m_viewInfos.insert(key, std::make_shared<ViewInfo>(row));
-        }
+        releaseLater(std::exchange(m_viewInfos, read.viewInfos));
+        m_viewOrder = read.viewOrder;
     }
     if (read.opened)
         qCInfo(lcRepo, "Loaded %d views", static_cast<int>(m_viewInfos.size()));
@@ -575,10 +590,19 @@ void LocalDatabase::closeDatabase()
 
 void LocalDatabase::clearRecords()
 {
-    m_gatewayInfos.clear();
-    m_streamInfos.clear();
-    m_viewInfos.clear();
+    releaseLater(std::exchange(m_gatewayInfos, {}));
+    releaseLater(std::exchange(m_streamInfos, {}));
+    releaseLater(std::exchange(m_viewInfos, {}));
     m_viewOrder.clear();
+}
+
+template<typename Records> void LocalDatabase::releaseLater(Records &&records)
+{
+    // Hundreds of thousands of records take a while to free: a pool thread does it. Each record is
+    // shared with its reference count only, which is thread-safe.
+    if (records.size() < kReleaseOnThisThread)
+        return;
+    QThreadPool::globalInstance()->start([dropped = std::move(records)]() mutable { dropped.clear(); });
 }
 
 bool LocalDatabase::mayBeSaved(const RepoObjects *objects, const RepoObjViews *views)

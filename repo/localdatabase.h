@@ -157,6 +157,9 @@ private:
     Snapshot snapshot(const RepoObjects *objects, const RepoObjViews *views) const;
     void saveDone(bool ok, const QString &error, const Snapshot &rows);
     void clearRecords();
+    // Frees records on a pool thread when there are many; fewer go here and now.
+    static constexpr int kReleaseOnThisThread = 4096;
+    template<typename Records> static void releaseLater(Records &&records);
     void closeDatabase();
     void waitForSave();
     void setLoaded(bool loaded);

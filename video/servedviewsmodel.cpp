@@ -68,19 +68,28 @@ void ServedViewsModel::setPendingReason(const QString &reason)
         emit dataChanged(index(0), index(m_visible.size() - 1), {ReasonRole});
 }
 
-void ServedViewsModel::setEntries(const QVector<Entry> &entries)
+ServedViewsModel::Listing ServedViewsModel::listing(const QVector<Entry> &entries)
+{
+    Listing result;
+    result.entries = entries;
+    result.byKey.reserve(entries.size());
+    for (int i = 0; i < entries.size(); ++i)
+        result.byKey.insert(keyOf(entries.at(i).streamSerial, entries.at(i).viewName), i);
+    return result;
+}
+
+void ServedViewsModel::setListing(const Listing &listing)
 {
     const int oldViews = m_entries.size();
-    m_entries = entries;
-    m_byKey.clear();
-    m_byKey.reserve(m_entries.size());
-    int served = 0;
+    m_entries = listing.entries;
+    m_byKey = listing.byKey;
+    m_servedRows.clear();
     for (int i = 0; i < m_entries.size(); ++i) {
-        m_byKey.insert(keyOf(m_entries.at(i).streamSerial, m_entries.at(i).viewName), i);
-        served += m_entries.at(i).address.isEmpty() ? 0 : 1;
+        if (!m_entries.at(i).address.isEmpty() || !m_entries.at(i).lastError.isEmpty())
+            m_servedRows.append(i);
     }
     refilter();
-    setServedCount(served);
+    setServedCount(m_servedRows.size());
     if (oldViews != m_entries.size())
         emit viewCountChanged();
 }
@@ -96,10 +105,11 @@ void ServedViewsModel::refilter()
     const int oldCount = m_visible.size();
     beginResetModel();
     m_visible.clear();
-    m_visibleRow.clear();
+    m_visible.reserve(m_filterText.isEmpty() ? m_entries.size() : 0);
+    m_visibleRow.fill(-1, m_entries.size());
     for (int i = 0; i < m_entries.size(); ++i) {
         if (passes(m_entries.at(i))) {
-            m_visibleRow.insert(i, m_visible.size());
+            m_visibleRow[i] = m_visible.size();
             m_visible.append(i);
         }
     }
@@ -110,40 +120,51 @@ void ServedViewsModel::refilter()
 
 void ServedViewsModel::applyStatus(const ServerStatus &status, const std::function<QString(const QString &)> &address)
 {
-    QVector<Entry> updated = m_entries;
-    for (Entry &entry : updated) {
-        entry.address.clear();
-        entry.clients = 0;
-        entry.lastError.clear();
-    }
+    // Only the rows the last status and this one name can change: a large site is not walked.
+    int first = -1;
+    int last = -1;
+    auto changed = [&](int row) {
+        const int shown = m_visibleRow.value(row, -1);
+        if (shown < 0)
+            return;
+        first = first < 0 ? shown : qMin(first, shown);
+        last = qMax(last, shown);
+    };
+    QVector<int> served;
+    served.reserve(status.views.size());
+    QVector<bool> named(m_servedRows.isEmpty() ? 0 : m_entries.size(), false);
     for (const ServerStatus::View &view : status.views) {
         const auto it = m_byKey.constFind(keyOf(view.streamSerial, view.name));
         if (it == m_byKey.constEnd())
             continue;
-        Entry &entry = updated[*it];
-        entry.address = address ? address(view.address) : view.address;
-        entry.clients = view.clients;
-        entry.lastError = view.lastError;
+        Entry &entry = m_entries[*it];
+        const QString shown = address ? address(view.address) : view.address;
+        if (entry.address != shown || entry.clients != view.clients || entry.lastError != view.lastError) {
+            entry.address = shown;
+            entry.clients = view.clients;
+            entry.lastError = view.lastError;
+            changed(*it);
+        }
+        served.append(*it);
+        if (!named.isEmpty())
+            named[*it] = true;
     }
-    int first = -1;
-    int last = -1;
-    int served = 0;
-    for (int i = 0; i < updated.size(); ++i) {
-        const Entry &now = updated.at(i);
-        const Entry &before = m_entries.at(i);
-        served += now.address.isEmpty() ? 0 : 1;
-        if (now.address == before.address && now.clients == before.clients && now.lastError == before.lastError)
+    for (const int row : qAsConst(m_servedRows)) {
+        if (named.value(row))
             continue;
-        const auto row = m_visibleRow.constFind(i);
-        if (row == m_visibleRow.constEnd())
-            continue;
-        first = first < 0 ? *row : qMin(first, *row);
-        last = qMax(last, *row);
+        Entry &entry = m_entries[row];
+        entry.address.clear();
+        entry.clients = 0;
+        entry.lastError.clear();
+        changed(row);
     }
-    m_entries = updated;
+    m_servedRows = served;
     if (first >= 0)
         emit dataChanged(index(first), index(last), {AddressRole, ServedRole, ReasonRole, ClientsRole});
-    setServedCount(served);
+    int count = 0;
+    for (const int row : qAsConst(m_servedRows))
+        count += m_entries.at(row).address.isEmpty() ? 0 : 1;
+    setServedCount(count);
 }
 
 void ServedViewsModel::clearServed()

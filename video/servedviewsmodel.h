@@ -54,7 +54,17 @@ public:
     QString pendingReason() const { return m_pendingReason; }
     void setPendingReason(const QString &reason);
 
-    void setEntries(const QVector<Entry> &entries);
+    // Entries with their index by stream and view, made anywhere (a pool thread for a large site)
+    // and handed to setListing() on the model's thread.
+    struct Listing
+    {
+        QVector<Entry> entries;
+        QHash<QString, int> byKey; // stream serial + '/' + view name -> row
+    };
+    static Listing listing(const QVector<Entry> &entries);
+
+    void setEntries(const QVector<Entry> &entries) { setListing(listing(entries)); }
+    void setListing(const Listing &listing);
     const QVector<Entry> &entries() const { return m_entries; }
     // Marks the views the status lists as served, with their addresses (made reachable by
     // `address`), and every other as not served.
@@ -77,7 +87,8 @@ private:
     QVector<Entry> m_entries;
     QVector<int> m_visible;       // rows of m_entries that pass the filter
     QHash<QString, int> m_byKey;  // stream serial + '/' + view name -> row of m_entries
-    QHash<int, int> m_visibleRow; // row of m_entries -> row of the model, for visible rows
+    QVector<int> m_visibleRow;    // row of m_entries -> row of the model; -1 where filtered out
+    QVector<int> m_servedRows;    // rows of m_entries that the last status named
     QString m_filterText;
     QString m_pendingReason;
     int m_servedCount = 0;

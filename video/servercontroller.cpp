@@ -10,7 +10,7 @@
 
 ServerController::ServerController(QObject *parent) : QObject(parent)
 {
-    connect(&m_listing, &QFutureWatcher<QVector<ServedViewsModel::Entry>>::finished, this,
+    connect(&m_listing, &QFutureWatcher<ServedViewsModel::Listing>::finished, this,
             &ServerController::viewsListed);
     setDatabase(LocalDatabase::instance());
     followServer();
@@ -105,12 +105,12 @@ void ServerController::saveFinished(bool ok)
 void ServerController::listViews(const LocalDatabase::Snapshot &rows)
 {
     // A listing still running for an earlier save is superseded; the watcher reports the last.
-    m_listing.setFuture(QtConcurrent::run([rows] { return viewsToServe(rows); }));
+    m_listing.setFuture(QtConcurrent::run([rows] { return ServedViewsModel::listing(viewsToServe(rows)); }));
 }
 
 void ServerController::viewsListed()
 {
-    m_views.setEntries(m_listing.result());
+    m_views.setListing(m_listing.result());
     followServer();
 }
 

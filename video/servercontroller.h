@@ -67,6 +67,6 @@ private:
     QMetaObject::Connection m_saveConnection;
     QMetaObject::Connection m_savingConnection;
     ServedViewsModel m_views;
-    QFutureWatcher<QVector<ServedViewsModel::Entry>> m_listing;
+    QFutureWatcher<ServedViewsModel::Listing> m_listing;
     bool m_startPending = false;
 };
