@@ -9,8 +9,8 @@ Q_DECLARE_LOGGING_CATEGORY(lcSettings) // quillon.app.settings: the settings fil
 
 namespace AppLogging {
 // Prints each line as its text alone, without the category in front, as the lines were printed
-// before they had categories: the main window reads the streaming server's lines, and operators and
-// tests match the texts. QT_MESSAGE_PATTERN still sets any other format. Every line is printed
+// before they had categories: operators and tests match the texts. QT_MESSAGE_PATTERN still sets any
+// other format. Every line is printed
 // withoutPasswords(), whoever wrote it (our code, GStreamer's log, an element's error text). Call first
 // in main().
 void printTextOnly();

@@ -23,6 +23,8 @@
 #include "video/heaptrim.h"
 #include "video/processmanager.h"
 #include "video/producer.h"
+#include "video/servedviewsmodel.h"
+#include "video/servercontroller.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -82,6 +84,9 @@ void Startup::registerTypes()
     qmlRegisterType<ObjView>(kModule, 1, 0, "ObjView");
     qmlRegisterType<ProcessManager>(kModule, 1, 0, "ProcessManager");
     qmlRegisterType<StreamViews>(kModule, 1, 0, "StreamViews");
+    qmlRegisterType<ServerController>(kModule, 1, 0, "ServerController");
+    qmlRegisterUncreatableType<ServedViewsModel>(kModule, 1, 0, "ServedViewsModel",
+                                                 QStringLiteral("A ServerController's views"));
 }
 
 void Startup::registerSingletons()

@@ -30,6 +30,8 @@ Item {
         property int defaultMargin: 5
         // Tallest a stream's list of views grows before it scrolls.
         property int maxViewsHeight: 200
+        // The server panel's list of views.
+        property int maxServedHeight: 120
 
         // The outline colour of a stream's index-th stored view: hues a golden angle apart between
         // green and magenta (108° to 317°), well clear of the red of the view being aimed and the

@@ -271,6 +271,18 @@
         <source>objects.data was written by a newer Quillon (file format %1; this version reads up to %2); it is left as it is</source>
         <translation>objects.data foi gravado por um Quillon mais novo (formato de arquivo %1; esta versão lê até o %2); ele é mantido como está</translation>
     </message>
+    <message>
+        <source>objects.data is being read already</source>
+        <translation>objects.data já está sendo lido</translation>
+    </message>
+    <message>
+        <source>this session is read-only: %1</source>
+        <translation>esta sessão é somente leitura: %1</translation>
+    </message>
+    <message>
+        <source>objects.data is not open: %1</source>
+        <translation>objects.data não está aberto: %1</translation>
+    </message>
 </context>
 <context>
     <name>ProcessManager</name>
@@ -306,6 +318,10 @@
         <source>The server ended with exit code %1: %2</source>
         <translation>O servidor terminou com o código de saída %1: %2</translation>
     </message>
+    <message>
+        <source>The server&apos;s status channel cannot be opened: %1</source>
+        <translation>O canal de estado do servidor não pode ser aberto: %1</translation>
+    </message>
 </context>
 <context>
     <name>Producer</name>
@@ -322,6 +338,76 @@
 Trying again in %2 s</source>
         <translation>Sem imagem: %1
 Nova tentativa em %2 s</translation>
+    </message>
+</context>
+<context>
+    <name>ServerController</name>
+    <message>
+        <source>Not saved: there is no database</source>
+        <translation>Não salvo: não há banco de dados</translation>
+    </message>
+    <message>
+        <source>Not saved: %1</source>
+        <translation>Não salvo: %1</translation>
+    </message>
+    <message>
+        <source>Saving failed: %1</source>
+        <translation>Falha ao salvar: %1</translation>
+    </message>
+    <message>
+        <source>waiting for the server</source>
+        <translation>aguardando o servidor</translation>
+    </message>
+    <message>
+        <source>the server does not serve it; see its log</source>
+        <translation>o servidor não a serve; veja o log dele</translation>
+    </message>
+    <message>
+        <source>the server is not running</source>
+        <translation>o servidor não está em execução</translation>
+    </message>
+    <message>
+        <source>view not ticked</source>
+        <translation>visualização não marcada</translation>
+    </message>
+    <message>
+        <source>its stream has no address yet</source>
+        <translation>o fluxo dela ainda não tem endereço</translation>
+    </message>
+    <message>
+        <source>its stream is switched off</source>
+        <translation>o fluxo dela está desligado</translation>
+    </message>
+    <message>
+        <source>its stream&apos;s gateway is unknown</source>
+        <translation>o gateway do fluxo dela é desconhecido</translation>
+    </message>
+    <message>
+        <source>its gateway is switched off</source>
+        <translation>o gateway dela está desligado</translation>
+    </message>
+    <message>
+        <source>its stream is not a fisheye stream</source>
+        <translation>o fluxo dela não é olho de peixe</translation>
+    </message>
+    <message>
+        <source>the lens of its stream is not set</source>
+        <translation>a lente do fluxo dela não está definida</translation>
+    </message>
+    <message>
+        <source>its zoom is not between 0 and 180 degrees</source>
+        <translation>o zoom dela não está entre 0 e 180 graus</translation>
+    </message>
+</context>
+<context>
+    <name>ServerStatusChannel</name>
+    <message>
+        <source>stream %1: %2</source>
+        <translation>fluxo %1: %2</translation>
+    </message>
+    <message>
+        <source>view “%1” of stream %2: %3</source>
+        <translation>visualização “%1” do fluxo %2: %3</translation>
     </message>
 </context>
 <context>
@@ -455,6 +541,10 @@ Tente de novo ou continue somente para leitura: nada será salvo nesta sessão.<
         <source>Lost connection to ES</source>
         <translation>Conexão com o ES perdida</translation>
     </message>
+    <message>
+        <source>Reading objects.data…</source>
+        <translation>Lendo objects.data…</translation>
+    </message>
 </context>
 <context>
     <name>WinMessage</name>
@@ -468,14 +558,6 @@ Tente de novo ou continue somente para leitura: nada será salvo nesta sessão.<
     <message>
         <source>Quillon</source>
         <translation>Quillon</translation>
-    </message>
-    <message>
-        <source>Not saved: %1</source>
-        <translation>Não salvo: %1</translation>
-    </message>
-    <message>
-        <source>Saving failed: %1</source>
-        <translation>Falha ao salvar: %1</translation>
     </message>
     <message>
         <source>Fetching the objects failed: %1</source>
@@ -576,6 +658,38 @@ Tente de novo ou continue somente para leitura: nada será salvo nesta sessão.<
     <message>
         <source>There are unsaved changes</source>
         <translation>Há alterações não salvas</translation>
+    </message>
+    <message>
+        <source>(read-only)</source>
+        <translation>(somente leitura)</translation>
+    </message>
+    <message>
+        <source>Reconnecting failed: %1</source>
+        <translation>Falha ao reconectar: %1</translation>
+    </message>
+    <message>
+        <source>Reconnect</source>
+        <translation>Reconectar</translation>
+    </message>
+    <message>
+        <source>Serving %1 of %2 stored views</source>
+        <translation>Servindo %1 de %2 visualizações salvas</translation>
+    </message>
+    <message>
+        <source>%1 stored views</source>
+        <translation>%1 visualizações salvas</translation>
+    </message>
+    <message>
+        <source>Filter views by name or stream</source>
+        <translation>Filtrar visualizações por nome ou fluxo</translation>
+    </message>
+    <message>
+        <source>%1 / %2: %3</source>
+        <translation>%1 / %2: %3</translation>
+    </message>
+    <message>
+        <source>Read-only: nothing is saved in this session. %1</source>
+        <translation>Somente leitura: nada é salvo nesta sessão. %1</translation>
     </message>
 </context>
 </TS>

@@ -54,15 +54,18 @@ Window {
     // The stored settings are read before the objects are fetched, since the import
     // applies them. When they cannot be read the operator retries or goes on
     // read-only: the database then refuses every save of this session.
+    // The file is read on a worker thread: another process may hold its lock for a while, and the
+    // window stays live meanwhile.
     function loadDatabase() {
         console.log("Loading database")
-        if (!LocalDatabase.open()) {
-            var text = qsTr("The stored gateways, streams and views could not be read from objects.data:\n%1\n\nRetry, or continue read-only: nothing will be saved in this session.")
-            dbFailure.text = text.arg(LocalDatabase.lastError)
-            dbFailure.open()
-            return
-        }
-        fetchObjects()
+        if (!LocalDatabase.openInBackground())
+            databaseFailed()
+    }
+
+    function databaseFailed() {
+        var text = qsTr("The stored gateways, streams and views could not be read from objects.data:\n%1\n\nRetry, or continue read-only: nothing will be saved in this session.")
+        dbFailure.text = text.arg(LocalDatabase.openError)
+        dbFailure.open()
     }
 
     function fetchObjects() {
@@ -230,6 +233,25 @@ Window {
             }
         }
 
+        // Reading objects.data, which may wait for another program's lock.
+        RowLayout {
+            Layout.columnSpan: 2
+            visible: LocalDatabase.opening
+
+            BusyIndicator {
+                objectName: "busyReading"
+                running: LocalDatabase.opening
+                Layout.preferredHeight: btnLogin.height
+                Layout.preferredWidth: btnLogin.height
+            }
+            Label {
+                objectName: "lblReading"
+                Layout.fillWidth: true
+                wrapMode: Text.Wrap
+                text: qsTr("Reading objects.data…") + I18n.localeNotify
+            }
+        }
+
         RowLayout {
             Layout.columnSpan: 2
             Layout.alignment: Qt.AlignRight
@@ -292,7 +314,22 @@ Window {
             close()
             loadDatabase()
         }
-        onCloseClicked: fetchObjects()
+        // Whatever can be read without waiting still carries the stored switches and lenses over.
+        onCloseClicked: {
+            LocalDatabase.openReadOnly()
+            fetchObjects()
+        }
+    }
+
+    Connections {
+        target: LocalDatabase
+        enabled: control.visible
+        function onOpenFinished(ok) {
+            if (ok)
+                fetchObjects()
+            else
+                databaseFailed()
+        }
     }
 
     // Both react only while the dialog is shown.

@@ -14,8 +14,10 @@ ApplicationWindow {
     visible: true
     width: 400
     height: 600
-    // A leading asterisk while there are changes that objects.data does not hold yet.
-    title: (UnsavedChanges.dirty ? "*" : "") + qsTr("Quillon") + I18n.localeNotify
+    // A leading asterisk while there are changes that objects.data does not hold yet; a session
+    // that saves nothing says so.
+    title: (UnsavedChanges.dirty ? "*" : "") + qsTr("Quillon")
+           + (LocalDatabase.readOnly ? " " + qsTr("(read-only)") : "") + I18n.localeNotify
 
     // Size and position as the operator left them.
     Settings {
@@ -28,9 +30,23 @@ ApplicationWindow {
         property alias height: winMain.height
     }
 
-    // Set while a save runs that "Start" asked for: the server starts only once
-    // the save has succeeded, so it never runs on the previous file.
-    property bool startAfterSave: false
+    // Set from "Reconnect" until the objects were asked for again, or reconnecting failed.
+    property bool reconnecting: false
+    // The message on screen says the event-server connection was lost: it offers to reconnect.
+    property bool offerReconnect: false
+
+    // Connects and signs in again with the same settings, reads the stored settings again (they
+    // go to the objects fetched anew) and fetches the objects.
+    function reconnect() {
+        reconnecting = true
+        EventServer.connectToES()
+    }
+
+    function reconnectFailed(message) {
+        reconnecting = false
+        error(qsTr("Reconnecting failed: %1").arg(message))
+    }
+
     // Set while a save runs that the question on closing asked for: the window closes once it succeeded.
     property bool closeAfterSave: false
     // Set once the operator chose to close with the changes unsaved (or they were saved).
@@ -55,14 +71,6 @@ ApplicationWindow {
         messager.open()
     }
 
-    function save(thenStart) {
-        if (!LocalDatabase.saveInBackground()) {
-            error(qsTr("Not saved: %1").arg(LocalDatabase.lastError))
-            return false
-        }
-        startAfterSave = thenStart
-        return true
-    }
 
     WinMessage {
         id: confirmClose
@@ -77,7 +85,7 @@ ApplicationWindow {
 
         onActionClicked: {
             close()
-            closeAfterSave = save(false)
+            closeAfterSave = server.save()
         }
         onOtherClicked: {
             close()
@@ -133,22 +141,32 @@ ApplicationWindow {
         width: winMain.width - 2 * Config.theme.defaultMargin
         x: (winMain.width - width) / 2
         y: (winMain.height - height) / 2
+        actionText: offerReconnect ? qsTr("Reconnect") + I18n.localeNotify : ""
+        onActionClicked: {
+            close()
+            reconnect()
+        }
+        onClosed: offerReconnect = false
     }
 
+    // Saving, then starting the server; what it reports is shown below the lists.
+    ServerController {
+        id: server
+        objectName: "serverController"
+        processManager: procManager
+        onFailed: error(message)
+    }
+
+    // A save that the question on closing asked for closes the window once it succeeded (a failure
+    // is reported by the controller).
     Connections {
         target: LocalDatabase
         function onSaveFinished(ok) {
-            var start = startAfterSave
             var thenClose = closeAfterSave
-            startAfterSave = false
             closeAfterSave = false
-            if (!ok) {
-                error(qsTr("Saving failed: %1").arg(LocalDatabase.lastError))
-            } else if (thenClose) {
+            if (ok && thenClose) {
                 closeConfirmed = true
                 winMain.close()
-            } else if (start) {
-                procManager.start()
             }
         }
     }
@@ -161,7 +179,43 @@ ApplicationWindow {
             error(qsTr("Fetching the objects failed: %1").arg(message))
         }
         function onDisconnectedFromEs() {
+            if (reconnecting) {
+                reconnectFailed(qsTr("Lost connection to ES"))
+                return
+            }
             error(qsTr("Lost connection to ES"))
+            offerReconnect = true
+        }
+        function onConnectedToEs() {
+            if (reconnecting)
+                EventServer.login()
+        }
+        function onConnectToEsError(message) {
+            if (reconnecting)
+                reconnectFailed(message)
+        }
+        function onLoginError(message) {
+            if (reconnecting)
+                reconnectFailed(message)
+        }
+        function onLoggedIn() {
+            if (!reconnecting)
+                return
+            if (!LocalDatabase.openInBackground()) {
+                reconnecting = false
+                EventServer.fetchObjects()
+            }
+        }
+    }
+
+    Connections {
+        target: LocalDatabase
+        enabled: reconnecting
+        function onOpenFinished(ok) {
+            reconnecting = false
+            if (!ok)
+                LocalDatabase.openReadOnly()
+            EventServer.fetchObjects()
         }
     }
 
@@ -238,11 +292,12 @@ ApplicationWindow {
                                 color: gatewayDelegate.down ? "white" : "transparent"
                             }
                             contentItem: RowLayout {
+                                // Follows the model: stored settings read after the row was made show.
                                 CheckBox {
                                     objectName: "chkGateway"
                                     text: objName
-                                    Component.onCompleted: checked = objIsActive
-                                    onCheckedChanged: objIsActive = checked
+                                    checked: objIsActive
+                                    onToggled: objIsActive = checked
                                 }
                             }
                         }
@@ -262,6 +317,15 @@ ApplicationWindow {
                             enabled: true
                             roleName: "objIsParentActive"
                             value: true
+                        }
+                    ]
+                    // Each gateway's streams together, under its name.
+                    sorters: [
+                        StringSorter {
+                            roleName: "objParentName"
+                        },
+                        RoleSorter {
+                            roleName: "objIdParent"
                         }
                     ]
                 }
@@ -286,10 +350,42 @@ ApplicationWindow {
                             policy: ScrollBar.AlwaysOn
                         }
 
+                        // Names of the gateways whose streams are folded away. A folded row stays
+                        // (with no height), so folding never re-filters the list.
+                        property var folded: ({})
+                        function toggleFolded(gateway) {
+                            var next = {}
+                            for (var name in folded)
+                                next[name] = true
+                            if (next[gateway])
+                                delete next[gateway]
+                            else
+                                next[gateway] = true
+                            folded = next
+                        }
+
+                        section.property: "objParentName"
+                        section.criteria: ViewSection.FullString
+                        section.delegate: ItemDelegate {
+                            id: gatewaySection
+                            objectName: "gatewaySection"
+                            width: lstStreams.width
+                            readonly property bool isFolded: lstStreams.folded[section] === true
+                            text: (isFolded ? "▸ " : "▾ ") + section
+                            font.bold: true
+                            focusPolicy: Qt.TabFocus
+                            onClicked: lstStreams.toggleFolded(section)
+                            Keys.onReturnPressed: lstStreams.toggleFolded(section)
+                            Keys.onEnterPressed: lstStreams.toggleFolded(section)
+                        }
+
                         delegate: ItemDelegate {
                             id: streamDelegate
                             objectName: "streamDelegate"
                             width: lstStreams.width
+                            visible: lstStreams.folded[objParentName] !== true
+                            height: visible ? implicitHeight : 0
+                            leftPadding: Config.theme.defaultMargin * 3
                             // Only fisheye streams can be dewarped, and a ZeroMQ
                             // stream is reachable only once its port is known.
                             readonly property bool canDefish: objIsFisheye && !(Utils.isZmqUrl(objUrl) && objZmqPort === 0)
@@ -412,6 +508,8 @@ ApplicationWindow {
             // on the objects.data this program writes.
             program: serverProgram
             arguments: serverArguments
+            // Its addresses and errors come from its status, not its log lines.
+            statusChannel: true
             onStarted: console.log("Started")
             onStopped: console.log("Stopped")
             onIsRunningChanged: console.log("isRunning:", isRunning)
@@ -450,17 +548,66 @@ ApplicationWindow {
             }
         }
 
-        // Read-only but selectable, so that an address can be copied into a player.
-        TextEdit {
-            id: txtServerAddresses
-            objectName: "txtServerAddresses"
+        // How many of the stored views the server serves, once they were saved.
+        Label {
+            id: lblServedCount
+            objectName: "lblServedCount"
             Layout.fillWidth: true
-            visible: procManager.status === ProcessManager.Running && procManager.servedAddresses.length > 0
-            readOnly: true
+            wrapMode: Text.Wrap
+            visible: server.views.viewCount > 0
+            text: (procManager.isRunning ? qsTr("Serving %1 of %2 stored views").arg(server.views.servedCount)
+                                                .arg(server.views.viewCount)
+                                         : qsTr("%1 stored views").arg(server.views.viewCount)) + I18n.localeNotify
+        }
+
+        TextField {
+            id: txtServedFilter
+            objectName: "txtServedFilter"
+            Layout.fillWidth: true
+            visible: server.views.viewCount > 5
+            placeholderText: qsTr("Filter views by name or stream") + I18n.localeNotify
             selectByMouse: true
-            wrapMode: TextEdit.WrapAnywhere
-            color: winMain.palette.windowText
-            text: procManager.servedAddresses.join("\n")
+            onTextChanged: server.views.filterText = text
+        }
+
+        // Each stored view: its address, ready to be copied into a player, or why it is not served.
+        // A few rows tall at most, scrolling beyond, so it never takes the lists' room or the buttons'.
+        ListView {
+            id: lstServedViews
+            objectName: "lstServedViews"
+            Layout.fillWidth: true
+            Layout.preferredHeight: Math.min(contentHeight, Config.theme.maxServedHeight)
+            visible: server.views.count > 0
+            clip: true
+            model: server.views
+            boundsBehavior: Flickable.StopAtBounds
+            ScrollBar.vertical: ScrollBar {
+                policy: lstServedViews.contentHeight > lstServedViews.height ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+            }
+
+            delegate: TextEdit {
+                objectName: "servedView"
+                width: lstServedViews.width - Config.theme.defaultMargin
+                readonly property bool isServed: served
+                readOnly: true
+                selectByMouse: true
+                wrapMode: TextEdit.WrapAnywhere
+                color: served ? winMain.palette.windowText : "dimgray"
+                text: served ? address : qsTr("%1 / %2: %3").arg(streamSerial).arg(viewName).arg(reason)
+                                         + I18n.localeNotify
+            }
+        }
+
+        // Why nothing is saved in this session.
+        Label {
+            id: lblReadOnly
+            objectName: "lblReadOnly"
+            Layout.fillWidth: true
+            wrapMode: Text.Wrap
+            visible: LocalDatabase.readOnly
+            color: "darkred"
+            text: qsTr("Read-only: nothing is saved in this session. %1").arg(LocalDatabase.openError)
+                  + I18n.localeNotify
         }
 
         // What the last save wrote, and when.
@@ -481,7 +628,7 @@ ApplicationWindow {
 
             BusyIndicator {
                 objectName: "busySaving"
-                running: LocalDatabase.saving
+                running: server.busy
                 visible: running
                 Layout.preferredHeight: btnSave.height
                 Layout.preferredWidth: btnSave.height
@@ -491,26 +638,26 @@ ApplicationWindow {
                 id: btnSave
                 objectName: "btnSave"
                 text: qsTr("Save") + I18n.localeNotify
-                enabled: !procManager.isRunning && !LocalDatabase.saving
+                enabled: !procManager.isRunning && !server.busy && !LocalDatabase.readOnly
                 // Stands out while there is something to save.
                 highlighted: UnsavedChanges.dirty
                 font.bold: UnsavedChanges.dirty
                 ToolTip.visible: hovered && UnsavedChanges.dirty
                 ToolTip.text: qsTr("There are unsaved changes") + I18n.localeNotify
-                onClicked: save(false)
+                onClicked: server.save()
             }
 
             Button {
                 id: btnStartStop
                 objectName: "btnStartStop"
                 text: (procManager.isRunning ? qsTr("Stop") : qsTr("Start")) + I18n.localeNotify
-                enabled: !LocalDatabase.saving
+                enabled: !server.busy
                 onClicked: {
                     if (procManager.isRunning)
-                        procManager.stop()
+                        server.stop()
                     else
                         // The server reads objects.data: it starts once the file is written.
-                        save(true)
+                        server.start()
                 }
             }
         }

@@ -2,6 +2,8 @@
 
 #include "defish/layoutcodec.h"
 
+#include <QSet>
+
 #include "app/apppaths.h"
 #include "defish/fisheyeprojection.h"
 #include "repo/object.h"
@@ -17,6 +19,9 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QThread>
+#include <QThreadPool>
+
+#include <utility>
 #include <QVariant>
 
 namespace {
@@ -317,12 +322,258 @@ bool writeRows(QSqlDatabase &db, const LocalDatabase::Snapshot &rows, QString *e
     return false;
 }
 
+// Creates the tables a file lacks; a new file also gets Quillon's own tables and the format version.
+bool createTables(QSqlDatabase &db, QSqlError *failure)
+{
+    const bool created = db.tables().isEmpty();
+    bool ok = true;
+    for (const char *statement : ObjectsSchema::kCreateTables)
+        ok = execute(db, kWhereOpen, QLatin1String(statement), failure) && ok;
+    // A file of an older format opens as it is; its next save adds Quillon's own tables.
+    if (created) {
+        for (const char *statement : ObjectsSchema::kCreateOwnTables)
+            ok = ok && execute(db, kWhereOpen, QLatin1String(statement), failure);
+    }
+    if (ok && created)
+        ok = execute(db, kWhereOpen, QLatin1String(ObjectsSchema::kWriteVersion), failure);
+    return ok;
+}
+
 } // namespace
+
+// What one reading of the file found; made on any thread, with a connection of its own.
+struct LocalDatabase::FileRead
+{
+    bool opened = false;   // the file could be opened at all
+    bool ok = false;       // every table was read
+    bool keepOpen = false; // the file is ours (or only locked): the session keeps a connection to it
+    QString error;
+    bool gatewaysRead = false, streamsRead = false, lensesRead = false, viewsRead = false;
+    Snapshot rows;
+    // The records made from the rows, on the reading thread: a large file never stalls the window.
+    GatewayInfos gatewayInfos;
+    StreamInfos streamInfos;
+    ViewInfos viewInfos;
+    QList<ViewKey> viewOrder;
+    QHash<QString, QString> storedUrls;
+
+    void makeRecords()
+    {
+        for (const GatewayInfo &row : qAsConst(rows.gateways))
+            gatewayInfos.insert(row.serial, std::make_shared<GatewayInfo>(row));
+        for (const StreamInfo &row : qAsConst(rows.streams)) {
+            streamInfos.insert(row.serial, std::make_shared<StreamInfo>(row));
+            storedUrls.insert(row.serial, row.url);
+        }
+        viewInfos.reserve(rows.views.size());
+        for (const ViewInfo &row : qAsConst(rows.views)) {
+            const ViewKey key(row.serialStream, row.name);
+            if (!viewInfos.contains(key))
+                viewOrder.append(key);
+            viewInfos.insert(key, std::make_shared<ViewInfo>(row));
+        }
+        rows = Snapshot();
+    }
+};
+
+LocalDatabase::FileRead LocalDatabase::readFile(const QString &path, const QString &options, bool readOnly)
+{
+    static QAtomicInt s_reads;
+    const QString connection = QStringLiteral("quillon-read-%1").arg(s_reads.fetchAndAddRelaxed(1) + 1);
+    FileRead read;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QLatin1String(kDriver), connection);
+        db.setDatabaseName(path);
+        db.setConnectOptions(readOnly ? options + QStringLiteral(";QSQLITE_OPEN_READONLY") : options);
+        read.opened = db.open();
+        if (!read.opened) {
+            qCDebug(lcRepo, "Can't open database");
+            read.error = db.lastError().text();
+        } else {
+            read.keepOpen = true;
+            QSqlError failure;
+            // SQLite opens any file lazily; a file that is not a database (or a schema that cannot be
+            // created) shows only here. Such a file is left untouched.
+            const int version = fileVersion(db);
+            if (version > ObjectsSchema::kVersion && !readOnly) {
+                read.error = newerFileText(version);
+                qCWarning(lcRepo, "%s", qUtf8Printable(read.error));
+                read.keepOpen = false;
+            } else if (!readOnly && !createTables(db, &failure)) {
+                qCDebug(lcRepo, "Can't open database");
+                read.error = failure.text();
+                // A lock held by another process passes; anything else means the file is no
+                // database of ours.
+                const QString code = failure.nativeErrorCode();
+                read.keepOpen = code == QLatin1String(kSqliteBusy) || code == QLatin1String(kSqliteLocked);
+            } else {
+                read.gatewaysRead = readRows(db, kGatewayTable, &read.rows.gateways, &failure);
+                read.streamsRead = readRows(db, kStreamTable, &read.rows.streams, &failure);
+                // A file of an older format has no mounts: its cameras hang on walls, as it was drawn.
+                QVector<StreamInfo> lenses;
+                const bool hasLenses = db.tables().contains(QLatin1String(ObjectsSchema::kStreamLens));
+                read.lensesRead = !hasLenses || readRows(db, kStreamLensTable, &lenses, &failure);
+                if (read.streamsRead && !lenses.isEmpty()) {
+                    QHash<QString, const StreamInfo *> byStream;
+                    for (const StreamInfo &row : qAsConst(lenses))
+                        byStream.insert(row.serial, &row);
+                    for (StreamInfo &row : read.rows.streams) {
+                        if (const StreamInfo *lens = byStream.value(row.serial)) {
+                            row.mount = lens->mount;
+                            row.projection = lens->projection;
+                        }
+                    }
+                }
+                read.viewsRead = readRows(db, kViewTable, &read.rows.views, &failure);
+                // Panoramas and quads, from format 3 on; a name the views table holds already keeps that view.
+                if (read.viewsRead && db.tables().contains(QLatin1String(ObjectsSchema::kViewLayouts))) {
+                    QVector<ViewInfo> layouts;
+                    read.viewsRead = readRows(db, kViewLayoutTable, &layouts, &failure);
+                    QSet<ViewKey> named;
+                    for (const ViewInfo &row : qAsConst(read.rows.views))
+                        named.insert(ViewKey(row.serialStream, row.name));
+                    for (const ViewInfo &row : qAsConst(layouts)) {
+                        if (!named.contains(ViewKey(row.serialStream, row.name)))
+                            read.rows.views.append(row);
+                    }
+                }
+                read.ok = read.gatewaysRead && read.streamsRead && read.lensesRead && read.viewsRead;
+                if (!read.ok)
+                    read.error = failure.text();
+                read.makeRecords();
+            }
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return read;
+}
+
+bool LocalDatabase::applyRead(const FileRead &read)
+{
+    if (read.gatewaysRead)
+        releaseLater(std::exchange(m_gatewayInfos, read.gatewayInfos));
+    if (read.opened)
+        qCInfo(lcRepo, "Loaded %d gateways", static_cast<int>(m_gatewayInfos.size()));
+    if (read.streamsRead) {
+        releaseLater(std::exchange(m_streamInfos, read.streamInfos));
+        m_storedUrls = read.storedUrls;
+    }
+    if (read.opened)
+        qCInfo(lcRepo, "Loaded %d streams", static_cast<int>(m_streamInfos.size()));
+    if (read.viewsRead) {
+        releaseLater(std::exchange(m_viewInfos, read.viewInfos));
+        m_viewOrder = read.viewOrder;
+    }
+    if (read.opened)
+        qCInfo(lcRepo, "Loaded %d views", static_cast<int>(m_viewInfos.size()));
+
+    // The session's own connection: opening an SQLite file takes no lock, so this never waits.
+    if (read.keepOpen) {
+        m_database = QSqlDatabase::addDatabase(QLatin1String(kDriver), QLatin1String(QSqlDatabase::defaultConnection));
+        m_database.setDatabaseName(dataPath());
+        m_database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyTimeoutMs));
+        if (!m_database.open())
+            closeDatabase();
+    }
+    setOpenError(read.ok ? QString() : read.error);
+    setLastError(read.ok ? QString() : read.error);
+    setLoaded(read.ok);
+    return read.ok;
+}
+
+bool LocalDatabase::prepareOpen()
+{
+    // A save still running on its worker finishes first: its rows are what is read.
+    waitForSave();
+    setLoaded(false);
+    setReadOnly(false);
+    closeDatabase();
+    if (!QSqlDatabase::isDriverAvailable(QLatin1String(kDriver))) {
+        qCWarning(lcRepo, "SQLite is not available");
+        setOpenError(tr("SQLite is not available"));
+        setLastError(m_openError);
+        return false;
+    }
+    qCDebug(lcRepo) << "dataPath: " << dataPath();
+    return true;
+}
+
+QString LocalDatabase::connectOptions() const
+{
+    return QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyTimeoutMs);
+}
+
+bool LocalDatabase::open()
+{
+    if (isOpening()) {
+        setLastError(tr("objects.data is being read already"));
+        return false;
+    }
+    if (!prepareOpen())
+        return false;
+    return applyRead(readFile(dataPath(), connectOptions(), false));
+}
+
+bool LocalDatabase::openInBackground()
+{
+    if (isOpening())
+        return true;
+    if (!prepareOpen())
+        return false;
+    const QString path = dataPath();
+    const QString options = connectOptions();
+    m_openThread = QThread::create([this, path, options] {
+        const FileRead read = readFile(path, options, false);
+        // The destructor waits for this thread, so the object is alive here.
+        QMetaObject::invokeMethod(
+            this,
+            [this, read] {
+                waitForOpen();
+                const bool ok = applyRead(read);
+                emit openFinished(ok);
+            },
+            Qt::QueuedConnection);
+    });
+    m_openThread->start();
+    emit openingChanged();
+    return true;
+}
+
+void LocalDatabase::waitForOpen()
+{
+    if (!m_openThread)
+        return;
+    m_openThread->wait();
+    delete m_openThread;
+    m_openThread = nullptr;
+    emit openingChanged();
+}
+
+bool LocalDatabase::openReadOnly()
+{
+    const QString why = m_openError;
+    if (isOpening() || !prepareOpen())
+        return false;
+    // Whatever can be read at once: a lock still held leaves the records as they are.
+    FileRead read = readFile(dataPath(), QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"), true);
+    read.keepOpen = false;
+    const bool ok = read.ok;
+    applyRead(read);
+    // Never saved in this session, whatever was read.
+    setLoaded(false);
+    setOpenError(why.isEmpty() ? read.error : why);
+    setLastError(m_openError);
+    setReadOnly(true);
+    qCInfo(lcRepo, "Read-only session: %s", ok ? "the stored settings were read" : "the stored settings could not be read");
+    return ok;
+}
 
 LocalDatabase::LocalDatabase(QObject *parent) : QObject(parent), Singleton<LocalDatabase>(this) {}
 
 LocalDatabase::~LocalDatabase()
 {
+    waitForOpen();
     waitForSave();
     closeDatabase();
 }
@@ -388,83 +639,21 @@ void LocalDatabase::closeDatabase()
     QSqlDatabase::removeDatabase(name);
 }
 
-bool LocalDatabase::open()
-{
-    // A save still running on its worker finishes first: its rows are what is read.
-    waitForSave();
-    setLoaded(false);
-    if (!QSqlDatabase::isDriverAvailable(QLatin1String(kDriver))) {
-        qCWarning(lcRepo, "SQLite is not available");
-        setLastError(tr("SQLite is not available"));
-        return false;
-    }
-
-    closeDatabase();
-    m_database = QSqlDatabase::addDatabase(QLatin1String(kDriver), QLatin1String(QSqlDatabase::defaultConnection));
-
-    const QString path = dataPath();
-    qCDebug(lcRepo) << "dataPath: " << path;
-    m_database.setDatabaseName(path);
-    m_database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyTimeoutMs));
-    if (!m_database.open()) {
-        qCDebug(lcRepo, "Can't open database");
-        setLastError(m_database.lastError().text());
-        return false;
-    }
-
-    // SQLite opens any file lazily; a file that is not a database (or a schema
-    // that cannot be created) shows only here. Such a file is left untouched and
-    // the record sets keep what they hold.
-    const int version = fileVersion(m_database);
-    if (version > ObjectsSchema::kVersion) {
-        const QString text = newerFileText(version);
-        qCWarning(lcRepo, "%s", qUtf8Printable(text));
-        setLastError(text);
-        closeDatabase();
-        return false;
-    }
-    if (!createTables()) {
-        qCDebug(lcRepo, "Can't open database");
-        setLastError(m_lastError.text());
-        // A lock held by another process passes; anything else means the file
-        // is no database of ours, and the connection is dropped.
-        const QString code = m_lastError.nativeErrorCode();
-        if (code != QLatin1String(kSqliteBusy) && code != QLatin1String(kSqliteLocked))
-            closeDatabase();
-        return false;
-    }
-    if (!loadAll()) {
-        setLastError(m_lastError.text());
-        return false;
-    }
-    setLastError(QString());
-    setLoaded(true);
-    return true;
-}
-
-bool LocalDatabase::createTables()
-{
-    // A new file gets its format version with its tables.
-    const bool created = m_database.tables().isEmpty();
-    bool ok = true;
-    for (const char *statement : ObjectsSchema::kCreateTables)
-        ok = execute(m_database, kWhereOpen, QLatin1String(statement), &m_lastError) && ok;
-    // A file of an older format opens as it is; its next save adds Quillon's own tables.
-    if (created) {
-        for (const char *statement : ObjectsSchema::kCreateOwnTables)
-            ok = ok && execute(m_database, kWhereOpen, QLatin1String(statement), &m_lastError);
-    }
-    if (ok && created)
-        ok = execute(m_database, kWhereOpen, QLatin1String(ObjectsSchema::kWriteVersion), &m_lastError);
-    return ok;
-}
-
 void LocalDatabase::clearRecords()
 {
-    m_gatewayInfos.clear();
-    m_streamInfos.clear();
-    m_viewInfos.clear();
+    releaseLater(std::exchange(m_gatewayInfos, {}));
+    releaseLater(std::exchange(m_streamInfos, {}));
+    releaseLater(std::exchange(m_viewInfos, {}));
     m_viewOrder.clear();
+}
+
+template<typename Records> void LocalDatabase::releaseLater(Records &&records)
+{
+    // Hundreds of thousands of records take a while to free: a pool thread does it. Each record is
+    // shared with its reference count only, which is thread-safe.
+    if (records.size() < kReleaseOnThisThread)
+        return;
+    QThreadPool::globalInstance()->start([dropped = std::move(records)]() mutable { dropped.clear(); });
 }
 
 bool LocalDatabase::mayBeSaved(const RepoObjects *objects, const RepoObjViews *views)
@@ -472,8 +661,11 @@ bool LocalDatabase::mayBeSaved(const RepoObjects *objects, const RepoObjViews *v
     QString reason;
     if (isSaving())
         reason = tr("a save is already running");
+    else if (m_readOnly)
+        reason = tr("this session is read-only: %1").arg(m_openError);
     else if (!m_database.isOpen())
-        reason = tr("objects.data is not open");
+        reason = m_openError.isEmpty() ? tr("objects.data is not open")
+                                       : tr("objects.data is not open: %1").arg(m_openError);
     else if (!m_loaded)
         reason = tr("the stored gateways, streams and views could not be read from objects.data, and a save would "
                     "replace them");
@@ -610,6 +802,7 @@ void LocalDatabase::saveDone(bool ok, const QString &error, const Snapshot &rows
         m_storedUrls.insert(stream.serial, stream.url);
     clearRecords();
     setLastError(QString());
+    m_savedRows = rows;
     m_lastSave = {{QStringLiteral("gateways"), rows.gateways.size()},
                   {QStringLiteral("streams"), rows.streams.size()},
                   {QStringLiteral("views"), rows.views.size()},
@@ -617,6 +810,22 @@ void LocalDatabase::saveDone(bool ok, const QString &error, const Snapshot &rows
     qCDebug(lcRepo, "Saved %d gateways, %d streams, %d views", int(rows.gateways.size()), int(rows.streams.size()),
             int(rows.views.size()));
     emit lastSaveChanged();
+}
+
+void LocalDatabase::setReadOnly(bool readOnly)
+{
+    if (m_readOnly == readOnly)
+        return;
+    m_readOnly = readOnly;
+    emit readOnlyChanged();
+}
+
+void LocalDatabase::setOpenError(const QString &text)
+{
+    if (m_openError == text)
+        return;
+    m_openError = text;
+    emit openErrorChanged();
 }
 
 void LocalDatabase::setLoaded(bool loaded)
@@ -635,72 +844,3 @@ void LocalDatabase::setLastError(const QString &text)
     emit lastErrorChanged();
 }
 
-bool LocalDatabase::loadAll()
-{
-    QVector<GatewayInfo> gateways;
-    bool ok = readRows(m_database, kGatewayTable, &gateways, &m_lastError);
-    if (ok) {
-        m_gatewayInfos.clear();
-        for (const GatewayInfo &row : qAsConst(gateways))
-            m_gatewayInfos.insert(row.serial, std::make_shared<GatewayInfo>(row));
-    }
-    qCInfo(lcRepo, "Loaded %d gateways", static_cast<int>(m_gatewayInfos.size()));
-
-    QVector<StreamInfo> streams;
-    if (readRows(m_database, kStreamTable, &streams, &m_lastError)) {
-        m_streamInfos.clear();
-        m_storedUrls.clear();
-        for (const StreamInfo &row : qAsConst(streams)) {
-            m_streamInfos.insert(row.serial, std::make_shared<StreamInfo>(row));
-            m_storedUrls.insert(row.serial, row.url);
-        }
-    } else {
-        ok = false;
-    }
-    // A file of an older format has no mounts: its cameras hang on walls, as it was drawn.
-    QVector<StreamInfo> lenses;
-    if (m_database.tables().contains(QLatin1String(ObjectsSchema::kStreamLens))) {
-        if (readRows(m_database, kStreamLensTable, &lenses, &m_lastError)) {
-            for (const StreamInfo &row : qAsConst(lenses)) {
-                if (const auto info = m_streamInfos.value(row.serial)) {
-                    info->mount = row.mount;
-                    info->projection = row.projection;
-                }
-            }
-        } else {
-            ok = false;
-        }
-    }
-    qCInfo(lcRepo, "Loaded %d streams", static_cast<int>(m_streamInfos.size()));
-
-    QVector<ViewInfo> views;
-    if (readRows(m_database, kViewTable, &views, &m_lastError)) {
-        m_viewInfos.clear();
-        m_viewOrder.clear();
-        for (const ViewInfo &row : qAsConst(views)) {
-            const ViewKey key(row.serialStream, row.name);
-            if (!m_viewInfos.contains(key))
-                m_viewOrder.append(key);
-            m_viewInfos.insert(key, std::make_shared<ViewInfo>(row));
-        }
-    } else {
-        ok = false;
-    }
-    // Panoramas and quads, from format 3 on; a name the views table holds already keeps that view.
-    QVector<ViewInfo> layouts;
-    if (m_database.tables().contains(QLatin1String(ObjectsSchema::kViewLayouts))) {
-        if (readRows(m_database, kViewLayoutTable, &layouts, &m_lastError)) {
-            for (const ViewInfo &row : qAsConst(layouts)) {
-                const ViewKey key(row.serialStream, row.name);
-                if (m_viewInfos.contains(key))
-                    continue;
-                m_viewOrder.append(key);
-                m_viewInfos.insert(key, std::make_shared<ViewInfo>(row));
-            }
-        } else {
-            ok = false;
-        }
-    }
-    qCInfo(lcRepo, "Loaded %d views", static_cast<int>(m_viewInfos.size()));
-    return ok;
-}

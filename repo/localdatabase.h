@@ -49,6 +49,12 @@ class LocalDatabase : public QObject, public Singleton<LocalDatabase>
     Q_PROPERTY(bool loaded READ isLoaded NOTIFY loadedChanged)
     Q_PROPERTY(bool saving READ isSaving NOTIFY savingChanged)
     Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
+    // Why the last open failed; empty after one that read the file.
+    Q_PROPERTY(QString openError READ openError NOTIFY openErrorChanged)
+    // openInBackground() is reading the file.
+    Q_PROPERTY(bool opening READ isOpening NOTIFY openingChanged)
+    // The operator went on without a readable file (openReadOnly()): nothing is saved.
+    Q_PROPERTY(bool readOnly READ isReadOnly NOTIFY readOnlyChanged)
     // What the last successful save wrote: {"gateways", "streams", "views" (row counts), "time"
     // (QDateTime)}; empty before the first.
     Q_PROPERTY(QVariantMap lastSave READ lastSave NOTIFY lastSaveChanged)
@@ -85,6 +91,9 @@ public:
     // Whether the last open() read all three tables; saves are refused otherwise.
     bool isLoaded() const { return m_loaded; }
     bool isSaving() const { return m_saveThread != nullptr; }
+    bool isOpening() const { return m_openThread != nullptr; }
+    bool isReadOnly() const { return m_readOnly; }
+    QString openError() const { return m_openError; }
     // Why the last open() or save failed or was refused, for the operator.
     QString lastError() const { return m_lastErrorText; }
     QVariantMap lastSave() const { return m_lastSave; }
@@ -97,6 +106,9 @@ public:
         QVector<ViewInfo> views;
     };
 
+    // The rows the last successful save wrote; empty before the first.
+    const Snapshot &savedRows() const { return m_savedRows; }
+
     // save() and saveInBackground() with the rows of these models.
     bool save(const RepoObjects *objects, const RepoObjViews *views);
     bool saveInBackground(const RepoObjects *objects, const RepoObjViews *views);
@@ -106,6 +118,11 @@ signals:
     void savingChanged();
     void lastErrorChanged();
     void lastSaveChanged();
+    void openErrorChanged();
+    void openingChanged();
+    void readOnlyChanged();
+    // The outcome of openInBackground(); openError says why it failed.
+    void openFinished(bool ok);
     // A save took its rows from the models (both save() and saveInBackground()); what changes
     // after this is not in the file it writes.
     void saveStarted();
@@ -113,7 +130,14 @@ signals:
     void saveFinished(bool ok);
 
 public slots:
+    // Reads the file on this thread; a lock held by another process makes it wait up to busyTimeout().
     bool open();
+    // The same on a worker thread: false only when refused at once; openFinished() follows.
+    bool openInBackground();
+    // Goes on without saving: reads what can be read at once (without waiting for a lock), so the
+    // stored switches and lenses still show, and marks the session read-only. True when every
+    // table was read.
+    bool openReadOnly();
     // Both save the rows of the application's object and view models.
     bool save();
     // False when the save is refused at once (lastError says why); otherwise the
@@ -121,19 +145,27 @@ public slots:
     bool saveInBackground();
 
 private:
-    bool createTables();
+    struct FileRead;
+    static FileRead readFile(const QString &path, const QString &options, bool readOnly);
+    bool applyRead(const FileRead &read);
+    bool prepareOpen();
+    QString connectOptions() const;
+    void waitForOpen();
+    void setReadOnly(bool readOnly);
+    void setOpenError(const QString &text);
     bool mayBeSaved(const RepoObjects *objects, const RepoObjViews *views);
     Snapshot snapshot(const RepoObjects *objects, const RepoObjViews *views) const;
     void saveDone(bool ok, const QString &error, const Snapshot &rows);
     void clearRecords();
-    bool loadAll();
+    // Frees records on a pool thread when there are many; fewer go here and now.
+    static constexpr int kReleaseOnThisThread = 4096;
+    template<typename Records> static void releaseLater(Records &&records);
     void closeDatabase();
     void waitForSave();
     void setLoaded(bool loaded);
     void setLastError(const QString &text);
 
     QSqlDatabase m_database;
-    QSqlError m_lastError; // of the last failed statement
     GatewayInfos m_gatewayInfos;
     StreamInfos m_streamInfos;
     ViewInfos m_viewInfos;
@@ -144,7 +176,11 @@ private:
     bool m_loaded = false;
     QString m_lastErrorText;
     QVariantMap m_lastSave;
+    Snapshot m_savedRows;
     QThread *m_saveThread = nullptr;
+    QThread *m_openThread = nullptr;
+    bool m_readOnly = false;
+    QString m_openError;
     QString m_dataPath;
     int m_busyTimeoutMs = kDefaultBusyTimeoutMs;
 };

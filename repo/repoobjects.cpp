@@ -22,6 +22,7 @@ RepoObjects::RepoObjects(QObject *parent)
         {ObjPortRole, "objPort"},
         {ObjZmqPortRole, "objZmqPort"},
         {ObjInstanceRole, "objInstance"},
+        {ObjParentNameRole, "objParentName"},
     };
 }
 
@@ -80,6 +81,10 @@ QVariant RepoObjects::data(const QModelIndex &index, int role) const
         return object->zmqPort();
     case ObjInstanceRole:
         return QVariant::fromValue(object.get());
+    case ObjParentNameRole: {
+        const ObjectPtr parent = m_objectsById.value(object->idParent());
+        return parent ? parent->name() : QString();
+    }
     default:
         return {};
     }

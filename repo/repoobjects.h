@@ -44,6 +44,8 @@ public:
         ObjPortRole,
         ObjZmqPortRole,
         ObjInstanceRole,
+        // The name of the row's gateway; empty for a row without one in the model.
+        ObjParentNameRole,
     };
 
     using ObjectPtr = std::shared_ptr<Object>;

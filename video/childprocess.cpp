@@ -1,6 +1,7 @@
 #include "video/childprocess.h"
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -13,4 +14,6 @@ void ChildProcess::setupChildProcess()
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != pid_t(m_parentPid))
         ::_exit(127);
+    if (m_inheritedFd >= 0)
+        ::fcntl(m_inheritedFd, F_SETFD, 0);
 }

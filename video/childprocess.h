@@ -11,10 +11,15 @@ class ChildProcess : public QProcess
 public:
     explicit ChildProcess(QObject *parent = nullptr);
 
+    // A descriptor of ours (close-on-exec here) that the next child keeps open under the same
+    // number; -1 for none.
+    void setInheritedFd(int fd) { m_inheritedFd = fd; }
+
 protected:
     // Runs in the forked child, before exec.
     void setupChildProcess() override;
 
 private:
     qint64 m_parentPid;
+    int m_inheritedFd = -1;
 };

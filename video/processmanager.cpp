@@ -5,7 +5,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
+#include <QHostInfo>
+#include <QNetworkInterface>
 #include <QStandardPaths>
 
 namespace {
@@ -14,13 +15,38 @@ constexpr int kReapTimeoutMs = 5000;
 // A line longer than this is cut; the rest of it is dropped.
 constexpr int kMaxLineBytes = 4096;
 
-// "Serving view "NAME" of stream ... at rtsp://HOST:PORT/PATH", likewise "Updated" and "Removed".
-const QRegularExpression &announcement()
-{
-    static const QRegularExpression re(QStringLiteral("\\b(Serving|Updated|Removed) view .* at (rtsp://\\S+)$"));
-    return re;
-}
 } // namespace
+
+QString ProcessManager::reachableHost()
+{
+    QString fallback;
+    for (const QHostAddress &candidate : QNetworkInterface::allAddresses()) {
+        if (candidate.isLoopback() || candidate.isLinkLocal() || !candidate.isGlobal())
+            continue;
+        if (candidate.protocol() == QAbstractSocket::IPv4Protocol)
+            return candidate.toString();
+        if (fallback.isEmpty())
+            fallback = QLatin1Char('[') + candidate.toString() + QLatin1Char(']');
+    }
+    return fallback;
+}
+
+QString ProcessManager::reachableAddress(const QString &address) const
+{
+    if (m_reachableHost.isEmpty() || m_localHostName.isEmpty())
+        return address;
+    const int scheme = address.indexOf(QLatin1String("://"));
+    if (scheme < 0)
+        return address;
+    const int hostStart = scheme + 3;
+    const int hostEnd = hostStart + m_localHostName.size();
+    if (QStringView(address).mid(hostStart, m_localHostName.size()).compare(m_localHostName, Qt::CaseInsensitive) !=
+            0 ||
+        (hostEnd < address.size() && address.at(hostEnd) != QLatin1Char(':') &&
+         address.at(hostEnd) != QLatin1Char('/')))
+        return address;
+    return address.left(hostStart) + m_reachableHost + address.mid(hostEnd);
+}
 
 ProcessManager::ProcessManager(QObject *parent) : QObject(parent)
 {
@@ -46,6 +72,7 @@ ProcessManager::ProcessManager(QObject *parent) : QObject(parent)
         if (error == QProcess::FailedToStart)
             onStartFailed();
     });
+    connect(&m_channel, &ServerStatusChannel::statusReceived, this, &ProcessManager::takeStatus);
 }
 
 ProcessManager::~ProcessManager()
@@ -82,6 +109,14 @@ void ProcessManager::setArguments(const QStringList &arguments)
 {
     m_arguments = arguments;
     emit argumentsChanged();
+}
+
+void ProcessManager::setStatusChannel(bool use)
+{
+    if (m_usesStatusChannel == use)
+        return;
+    m_usesStatusChannel = use;
+    emit statusChannelChanged();
 }
 
 QString ProcessManager::findProgram(const QString &program)
@@ -130,11 +165,27 @@ void ProcessManager::launch()
                        .arg(m_program, QDir::toNativeSeparators(QCoreApplication::applicationDirPath())));
         return;
     }
+    QStringList arguments = m_arguments;
+    m_localHostName = QHostInfo::localHostName();
+    m_reachableHost = reachableHost();
+    m_channel.close();
+    m_process.setInheritedFd(-1);
+    if (m_usesStatusChannel) {
+        QString error;
+        if (!m_channel.open(&error)) {
+            fail(tr("The server's status channel cannot be opened: %1").arg(error));
+            return;
+        }
+        m_process.setInheritedFd(m_channel.childFd());
+        arguments += m_channel.serverArguments();
+    }
     m_process.setProgram(path);
-    m_process.setArguments(m_arguments);
+    m_process.setArguments(arguments);
     setStatus(Starting);
     setIsRunning(true);
     m_process.start(QIODevice::ReadWrite);
+    // The child has its copy by now (or never will): the pipe ends when it does.
+    m_channel.releaseChildEnd();
 }
 
 void ProcessManager::onStarted()
@@ -170,7 +221,9 @@ void ProcessManager::onFinished(int exitCode, QProcess::ExitStatus exitStatus)
             takeLine(QString::fromLocal8Bit(m_partial[channel]), channel == QProcess::StandardError);
         m_partial[channel].clear();
     }
-    const QString lastLine = m_lastErrorLine;
+    // What the server wrote before it ended is read first.
+    m_channel.close();
+    const QString lastLine = failureCause();
     if (!m_isRunning) {
         setServedAddresses({});
         setStatus(Stopped);
@@ -214,6 +267,7 @@ void ProcessManager::stop()
     setRestartDelay(0);
     if (m_process.state() == QProcess::NotRunning) {
         // Waiting for a restart: nothing to kill.
+        m_channel.close();
         setServedAddresses({});
         setStatus(Stopped);
         return;
@@ -241,20 +295,28 @@ void ProcessManager::readOutput(QProcess::ProcessChannel channel)
 void ProcessManager::takeLine(const QString &text, bool isError)
 {
     const QString line = text.trimmed();
-    if (line.isEmpty())
-        return;
-    if (isError)
+    if (isError && !line.isEmpty())
         m_lastErrorLine = line;
-    const QRegularExpressionMatch match = announcement().match(line);
-    if (!match.hasMatch())
+}
+
+QString ProcessManager::failureCause() const
+{
+    if (!m_channel.fatal().isEmpty())
+        return m_channel.fatal();
+    const QString reported = m_channel.lastReportedError();
+    return reported.isEmpty() ? m_lastErrorLine : reported;
+}
+
+void ProcessManager::takeStatus()
+{
+    if (!m_isRunning)
         return;
-    const QString address = match.captured(2);
-    QStringList addresses = m_servedAddresses;
-    if (match.captured(1) == QLatin1String("Removed"))
-        addresses.removeAll(address);
-    else if (!addresses.contains(address))
-        addresses.append(address);
+    QStringList addresses;
+    addresses.reserve(m_channel.status().views.size());
+    for (const ServerStatus::View &view : m_channel.status().views)
+        addresses.append(reachableAddress(view.address));
     setServedAddresses(addresses);
+    emit serverStatusChanged();
 }
 
 void ProcessManager::setStatus(Status status)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "video/childprocess.h"
+#include "video/serverstatuschannel.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -21,9 +22,11 @@
 // kMaxQuickCrashes such crashes in a row it gives up. A normal exit is not restarted: code 0 ends
 // the run, any other code fails it with the child's last error line.
 //
-// A bare program name is looked for beside our executable, then on PATH. The child's output is
-// read: its last line on standard error is the failure text, and the RTSP addresses it announces
-// ("Serving view ... at rtsp://...") are listed. The child is killed if this process dies.
+// A bare program name is looked for beside our executable, then on PATH. With statusChannel set
+// (the streaming server), the child reports through a ServerStatusChannel: the addresses it serves
+// and its last error come from its status, and a failure names what the server said went wrong.
+// Otherwise, and when the server said nothing, the failure text is its last line on standard error.
+// The child is killed if this process dies.
 class ProcessManager : public QObject
 {
     Q_OBJECT
@@ -35,6 +38,7 @@ class ProcessManager : public QObject
     Q_PROPERTY(int restartCount READ restartCount NOTIFY restartCountChanged)
     Q_PROPERTY(int restartDelay READ restartDelay NOTIFY restartDelayChanged)
     Q_PROPERTY(QStringList servedAddresses READ servedAddresses NOTIFY servedAddressesChanged)
+    Q_PROPERTY(bool statusChannel READ usesStatusChannel WRITE setStatusChannel NOTIFY statusChannelChanged)
 
 public:
     enum Status { Stopped = 0, Starting = 1, Running = 2, Failed = 3 };
@@ -59,11 +63,22 @@ public:
     int restartCount() const { return m_restartCount; }
     // Milliseconds of the back-off before the pending restart; 0 when none is pending.
     int restartDelay() const { return m_restartDelay; }
+    // The address of every view the server serves, as clients reach it.
     QStringList servedAddresses() const { return m_servedAddresses; }
+    bool usesStatusChannel() const { return m_usesStatusChannel; }
+    void setStatusChannel(bool use);
+    // What the running server last reported (with statusChannel); empty otherwise.
+    const ServerStatusChannel &statusChannel() const { return m_channel; }
 
     // The executable that start() runs for `program`: a path as it is; a bare name beside this
     // program's executable, else on PATH. Empty when there is none.
     Q_INVOKABLE static QString findProgram(const QString &program);
+    // A server listening on every address names itself by this machine's host name, which other
+    // machines often cannot resolve: such an address gets reachableHost() instead. Any other
+    // address is returned as it is.
+    QString reachableAddress(const QString &address) const;
+    // One of this machine's global addresses, IPv4 first (IPv6 in brackets); empty when none.
+    static QString reachableHost();
     // Back-off in milliseconds before the restart that follows `quickCrashes` quick crashes in a row.
     static int backoffDelay(int quickCrashes);
 
@@ -87,6 +102,9 @@ signals:
     void restartCountChanged();
     void restartDelayChanged();
     void servedAddressesChanged();
+    void statusChannelChanged();
+    // statusChannel().status() holds a new report of the running server.
+    void serverStatusChanged();
 
 private:
     void launch();
@@ -96,6 +114,9 @@ private:
     void fail(const QString &why);
     void readOutput(QProcess::ProcessChannel channel);
     void takeLine(const QString &line, bool isError);
+    void takeStatus();
+    // What the server said went wrong, else its last line on standard error.
+    QString failureCause() const;
     void setStatus(Status status);
     void setLastError(const QString &error);
     void setRestartCount(int count);
@@ -103,8 +124,14 @@ private:
     void setServedAddresses(const QStringList &addresses);
 
     friend class TestProcessManager;
+    friend class TestServerStatus;
 
     ChildProcess m_process;
+    ServerStatusChannel m_channel;
+    bool m_usesStatusChannel = false;
+    // This machine's host name and what replaces it in addresses; taken at each launch.
+    QString m_localHostName;
+    QString m_reachableHost;
     bool m_isRunning = false;
     QString m_program;
     QStringList m_arguments;

@@ -5,6 +5,7 @@
 #include "app/apppaths.h"
 #include "platform/ostrevan/ostrevanserver.h"
 #include "platform/ostrevan/serverlogging.h"
+#include "platform/ostrevan/statuspipe.h"
 #include "platform/ostrevan/userfile.h"
 #include "platform/ostrevan/viewpublisher.h"
 #include "platform/zmq/zmqelements.h"
@@ -143,6 +144,22 @@ void useEglDeviceWithoutADisplay()
         qputenv("GST_GL_WINDOW", "egl-device");
 }
 
+// --status-fd: the descriptor taken over; the status endpoint on a free port unless one was asked for.
+bool openStatusPipe(const QString &value, ServerOptions *options)
+{
+    bool ok = false;
+    const int fd = value.toInt(&ok);
+    QString error;
+    if (!ok || !StatusPipe::open(fd, &error)) {
+        std::fprintf(stderr, "ostrevan: %s\n",
+                     ok ? qUtf8Printable(error) : "--status-fd must be the number of an open file descriptor");
+        return false;
+    }
+    if (options->statusPort < 0)
+        options->statusPort = 0;
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -230,6 +247,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption statusAddress(
         QStringLiteral("status-address"),
         QStringLiteral("Address for --status-port (default 127.0.0.1: this machine only)."), QStringLiteral("address"));
+    const QCommandLineOption statusFd(
+        QStringLiteral("status-fd"),
+        QStringLiteral("Write machine-readable JSON lines to this inherited file descriptor: the status port (implies "
+                       "--status-port 0 unless given) and the RTSP port once listening, or why the server could not "
+                       "start."),
+        QStringLiteral("fd"));
     const QCommandLineOption gateways(
         QStringLiteral("gateways"),
         QStringLiteral("Serve only the streams of these gateways (serials, comma-separated)."),
@@ -246,7 +269,7 @@ int main(int argc, char *argv[])
                        "site; a view whose push fails is tried again after 1, 2, 4 ... 30 s."),
         QStringLiteral("url"));
     parser.addOptions({gateways, share, publish, port, address, width, height, fps, bitrate, dewarp, stats,
-                       sessionTimeout, users, hashPassword, tlsCert, tlsKey, statusPort, statusAddress});
+                       sessionTimeout, users, hashPassword, tlsCert, tlsKey, statusPort, statusAddress, statusFd});
     parser.process(app);
     if (parser.isSet(hashPassword))
         return printUserLine(parser.value(hashPassword));
@@ -260,6 +283,8 @@ int main(int argc, char *argv[])
         !positiveOption(parser, stats, 0, 3600, &options.statsSeconds) ||
         !positiveOption(parser, sessionTimeout, 2, 3600, &options.sessionTimeoutSeconds) ||
         !positiveOption(parser, statusPort, 0, 65535, &options.statusPort))
+        return 2;
+    if (parser.isSet(statusFd) && !openStatusPipe(parser.value(statusFd), &options))
         return 2;
     // I420 needs even sizes.
     options.output.width &= ~1;
@@ -325,8 +350,10 @@ int main(int argc, char *argv[])
     QString error;
     if (!server.start(&error)) {
         qCCritical(lcServer, "ostrevan: %s", qUtf8Printable(error));
+        StatusPipe::fatal(error);
         return 1;
     }
+    StatusPipe::announce(server.statusPort(), server.port());
     const int status = app.exec();
     return status;
 }

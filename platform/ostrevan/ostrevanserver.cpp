@@ -1002,6 +1002,11 @@ QHash<QByteArray, int> playingSessions(GstRTSPServer *server, const QList<QByteA
 
 } // namespace
 
+int OstrevanServer::statusPort() const
+{
+    return m_status ? m_status->port() : -1;
+}
+
 ServerStatus OstrevanServer::status() const
 {
     ServerStatus status;

@@ -69,6 +69,8 @@ public:
     // Every view and every source as they are now.
     ServerStatus status() const;
     int port() const { return m_port; }
+    // The status endpoint's port; -1 without one.
+    int statusPort() const;
     DewarpMode dewarpMode() const { return m_mode; }
 
     // The mount path of a view: "/" + serial + "/" + name, each percent-encoded (RFC 3986

@@ -34,6 +34,51 @@ QByteArray ServerStatus::toJson() const
         .toJson(QJsonDocument::Indented);
 }
 
+bool ServerStatus::fromJson(const QByteArray &json, ServerStatus *status, QString *error)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    if (!document.isObject()) {
+        *error = parseError.error != QJsonParseError::NoError ? parseError.errorString()
+                                                              : QStringLiteral("not a JSON object");
+        return false;
+    }
+    const QJsonObject root = document.object();
+    ServerStatus result;
+    result.version = root.value(QLatin1String("version")).toString();
+    result.uptimeSeconds = qint64(root.value(QLatin1String("uptimeSeconds")).toDouble());
+    const QJsonArray viewArray = root.value(QLatin1String("views")).toArray();
+    result.views.reserve(viewArray.size());
+    for (const QJsonValue &value : viewArray) {
+        const QJsonObject o = value.toObject();
+        View v;
+        v.streamSerial = o.value(QLatin1String("stream")).toString();
+        v.name = o.value(QLatin1String("name")).toString();
+        v.address = o.value(QLatin1String("address")).toString();
+        v.serving = o.value(QLatin1String("state")).toString() == QLatin1String("serving");
+        v.clients = o.value(QLatin1String("clients")).toInt();
+        v.framesServed = quint64(qMax(0.0, o.value(QLatin1String("framesServed")).toDouble()));
+        v.fps = o.value(QLatin1String("fps")).toDouble();
+        v.lastError = o.value(QLatin1String("lastError")).toString();
+        result.views.append(v);
+    }
+    const QJsonArray sourceArray = root.value(QLatin1String("sources")).toArray();
+    result.sources.reserve(sourceArray.size());
+    for (const QJsonValue &value : sourceArray) {
+        const QJsonObject o = value.toObject();
+        Source s;
+        s.streamSerial = o.value(QLatin1String("stream")).toString();
+        s.address = o.value(QLatin1String("address")).toString();
+        s.state = o.value(QLatin1String("state")).toString();
+        s.framesDecoded = quint64(qMax(0.0, o.value(QLatin1String("framesDecoded")).toDouble()));
+        s.reconnects = o.value(QLatin1String("reconnects")).toInt();
+        s.lastError = o.value(QLatin1String("lastError")).toString();
+        result.sources.append(s);
+    }
+    *status = result;
+    return true;
+}
+
 namespace {
 
 // A label value: backslash, double quote and line feed escaped, as the format asks.

@@ -38,6 +38,9 @@ struct ServerStatus
     // "framesServed", "fps", "lastError"}...], "sources": [{"stream", "address", "state",
     // "framesDecoded", "reconnects", "lastError"}...]}; a view's state is "serving" or "idle".
     QByteArray toJson() const;
+    // The status back from toJson()'s document; false with *error when it is not one. Missing
+    // fields keep their defaults.
+    static bool fromJson(const QByteArray &json, ServerStatus *status, QString *error);
     // Prometheus text exposition format 0.0.4, ostrevan_* metrics labelled by stream and view.
     QByteArray toPrometheus() const;
 };

@@ -108,6 +108,17 @@ int main(int argc, char **argv)
     (void)QTest::qWaitFor([defish] { return !defish->isVisible(); }, 5000);
 
     shoot(main, out.filePath("main.png"));
+
+    // The server started on what was just stored: the panel lists each stored view with its
+    // address or why it is not served.
+    qputenv("PATH", QByteArray(QUILLON_BUILD_DIR ":") + qgetenv("PATH"));
+    click(item(main, "btnStartStop"));
+    QObject *process = object(main, "procManager");
+    (void)QTest::qWaitFor([process] { return process->property("status").toInt() == 2; }, 20000);
+    QTest::qWait(2000);
+    shoot(main, out.filePath("main-server.png"));
+    click(item(main, "btnStartStop"));
+    (void)QTest::qWaitFor([process] { return !process->property("isRunning").toBool(); }, 10000);
     run.stop();
     sim.stop();
     return 0;

@@ -12,6 +12,7 @@
 #include "repo/unsavedchanges.h"
 #include "support/programfixture.h"
 #include "support/uidriver.h"
+#include "video/servedviewsmodel.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -270,6 +271,77 @@ private slots:
     }
 
     // Texts read back from the Portuguese catalogue through the installed translator.
+    // Streams sit under their gateway's name, which folds them away and back, by mouse or keyboard;
+    // the stream rows keep their own behaviour (rowsAreUsedByTheirNameAndByKeyboard).
+    void streamsAreGroupedUnderTheirGatewayAndFold()
+    {
+        QTRY_VERIFY(row("S-A") && row("S-B") && row("S-C"));
+        const QList<QQuickItem *> sections = allItems(m_main->contentItem(), "gatewaySection");
+        QCOMPARE(sections.size(), 1);
+        QQuickItem *section = sections.first();
+        QCOMPARE(section->property("text").toString(), QStringLiteral("▾ Gateway GW-1"));
+        for (const char *serial : {"S-A", "S-B", "S-C"})
+            QVERIFY(row(serial)->y() > section->y());
+
+        QVERIFY(click(section));
+        QTRY_COMPARE(section->property("text").toString(), QStringLiteral("▸ Gateway GW-1"));
+        for (const char *serial : {"S-A", "S-B", "S-C"}) {
+            QTRY_VERIFY(!row(serial)->isVisible());
+            QCOMPARE(row(serial)->height(), 0.0);
+        }
+        section->forceActiveFocus(Qt::TabFocusReason);
+        key(section, Qt::Key_Return);
+        QTRY_VERIFY(row("S-A")->isVisible() && row("S-A")->height() > 0);
+        QCOMPARE(section->property("text").toString(), QStringLiteral("▾ Gateway GW-1"));
+    }
+
+    // 60 stored views, 40 of them served with long addresses: the panel's list scrolls inside its
+    // own rows, below the lists, and Save and Start stay in the 400x600 window.
+    void theServerPanelKeepsTheListsAndButtonsInTheWindow()
+    {
+        m_main->resize(400, 600);
+        auto *views = qvariant_cast<ServedViewsModel *>(object(m_main, "serverController")->property("views"));
+        QVERIFY(views);
+        QVector<ServedViewsModel::Entry> entries;
+        ServerStatus status;
+        for (int i = 0; i < 60; ++i) {
+            const QString stream = QStringLiteral("S-%1").arg(i / 4);
+            const QString name = QStringLiteral("A rather long view name %1").arg(i);
+            entries.append({stream, name, i < 40 ? QString() : QStringLiteral("view not ticked"), {}, 0, {}});
+            if (i < 40)
+                status.views.append({stream,
+                                     name,
+                                     QStringLiteral("rtsp://quillon-host.example:8554/%1/%2").arg(stream, name),
+                                     false,
+                                     0,
+                                     0,
+                                     0.0,
+                                     {}});
+        }
+        views->setEntries(entries);
+        views->applyStatus(status, {});
+        QCOMPARE(views->servedCount(), 40);
+        QQuickItem *list = item(m_main, "lstServedViews");
+        QTRY_VERIFY(list->isVisible() && list->height() > 0);
+        QTest::qWait(100);
+        const QRectF window(0, 0, m_main->width(), m_main->height());
+        for (const char *name : {"btnSave", "btnStartStop", "lstServedViews", "txtServedFilter"}) {
+            QQuickItem *it = item(m_main, name);
+            const QRectF rect = it->mapRectToScene(QRectF(0, 0, it->width(), it->height()));
+            QVERIFY2(window.contains(rect), name);
+        }
+        QQuickItem *streams = item(m_main, "lstStreams");
+        const QRectF streamsRect = streams->mapRectToScene(QRectF(0, 0, streams->width(), streams->height()));
+        QVERIFY(streamsRect.height() > 50);
+        QVERIFY(list->mapToScene(QPointF(0, 0)).y() >= streamsRect.bottom());
+        QVERIFY(list->property("contentHeight").toReal() > list->height());
+        // Filtering narrows the list to what matches.
+        QVERIFY(typeInto(item(m_main, "txtServedFilter"), "name 59"));
+        QTRY_COMPARE(views->count(), 1);
+        QVERIFY(typeInto(item(m_main, "txtServedFilter"), ""));
+        views->setEntries({});
+    }
+
     void languageSwitchRetranslatesEveryWindow_data()
     {
         QTest::addColumn<QString>("window");

@@ -43,7 +43,8 @@ private slots:
         const QHash<int, QByteArray> roles = model.roleNames();
         const QList<QByteArray> names = {
             "objIsActive",  "objIsParentActive", "objId",   "objIdParent", "objName",    "objSerial",  "objUrl",
-            "objIsFisheye", "objType",           "objHost", "objPort",     "objZmqPort", "objInstance"};
+            "objIsFisheye", "objType",           "objHost", "objPort",     "objZmqPort", "objInstance",
+            "objParentName"};
         QCOMPARE(roles.size(), names.size());
         for (int i = 0; i < names.size(); ++i)
             QCOMPARE(roles.value(Qt::UserRole + 1 + i), names.at(i));
@@ -88,7 +89,10 @@ private slots:
         QCOMPARE(stream->centerX(), 640);
 
         QVERIFY(!model.data(row, Qt::DisplayRole).isValid());
-        QVERIFY(!model.data(row, RepoObjects::ObjInstanceRole + 1).isValid());
+        // The gateway's name; a gateway has none above it.
+        QCOMPARE(model.data(row, RepoObjects::ObjParentNameRole).toString(), QString("Gateway GW-7"));
+        QCOMPARE(model.data(model.index(0, 0), RepoObjects::ObjParentNameRole).toString(), QString());
+        QVERIFY(!model.data(row, RepoObjects::ObjParentNameRole + 1).isValid());
         QVERIFY(!model.data(model.index(5, 0), RepoObjects::ObjNameRole).isValid());
     }
 

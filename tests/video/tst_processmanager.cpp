@@ -1,5 +1,5 @@
 // The server process controller against a child program of ours that exits, crashes or runs until
-// it is killed; what it reports: state, last error line, restarts, announced addresses. Every child
+// it is killed; what it reports: state, last error line, restarts. Every child
 // appends "<pid> <arguments>" to a log file when it starts, so the tests see how often, and with
 // what, it was started.
 #include "video/processmanager.h"
@@ -381,35 +381,6 @@ private slots:
         QCOMPARE(running.count() % 2, 0);
         QTest::qWait(300);
         QCOMPARE(started.count(), 0);
-    }
-
-    void announcedAddressesAreListedWhileItRuns()
-    {
-        ProcessManager manager;
-        manager.setProgram(QStringLiteral(PROCESS_HELPER));
-        const QString a = QStringLiteral("rtsp://cam-host:8554/S-1/Door");
-        const QString b = QStringLiteral("rtsp://cam-host:8554/S-1/Caf%C3%A9%202");
-        const QString c = QStringLiteral("rtsp://cam-host:8554/S-2/Yard");
-        manager.setArguments({m_log, QStringLiteral("say-run"), QStringLiteral("RTSP server listening on 0.0.0.0:8554"),
-                              QStringLiteral("Serving view \"Door\" of stream S-1 (gateway G, source testvideo): roll "
-                                             "0, tilt 0, pan 0, zoom 90 at ") +
-                                  a,
-                              QStringLiteral("Serving view \"Café 2\" of stream S-1 (gateway G, source testvideo): "
-                                             "roll 0, tilt 0, pan 0, zoom 90 at ") +
-                                  b,
-                              QStringLiteral("Serving view \"Yard\" of stream S-2 (gateway G, source testvideo): roll "
-                                             "0, tilt 0, pan 0, zoom 90 at ") +
-                                  c,
-                              QStringLiteral("Updated view \"Door\" of stream S-1 (gateway G, source testvideo): roll "
-                                             "5, tilt 0, pan 0, zoom 90 at ") +
-                                  a,
-                              QStringLiteral("Removed view \"Yard\" of stream S-2 (gateway G, source testvideo): roll "
-                                             "0, tilt 0, pan 0, zoom 90 at ") +
-                                  c});
-        manager.start();
-        QTRY_COMPARE_WITH_TIMEOUT(manager.servedAddresses(), (QStringList{a, b}), kWaitMs);
-        manager.stop();
-        QTRY_VERIFY_WITH_TIMEOUT(manager.servedAddresses().isEmpty(), kWaitMs);
     }
 
 private:
