@@ -60,6 +60,12 @@ private slots:
         QTest::newRow("view zoom 0") << "zoom0" << false;
         QTest::newRow("view zoom 180") << "zoom180" << false;
         QTest::newRow("file from before the format version") << "version0" << true;
+        QTest::newRow("panorama") << "panorama" << true;
+        QTest::newRow("panorama, inactive") << "panoramaInactive" << false;
+        QTest::newRow("panorama, layout not JSON") << "panoramaBroken" << false;
+        QTest::newRow("unknown mode") << "unknownMode" << false;
+        QTest::newRow("equisolid lens") << "equisolid" << true;
+        QTest::newRow("unknown lens projection") << "unknownProjection" << false;
     }
 
     void servesOnlyActiveViewsOfActiveFisheyeStreamsOfActiveGateways()
@@ -91,6 +97,17 @@ private slots:
             rows.views[0].zoom = 180;
         else if (change == "version0")
             rows.userVersion = 0;
+        else if (change == "equisolid" || change == "unknownProjection")
+            rows.lenses = {{QStringLiteral("S1"), QStringLiteral("ceiling"),
+                            change == "equisolid" ? QStringLiteral("equisolid") : QStringLiteral("fisheye")}};
+        if (change.startsWith("panorama") || change == "unknownMode") {
+            rows.views.clear();
+            rows.lenses = {{QStringLiteral("S1"), QStringLiteral("ceiling"), QStringLiteral("equidistant")}};
+            rows.layouts = {{QStringLiteral("S1"), QStringLiteral("Door"),
+                             change == "unknownMode" ? QStringLiteral("spiral") : QStringLiteral("panorama"),
+                             change == "panoramaBroken" ? QStringLiteral("{") : QStringLiteral("{\"azimuth\": -90}"),
+                             change != "panoramaInactive"}};
+        }
 
         const QString file = path(QStringLiteral("filter.data"));
         QFile::remove(file);
@@ -103,6 +120,14 @@ private slots:
         QCOMPARE(config.viewRows(), 1);
         QCOMPARE(config.viewCount(), served ? 1 : 0);
         QCOMPARE(config.streams().size(), served ? 1 : 0);
+        if (served && change == "panorama") {
+            const FisheyeLayout &layout = config.streams().at(0).views.at(0).layout;
+            QCOMPARE(layout.mode, FisheyeViewMode::Panorama);
+            QCOMPARE(layout.mount, FisheyeMount::Ceiling);
+            QCOMPARE(layout.azimuth, -90.0f);
+        }
+        if (served && change == "equisolid")
+            QCOMPARE(config.streams().at(0).projection, FisheyeLensProjection::Equisolid);
     }
 
     void sharesSplitTheStreamsSoEachIsServedOnce_data()
@@ -321,7 +346,7 @@ private slots:
                                         << "zoom";
         QTest::newRow("written by a newer Quillon") << "newer"
                                                     << "written by a newer Quillon (file format 99; this server "
-                                                       "reads up to 2)";
+                                                       "reads up to 3)";
     }
 
     void refusesUnusableFilesWithAReason()
