@@ -90,19 +90,35 @@ Item {
         sldZoom.value = quad[index].zoom
     }
 
+    // A panorama's band where the mount's camera sees the room: from the horizon to near the lens axis for
+    // a camera looking down or up, about the horizon for one on a wall.
+    function placeBand() {
+        sldUpper.value = mount === "ceiling" ? 0 : mount === "floor" ? 70 : 45
+        sldLower.value = mount === "ceiling" ? -70 : mount === "floor" ? 0 : -45
+    }
+
     // Another mode; a panorama's band starts where the mount's camera sees the room.
     function setMode(newMode) {
         if (newMode === mode)
             return
+        var wasPanorama = isPanorama
         if (newMode === "quad") {
+            // Four directions a quarter turn apart, where the mount's camera sees the room.
+            var tilt = mount === "ceiling" ? -35 : mount === "floor" ? 35 : 0
+            var pans = mount === "wall" ? [-60, -20, 20, 60] : [-135, -45, 45, 135]
+            var quad = []
+            for (var i = 0; i < 4; ++i)
+                quad.push({ "roll": 0, "tilt": tilt, "pan": pans[i], "zoom": 70 })
+            quadAims = quad
             quadIndex = 0
-            var quad = quadAims
             sldRoll.value = quad[0].roll
             sldTilt.value = quad[0].tilt
             sldPan.value = quad[0].pan
             sldZoom.value = quad[0].zoom
         }
         mode = newMode
+        if (isPanorama && !wasPanorama)
+            placeBand()
         updateParams()
     }
 
@@ -112,6 +128,8 @@ Item {
             return
         var camera = cameraAngles()
         mount = newMount
+        if (isPanorama)
+            placeBand()
         var room = Utils.roomAngles(mount, camera.roll, camera.tilt, camera.pan)
         sldRoll.value = 0
         sldTilt.value = room.tilt
@@ -354,10 +372,7 @@ Item {
             sldTilt.value = -45
         else if (mount === "floor")
             sldTilt.value = 45
-        // A panorama's band: from the horizon to near the lens axis for a camera looking down or up, about
-        // the horizon for one on a wall.
-        sldUpper.value = mount === "ceiling" ? 0 : mount === "floor" ? 70 : 45
-        sldLower.value = mount === "ceiling" ? -70 : mount === "floor" ? 0 : -45
+        placeBand()
         // The lens angle needs no frame size; the stream's is kept where it has a lens.
         if (objectInstance.radius > 0 && objectInstance.fov > 0)
             sldFOV.value = objectInstance.fov
@@ -825,7 +840,8 @@ Item {
             ComboBox {
                 id: cbMode
                 objectName: "cbMode"
-                Layout.preferredWidth: implicitWidth
+                // Wide enough for the longest mode's name.
+                Layout.preferredWidth: Math.max(implicitWidth, 200)
                 textRole: "text"
                 model: [{
                         "value": "perspective",

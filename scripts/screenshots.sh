@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Takes the README's screenshots (docs/login.png, docs/main.png, docs/main-server.png, docs/defish.png)
+# Takes the README's screenshots (docs/login.png, docs/main.png, docs/main-server.png, docs/defish*.png)
 # under Xvfb with Mesa's software OpenGL, against the site simulator running the
 # demo site. Needs a build (QUILLON_BUILD_DIR, default build/).
 set -euo pipefail

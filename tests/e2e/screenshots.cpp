@@ -98,6 +98,17 @@ int main(int argc, char **argv)
     QQuickItem *content = E2e::defishContent(run);
     // The demo room's camera hangs from the ceiling: a view below the horizon, level.
     chooseInCombo(item(content, "cbMount"), QStringLiteral("Ceiling"));
+    // Each mode the window offers besides the perspective view.
+    const QList<QPair<QString, QString>> modes = {{QStringLiteral("360° panorama"), QStringLiteral("panorama")},
+                                                  {QStringLiteral("Double 180° panorama"), QStringLiteral("double")},
+                                                  {QStringLiteral("Quad"), QStringLiteral("quad")}};
+    for (const auto &mode : modes) {
+        chooseInCombo(item(content, "cbMode"), mode.first);
+        QTest::qWait(1500);
+        shoot(defish, out.filePath(QStringLiteral("defish-%1.png").arg(mode.second)));
+    }
+    chooseInCombo(item(content, "cbMode"), QStringLiteral("Perspective"));
+    item(content, "sldRoll")->setProperty("value", 0.0);
     item(content, "sldPan")->setProperty("value", 35.0);
     item(content, "sldTilt")->setProperty("value", -35.0);
     item(content, "sldZoom")->setProperty("value", 80.0);

@@ -506,7 +506,7 @@ private slots:
             QCOMPARE(item(content(), "sldPan")->isVisible(), m.index == 3);
             if (m.index == 3) {
                 QVERIFY(activate("cbQuarter", 1));
-                QCOMPARE(item(content(), "sldPan")->property("value").toReal(), 45.0);
+                QCOMPARE(item(content(), "sldPan")->property("value").toReal(), -45.0);
             }
         }
         QQuickItem *pane = item(content(), "rcDefishedPane");
