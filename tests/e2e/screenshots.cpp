@@ -101,7 +101,8 @@ int main(int argc, char **argv)
     // Each mode the window offers besides the perspective view.
     const QList<QPair<QString, QString>> modes = {{QStringLiteral("360° panorama"), QStringLiteral("panorama")},
                                                   {QStringLiteral("Double 180° panorama"), QStringLiteral("double")},
-                                                  {QStringLiteral("Quad"), QStringLiteral("quad")}};
+                                                  {QStringLiteral("Quad"), QStringLiteral("quad")},
+                                                  {QStringLiteral("180° panorama"), QStringLiteral("half")}};
     for (const auto &mode : modes) {
         chooseInCombo(item(content, "cbMode"), mode.first);
         QTest::qWait(1500);
