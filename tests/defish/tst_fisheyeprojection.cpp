@@ -165,10 +165,17 @@ private slots:
         QTest::addColumn<float>("tilt");
         QTest::addColumn<float>("pan");
         QTest::addColumn<float>("fov");
-        QTest::newRow("straight") << 0.0f << 0.0f << 0.0f << 60.0f;
-        QTest::newRow("rolled") << 25.0f << 0.0f << 0.0f << 60.0f;
-        QTest::newRow("all three") << -15.0f << 40.0f << 120.0f << 90.0f;
-        QTest::newRow("narrow") << 5.0f << -70.0f << -150.0f << 10.0f;
+        QTest::addColumn<int>("projection");
+        const int equidistant = int(FisheyeLensProjection::Equidistant);
+        QTest::newRow("straight") << 0.0f << 0.0f << 0.0f << 60.0f << equidistant;
+        QTest::newRow("rolled") << 25.0f << 0.0f << 0.0f << 60.0f << equidistant;
+        QTest::newRow("all three") << -15.0f << 40.0f << 120.0f << 90.0f << equidistant;
+        QTest::newRow("narrow") << 5.0f << -70.0f << -150.0f << 10.0f << equidistant;
+        // Each lens projection and its inverse (lensRay) undo one another.
+        QTest::newRow("equisolid") << -15.0f << 40.0f << 120.0f << 90.0f << int(FisheyeLensProjection::Equisolid);
+        QTest::newRow("stereographic") << 10.0f << -30.0f << 60.0f << 80.0f
+                                       << int(FisheyeLensProjection::Stereographic);
+        QTest::newRow("orthographic") << 0.0f << 20.0f << -40.0f << 70.0f << int(FisheyeLensProjection::Orthographic);
     }
 
     void inverseReturnsTheViewPoint()
@@ -177,7 +184,10 @@ private slots:
         QFETCH(float, tilt);
         QFETCH(float, pan);
         QFETCH(float, fov);
-        const FisheyeProjection proj(lens1920(), view(roll, tilt, pan, fov, 16.0f / 9.0f));
+        QFETCH(int, projection);
+        FisheyeLens lens = lens1920();
+        lens.projection = FisheyeLensProjection(projection);
+        const FisheyeProjection proj(lens, view(roll, tilt, pan, fov, 16.0f / 9.0f));
         for (float u = 0.0f; u <= 1.0f; u += 0.25f) {
             for (float v = 0.0f; v <= 1.0f; v += 0.25f) {
                 float x = 0, y = 0, bu = -1, bv = -1;
@@ -185,6 +195,102 @@ private slots:
                 QVERIFY(proj.fisheyeToView(x, y, &bu, &bv));
                 QVERIFY2(std::fabs(bu - u) < 1e-3f && std::fabs(bv - v) < 1e-3f,
                          qPrintable(QStringLiteral("(%1, %2) -> (%3, %4)").arg(u).arg(v).arg(bu).arg(bv)));
+            }
+        }
+    }
+
+    // Every projection puts half the lens angle on the circle, and they part in between: a ray 45 degrees
+    // off the axis of a 180-degree lens lands at 0.5 (equidistant), sin 22.5 / sin 45 (equisolid),
+    // tan 22.5 / tan 45 (stereographic) or sin 45 (orthographic) of the radius.
+    void lensProjectionsPlaceRaysByTheirCurves_data()
+    {
+        QTest::addColumn<int>("projection");
+        QTest::addColumn<double>("at45");
+        const double d = M_PI / 180.0;
+        QTest::newRow("equidistant") << int(FisheyeLensProjection::Equidistant) << 0.5;
+        QTest::newRow("equisolid") << int(FisheyeLensProjection::Equisolid) << std::sin(22.5 * d) / std::sin(45 * d);
+        QTest::newRow("stereographic") << int(FisheyeLensProjection::Stereographic) << std::tan(22.5 * d);
+        QTest::newRow("orthographic") << int(FisheyeLensProjection::Orthographic) << std::sin(45 * d);
+    }
+
+    void lensProjectionsPlaceRaysByTheirCurves()
+    {
+        QFETCH(int, projection);
+        QFETCH(double, at45);
+        FisheyeLens lens = lens1920();
+        lens.projection = FisheyeLensProjection(projection);
+        float x = 0, y = 0;
+        FisheyeProjection(lens, view(0, 0, 90, 20, 1)).viewToFisheye(0.5f, 0.5f, &x, &y);
+        QVERIFY(std::fabs(x * 1920.0f - 1460.0f) < 0.01f);
+        FisheyeProjection(lens, view(0, -45, 0, 20, 1)).viewToFisheye(0.5f, 0.5f, &x, &y);
+        QVERIFY2(std::fabs((y * 1080.0f - 539.0f) / 500.0f - at45) < 1e-4, qPrintable(QString::number(y * 1080.0f)));
+        // An orthographic lens sees 90 degrees off its axis at most.
+        lens.fov = 190.0f;
+        QCOMPARE(FisheyeProjection(lens, view(0, 0, 0, 20, 1)).isValid(),
+                 lens.projection != FisheyeLensProjection::Orthographic);
+    }
+
+    // A panorama's column at azimuth a and its row at elevation e look where a perspective view of pan a
+    // and tilt e looks, on every mount; a quad's quarter is its own view, and sample() finds the part a
+    // point of the whole picture lies in.
+    void layoutsLookWherePerspectiveViewsLook_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<FisheyeMount>("mount");
+        QTest::newRow("panorama, ceiling") << int(FisheyeViewMode::Panorama) << FisheyeMount::Ceiling;
+        QTest::newRow("panorama, floor") << int(FisheyeViewMode::Panorama) << FisheyeMount::Floor;
+        QTest::newRow("double panorama, ceiling") << int(FisheyeViewMode::DoublePanorama) << FisheyeMount::Ceiling;
+        QTest::newRow("half panorama, wall") << int(FisheyeViewMode::HalfPanorama) << FisheyeMount::Wall;
+        QTest::newRow("quad") << int(FisheyeViewMode::Quad) << FisheyeMount::Wall;
+    }
+
+    void layoutsLookWherePerspectiveViewsLook()
+    {
+        QFETCH(int, mode);
+        QFETCH(FisheyeMount, mount);
+        FisheyeLens lens = lens1920();
+        lens.fov = 200.0f;
+        FisheyeLayout layout;
+        layout.mode = FisheyeViewMode(mode);
+        layout.mount = mount;
+        layout.azimuth = -150.0f;
+        layout.upper = mount == FisheyeMount::Floor ? 70.0f : 20.0f;
+        layout.lower = mount == FisheyeMount::Floor ? 0.0f : -60.0f;
+        layout.quad[0] = view(10, 20, -40, 60, 1);
+        layout.quad[1] = view(0, 25, 50, 70, 1);
+        layout.quad[2] = view(-5, -30, -130, 50, 1);
+        layout.quad[3] = view(0, -20, 140, 80, 1);
+        const FisheyeProjection picture(lens, view(0, 0, 0, 90, 2.0f), FisheyeMount::Wall, layout);
+        QVERIFY(picture.isValid());
+        const int columns = FisheyeProjection::tileColumns(layout.mode);
+        const int rows = FisheyeProjection::tileRows(layout.mode);
+        QCOMPARE(picture.tileCount(), columns * rows);
+        const float span = layout.mode == FisheyeViewMode::Panorama ? 360.0f : 180.0f;
+        for (int tile = 0; tile < picture.tileCount(); ++tile) {
+            for (const float u : {0.1f, 0.5f, 0.85f}) {
+                for (const float v : {0.2f, 0.5f, 0.9f}) {
+                    float x = 0, y = 0, ex = 0, ey = 0;
+                    picture.tileToFisheye(tile, u, v, &x, &y);
+                    if (layout.mode == FisheyeViewMode::Quad) {
+                        FisheyeView q = layout.quad[tile];
+                        q.ratio = 2.0f;
+                        FisheyeProjection(lens, q).viewToFisheye(u, v, &ex, &ey);
+                    } else {
+                        const float azimuth = layout.azimuth + (tile == 1 ? 180.0f : 0.0f) + u * span;
+                        const float elevation = layout.upper + v * (layout.lower - layout.upper);
+                        FisheyeProjection(lens, view(0, elevation, std::remainder(azimuth, 360.0f), 20, 1), mount)
+                            .viewToFisheye(0.5f, 0.5f, &ex, &ey);
+                    }
+                    QVERIFY2(std::fabs(x - ex) < 2e-4f && std::fabs(y - ey) < 2e-4f,
+                             qPrintable(QStringLiteral("tile %1 (%2, %3): (%4, %5), want (%6, %7)")
+                                            .arg(tile).arg(u).arg(v).arg(x).arg(y).arg(ex).arg(ey)));
+                    // The whole picture's point in that part samples the same position.
+                    float sx = 0, sy = 0;
+                    const float pu = (float(tile % columns) + u) / float(columns);
+                    const float pv = (float(tile / columns) + v) / float(rows);
+                    if (picture.sample(pu, pv, &sx, &sy))
+                        QVERIFY(std::fabs(sx - x) < 1e-4f && std::fabs(sy - y) < 1e-4f);
+                }
             }
         }
     }
