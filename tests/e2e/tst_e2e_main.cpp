@@ -16,6 +16,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QtQuickTest/quicktest.h>
 #include <QtTest>
 
 
@@ -561,8 +562,11 @@ private slots:
         es.start(QStringLiteral(QUILLON_BUILD_DIR "/platform/es/quillon-es-sim"),
                  {"--site", m_sim.sitePath(), "--port", QString::number(port), "--quiet"});
         QVERIFY(es.waitForReadyRead(10000));
+        // The message grew and offers a button more: its layout settles before it is clicked.
+        QVERIFY(QQuickTest::qWaitForItemPolished(messager->property("contentItem").value<QQuickItem *>()));
+        QTest::qWait(100);
         QVERIFY(E2e::closeMessage(messager, "Reconnect"));
-        QVERIFY(E2e::waitForGateways(m_app));
+        QVERIFY2(E2e::waitForGateways(m_app), qPrintable(messager->property("text").toString()));
         // The stored settings went to the objects fetched again.
         QQuickItem *south = nullptr;
         QTRY_VERIFY((south = E2e::gatewayCheckBox(m_main, "Gateway South")));

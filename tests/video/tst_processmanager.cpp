@@ -383,6 +383,35 @@ private slots:
         QCOMPARE(started.count(), 0);
     }
 
+    // A server on every address names itself by the host name; the window shows an address other
+    // machines reach. Only that host, whole and in any case, is replaced.
+    void addressesNamingThisHostGetAReachableOne_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("host name") << "rtsp://quillon-box:8554/S-1/Door" << "rtsp://192.0.2.7:8554/S-1/Door";
+        QTest::newRow("other case") << "rtsps://QUILLON-BOX:8554/S-1/Door" << "rtsps://192.0.2.7:8554/S-1/Door";
+        QTest::newRow("no port") << "rtsp://quillon-box/S-1/Door" << "rtsp://192.0.2.7/S-1/Door";
+        QTest::newRow("longer name") << "rtsp://quillon-box2:8554/S-1/Door" << "rtsp://quillon-box2:8554/S-1/Door";
+        QTest::newRow("an address") << "rtsp://10.1.2.3:8554/S-1/Door" << "rtsp://10.1.2.3:8554/S-1/Door";
+        QTest::newRow("name in the path") << "rtsp://10.1.2.3:8554/quillon-box/Door"
+                                          << "rtsp://10.1.2.3:8554/quillon-box/Door";
+        QTest::newRow("not an address") << "quillon-box" << "quillon-box";
+    }
+
+    void addressesNamingThisHostGetAReachableOne()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, shown);
+        ProcessManager manager;
+        manager.m_localHostName = QStringLiteral("quillon-box");
+        manager.m_reachableHost = QStringLiteral("192.0.2.7");
+        QCOMPARE(manager.reachableAddress(address), shown);
+        // Without an address to offer, the server's own stays.
+        manager.m_reachableHost.clear();
+        QCOMPARE(manager.reachableAddress(address), address);
+    }
+
 private:
     QTemporaryDir m_dir;
     QString m_log;
