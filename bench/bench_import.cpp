@@ -3,7 +3,7 @@
 // the queued task to the end of the model reset.
 //
 //   bench_import [gateways]
-#include "defish/utils.h"
+#include "app/utils.h"
 #include "es/eventserver.h"
 #include "es/korvues.h"
 #include "es/objectimport.h"

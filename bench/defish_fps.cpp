@@ -15,7 +15,7 @@
 // where the driver offers one. bench/defish_fps.sh runs it under Xvfb when there is no display.
 #include "defish/defishfilter.h"
 #include "defish/defishremap.h"
-#include "defish/utils.h"
+#include "app/utils.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

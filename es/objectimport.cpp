@@ -1,6 +1,5 @@
 #include "es/objectimport.h"
 
-#include "defish/utils.h"
 #include "es/eslogging.h"
 #include "es/eventserver.h"
 #include "repo/localdatabase.h"
@@ -8,7 +7,7 @@
 #include "repo/objview.h"
 #include "repo/repobjviews.h"
 #include "repo/repoobjects.h"
-#include "video/sourceaddress.h"
+#include "repo/sourceaddress.h"
 
 #include <QCollator>
 #include <QCollatorSortKey>
@@ -309,7 +308,7 @@ void importObjects(const QHash<qint64, korvu::es::Object> &objects, qint64 rootI
 {
     RepoObjects *model = RepoObjects::instance();
     RepoObjViews *views = RepoObjViews::instance();
-    if (model && views && Utils::instance())
+    if (model && views)
         objectimport::apply(objects, rootId, *model, *views, LocalDatabase::instance());
     else
         qCWarning(lcImport, "Import skipped: the object models are not set up");

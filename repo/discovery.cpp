@@ -2,7 +2,7 @@
 
 #include "repo/object.h"
 #include "repo/repologging.h"
-#include "video/sourceaddress.h"
+#include "repo/sourceaddress.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

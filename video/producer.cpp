@@ -3,7 +3,7 @@
 #include "video/consumer.h"
 #include "video/heaptrim.h"
 #include "video/pipelinegeneration.h"
-#include "video/sourceaddress.h"
+#include "repo/sourceaddress.h"
 #include "video/videologging.h"
 
 #include <QCoreApplication>

@@ -10,7 +10,7 @@
 //   bench_lensfit [rounds]
 #include "app/startup.h"
 #include "defish/lensfit.h"
-#include "defish/lensfitter.h"
+#include "video/lensfitter.h"
 #include "platform/fisheye/fisheyepublisher.h"
 #include "support/lensreference.h"
 #include "video/producer.h"

@@ -7,7 +7,7 @@
 // The panes default to 240x135, the defish window's at its opening size for a 16:9 frame.
 #include "app/startup.h"
 #include "bench/video/benchsupport.h"
-#include "defish/utils.h"
+#include "app/utils.h"
 #include "video/consumer.h"
 #include "video/producer.h"
 

@@ -10,7 +10,7 @@
 // xvfb-run with LIBGL_ALWAYS_SOFTWARE=1 for Mesa's software GL.
 #include "app/startup.h"
 #include "bench/video/benchsupport.h"
-#include "defish/utils.h"
+#include "app/utils.h"
 #include "video/consumer.h"
 #include "video/producer.h"
 

@@ -2,7 +2,7 @@
 
 #include "platform/ostrevan/serverlogging.h"
 #include "platform/ostrevan/viewchannel.h"
-#include "video/sourceaddress.h"
+#include "repo/sourceaddress.h"
 
 #include <QPointer>
 

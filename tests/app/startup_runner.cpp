@@ -4,7 +4,7 @@
 #include "app/appstate.h"
 #include "app/i18n.h"
 #include "app/startup.h"
-#include "defish/utils.h"
+#include "app/utils.h"
 #include "es/eventserver.h"
 #include "repo/localdatabase.h"
 #include "repo/repobjviews.h"

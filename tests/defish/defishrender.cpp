@@ -1,7 +1,7 @@
 #include "tests/defish/defishrender.h"
 
 #include "defish/defishfilter.h"
-#include "defish/utils.h"
+#include "app/utils.h"
 
 #include <QtGlobal>
 #include <gst/app/gstappsink.h>

@@ -3,7 +3,7 @@
 // whose red and green channels are gradients along x and y goes in; the picture that comes back is
 // compared, on a grid of pixels, with the shared CPU projection and a CPU bilinear texture lookup.
 #include "defish/fisheyeprojection.h"
-#include "defish/utils.h"
+#include "app/utils.h"
 #include "tests/defish/defishrender.h"
 
 #include <QOffscreenSurface>

@@ -1,7 +1,7 @@
 // Sign-in, database, fetch, import and discovery together, against the simulated
 // event server and simulated gateways on 127.0.0.1.
 #include "app/appstate.h"
-#include "defish/utils.h"
+#include "app/utils.h"
 #include "es/eventserver.h"
 #include "platform/gateway/gatewaysim.h"
 #include "repo/localdatabase.h"

@@ -1,4 +1,4 @@
-#include "defish/utils.h"
+#include "app/utils.h"
 #include "es/eventserver.h"
 #include "es/korvues.h"
 #include "es/objectimport.h"

@@ -3,7 +3,7 @@
 // and how they survive file changes and source restarts.
 
 #include "defish/defishfilter.h"
-#include "defish/utils.h"
+#include "app/utils.h"
 #include "ffmpegclient.h"
 #include "ffprobepackets.h"
 #include "objectsfilewriter.h"

@@ -1,7 +1,7 @@
 #include "videowindow.h"
 
 #include "app/startup.h"
-#include "defish/utils.h"
+#include "app/utils.h"
 
 #include <QQmlComponent>
 #include <QtTest>

@@ -1,7 +1,7 @@
 // Consumer on real display pipelines: two GstGLVideoItems in a window under
 // Xvfb with Mesa's software OpenGL, fed by one testvideo producer.
 #include "app/startup.h"
-#include "defish/utils.h"
+#include "app/utils.h"
 #include "support/logcapture.h"
 #include "support/videowindow.h"
 #include "video/consumer.h"

@@ -2,7 +2,7 @@
 // frames flow. Run it under AddressSanitizer too: any push into a released app
 // source, or callback into a deleted private part, shows up there.
 #include "app/startup.h"
-#include "defish/utils.h"
+#include "app/utils.h"
 #include "support/videowindow.h"
 #include "video/consumer.h"
 #include "video/producer.h"

@@ -1,4 +1,4 @@
-#include "video/sourceaddress.h"
+#include "repo/sourceaddress.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "defish/lensfitter.h"
+#include "video/lensfitter.h"
 
 #include "defish/defishlogging.h"
 #include "video/producer.h"

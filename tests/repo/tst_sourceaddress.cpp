@@ -1,6 +1,6 @@
 // SourceAddress: every address form, odd and hostile values kept literal, clear errors, and the
 // address made from a stream's url.
-#include "video/sourceaddress.h"
+#include "repo/sourceaddress.h"
 
 #include <QtTest>
 

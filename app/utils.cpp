@@ -1,4 +1,4 @@
-#include "defish/utils.h"
+#include "app/utils.h"
 
 #include "defish/defishfilter.h"
 #include "defish/defishlogging.h"
@@ -6,7 +6,7 @@
 #include "defish/layoutcodec.h"
 #include "defish/fisheyeprojection.h"
 #include "defish/servedsize.h"
-#include "video/sourceaddress.h"
+#include "repo/sourceaddress.h"
 
 #include <gst/gst.h>
 

@@ -1,4 +1,4 @@
-#include "defish/utils.h"
+#include "app/utils.h"
 
 #include <QtTest>
 
