@@ -274,7 +274,7 @@ void Consumer::setProducer(Producer *producer)
     emit producerChanged();
 }
 
-void Consumer::detachProducer(Producer *producer)
+void Consumer::detachFromProducer(Producer *producer)
 {
     if (d->producer != producer && d->producer)
         return;

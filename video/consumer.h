@@ -1,5 +1,6 @@
 #pragma once
 
+#include "video/framesink.h"
 #include "video/videoinfo.h"
 
 #include <QImage>
@@ -41,7 +42,7 @@ typedef struct _GstElement GstElement;
 // producer, in either order and while frames flow, is safe: the consumer
 // unregisters (waiting for a frame being handed out) and stops its pipeline
 // before its private part goes.
-class Consumer : public QObject
+class Consumer : public QObject, public FrameSink
 {
     Q_OBJECT
     Q_PROPERTY(QString name READ name WRITE setName NOTIFY nameChanged)
@@ -96,10 +97,11 @@ public:
     Q_INVOKABLE void stop();
     Q_INVOKABLE void setUniforms(const QVariantMap &uniforms);
 
-    // For the producer's fan-out (any thread): whether the app source asks for
+    // For the producer's fan-out (FrameSink, any thread): whether the app source asks for
     // data, and the app source with a new reference (null without a pipeline).
-    bool isWaitingForData() const;
-    GstAppSrc *appSrcRef() const;
+    bool isWaitingForData() const override;
+    GstAppSrc *appSrcRef() const override;
+    QString sinkName() const override { return name(); }
 
     // The last dewarped frame at pictureSize (or the video's frame size), whatever the item's size on
     // screen (without a shader: the last frame shown); null before the first frame.
@@ -141,9 +143,8 @@ private:
     void releasePipeline();
     // Called by a producer being destroyed, after it has stopped its pipeline
     // and dropped this consumer from its list.
-    void detachProducer(Producer *producer);
+    void detachFromProducer(Producer *producer) override;
 
     ConsumerPriv *d;
     friend class ConsumerPriv;
-    friend class Producer;
 };

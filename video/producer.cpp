@@ -1,6 +1,6 @@
 #include "video/producer.h"
 
-#include "video/consumer.h"
+#include "video/framesink.h"
 #include "video/heaptrim.h"
 #include "video/pipelinegeneration.h"
 #include "repo/sourceaddress.h"
@@ -62,7 +62,7 @@ public:
     GstElement *appsink = nullptr;
     VideoInfo *videoInfo = nullptr;
     std::mutex consumerMutex;
-    QVector<Consumer *> consumers;
+    QVector<FrameSink *> consumers;
     Producer::FanOutObserver observer; // guarded by consumerMutex
 
     // Frames still to be copied for grabFrames().
@@ -189,7 +189,7 @@ GstFlowReturn ProducerPriv::appsink_new_sample(GstAppSink *appsink, gpointer use
 
     std::lock_guard<std::mutex> lock(d->consumerMutex);
     for (int i = 0; i < d->consumers.size(); ++i) {
-        Consumer *consumer = d->consumers.at(i);
+        FrameSink *consumer = d->consumers.at(i);
         if (!consumer->isWaitingForData())
             continue;
         // A new reference: a consumer that stops meanwhile releases its own,
@@ -246,13 +246,13 @@ Producer::~Producer()
     // joins its streaming threads) before anything goes.
     releasePipeline();
 
-    QVector<Consumer *> consumers;
+    QVector<FrameSink *> consumers;
     {
         std::lock_guard<std::mutex> lock(d->consumerMutex);
         consumers.swap(d->consumers);
     }
-    for (Consumer *consumer : consumers)
-        consumer->detachProducer(this);
+    for (FrameSink *consumer : consumers)
+        consumer->detachFromProducer(this);
 
     delete d->videoInfo;
     delete d;
@@ -478,20 +478,20 @@ void Producer::onPipelineFailed(const QString &reason, const QString &detail)
     d->restartTimer.start(waitMs);
 }
 
-void Producer::registerConsumer(Consumer *consumer)
+void Producer::registerConsumer(FrameSink *consumer)
 {
     if (!consumer)
         return;
-    qCDebug(lcProducer, "Registering consumer: %s", consumer->name().toLocal8Bit().constData());
+    qCDebug(lcProducer, "Registering consumer: %s", consumer->sinkName().toLocal8Bit().constData());
     std::lock_guard<std::mutex> lock(d->consumerMutex);
     d->consumers.append(consumer);
 }
 
-void Producer::unregisterConsumer(Consumer *consumer)
+void Producer::unregisterConsumer(FrameSink *consumer)
 {
     if (!consumer)
         return;
-    qCDebug(lcProducer, "UnRegistering consumer: %s", consumer->name().toLocal8Bit().constData());
+    qCDebug(lcProducer, "UnRegistering consumer: %s", consumer->sinkName().toLocal8Bit().constData());
     std::lock_guard<std::mutex> lock(d->consumerMutex);
     d->consumers.removeOne(consumer);
 }

@@ -7,7 +7,7 @@
 #include <QString>
 #include <functional>
 
-class Consumer;
+class FrameSink;
 class ProducerPriv;
 typedef struct _GstElement GstElement;
 typedef struct _GstSample GstSample;
@@ -60,10 +60,10 @@ public:
     Q_INVOKABLE bool start();
     Q_INVOKABLE void stop();
 
-    // Called by Consumer on the main thread. Both wait while a frame is being
+    // Called by a sink (a Consumer) on the main thread. Both wait while a frame is being
     // handed out.
-    void registerConsumer(Consumer *consumer);
-    void unregisterConsumer(Consumer *consumer);
+    void registerConsumer(FrameSink *consumer);
+    void unregisterConsumer(FrameSink *consumer);
 
     // The current pipeline (borrowed; null before the first start()).
     GstElement *pipeline() const;
@@ -74,7 +74,7 @@ public:
 
     // Diagnostics: called on the streaming thread for every sample handed to a
     // consumer (the pulled sample itself or its copy), under the consumer mutex.
-    using FanOutObserver = std::function<void(const Consumer *consumer, GstSample *sample)>;
+    using FanOutObserver = std::function<void(const FrameSink *consumer, GstSample *sample)>;
     void setFanOutObserver(FanOutObserver observer);
 
 signals:

@@ -64,7 +64,7 @@ int main(int argc, char **argv)
     Producer producer;
     producer.setSource(QStringLiteral("file:") + clip);
     std::atomic<int> handed{0};
-    producer.setFanOutObserver([&handed](const Consumer *, GstSample *) { ++handed; });
+    producer.setFanOutObserver([&handed](const FrameSink *, GstSample *) { ++handed; });
     std::unique_ptr<Consumer> raw, defished;
     if (window) {
         raw = std::make_unique<Consumer>();

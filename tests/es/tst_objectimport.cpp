@@ -1,4 +1,3 @@
-#include "app/utils.h"
 #include "es/eventserver.h"
 #include "es/korvues.h"
 #include "es/objectimport.h"
@@ -131,13 +130,7 @@ class TestObjectImport : public QObject
 {
     Q_OBJECT
 
-private:
-    Utils *m_utils = nullptr;
-
 private slots:
-    void initTestCase() { m_utils = new Utils; }
-    void cleanupTestCase() { delete m_utils; }
-
     void theWalkFollowsDevicesAndLooksThroughContainers()
     {
         const FetchedObjects set = setOf({

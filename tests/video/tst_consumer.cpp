@@ -52,7 +52,7 @@ struct FanOutLog
 {
     struct Entry
     {
-        const Consumer *consumer;
+        const FrameSink *consumer;
         GstSample *sample; // compared by address only
         GstBuffer *buffer;
     };
@@ -61,12 +61,12 @@ struct FanOutLog
 
     void attach(Producer &producer)
     {
-        producer.setFanOutObserver([this](const Consumer *consumer, GstSample *sample) {
+        producer.setFanOutObserver([this](const FrameSink *consumer, GstSample *sample) {
             std::lock_guard<std::mutex> lock(mutex);
             entries.append({consumer, sample, gst_sample_get_buffer(sample)});
         });
     }
-    int count(const Consumer *consumer)
+    int count(const FrameSink *consumer)
     {
         std::lock_guard<std::mutex> lock(mutex);
         return int(std::count_if(entries.begin(), entries.end(),

@@ -72,7 +72,7 @@ void TestVideoLifetime::createPlayDestroyInRandomOrder()
         defished->setShader(Utils::instance()->defishShader());
         defished->setProducer(producer);
         std::atomic<int> pushed{0};
-        producer->setFanOutObserver([&pushed](const Consumer *, GstSample *) { ++pushed; });
+        producer->setFanOutObserver([&pushed](const FrameSink *, GstSample *) { ++pushed; });
 
         // Start order varies too: consumers before or after their producer.
         if (random.bounded(2)) {
@@ -128,7 +128,7 @@ void TestVideoLifetime::consumerStopsWhileFramesArePushed()
     consumer.setWidget(m_left);
     consumer.setProducer(&producer);
     std::atomic<int> pushed{0};
-    producer.setFanOutObserver([&pushed](const Consumer *, GstSample *) { ++pushed; });
+    producer.setFanOutObserver([&pushed](const FrameSink *, GstSample *) { ++pushed; });
     producer.start();
     QTRY_COMPARE_WITH_TIMEOUT(producer.state(), Producer::Playing, 10000);
     for (int i = 0; i < 30; ++i) {
