@@ -1,5 +1,7 @@
 #include "video/servercontroller.h"
 
+#include "repo/servable.h"
+
 #include "video/processmanager.h"
 #include "video/videologging.h"
 
@@ -177,10 +179,10 @@ QVector<ServedViewsModel::Entry> ServerController::viewsToServe(const LocalDatab
             entry.reason = tr("its gateway is switched off");
         else if (!stream->isFisheye)
             entry.reason = tr("its stream is not a fisheye stream");
-        else if (stream->radius <= 0 || !(stream->fov > 0.0f) || !std::isfinite(stream->fov))
+        else if (!Servable::lensIsSet(stream->radius, stream->fov))
             entry.reason = tr("the lens of its stream is not set");
-        else if (!(view.zoom > 0.0f && view.zoom < 180.0f) || !std::isfinite(view.roll) || !std::isfinite(view.tilt) ||
-                 !std::isfinite(view.pan))
+        else if (view.mode == QLatin1String("perspective") &&
+                 !Servable::aimIsServable(view.roll, view.tilt, view.pan, view.zoom))
             entry.reason = tr("its zoom is not between 0 and 180 degrees");
         entries.append(entry);
     }

@@ -3,6 +3,7 @@
 #include "platform/ostrevan/serverlogging.h"
 #include "defish/layoutcodec.h"
 #include "repo/objectsschema.h"
+#include "repo/servable.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -349,8 +350,7 @@ bool ServerConfig::load(const QString &path, QString *error, const ServerShare &
                 ++inactive;
                 continue;
             }
-            if (!(view.zoom > 0.0f && view.zoom < 180.0f) || !std::isfinite(view.roll) || !std::isfinite(view.tilt) ||
-                !std::isfinite(view.pan)) {
+            if (!Servable::aimIsServable(view.roll, view.tilt, view.pan, view.zoom)) {
                 qCWarning(lcConfig,
                           "View \"%s\" of stream %s is not served: its zoom %g is not between 0 and 180 degrees",
                           qUtf8Printable(view.name), qUtf8Printable(streamSerial), double(view.zoom));
@@ -416,7 +416,7 @@ bool ServerConfig::load(const QString &path, QString *error, const ServerShare &
             skipped = "its gateway is not active";
         else if (row.stream.url.isEmpty())
             skipped = "it has no source";
-        else if (row.stream.radius <= 0 || !(row.stream.fov > 0.0f) || !std::isfinite(row.stream.fov))
+        else if (!Servable::lensIsSet(row.stream.radius, row.stream.fov))
             skipped = "its lens radius or field of view is not positive";
         else if (!row.unknownProjection.isEmpty())
             skipped = "its lens projection is not one this server knows";
