@@ -65,9 +65,15 @@ bool rawRgb(const QStringList &arguments, int width, int height, QImage *image, 
 
 } // namespace
 
-bool makeClip(const QString &dir, Clip *clip, QString *error, double pitch)
+namespace {
+
+// A still clip of the lens circle of kSquare pixels off the middle of the frame: one frame of the card
+// through a v360 lens of projection input looking at pitch, held (the card's clock would change it
+// every frame), with the extra encoder options.
+bool makeSquareClip(const QString &path, const QString &card, const QString &input, double pitch,
+                    const QStringList &extra, Clip *clip, QString *error)
 {
-    clip->path = dir + QStringLiteral("/lens-reference%1.mkv").arg(pitch == 0 ? QString() : QString::number(pitch));
+    clip->path = path;
     clip->width = kFrameWidth;
     clip->height = kFrameHeight;
     clip->radius = kSquare / 2.0;
@@ -75,22 +81,34 @@ bool makeClip(const QString &dir, Clip *clip, QString *error, double pitch)
     // The program measures the centre from the bottom: it lies height - 1 - centerY below the top.
     clip->centerY = kFrameHeight - 1 - (kTop + kSquare / 2.0);
     clip->fov = kLensFov;
-    const QString lens = QStringLiteral("v360=input=e:output=fisheye:h_fov=%1:v_fov=%1:w=%2:h=%2:pitch=%7,"
-                                        "pad=%3:%4:%5:%6:black")
+    clip->input = input;
+    const QString lens = QStringLiteral("v360=input=e:output=%1:h_fov=%2:v_fov=%2:w=%3:h=%3:pitch=%4,"
+                                        "pad=%5:%6:%7:%8:black")
+                             .arg(input)
                              .arg(kLensFov)
                              .arg(kSquare)
+                             .arg(pitch)
                              .arg(kFrameWidth)
                              .arg(kFrameHeight)
                              .arg(kLeft)
-                             .arg(kTop)
-                             .arg(pitch);
-    // The test card's clock would change the picture every frame: take one frame and hold it.
-    return runFfmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), card(), QStringLiteral("-vf"),
-                      QStringLiteral("select=eq(n\\,0),loop=loop=99:size=1,") + lens, QStringLiteral("-r"),
-                      QStringLiteral("5"), QStringLiteral("-frames:v"), QStringLiteral("100"), QStringLiteral("-c:v"),
-                      QStringLiteral("libx264"), QStringLiteral("-crf"), QStringLiteral("4"),
-                      QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), clip->path},
+                             .arg(kTop);
+    return runFfmpeg(QStringList{QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), card,
+                                 QStringLiteral("-vf"), QStringLiteral("select=eq(n\\,0),loop=loop=99:size=1,") + lens,
+                                 QStringLiteral("-r"), QStringLiteral("5"), QStringLiteral("-frames:v"),
+                                 QStringLiteral("100"), QStringLiteral("-c:v"), QStringLiteral("libx264"),
+                                 QStringLiteral("-crf"), QStringLiteral("4"), QStringLiteral("-pix_fmt"),
+                                 QStringLiteral("yuv420p")} +
+                         extra + QStringList{clip->path},
                      nullptr, error);
+}
+
+} // namespace
+
+bool makeClip(const QString &dir, Clip *clip, QString *error, double pitch)
+{
+    return makeSquareClip(
+        dir + QStringLiteral("/lens-reference%1.mkv").arg(pitch == 0 ? QString() : QString::number(pitch)), card(),
+        QStringLiteral("fisheye"), pitch, {}, clip, error);
 }
 
 namespace {
@@ -234,33 +252,11 @@ QImage renderScene(const View &view, int width, int height, QString *error)
 
 bool makeProjectionClip(const QString &dir, const QString &input, double pitch, Clip *clip, QString *error)
 {
-    clip->path = dir + QStringLiteral("/lens-%1%2.mkv").arg(input).arg(pitch);
-    clip->width = kFrameWidth;
-    clip->height = kFrameHeight;
-    clip->radius = kSquare / 2.0;
-    clip->centerX = kLeft + kSquare / 2.0;
-    clip->centerY = kFrameHeight - 1 - (kTop + kSquare / 2.0);
-    clip->fov = kLensFov;
-    clip->input = input;
-    const QString lens = QStringLiteral("v360=input=e:output=%1:h_fov=%2:v_fov=%2:w=%3:h=%3:pitch=%4,"
-                                        "pad=%5:%6:%7:%8:black")
-                             .arg(input)
-                             .arg(kLensFov)
-                             .arg(kSquare)
-                             .arg(pitch)
-                             .arg(kFrameWidth)
-                             .arg(kFrameHeight)
-                             .arg(kLeft)
-                             .arg(kTop);
-    return runFfmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                      QStringLiteral("testsrc2=size=2048x1024:rate=5"), QStringLiteral("-vf"),
-                      QStringLiteral("select=eq(n\\,0),loop=loop=99:size=1,") + lens, QStringLiteral("-r"),
-                      QStringLiteral("5"), QStringLiteral("-frames:v"), QStringLiteral("100"), QStringLiteral("-c:v"),
-                      QStringLiteral("libx264"), QStringLiteral("-crf"), QStringLiteral("4"),
-                      QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), QStringLiteral("-colorspace"),
-                      QStringLiteral("bt709"), QStringLiteral("-color_primaries"), QStringLiteral("bt709"),
-                      QStringLiteral("-color_trc"), QStringLiteral("bt709"), clip->path},
-                     nullptr, error);
+    return makeSquareClip(dir + QStringLiteral("/lens-%1%2.mkv").arg(input).arg(pitch),
+                          QStringLiteral("testsrc2=size=2048x1024:rate=5"), input, pitch,
+                          {QStringLiteral("-colorspace"), QStringLiteral("bt709"), QStringLiteral("-color_primaries"),
+                           QStringLiteral("bt709"), QStringLiteral("-color_trc"), QStringLiteral("bt709")},
+                          clip, error);
 }
 
 QImage renderRoom(const Clip &clip, double pitch, int width, const QRect &crop, QString *error)
