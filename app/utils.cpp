@@ -3,14 +3,16 @@
 #include "defish/defishfilter.h"
 #include "defish/defishlogging.h"
 #include "defish/defishshader.h"
-#include "defish/layoutcodec.h"
 #include "defish/fisheyeprojection.h"
 #include "defish/servedsize.h"
 #include "repo/sourceaddress.h"
 
-#include <gst/gst.h>
-
-Utils::Utils(QObject *parent) : QObject(parent), Singleton<Utils>(this) {}
+Utils::Utils(QObject *parent) : QObject(parent), Singleton<Utils>(this)
+{
+    // QML holds the values lens() and aim() hand out and passes them back.
+    qRegisterMetaType<Lens>();
+    qRegisterMetaType<ViewAim>();
+}
 
 Utils::~Utils() = default;
 
@@ -96,34 +98,28 @@ QSize Utils::servedSize(const QString &mode) const
     return size;
 }
 
-QVariantMap Utils::uniforms(const QVariantMap &lens, const QVariantMap &view, const QString &mode,
-                            const QVariantMap &layout, const QString &mount) const
+Lens Utils::lens(qreal centerX, qreal centerY, qreal radius, qreal fov, const QString &mount,
+                 const QString &projection) const
 {
-    FisheyeMount fisheyeMount = FisheyeMount::Wall;
-    FisheyeProjection::mountFromName(mount.toUtf8().constData(), &fisheyeMount);
-    FisheyeLayout fisheyeLayout;
-    QString why;
-    if (!LayoutCodec::fromMap(mode, layout, fisheyeMount, &fisheyeLayout, &why)) {
-        qCWarning(lcDefish, "No uniforms: %s", qPrintable(why));
-        return {};
-    }
-    const auto number = [](const QVariantMap &map, const char *key) {
-        return map.value(QLatin1String(key)).toFloat();
-    };
-    FisheyeLens fisheyeLens{number(lens, "width"),  number(lens, "height"), number(lens, "centerX"),
-                            number(lens, "centerY"), number(lens, "radius"), number(lens, "fov")};
-    FisheyeProjection::projectionFromName(lens.value(QStringLiteral("projection")).toString().toUtf8().constData(),
-                                          &fisheyeLens.projection);
-    const FisheyeView fisheyeView{number(view, "roll"), number(view, "tilt"), number(view, "pan"),
-                                  number(view, "zoom"), number(view, "ratio")};
-    GstStructure *structure = DefishFilter::uniforms(fisheyeLens, fisheyeView, fisheyeLayout);
-    QVariantMap result;
-    for (int i = 0; i < gst_structure_n_fields(structure); ++i) {
-        const char *name = gst_structure_nth_field_name(structure, i);
-        const GValue *value = gst_structure_get_value(structure, name);
-        if (value && G_VALUE_HOLDS_FLOAT(value))
-            result.insert(QString::fromLatin1(name), g_value_get_float(value));
-    }
-    gst_structure_free(structure);
-    return result;
+    Lens lens = Lens::fromPixels(centerX, centerY, radius, float(fov));
+    lens.mount = mount;
+    lens.projection = projection;
+    return lens;
+}
+
+ViewAim Utils::aim(qreal roll, qreal tilt, qreal pan, qreal zoom, const QString &mode, const QVariantMap &layout) const
+{
+    ViewAim aim;
+    aim.roll = float(roll);
+    aim.tilt = float(tilt);
+    aim.pan = float(pan);
+    aim.zoom = float(zoom);
+    aim.mode = mode;
+    aim.layout = layout;
+    return aim;
+}
+
+QVariantMap Utils::uniforms(const Lens &lens, const ViewAim &aim, qreal width, qreal height, qreal ratio) const
+{
+    return ViewAim::uniforms(lens, aim, float(width), float(height), float(ratio));
 }

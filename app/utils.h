@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/singleton.h"
+#include "defish/lens.h"
+#include "defish/viewaim.h"
 
 #include <QObject>
 #include <QSize>
@@ -37,12 +39,15 @@ public:
     // The size the streaming server serves views of a mode at ("perspective" for none; ServedSize): the
     // preview's and snapshot's size.
     Q_INVOKABLE QSize servedSize(const QString &mode = QString()) const;
-    // What the dewarping elements take (DefishFilter::uniforms) for a lens ({"width", "height", "centerX",
-    // "centerY", "radius", "fov", "projection"}, pixels and degrees), a view in camera angles ({"roll",
-    // "tilt", "pan", "zoom", "ratio"}), and the picture's mode, layout (LayoutCodec's map) and the
-    // camera's mount. An empty map, with a log line, for a mode or layout that is not one.
-    Q_INVOKABLE QVariantMap uniforms(const QVariantMap &lens, const QVariantMap &view, const QString &mode,
-                                     const QVariantMap &layout, const QString &mount) const;
+    // A lens and a view's aim as the values the program passes around (Lens, ViewAim).
+    Q_INVOKABLE Lens lens(qreal centerX, qreal centerY, qreal radius, qreal fov, const QString &mount,
+                          const QString &projection) const;
+    Q_INVOKABLE ViewAim aim(qreal roll, qreal tilt, qreal pan, qreal zoom, const QString &mode,
+                            const QVariantMap &layout) const;
+    // What the dewarping elements take for an aim in camera angles on a lens and a frame of width x height,
+    // drawn at ratio (ViewAim::uniforms).
+    Q_INVOKABLE QVariantMap uniforms(const Lens &lens, const ViewAim &aim, qreal width, qreal height,
+                                     qreal ratio) const;
     // A lens length in video pixels as the stream keeps it (FisheyeLens::wholePixels).
     Q_INVOKABLE int lensPixels(qreal value) const;
 };

@@ -189,11 +189,10 @@ Item {
         if (!(w > 0 && h > 0))
             return
         var camera = cameraAngles()
-        var lens = { "width": w, "height": h, "centerX": localProps.centerX, "centerY": localProps.centerY,
-                     "radius": localProps.radius, "fov": sldFOV.value, "projection": projection }
-        var view = { "roll": camera.roll, "tilt": camera.tilt, "pan": camera.pan, "zoom": sldZoom.value,
-                     "ratio": localProps.servedRatio }
-        consDefished.setUniforms(Utils.uniforms(lens, view, mode, layoutMap(), mount))
+        var lens = Utils.lens(localProps.centerX, localProps.centerY, localProps.radius, sldFOV.value, mount,
+                              projection)
+        var aim = Utils.aim(camera.roll, camera.tilt, camera.pan, sldZoom.value, mode, layoutMap())
+        consDefished.setUniforms(Utils.uniforms(lens, aim, w, h, localProps.servedRatio))
     }
 
     // Puts a stored view's values ({"roll", "tilt", "pan", "zoom"}, camera angles) and name into the

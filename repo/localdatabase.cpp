@@ -618,12 +618,7 @@ void LocalDatabase::applyStoredSettings(const QVector<std::shared_ptr<Object>> &
         } else if (object->type() == Object::Stream) {
             if (const auto info = m_streamInfos.value(object->serial())) {
                 object->setIsActive(info->isActive);
-                object->setCenterX(info->centerX);
-                object->setCenterY(info->centerY);
-                object->setRadius(info->radius);
-                object->setFov(info->fov);
-                object->setMount(info->mount);
-                object->setProjection(info->projection);
+                object->setLens(info->lens());
             }
         }
     }

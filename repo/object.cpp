@@ -253,3 +253,25 @@ void Object::setProjection(const QString &projection)
     emit projectionChanged();
     emit lensChanged();
 }
+
+Lens Object::lens() const
+{
+    Lens lens;
+    lens.centerX = m_centerX;
+    lens.centerY = m_centerY;
+    lens.radius = m_radius;
+    lens.fov = m_fov;
+    lens.mount = m_mount;
+    lens.projection = m_projection;
+    return lens;
+}
+
+void Object::setLens(const Lens &lens)
+{
+    setCenterX(lens.centerX);
+    setCenterY(lens.centerY);
+    setRadius(lens.radius);
+    setFov(lens.fov);
+    setMount(lens.mount);
+    setProjection(lens.projection);
+}

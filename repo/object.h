@@ -1,5 +1,7 @@
 #pragma once
 
+#include "defish/lens.h"
+
 #include <QObject>
 #include <QString>
 
@@ -32,6 +34,8 @@ class Object : public QObject
     Q_PROPERTY(QString mount READ mount WRITE setMount NOTIFY mountChanged)
     // The lens projection: "equidistant" (the default), "equisolid", "stereographic" or "orthographic".
     Q_PROPERTY(QString projection READ projection WRITE setProjection NOTIFY projectionChanged)
+    // The six above as one value.
+    Q_PROPERTY(Lens lens READ lens WRITE setLens NOTIFY lensChanged)
 
 public:
     enum ObjectType { UnknowType = 0, Device = 1, Stream = 2 };
@@ -76,6 +80,9 @@ public:
     // A name that is no mount is logged and leaves the mount as it is.
     void setMount(const QString &mount);
     QString projection() const { return m_projection; }
+    Lens lens() const;
+    // Sets each part through its own setter (a mount or projection that is none is logged and kept).
+    void setLens(const Lens &lens);
     // A name that is no projection is logged and leaves the projection as it is.
     void setProjection(const QString &projection);
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "defish/lens.h"
+
 #include <QString>
 
 // One row of the streams table of objects.data, as last loaded.
@@ -18,4 +20,16 @@ struct StreamInfo
     QString mount = QStringLiteral("wall");
     // The lens projection, from the same table; "equidistant" where it has none.
     QString projection = QStringLiteral("equidistant");
+
+    Lens lens() const
+    {
+        Lens l;
+        l.centerX = centerX;
+        l.centerY = centerY;
+        l.radius = radius;
+        l.fov = fov;
+        l.mount = mount;
+        l.projection = projection;
+        return l;
+    }
 };

@@ -1,6 +1,6 @@
 #include "video/servercontroller.h"
 
-#include "repo/servable.h"
+#include "defish/servable.h"
 
 #include "video/processmanager.h"
 #include "video/videologging.h"

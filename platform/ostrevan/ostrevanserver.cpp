@@ -845,8 +845,7 @@ void OstrevanServer::addView(const ServedStream &stream, const ServedView &view)
     ServedSize::forMode(view.layout.mode, output.width, output.height, &output.width, &output.height);
     served.channel = std::make_shared<ViewChannel>(stream.serial + QLatin1Char('/') + view.name, m_mode, output,
                                                    m_slicePool);
-    served.channel->setGeometry(stream.centerX, stream.centerY, stream.radius, stream.fov, view.roll, view.tilt,
-                                view.pan, view.zoom, stream.projection, view.layout);
+    served.channel->setGeometry(stream.lens(), view.aim(), view.layout.mount);
     StreamSource *source = sourceFor(stream);
     source->addView(served.channel);
 
@@ -952,8 +951,7 @@ void OstrevanServer::apply(const ServerConfig &config)
                 continue;
             }
             if (!before || *before != view || lensChanged) {
-                it->channel->setGeometry(stream.centerX, stream.centerY, stream.radius, stream.fov, view.roll,
-                                         view.tilt, view.pan, view.zoom, stream.projection, view.layout);
+                it->channel->setGeometry(stream.lens(), view.aim(), view.layout.mount);
                 logView(stream, view, "Updated", it->path);
             }
         }

@@ -1,9 +1,9 @@
 #include "platform/ostrevan/serverconfig.h"
 
-#include "platform/ostrevan/serverlogging.h"
 #include "defish/layoutcodec.h"
+#include "defish/servable.h"
+#include "platform/ostrevan/serverlogging.h"
 #include "repo/objectsschema.h"
-#include "repo/servable.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -29,6 +29,30 @@ bool sameLayout(const FisheyeLayout &a, const FisheyeLayout &b)
 }
 
 } // namespace
+
+ViewAim ServedView::aim() const
+{
+    ViewAim aim;
+    aim.roll = roll;
+    aim.tilt = tilt;
+    aim.pan = pan;
+    aim.zoom = zoom;
+    aim.mode = QLatin1String(FisheyeProjection::modeName(layout.mode));
+    if (layout.mode != FisheyeViewMode::Perspective)
+        aim.layout = LayoutCodec::toMap(layout);
+    return aim;
+}
+
+Lens ServedStream::lens() const
+{
+    Lens lens;
+    lens.centerX = centerX;
+    lens.centerY = centerY;
+    lens.radius = radius;
+    lens.fov = fov;
+    lens.projection = QLatin1String(FisheyeProjection::projectionName(projection));
+    return lens;
+}
 
 bool ServedView::operator==(const ServedView &other) const
 {

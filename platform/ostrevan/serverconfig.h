@@ -1,6 +1,8 @@
 #pragma once
 
 #include "defish/fisheyeprojection.h"
+#include "defish/lens.h"
+#include "defish/viewaim.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,6 +18,9 @@ struct ServedView
     float pan = 0.0f;
     float zoom = 0.0f; // horizontal field of view of the virtual camera, degrees
     FisheyeLayout layout;
+
+    // The same as the value the program passes around.
+    ViewAim aim() const;
 
     bool operator==(const ServedView &other) const;
     bool operator!=(const ServedView &other) const { return !(*this == other); }
@@ -35,6 +40,9 @@ struct ServedStream
     QVector<ServedView> views;
 
     bool sameSource(const ServedStream &other) const { return url == other.url; }
+    // The lens as the value the program passes around (the mount, which the views' layouts carry, read
+    // as a wall).
+    Lens lens() const;
     bool sameLens(const ServedStream &other) const;
     const ServedView *view(const QString &name) const;
 };

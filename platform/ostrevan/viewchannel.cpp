@@ -103,20 +103,18 @@ ViewChannel::~ViewChannel()
         gst_caps_unref(m_pushedCaps);
 }
 
-void ViewChannel::setGeometry(int centerX, int centerY, int radius, float lensFov, float roll, float tilt, float pan,
-                              float zoom, FisheyeLensProjection projection, const FisheyeLayout &layout)
+void ViewChannel::setGeometry(const Lens &lens, const ViewAim &aim, FisheyeMount layoutMount)
 {
+    FisheyeLayout layout;
+    QString why;
+    if (!aim.fisheyeLayout(layoutMount, &layout, &why)) {
+        qCWarning(lcServer, "View %s drawn as one perspective view: %s", qUtf8Printable(m_label), qUtf8Printable(why));
+        layout = FisheyeLayout();
+    }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_centerX = centerX;
-        m_centerY = centerY;
-        m_radius = radius;
-        m_lensFov = lensFov;
-        m_roll = roll;
-        m_tilt = tilt;
-        m_pan = pan;
-        m_zoom = zoom;
-        m_projection = projection;
+        m_lens = lens;
+        m_aim = aim;
         m_layout = layout;
         ++m_geometryVersion;
     }
@@ -126,18 +124,17 @@ void ViewChannel::setGeometry(int centerX, int centerY, int radius, float lensFo
 
 FisheyeLens ViewChannel::lens(int frameWidth, int frameHeight) const
 {
-    return FisheyeLens{float(frameWidth), float(frameHeight), float(m_centerX), float(m_centerY),
-                       float(m_radius),     m_lensFov,           m_projection};
+    return m_lens.fisheye(float(frameWidth), float(frameHeight));
+}
+
+FisheyeView ViewChannel::view() const
+{
+    return m_aim.fisheye(float(m_output.width) / float(m_output.height));
 }
 
 FisheyeProjection ViewChannel::projection(int frameWidth, int frameHeight) const
 {
     return FisheyeProjection(lens(frameWidth, frameHeight), view(), FisheyeMount::Wall, m_layout);
-}
-
-FisheyeView ViewChannel::view() const
-{
-    return FisheyeView{m_roll, m_tilt, m_pan, m_zoom, float(m_output.width) / float(m_output.height)};
 }
 
 QString ViewChannel::mediaLaunch() const

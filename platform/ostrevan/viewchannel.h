@@ -1,8 +1,10 @@
 #pragma once
 
 #include "defish/fisheyeprojection.h"
-#include "defish/servedsize.h"
+#include "defish/lens.h"
 #include "defish/remaptable.h"
+#include "defish/servedsize.h"
+#include "defish/viewaim.h"
 
 #include <gst/gst.h>
 #include <gst/video/video.h>
@@ -73,11 +75,9 @@ public:
     DewarpMode mode() const { return m_mode; }
     const OutputOptions &output() const { return m_output; }
 
-    // Lens geometry in pixels and degrees (frame size comes from the frames) and view direction; the lens
-    // projection and, for a panorama or a quad, the picture's layout.
-    void setGeometry(int centerX, int centerY, int radius, float lensFov, float roll, float tilt, float pan,
-                     float zoom, FisheyeLensProjection projection = FisheyeLensProjection::Equidistant,
-                     const FisheyeLayout &layout = FisheyeLayout());
+    // The stream's lens (the frame size comes from the frames) and what the view shows, its layout in
+    // room angles of layoutMount. A layout that does not read is logged and drawn as one perspective view.
+    void setGeometry(const Lens &lens, const ViewAim &aim, FisheyeMount layoutMount = FisheyeMount::Wall);
 
     // The launch description of the RTSP media for this view.
     QString mediaLaunch() const;
@@ -131,15 +131,8 @@ private:
     bool m_newMedia = false;
     qint64 m_nextDueUs = 0;
     // Geometry, guarded by m_mutex; m_geometryVersion grows with every change.
-    int m_centerX = 0;
-    int m_centerY = 0;
-    int m_radius = 0;
-    float m_lensFov = 0.0f;
-    float m_roll = 0.0f;
-    float m_tilt = 0.0f;
-    float m_pan = 0.0f;
-    float m_zoom = 0.0f;
-    FisheyeLensProjection m_projection = FisheyeLensProjection::Equidistant;
+    Lens m_lens;
+    ViewAim m_aim;
     FisheyeLayout m_layout;
     quint64 m_geometryVersion = 1;
 

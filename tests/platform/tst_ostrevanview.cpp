@@ -26,7 +26,14 @@ private slots:
         output.fps = 15;
         output.bitrateKbps = 500;
         ViewChannel view(QStringLiteral("CAM/view"), DewarpMode::Cpu, output);
-        view.setGeometry(32, 24, 24, 180.0f, 0.0f, 0.0f, 0.0f, 90.0f);
+        Lens lens;
+        lens.centerX = 32;
+        lens.centerY = 24;
+        lens.radius = 24;
+        lens.fov = 180.0f;
+        ViewAim aim;
+        aim.zoom = 90.0f;
+        view.setGeometry(lens, aim);
 
         // "( ... )": the media's bin; here it ends in an appsink instead of the RTSP stream.
         QString launch = view.mediaLaunch().trimmed();
