@@ -159,7 +159,13 @@ Item {
         updateParams()
     }
 
-    onVideoSizeKnownChanged: placeStreamLens()
+    // The lens placed once the frame size is known is where the history starts: no step of the operator's.
+    onVideoSizeKnownChanged: {
+        if (localProps.placed || !videoSizeKnown)
+            return
+        placeStreamLens()
+        startHistory()
+    }
 
     // Sends the camera and view to the shader; called on every slider move and
     // when the dewarped picture starts playing.
@@ -208,6 +214,7 @@ Item {
         txtName.text = name
         editedName = editing ? name : ""
         markUnmodified()
+        startHistory()
     }
 
     // The aim, zoom and name as loaded (or as the window opened); the lens and mount belong to the
@@ -229,6 +236,95 @@ Item {
                 return true
         }
         return false
+    }
+
+    // Undo and redo step through what the operator set: the aim, the panorama's band, the quad's quarters,
+    // the mode, the lens and the mount (not the name: its field keeps its own). A change is one step once
+    // it settles: nothing held (a slider, a pane) and nothing changed for a moment, so that a whole drag
+    // is one step. Loading a view starts the history afresh.
+    readonly property var editState: ({
+        "mount": mount, "mode": mode, "projection": projection,
+        "roll": sldRoll.value, "tilt": sldTilt.value, "pan": sldPan.value, "zoom": sldZoom.value,
+        "azimuth": sldAzimuth.value, "upper": sldUpper.value, "lower": sldLower.value,
+        "quadAims": quadAims, "quadIndex": quadIndex, "fov": sldFOV.value, "lensPlaced": localProps.placed,
+        "centerX": localProps.centerX, "centerY": localProps.centerY, "radius": localProps.radius
+    })
+    readonly property bool handsOn: sldRoll.pressed || sldTilt.pressed || sldPan.pressed || sldZoom.pressed
+                                    || sldAzimuth.pressed || sldUpper.pressed || sldLower.pressed
+                                    || sldCenterX.pressed || sldCenterY.pressed || sldRadius.pressed
+                                    || sldFOV.pressed || maSource.pressed || maDefished.pressed
+    readonly property alias canUndo: history.canUndo
+    readonly property alias canRedo: history.canRedo
+    onEditStateChanged: tmrSettle.restart()
+    // What changed before a press is a step of its own, and a drag is one once released.
+    onHandsOnChanged: settle()
+
+    EditHistory {
+        id: history
+    }
+
+    Timer {
+        id: tmrSettle
+        interval: 400
+        onTriggered: {
+            if (control.handsOn)
+                restart()
+            else
+                history.record(control.editState)
+        }
+    }
+
+    function settle() {
+        tmrSettle.stop()
+        history.record(editState)
+    }
+
+    function startHistory() {
+        tmrSettle.stop()
+        history.reset(editState)
+    }
+
+    function undo() {
+        settle()
+        var state = history.undo()
+        if (state.mode !== undefined)
+            applyEditState(state)
+    }
+
+    function redo() {
+        settle()
+        var state = history.redo()
+        if (state.mode !== undefined)
+            applyEditState(state)
+    }
+
+    // Puts a recorded state back as it was, without the side effects setMode() and setMount() have.
+    function applyEditState(state) {
+        mount = state.mount
+        projection = state.projection
+        quadAims = state.quadAims
+        quadIndex = state.quadIndex
+        mode = state.mode
+        sldRoll.value = state.roll
+        sldTilt.value = state.tilt
+        sldPan.value = state.pan
+        sldZoom.value = state.zoom
+        sldAzimuth.value = state.azimuth
+        sldUpper.value = state.upper
+        sldLower.value = state.lower
+        sldFOV.value = state.fov
+        if (state.lensPlaced && localProps.placed)
+            placeLens(state.centerX, state.centerY, state.radius)
+        updateParams()
+    }
+
+    Shortcut {
+        sequences: [StandardKey.Undo]
+        onActivated: control.undo()
+    }
+    Shortcut {
+        sequences: ["Ctrl+Shift+Z", "Ctrl+Y"]
+        onActivated: control.redo()
     }
 
     // Asks (through the window) before another view replaces unsaved changes to this one.
@@ -363,6 +459,7 @@ Item {
             sldFOV.value = objectInstance.fov
         placeStreamLens()
         markUnmodified()
+        startHistory()
     }
 
     Component.onDestruction: {

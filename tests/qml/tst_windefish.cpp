@@ -804,6 +804,71 @@ private slots:
         }
     }
 
+    // Ctrl+Z and Ctrl+Shift+Z (or Ctrl+Y) step back and forth through the settled changes: a whole drag
+    // is one step, and so is a burst of changes; a new change drops the steps redo would bring back, and
+    // loading another stored view starts afresh.
+    void undoAndRedoStepThroughSettledChanges()
+    {
+        auto stream = makeStream(m_clip);
+        stream->setSerial("S-UNDO");
+        QVERIFY(RepoObjViews::instance()->appendView("Other", "S-UNDO", 0, 0, 60, 40));
+        openWindow(stream.get());
+        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("prod")->property("state").toInt(), 2, 15000);
+        QQuickItem *overlay = item(content(), "dewrapArea");
+        QTRY_VERIFY(qAbs(overlay->width() / overlay->height() - 320.0 / 240.0) < 0.02);
+        QTRY_VERIFY(m_window->isActive());
+        const auto state = [&] {
+            QVariantList values;
+            for (const char *name : {"sldRoll", "sldTilt", "sldPan", "sldZoom", "sldFOV", "sldAzimuth"})
+                values << item(content(), name)->property("value");
+            return values << content()->property("mode");
+        };
+        const auto settled = [] { QTest::qWait(700); };
+        QList<QVariantList> states{state()};
+
+        QVERIFY(dragSlider(item(content(), "sldRoll"), 0.3));
+        states << state();
+        QQuickItem *pane = item(content(), "maDefished");
+        QVERIFY(dragAlong(pane, QPointF(pane->width() * 0.3, pane->height() * 0.4),
+                          QPointF(pane->width() * 0.6, pane->height() * 0.7), 12));
+        states << state();
+        for (const double fov : {170.0, 175.0, 180.0})
+            QVERIFY(item(content(), "sldFOV")->setProperty("value", fov));
+        settled();
+        states << state();
+        QVERIFY(QMetaObject::invokeMethod(item(content(), "cbMode"), "activated", Q_ARG(int, 1)));
+        settled();
+        states << state();
+        QVERIFY(dragSlider(item(content(), "sldAzimuth"), 0.8));
+        states << state();
+        for (int i = 1; i < states.size(); ++i)
+            QVERIFY2(states.at(i) != states.at(i - 1), qPrintable(QString::number(i)));
+
+        for (int i = states.size() - 2; i >= 0; --i) {
+            QTest::keyClick(m_window, Qt::Key_Z, Qt::ControlModifier);
+            QCOMPARE(state(), states.at(i));
+        }
+        QTest::keyClick(m_window, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(state(), states.at(0));
+        QTest::keyClick(m_window, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(state(), states.at(1));
+        QTest::keyClick(m_window, Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(state(), states.at(2));
+
+        QVERIFY(dragSlider(item(content(), "sldRoll"), 0.7));
+        const QVariantList changed = state();
+        QTest::keyClick(m_window, Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(state(), changed);
+        QTest::keyClick(m_window, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(state(), states.at(2));
+
+        QVERIFY(QMetaObject::invokeMethod(content(), "switchTo", Q_ARG(QVariant, "Other")));
+        const QVariantList other = state();
+        QCOMPARE(other.at(2).toReal(), 60.0);
+        QTest::keyClick(m_window, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(state(), other);
+    }
+
     // A double click inside the lens circle of the raw pane brings that point to the view's centre;
     // outside it nothing turns.
     void doubleClickOnTheRawPaneCentresThatPoint()
