@@ -341,8 +341,10 @@ Item {
 
     // Selects the stored view whose outline (or name tag) lies under pane point (x, y); false where
     // none does.
+    // How near, in pane pixels, a press must come to an outline to take it.
+    readonly property real outlineReach: 6
     function selectOutlineAt(x, y) {
-        var reach = 6
+        var reach = outlineReach
         var best = null
         var bestDistance = Infinity
         for (var i = 0; i < rptOutlines.count; ++i) {
@@ -378,6 +380,56 @@ Item {
         sldPan.value = turned.pan
         sldTilt.value = turned.tilt
         return true
+    }
+
+    // An angle in degrees brought within -180 to 180.
+    function wrapDegrees(angle) {
+        return ((angle % 360) + 540) % 360 - 180
+    }
+
+    // The room direction ({"azimuth", "elevation"}, degrees) the lens sees at fisheye position (x, y),
+    // normalised; null where none.
+    function roomDirection(x, y) {
+        var turned = dewrapArea.aim(x, y, 0.5, 0.5)
+        if (turned.pan === undefined)
+            return null
+        // Of the two pan and tilt pairs that look that way, the one with the tilt within -90 to 90.
+        if (Math.abs(turned.tilt) <= 90)
+            return { "azimuth": turned.pan, "elevation": turned.tilt }
+        return { "azimuth": wrapDegrees(turned.pan + 180), "elevation": (turned.tilt > 0 ? 180 : -180) - turned.tilt }
+    }
+
+    // What a press on the raw pane at fisheye position (x, y), normalised, grabs of the view being aimed,
+    // on its outline or inside it: the view point there ({"u", "v"}) or, for a panorama, the room
+    // azimuth there and the band's azimuth then ({"azimuth", "start"}); null where it grabs nothing.
+    function grabViewAt(x, y) {
+        var onOutline = dewrapArea.distanceToOutline(x * dewrapArea.width, y * dewrapArea.height) <= outlineReach
+        if (isPanorama) {
+            var under = roomDirection(x, y)
+            if (!under)
+                return null
+            var inside = under.elevation >= sldLower.value && under.elevation <= sldUpper.value
+                         && (mode !== "half-panorama" || wrapDegrees(under.azimuth - sldAzimuth.value) >= 0)
+            return inside || onOutline ? { "azimuth": under.azimuth, "start": sldAzimuth.value } : null
+        }
+        var uv = dewrapArea.mapFromFisheye(x, y)
+        // A quad's other quarters are not on the sliders: only the one that is can be grabbed.
+        var margin = 0.05
+        if (isNaN(uv.x) || uv.x < -margin || uv.x > 1 + margin || uv.y < -margin || uv.y > 1 + margin)
+            return null
+        var within = uv.x >= 0 && uv.x <= 1 && uv.y >= 0 && uv.y <= 1
+        return within || onOutline ? { "u": uv.x, "v": uv.y } : null
+    }
+
+    // Moves the view grabbed by grabViewAt() so that what was grabbed lies under fisheye position (x, y).
+    function dragViewTo(grab, x, y) {
+        if (grab.azimuth === undefined) {
+            aimAt(x, y, grab.u, grab.v)
+            return
+        }
+        var under = roomDirection(x, y)
+        if (under)
+            sldAzimuth.value = wrapDegrees(grab.start + under.azimuth - grab.azimuth)
     }
 
     // Narrows (notches > 0) or widens the view by a tenth per notch, within the zoom slider's range.
@@ -731,12 +783,34 @@ Item {
                 }
 
                 // A click on a stored view's outline or name selects it for editing; a double click
-                // inside the lens circle brings that point to the centre of the view.
+                // inside the lens circle brings that point to the centre of the view. A drag that starts
+                // on the outline of the view being aimed, or inside it, moves that view: what was grabbed
+                // follows the pointer (a panorama turns).
                 MouseArea {
                     id: maSource
                     objectName: "maSource"
                     anchors.fill: parent
-                    onClicked: control.selectOutlineAt(mouse.x, mouse.y)
+                    cursorShape: dragging ? Qt.ClosedHandCursor : Qt.ArrowCursor
+                    property var grab: null
+                    property point pressedAt
+                    property bool dragging: false
+                    onPressed: {
+                        dragging = false
+                        pressedAt = Qt.point(mouse.x, mouse.y)
+                        grab = control.grabViewAt(mouse.x / width, mouse.y / height)
+                    }
+                    onPositionChanged: {
+                        if (!grab || (!dragging && Math.hypot(mouse.x - pressedAt.x, mouse.y - pressedAt.y)
+                                      < Qt.styleHints.startDragDistance))
+                            return
+                        dragging = true
+                        control.dragViewTo(grab, mouse.x / width, mouse.y / height)
+                    }
+                    onReleased: grab = null
+                    onClicked: {
+                        if (!dragging)
+                            control.selectOutlineAt(mouse.x, mouse.y)
+                    }
                     onDoubleClicked: {
                         var x = mouse.x / width
                         var y = mouse.y / height
@@ -813,8 +887,7 @@ Item {
                         if (control.isPanorama) {
                             // The room turns with the pointer.
                             var span = control.mode === "panorama" ? 360 : 180
-                            var azimuth = sldAzimuth.value - (mouse.x - lastX) / width * span
-                            sldAzimuth.value = ((azimuth + 540) % 360) - 180
+                            sldAzimuth.value = control.wrapDegrees(sldAzimuth.value - (mouse.x - lastX) / width * span)
                             lastX = mouse.x
                         } else if (!isNaN(grabbed.x)) {
                             var p = local(mouse.x, mouse.y)

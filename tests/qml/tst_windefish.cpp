@@ -869,6 +869,98 @@ private slots:
         QCOMPARE(state(), other);
     }
 
+    // A drag on the raw pane that starts inside the view being aimed, or on its outline, moves the view:
+    // the view point pressed on follows the pointer; one that starts elsewhere moves nothing.
+    void dragOnTheRawPaneMovesTheView_data()
+    {
+        QTest::addColumn<QPointF>("pressed");
+        QTest::addColumn<bool>("moves");
+        QTest::newRow("inside") << QPointF(0.5, 0.5) << true;
+        QTest::newRow("on the outline, just outside") << QPointF(0.5, -0.01) << true;
+        QTest::newRow("away from the view") << QPointF(-1.5, 0.5) << false;
+    }
+
+    void dragOnTheRawPaneMovesTheView()
+    {
+        QFETCH(QPointF, pressed);
+        QFETCH(bool, moves);
+        auto stream = makeStream(m_clip);
+        openWindow(stream.get());
+        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("prod")->property("state").toInt(), 2, 15000);
+        QQuickItem *overlay = item(content(), "dewrapArea");
+        QQuickItem *pane = item(content(), "maSource");
+        QVERIFY(item(content(), "sldZoom")->setProperty("value", 60.0));
+        QTRY_VERIFY(qAbs(overlay->width() / overlay->height() - 320.0 / 240.0) < 0.02);
+
+        const auto onPane = [&](const FisheyeProjection &projection, QPointF view) {
+            float x = 0, y = 0;
+            projection.viewToFisheye(float(view.x()), float(view.y()), &x, &y);
+            return overlay->mapToItem(pane, QPointF(x * overlay->width(), y * overlay->height()));
+        };
+        // The pointer lands on whole pixels of the window.
+        const auto snapped = [&](QPointF p) { return pane->mapFromScene(pane->mapToScene(p).toPoint()); };
+        const FisheyeProjection before = projectionOf(overlay);
+        const QPointF from = snapped(onPane(before, pressed));
+        const QPointF to = snapped(from + QPointF(pane->width() * 0.12, -pane->height() * 0.1));
+        const qreal pan = item(content(), "sldPan")->property("value").toReal();
+        const qreal tilt = item(content(), "sldTilt")->property("value").toReal();
+        QVERIFY(dragAlong(pane, from, to, 10));
+        if (!moves) {
+            QCOMPARE(item(content(), "sldPan")->property("value").toReal(), pan);
+            QCOMPARE(item(content(), "sldTilt")->property("value").toReal(), tilt);
+            return;
+        }
+        // The view point pressed on, and where it lies now.
+        const QPointF at = pane->mapToItem(overlay, from);
+        float u = 0, v = 0;
+        QVERIFY(before.fisheyeToView(float(at.x() / overlay->width()), float(at.y() / overlay->height()), &u, &v));
+        const QPointF now = onPane(projectionOf(overlay), QPointF(u, v));
+        QVERIFY2(QLineF(now, to).length() < 0.5,
+                 qPrintable(QStringLiteral("(%1, %2) pressed at (%3, %4), now at (%5, %6)")
+                                .arg(to.x())
+                                .arg(to.y())
+                                .arg(from.x())
+                                .arg(from.y())
+                                .arg(now.x())
+                                .arg(now.y())));
+    }
+
+    // A panorama of a ceiling camera dragged on the raw pane turns about the lens axis with the pointer:
+    // its azimuth turns as far as the room's azimuth under the pointer does, a quarter turn for a
+    // quarter turn about the lens centre.
+    void dragOnTheRawPaneTurnsAPanorama()
+    {
+        auto stream = makeStream(m_clip);
+        stream->setMount("ceiling");
+        openWindow(stream.get());
+        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("prod")->property("state").toInt(), 2, 15000);
+        QVERIFY(QMetaObject::invokeMethod(item(content(), "cbMode"), "activated", Q_ARG(int, 1)));
+        QQuickItem *overlay = item(content(), "dewrapArea");
+        QQuickItem *pane = item(content(), "maSource");
+        QTRY_VERIFY(qAbs(overlay->width() / overlay->height() - 320.0 / 240.0) < 0.02);
+        QQuickItem *azimuth = item(content(), "sldAzimuth");
+        const qreal before = azimuth->property("value").toReal();
+
+        // 55 degrees off the lens axis: 35 below the horizon, inside the band from 0 to -70.
+        const FisheyeProjection projection = projectionOf(overlay);
+        const qreal reach = 55.0 / (163.0 / 2) * projection.lens().radius;
+        const QPointF centre(projection.lens().centerX, overlay->height() - 1 - projection.lens().centerY);
+        const QPointF from = overlay->mapToItem(pane, centre + QPointF(reach, 0));
+        const QPointF to = overlay->mapToItem(pane, centre + QPointF(0, reach));
+        QVERIFY(dragAlong(pane, from, to, 10));
+        const auto roomAzimuth = [&](QPointF at) {
+            float pan = 0, tilt = 0;
+            projection.aim(float(at.x() / overlay->width()), float(at.y() / overlay->height()), 0.5f, 0.5f, &pan,
+                           &tilt);
+            return std::abs(tilt) <= 90 ? pan : std::remainder(pan + 180.0f, 360.0f);
+        };
+        const qreal pointerTurn = std::remainder(
+            roomAzimuth(pane->mapToItem(overlay, to)) - roomAzimuth(pane->mapToItem(overlay, from)), 360.0);
+        const qreal turn = std::remainder(azimuth->property("value").toReal() - before, 360.0);
+        QVERIFY2(qAbs(qAbs(turn) - 90) < 1 && qAbs(turn - pointerTurn) < 0.1,
+                 qPrintable(QStringLiteral("turned %1, the pointer %2").arg(turn).arg(pointerTurn)));
+    }
+
     // A double click inside the lens circle of the raw pane brings that point to the view's centre;
     // outside it nothing turns.
     void doubleClickOnTheRawPaneCentresThatPoint()
