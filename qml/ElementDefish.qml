@@ -523,6 +523,22 @@ Item {
             prod.stop()
     }
 
+    // Over a pane: why it shows no picture, or no live one (black while the producer retries, the last
+    // frame once the source stopped).
+    component PaneNotice: Label {
+        anchors.centerIn: parent
+        width: parent.width - 2 * Config.theme.defaultMargin
+        visible: text.length > 0
+        color: "red"
+        wrapMode: Text.Wrap
+        horizontalAlignment: Text.AlignHCenter
+        padding: 4
+        background: Rectangle {
+            color: Config.theme.tagBackground
+            radius: 3
+        }
+    }
+
     // Lens geometry in video pixels.
     QtObject {
         id: localProps
@@ -782,6 +798,12 @@ Item {
                     border.color: "yellow"
                 }
 
+                PaneNotice {
+                    id: lblSourceError
+                    objectName: "lblSourceError"
+                    text: prod.errorText
+                }
+
                 // A click on a stored view's outline or name selects it for editing; a double click
                 // inside the lens circle brings that point to the centre of the view. A drag that starts
                 // on the outline of the view being aimed, or inside it, moves that view: what was grabbed
@@ -841,18 +863,10 @@ Item {
                     anchors.fill: parent
                 }
 
-                // Why the picture is black, while the producer retries.
-                Label {
+                PaneNotice {
                     id: lblVideoError
                     objectName: "lblVideoError"
-                    anchors.fill: parent
-                    anchors.margins: Config.theme.defaultMargin
-                    visible: text.length > 0
                     text: prod.errorText
-                    color: "red"
-                    wrapMode: Text.Wrap
-                    horizontalAlignment: Text.AlignHCenter
-                    verticalAlignment: Text.AlignVCenter
                 }
 
                 // Dragging moves the picture with the pointer: the fisheye point grabbed stays under it.

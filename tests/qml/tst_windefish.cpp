@@ -8,10 +8,13 @@
 #include "defish/fisheyeprojection.h"
 #include "repo/object.h"
 #include "repo/repobjviews.h"
+#include "support/freeport.h"
 #include "support/lensreference.h"
+#include "support/livepublisher.h"
 #include "support/programfixture.h"
 #include "support/uidriver.h"
 #include "video/consumer.h"
+#include "video/producer.h"
 
 #include <gst/gst.h>
 
@@ -116,6 +119,38 @@ private slots:
         // Producer.Playing is 2.
         QTRY_COMPARE_WITH_TIMEOUT(prod->property("state").toInt(), 2, 20000);
         QVERIFY(!label->isVisible());
+    }
+
+    // A publisher that stops leaves both panes on its last frame: each says so until frames come again
+    // from the publisher back on its port.
+    void aStoppedPublisherIsShownOverBothPanesUntilFramesComeAgain()
+    {
+        const int port = freeLoopbackPort();
+        QVERIFY(port > 0);
+        auto publisher = std::make_unique<LivePublisher>(port);
+        QVERIFY(publisher->isPlaying());
+        auto stream = makeStream("ref://GW-1/1");
+        stream->setHost("127.0.0.1");
+        stream->setZmqPort(port);
+        openWindow(stream.get());
+        auto *prod = qobject_cast<Producer *>(content()->findChild<QObject *>("prod"));
+        QVERIFY(prod);
+        prod->setStallTimeout(1500);
+        QTRY_COMPARE_WITH_TIMEOUT(prod->state(), Producer::Playing, 20000);
+        const QList<QQuickItem *> notices{item(content(), "lblSourceError"), item(content(), "lblVideoError")};
+        for (QQuickItem *notice : notices)
+            QVERIFY(notice && !notice->isVisible());
+
+        publisher.reset();
+        for (QQuickItem *notice : notices) {
+            QTRY_VERIFY_WITH_TIMEOUT(notice->isVisible(), 5000);
+            QVERIFY2(notice->property("text").toString().startsWith("Source stopped: "),
+                     qPrintable(notice->property("text").toString()));
+        }
+        publisher = std::make_unique<LivePublisher>(port);
+        QVERIFY(publisher->isPlaying());
+        for (QQuickItem *notice : notices)
+            QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), 20000);
     }
 
     void slidersStartAtTheirDefaults()
