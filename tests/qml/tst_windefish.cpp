@@ -314,11 +314,46 @@ private slots:
                                                               {"tilt", -10.0f},
                                                               {"pan", 33.0f},
                                                               {"zoom", 30.0f},
-                                                              {"isActive", false},
+                                                              {"isActive", asCopy},
                                                               {"mode", "perspective"},
                                                               {"layout", QVariantMap()}}));
         if (asCopy)
             QCOMPARE(views->viewOf(serial, "Mid").value("pan").toReal(), 15.0);
+    }
+
+    // A view Ok stores anew starts ticked, so that Start serves it; an edited view keeps its tick.
+    void okTicksANewViewAndAnEditedOneKeepsItsTick_data()
+    {
+        QTest::addColumn<QString>("opened");
+        QTest::addColumn<bool>("ticked");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("new") << QString() << false << "Fresh";
+        QTest::newRow("edited, ticked") << "Mid" << true << "Mid";
+        QTest::newRow("edited, unticked") << "Mid" << false << "Mid";
+    }
+
+    void okTicksANewViewAndAnEditedOneKeepsItsTick()
+    {
+        QFETCH(QString, opened);
+        QFETCH(bool, ticked);
+        QFETCH(QString, stored);
+        auto stream = makeStream(m_dir.filePath("missing.mp4"));
+        const QString serial = QStringLiteral("S-TICK-%1").arg(QTest::currentDataTag());
+        stream->setSerial(serial);
+        RepoObjViews *views = RepoObjViews::instance();
+        QVERIFY(views->appendView("Mid", serial, 0, 0, 15, 30));
+        QVERIFY(views->setViewActive(serial, "Mid", ticked));
+        if (opened.isEmpty()) {
+            openWindow(stream.get());
+            QVERIFY(typeInto(item(content(), "txtName"), stored));
+        } else {
+            openView(stream.get(), opened, false);
+        }
+        QVERIFY(item(content(), "sldPan")->setProperty("value", 33.0));
+        QVERIFY(click(item(m_window, "btnDefishOk")));
+        QTRY_VERIFY(!m_window->isVisible());
+        QCOMPARE(views->viewOf(serial, stored).value("pan").toReal(), 33.0);
+        QCOMPARE(views->viewOf(serial, stored).value("isActive").toBool(), opened.isEmpty() || ticked);
     }
 
     // Every stored view of the stream is outlined on the raw pane with its name, in a colour of its
