@@ -7,6 +7,7 @@
 #include "app/settingsstore.h"
 #include "app/signalwatcher.h"
 #include "defish/dewraparea.h"
+#include "defish/edithistory.h"
 #include "video/lensfitter.h"
 #include "app/utils.h"
 #include "es/eventserver.h"
@@ -81,6 +82,7 @@ void Startup::registerTypes()
     qmlRegisterType<Consumer>(kModule, 1, 0, "Consumer");
     qmlRegisterType<DewrapArea>(kModule, 1, 0, "DewrapArea");
     qmlRegisterType<LensFitter>(kModule, 1, 0, "LensFitter");
+    qmlRegisterType<EditHistory>(kModule, 1, 0, "EditHistory");
     qmlRegisterType<ObjView>(kModule, 1, 0, "ObjView");
     qmlRegisterType<ProcessManager>(kModule, 1, 0, "ProcessManager");
     qmlRegisterType<StreamViews>(kModule, 1, 0, "StreamViews");

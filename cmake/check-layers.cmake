@@ -12,7 +12,7 @@ set(_layers
     "video=defish repo app/singleton.h app/applogging.h platform/ostrevan/serverstatus.h"
     "es=repo app/singleton.h app/appstate.h"
     "platform/zmq="
-    "platform/ostrevan=platform/zmq defish/servable.h defish/fisheyeprojection.h defish/layoutcodec.h defish/servedsize.h
+    "platform/ostrevan=platform/zmq defish/servable.h defish/lens.h defish/viewaim.h defish/fisheyeprojection.h defish/layoutcodec.h defish/servedsize.h
      defish/remaptable.h defish/slicepool.h defish/defishfilter.h repo/objectsschema.h repo/sourceaddress.h
      app/apppaths.h app/applogging.h")
 

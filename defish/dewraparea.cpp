@@ -336,6 +336,15 @@ QPointF DewrapArea::mapToFisheye(float u, float v) const
     return {x, y};
 }
 
+QPointF DewrapArea::mapFromFisheye(qreal x, qreal y) const
+{
+    float u = 0.0f;
+    float v = 0.0f;
+    if (!projection().fisheyeToView(float(x), float(y), &u, &v))
+        return {std::numeric_limits<qreal>::quiet_NaN(), std::numeric_limits<qreal>::quiet_NaN()};
+    return {u, v};
+}
+
 QVariantMap DewrapArea::aim(qreal x, qreal y, qreal u, qreal v) const
 {
     float pan = 0.0f;

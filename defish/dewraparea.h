@@ -107,6 +107,11 @@ public:
     // normalised to its width and height. NaN while the item, the lens angle or the view ratio is 0.
     Q_INVOKABLE QPointF mapToFisheye(float u, float v) const;
 
+    // The inverse: the view point (u, v) whose ray lands on item position (x, y), normalised as above; it
+    // lies outside the unit square where the position is outside the view. NaN where the position lies
+    // behind the view or the item cannot project.
+    Q_INVOKABLE QPointF mapFromFisheye(qreal x, qreal y) const;
+
     // Aiming by hand, in the same normalised positions as mapToFisheye(): the pan and tilt ({"pan",
     // "tilt"}, degrees) that bring fisheye position (x, y) to view point (u, v) with roll and zoom kept,
     // or an empty map where none does or the item cannot project (FisheyeProjection::aim()).

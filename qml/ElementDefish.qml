@@ -177,7 +177,13 @@ Item {
         updateParams()
     }
 
-    onVideoSizeKnownChanged: placeStreamLens()
+    // The lens placed once the frame size is known is where the history starts: no step of the operator's.
+    onVideoSizeKnownChanged: {
+        if (localProps.placed || !videoSizeKnown)
+            return
+        placeStreamLens()
+        startHistory()
+    }
 
     // Sends the camera and view to the shader; called on every slider move and
     // when the dewarped picture starts playing.
@@ -225,6 +231,7 @@ Item {
         txtName.text = name
         editedName = editing ? name : ""
         markUnmodified()
+        startHistory()
     }
 
     // The aim, zoom and name as loaded (or as the window opened); the lens and mount belong to the
@@ -248,6 +255,95 @@ Item {
         return false
     }
 
+    // Undo and redo step through what the operator set: the aim, the panorama's band, the quad's quarters,
+    // the mode, the lens and the mount (not the name: its field keeps its own). A change is one step once
+    // it settles: nothing held (a slider, a pane) and nothing changed for a moment, so that a whole drag
+    // is one step. Loading a view starts the history afresh.
+    readonly property var editState: ({
+        "mount": mount, "mode": mode, "projection": projection,
+        "roll": sldRoll.value, "tilt": sldTilt.value, "pan": sldPan.value, "zoom": sldZoom.value,
+        "azimuth": sldAzimuth.value, "upper": sldUpper.value, "lower": sldLower.value,
+        "quadAims": quadAims, "quadIndex": quadIndex, "fov": sldFOV.value, "lensPlaced": localProps.placed,
+        "centerX": localProps.centerX, "centerY": localProps.centerY, "radius": localProps.radius
+    })
+    readonly property bool handsOn: sldRoll.pressed || sldTilt.pressed || sldPan.pressed || sldZoom.pressed
+                                    || sldAzimuth.pressed || sldUpper.pressed || sldLower.pressed
+                                    || sldCenterX.pressed || sldCenterY.pressed || sldRadius.pressed
+                                    || sldFOV.pressed || maSource.pressed || maDefished.pressed
+    readonly property alias canUndo: history.canUndo
+    readonly property alias canRedo: history.canRedo
+    onEditStateChanged: tmrSettle.restart()
+    // What changed before a press is a step of its own, and a drag is one once released.
+    onHandsOnChanged: settle()
+
+    EditHistory {
+        id: history
+    }
+
+    Timer {
+        id: tmrSettle
+        interval: 400
+        onTriggered: {
+            if (control.handsOn)
+                restart()
+            else
+                history.record(control.editState)
+        }
+    }
+
+    function settle() {
+        tmrSettle.stop()
+        history.record(editState)
+    }
+
+    function startHistory() {
+        tmrSettle.stop()
+        history.reset(editState)
+    }
+
+    function undo() {
+        settle()
+        var state = history.undo()
+        if (state.mode !== undefined)
+            applyEditState(state)
+    }
+
+    function redo() {
+        settle()
+        var state = history.redo()
+        if (state.mode !== undefined)
+            applyEditState(state)
+    }
+
+    // Puts a recorded state back as it was, without the side effects setMode() and setMount() have.
+    function applyEditState(state) {
+        mount = state.mount
+        projection = state.projection
+        quadAims = state.quadAims
+        quadIndex = state.quadIndex
+        mode = state.mode
+        sldRoll.value = state.roll
+        sldTilt.value = state.tilt
+        sldPan.value = state.pan
+        sldZoom.value = state.zoom
+        sldAzimuth.value = state.azimuth
+        sldUpper.value = state.upper
+        sldLower.value = state.lower
+        sldFOV.value = state.fov
+        if (state.lensPlaced && localProps.placed)
+            placeLens(state.centerX, state.centerY, state.radius)
+        updateParams()
+    }
+
+    Shortcut {
+        sequences: [StandardKey.Undo]
+        onActivated: control.undo()
+    }
+    Shortcut {
+        sequences: ["Ctrl+Shift+Z", "Ctrl+Y"]
+        onActivated: control.redo()
+    }
+
     // Asks (through the window) before another view replaces unsaved changes to this one.
     signal switchRequested(string viewName)
 
@@ -262,8 +358,10 @@ Item {
 
     // Selects the stored view whose outline (or name tag) lies under pane point (x, y); false where
     // none does.
+    // How near, in pane pixels, a press must come to an outline to take it.
+    readonly property real outlineReach: 6
     function selectOutlineAt(x, y) {
-        var reach = 6
+        var reach = outlineReach
         var best = null
         var bestDistance = Infinity
         for (var i = 0; i < rptOutlines.count; ++i) {
@@ -299,6 +397,56 @@ Item {
         sldPan.value = turned.pan
         sldTilt.value = turned.tilt
         return true
+    }
+
+    // An angle in degrees brought within -180 to 180.
+    function wrapDegrees(angle) {
+        return ((angle % 360) + 540) % 360 - 180
+    }
+
+    // The room direction ({"azimuth", "elevation"}, degrees) the lens sees at fisheye position (x, y),
+    // normalised; null where none.
+    function roomDirection(x, y) {
+        var turned = dewrapArea.aim(x, y, 0.5, 0.5)
+        if (turned.pan === undefined)
+            return null
+        // Of the two pan and tilt pairs that look that way, the one with the tilt within -90 to 90.
+        if (Math.abs(turned.tilt) <= 90)
+            return { "azimuth": turned.pan, "elevation": turned.tilt }
+        return { "azimuth": wrapDegrees(turned.pan + 180), "elevation": (turned.tilt > 0 ? 180 : -180) - turned.tilt }
+    }
+
+    // What a press on the raw pane at fisheye position (x, y), normalised, grabs of the view being aimed,
+    // on its outline or inside it: the view point there ({"u", "v"}) or, for a panorama, the room
+    // azimuth there and the band's azimuth then ({"azimuth", "start"}); null where it grabs nothing.
+    function grabViewAt(x, y) {
+        var onOutline = dewrapArea.distanceToOutline(x * dewrapArea.width, y * dewrapArea.height) <= outlineReach
+        if (isPanorama) {
+            var under = roomDirection(x, y)
+            if (!under)
+                return null
+            var inside = under.elevation >= sldLower.value && under.elevation <= sldUpper.value
+                         && (mode !== "half-panorama" || wrapDegrees(under.azimuth - sldAzimuth.value) >= 0)
+            return inside || onOutline ? { "azimuth": under.azimuth, "start": sldAzimuth.value } : null
+        }
+        var uv = dewrapArea.mapFromFisheye(x, y)
+        // A quad's other quarters are not on the sliders: only the one that is can be grabbed.
+        var margin = 0.05
+        if (isNaN(uv.x) || uv.x < -margin || uv.x > 1 + margin || uv.y < -margin || uv.y > 1 + margin)
+            return null
+        var within = uv.x >= 0 && uv.x <= 1 && uv.y >= 0 && uv.y <= 1
+        return within || onOutline ? { "u": uv.x, "v": uv.y } : null
+    }
+
+    // Moves the view grabbed by grabViewAt() so that what was grabbed lies under fisheye position (x, y).
+    function dragViewTo(grab, x, y) {
+        if (grab.azimuth === undefined) {
+            aimAt(x, y, grab.u, grab.v)
+            return
+        }
+        var under = roomDirection(x, y)
+        if (under)
+            sldAzimuth.value = wrapDegrees(grab.start + under.azimuth - grab.azimuth)
     }
 
     // Narrows (notches > 0) or widens the view by a tenth per notch, within the zoom slider's range.
@@ -377,6 +525,7 @@ Item {
             sldFOV.value = objectInstance.fov
         placeStreamLens()
         markUnmodified()
+        startHistory()
     }
 
     Component.onDestruction: {
@@ -386,6 +535,22 @@ Item {
             consDefished.stop()
         if (prod.state !== Producer.Null)
             prod.stop()
+    }
+
+    // Over a pane: why it shows no picture, or no live one (black while the producer retries, the last
+    // frame once the source stopped).
+    component PaneNotice: Label {
+        anchors.centerIn: parent
+        width: parent.width - 2 * Config.theme.defaultMargin
+        visible: text.length > 0
+        color: "red"
+        wrapMode: Text.Wrap
+        horizontalAlignment: Text.AlignHCenter
+        padding: 4
+        background: Rectangle {
+            color: Config.theme.tagBackground
+            radius: 3
+        }
     }
 
     // Lens geometry in video pixels.
@@ -647,13 +812,41 @@ Item {
                     border.color: "yellow"
                 }
 
+                PaneNotice {
+                    id: lblSourceError
+                    objectName: "lblSourceError"
+                    text: prod.errorText
+                }
+
                 // A click on a stored view's outline or name selects it for editing; a double click
-                // inside the lens circle brings that point to the centre of the view.
+                // inside the lens circle brings that point to the centre of the view. A drag that starts
+                // on the outline of the view being aimed, or inside it, moves that view: what was grabbed
+                // follows the pointer (a panorama turns).
                 MouseArea {
                     id: maSource
                     objectName: "maSource"
                     anchors.fill: parent
-                    onClicked: control.selectOutlineAt(mouse.x, mouse.y)
+                    cursorShape: dragging ? Qt.ClosedHandCursor : Qt.ArrowCursor
+                    property var grab: null
+                    property point pressedAt
+                    property bool dragging: false
+                    onPressed: {
+                        dragging = false
+                        pressedAt = Qt.point(mouse.x, mouse.y)
+                        grab = control.grabViewAt(mouse.x / width, mouse.y / height)
+                    }
+                    onPositionChanged: {
+                        if (!grab || (!dragging && Math.hypot(mouse.x - pressedAt.x, mouse.y - pressedAt.y)
+                                      < Qt.styleHints.startDragDistance))
+                            return
+                        dragging = true
+                        control.dragViewTo(grab, mouse.x / width, mouse.y / height)
+                    }
+                    onReleased: grab = null
+                    onClicked: {
+                        if (!dragging)
+                            control.selectOutlineAt(mouse.x, mouse.y)
+                    }
                     onDoubleClicked: {
                         var x = mouse.x / width
                         var y = mouse.y / height
@@ -684,18 +877,10 @@ Item {
                     anchors.fill: parent
                 }
 
-                // Why the picture is black, while the producer retries.
-                Label {
+                PaneNotice {
                     id: lblVideoError
                     objectName: "lblVideoError"
-                    anchors.fill: parent
-                    anchors.margins: Config.theme.defaultMargin
-                    visible: text.length > 0
                     text: prod.errorText
-                    color: "red"
-                    wrapMode: Text.Wrap
-                    horizontalAlignment: Text.AlignHCenter
-                    verticalAlignment: Text.AlignVCenter
                 }
 
                 // Dragging moves the picture with the pointer: the fisheye point grabbed stays under it.
@@ -730,8 +915,7 @@ Item {
                         if (control.isPanorama) {
                             // The room turns with the pointer.
                             var span = control.mode === "panorama" ? 360 : 180
-                            var azimuth = sldAzimuth.value - (mouse.x - lastX) / width * span
-                            sldAzimuth.value = ((azimuth + 540) % 360) - 180
+                            sldAzimuth.value = control.wrapDegrees(sldAzimuth.value - (mouse.x - lastX) / width * span)
                             lastX = mouse.x
                         } else if (!isNaN(grabbed.x)) {
                             var p = local(mouse.x, mouse.y)

@@ -339,6 +339,10 @@ Trying again in %2 s</source>
         <translation>Sem imagem: %1
 Nova tentativa em %2 s</translation>
     </message>
+    <message>
+        <source>Source stopped: no new picture for %1 s; the last one received is shown</source>
+        <translation>Fonte parada: nenhuma imagem nova há %1 s; a última recebida continua na tela</translation>
+    </message>
 </context>
 <context>
     <name>ServerController</name>

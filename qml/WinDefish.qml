@@ -103,10 +103,15 @@ Window {
                 message = qsTr("The view “%1” could not be updated.").arg(edited)
                 return false
             }
-        } else if (!RepoObjViews.appendView(item.name, serial, camera.roll, camera.tilt, camera.pan, item.zoom)) {
-            console.log("View exists")
-            refuse(nameTakenMessage(item.name), item.name)
-            return false
+        } else {
+            if (!RepoObjViews.appendView(item.name, serial, camera.roll, camera.tilt, camera.pan, item.zoom)) {
+                console.log("View exists")
+                refuse(nameTakenMessage(item.name), item.name)
+                return false
+            }
+            // A new view is served by the next Start; an edited one keeps its tick as it was.
+            if (!RepoObjViews.setViewActive(serial, item.name, true))
+                console.log("The new view was not switched on")
         }
         if (!RepoObjViews.setViewLayout(serial, item.name, item.mode, item.layoutMap()))
             console.log("The view's layout was not stored")

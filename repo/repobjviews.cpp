@@ -175,6 +175,16 @@ bool RepoObjViews::setViewLayout(const QString &objSerial, const QString &name, 
     return true;
 }
 
+bool RepoObjViews::setViewActive(const QString &objSerial, const QString &name, bool active)
+{
+    const ViewPtr view = m_viewsByName.value(objSerial).value(name);
+    if (!view) {
+        qCWarning(lcRepo) << "No view" << name << "of stream" << objSerial << "to switch" << (active ? "on" : "off");
+        return false;
+    }
+    return setData(index(rowOf(view), 0), active, ViewIsActiveRole);
+}
+
 bool RepoObjViews::removeView(const QString &objSerial, const QString &name)
 {
     const ViewPtr view = m_viewsByName.value(objSerial).value(name);

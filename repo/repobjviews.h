@@ -84,6 +84,9 @@ public slots:
     // Sets the mode ("perspective", "panorama", ...) and layout (LayoutCodec's map) of the stream's view
     // name; refused (false, with a log line) where there is no such view or the mode or layout is not one.
     bool setViewLayout(const QString &objSerial, const QString &name, const QString &mode, const QVariantMap &layout);
+    // Ticks (active) or unticks the stream's view name as a tick in the list does (setData()); false, with
+    // a log line, where the stream has no such view.
+    bool setViewActive(const QString &objSerial, const QString &name, bool active);
     // Removes the stream's view name; false where there is none.
     bool removeView(const QString &objSerial, const QString &name);
 

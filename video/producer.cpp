@@ -67,6 +67,8 @@ public:
 
     // Frames still to be copied for grabFrames().
     std::atomic<int> grabsPending{0};
+    // When the last frame arrived (g_get_monotonic_time(), microseconds).
+    std::atomic<gint64> lastFrameUs{0};
 
     // Bumped by every start() and stop(): a "now playing" notice posted by a
     // pipeline that has since been stopped or replaced is ignored.
@@ -75,6 +77,9 @@ public:
     QString errorText;
     QTimer restartTimer;
     QTimer firstFrameTimer;
+    // Runs while playing: checkStall().
+    QTimer stallTimer;
+    int stallTimeoutMs = Producer::kDefaultStallTimeoutMs;
     int retryMs = Producer::kFirstRetryMs;
 };
 
@@ -171,6 +176,7 @@ GstFlowReturn ProducerPriv::appsink_new_sample(GstAppSink *appsink, gpointer use
     if (!sample)
         return GST_FLOW_EOS;
 
+    d->lastFrameUs.store(g_get_monotonic_time());
     int pending = d->grabsPending.load();
     while (pending > 0 && !d->grabsPending.compare_exchange_weak(pending, pending - 1)) {
     }
@@ -228,6 +234,19 @@ Producer::Producer(QObject *parent) : QObject(parent), d(new ProducerPriv(this))
         onPipelineFailed(tr("nothing that decodes arrived within %1 s").arg(d->firstFrameTimer.interval() / 1000.0),
                          QString());
     });
+    connect(&d->stallTimer, &QTimer::timeout, this, &Producer::checkStall);
+    setStallTimeout(kDefaultStallTimeoutMs);
+}
+
+int Producer::stallTimeout() const
+{
+    return d->stallTimeoutMs;
+}
+
+void Producer::setStallTimeout(int milliseconds)
+{
+    d->stallTimeoutMs = qMax(1, milliseconds);
+    d->stallTimer.setInterval(qBound(1, d->stallTimeoutMs / 4, 500));
 }
 
 int Producer::firstFrameTimeout() const
@@ -316,6 +335,7 @@ void Producer::setFanOutObserver(FanOutObserver observer)
 void Producer::releasePipeline()
 {
     d->firstFrameTimer.stop();
+    d->stallTimer.stop();
     d->generation.next();
     if (!d->pipeline)
         return;
@@ -434,6 +454,7 @@ void Producer::stop()
 {
     d->restartTimer.stop();
     d->firstFrameTimer.stop();
+    d->stallTimer.stop();
     if (d->pipeline)
         gst_element_set_state(d->pipeline, GST_STATE_NULL);
     d->generation.next();
@@ -445,8 +466,27 @@ void Producer::onFirstFrame()
 {
     d->firstFrameTimer.stop();
     d->retryMs = kFirstRetryMs;
+    if (!d->errorText.isEmpty())
+        qCInfo(lcProducer, "Video source \"%s\" sends frames again", qUtf8Printable(d->source));
     setErrorText(QString());
     setState(Playing);
+    d->stallTimer.start();
+}
+
+void Producer::checkStall()
+{
+    if (state() != Playing)
+        return;
+    const gint64 quietMs = (g_get_monotonic_time() - d->lastFrameUs.load()) / 1000;
+    if (quietMs < d->stallTimeoutMs)
+        return;
+    d->stallTimer.stop();
+    qCWarning(lcProducer, "Video source \"%s\" stopped: no frame for %lld ms", qUtf8Printable(d->source),
+              static_cast<long long>(quietMs));
+    // Ready: the next frame is a first frame again, which clears the text.
+    setState(Ready);
+    setErrorText(tr("Source stopped: no new picture for %1 s; the last one received is shown")
+                     .arg(QString::number(quietMs / 1000.0, 'f', 1)));
 }
 
 void Producer::grabFrames(int count)

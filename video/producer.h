@@ -27,6 +27,12 @@ typedef struct _GstSample GstSample;
 // decodes) is logged, its reason is published in errorText, and it is built
 // again after a pause that doubles from 1 s up to 30 s; the first frame clears
 // errorText and the pause.
+//
+// A source that stops sending once it played (a publisher gone, the end of a
+// file) leaves the pictures on its last frame: after stallTimeout without a
+// frame the producer goes back to Ready and says so in errorText, and the next
+// frame clears it again (ZeroMQ connects to a publisher that comes back by
+// itself).
 class Producer : public QObject
 {
     Q_OBJECT
@@ -56,6 +62,10 @@ public:
 
     int firstFrameTimeout() const;
     void setFirstFrameTimeout(int milliseconds);
+
+    static constexpr int kDefaultStallTimeoutMs = 3000;
+    int stallTimeout() const;
+    void setStallTimeout(int milliseconds);
 
     Q_INVOKABLE bool start();
     Q_INVOKABLE void stop();
@@ -94,6 +104,8 @@ private:
     // (ProducerPriv::handOver) while their pipeline is the current one.
     void onPipelineFailed(const QString &reason, const QString &detail);
     void onFirstFrame();
+    // On this object's thread, now and then while playing: whether frames still come.
+    void checkStall();
     void onVideoInfo(int width, int height, const QString &format);
 
     ProducerPriv *d;

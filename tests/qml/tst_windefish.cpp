@@ -8,10 +8,13 @@
 #include "defish/fisheyeprojection.h"
 #include "repo/object.h"
 #include "repo/repobjviews.h"
+#include "support/freeport.h"
 #include "support/lensreference.h"
+#include "support/livepublisher.h"
 #include "support/programfixture.h"
 #include "support/uidriver.h"
 #include "video/consumer.h"
+#include "video/producer.h"
 
 #include <gst/gst.h>
 
@@ -116,6 +119,38 @@ private slots:
         // Producer.Playing is 2.
         QTRY_COMPARE_WITH_TIMEOUT(prod->property("state").toInt(), 2, 20000);
         QVERIFY(!label->isVisible());
+    }
+
+    // A publisher that stops leaves both panes on its last frame: each says so until frames come again
+    // from the publisher back on its port.
+    void aStoppedPublisherIsShownOverBothPanesUntilFramesComeAgain()
+    {
+        const int port = freeLoopbackPort();
+        QVERIFY(port > 0);
+        auto publisher = std::make_unique<LivePublisher>(port);
+        QVERIFY(publisher->isPlaying());
+        auto stream = makeStream("ref://GW-1/1");
+        stream->setHost("127.0.0.1");
+        stream->setZmqPort(port);
+        openWindow(stream.get());
+        auto *prod = qobject_cast<Producer *>(content()->findChild<QObject *>("prod"));
+        QVERIFY(prod);
+        prod->setStallTimeout(1500);
+        QTRY_COMPARE_WITH_TIMEOUT(prod->state(), Producer::Playing, 20000);
+        const QList<QQuickItem *> notices{item(content(), "lblSourceError"), item(content(), "lblVideoError")};
+        for (QQuickItem *notice : notices)
+            QVERIFY(notice && !notice->isVisible());
+
+        publisher.reset();
+        for (QQuickItem *notice : notices) {
+            QTRY_VERIFY_WITH_TIMEOUT(notice->isVisible(), 5000);
+            QVERIFY2(notice->property("text").toString().startsWith("Source stopped: "),
+                     qPrintable(notice->property("text").toString()));
+        }
+        publisher = std::make_unique<LivePublisher>(port);
+        QVERIFY(publisher->isPlaying());
+        for (QQuickItem *notice : notices)
+            QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), 20000);
     }
 
     void slidersStartAtTheirDefaults()
@@ -279,11 +314,46 @@ private slots:
                                                               {"tilt", -10.0f},
                                                               {"pan", 33.0f},
                                                               {"zoom", 30.0f},
-                                                              {"isActive", false},
+                                                              {"isActive", asCopy},
                                                               {"mode", "perspective"},
                                                               {"layout", QVariantMap()}}));
         if (asCopy)
             QCOMPARE(views->viewOf(serial, "Mid").value("pan").toReal(), 15.0);
+    }
+
+    // A view Ok stores anew starts ticked, so that Start serves it; an edited view keeps its tick.
+    void okTicksANewViewAndAnEditedOneKeepsItsTick_data()
+    {
+        QTest::addColumn<QString>("opened");
+        QTest::addColumn<bool>("ticked");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("new") << QString() << false << "Fresh";
+        QTest::newRow("edited, ticked") << "Mid" << true << "Mid";
+        QTest::newRow("edited, unticked") << "Mid" << false << "Mid";
+    }
+
+    void okTicksANewViewAndAnEditedOneKeepsItsTick()
+    {
+        QFETCH(QString, opened);
+        QFETCH(bool, ticked);
+        QFETCH(QString, stored);
+        auto stream = makeStream(m_dir.filePath("missing.mp4"));
+        const QString serial = QStringLiteral("S-TICK-%1").arg(QTest::currentDataTag());
+        stream->setSerial(serial);
+        RepoObjViews *views = RepoObjViews::instance();
+        QVERIFY(views->appendView("Mid", serial, 0, 0, 15, 30));
+        QVERIFY(views->setViewActive(serial, "Mid", ticked));
+        if (opened.isEmpty()) {
+            openWindow(stream.get());
+            QVERIFY(typeInto(item(content(), "txtName"), stored));
+        } else {
+            openView(stream.get(), opened, false);
+        }
+        QVERIFY(item(content(), "sldPan")->setProperty("value", 33.0));
+        QVERIFY(click(item(m_window, "btnDefishOk")));
+        QTRY_VERIFY(!m_window->isVisible());
+        QCOMPARE(views->viewOf(serial, stored).value("pan").toReal(), 33.0);
+        QCOMPARE(views->viewOf(serial, stored).value("isActive").toBool(), opened.isEmpty() || ticked);
     }
 
     // Every stored view of the stream is outlined on the raw pane with its name, in a colour of its
@@ -802,6 +872,156 @@ private slots:
                                     .arg(was)
                                     .arg(slider->property("value").toReal())));
         }
+    }
+
+    // Ctrl+Z and Ctrl+Shift+Z (or Ctrl+Y) step back and forth through the settled changes: a whole drag
+    // is one step, and so is a burst of changes; a new change drops the steps redo would bring back, and
+    // loading another stored view starts afresh.
+    void undoAndRedoStepThroughSettledChanges()
+    {
+        auto stream = makeStream(m_clip);
+        stream->setSerial("S-UNDO");
+        QVERIFY(RepoObjViews::instance()->appendView("Other", "S-UNDO", 0, 0, 60, 40));
+        openWindow(stream.get());
+        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("prod")->property("state").toInt(), 2, 15000);
+        QQuickItem *overlay = item(content(), "dewrapArea");
+        QTRY_VERIFY(qAbs(overlay->width() / overlay->height() - 320.0 / 240.0) < 0.02);
+        QTRY_VERIFY(m_window->isActive());
+        const auto state = [&] {
+            QVariantList values;
+            for (const char *name : {"sldRoll", "sldTilt", "sldPan", "sldZoom", "sldFOV", "sldAzimuth"})
+                values << item(content(), name)->property("value");
+            return values << content()->property("mode");
+        };
+        const auto settled = [] { QTest::qWait(700); };
+        QList<QVariantList> states{state()};
+
+        QVERIFY(dragSlider(item(content(), "sldRoll"), 0.3));
+        states << state();
+        QQuickItem *pane = item(content(), "maDefished");
+        QVERIFY(dragAlong(pane, QPointF(pane->width() * 0.3, pane->height() * 0.4),
+                          QPointF(pane->width() * 0.6, pane->height() * 0.7), 12));
+        states << state();
+        for (const double fov : {170.0, 175.0, 180.0})
+            QVERIFY(item(content(), "sldFOV")->setProperty("value", fov));
+        settled();
+        states << state();
+        QVERIFY(QMetaObject::invokeMethod(item(content(), "cbMode"), "activated", Q_ARG(int, 1)));
+        settled();
+        states << state();
+        QVERIFY(dragSlider(item(content(), "sldAzimuth"), 0.8));
+        states << state();
+        for (int i = 1; i < states.size(); ++i)
+            QVERIFY2(states.at(i) != states.at(i - 1), qPrintable(QString::number(i)));
+
+        for (int i = states.size() - 2; i >= 0; --i) {
+            QTest::keyClick(m_window, Qt::Key_Z, Qt::ControlModifier);
+            QCOMPARE(state(), states.at(i));
+        }
+        QTest::keyClick(m_window, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(state(), states.at(0));
+        QTest::keyClick(m_window, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(state(), states.at(1));
+        QTest::keyClick(m_window, Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(state(), states.at(2));
+
+        QVERIFY(dragSlider(item(content(), "sldRoll"), 0.7));
+        const QVariantList changed = state();
+        QTest::keyClick(m_window, Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(state(), changed);
+        QTest::keyClick(m_window, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(state(), states.at(2));
+
+        QVERIFY(QMetaObject::invokeMethod(content(), "switchTo", Q_ARG(QVariant, "Other")));
+        const QVariantList other = state();
+        QCOMPARE(other.at(2).toReal(), 60.0);
+        QTest::keyClick(m_window, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(state(), other);
+    }
+
+    // A drag on the raw pane that starts inside the view being aimed, or on its outline, moves the view:
+    // the view point pressed on follows the pointer; one that starts elsewhere moves nothing.
+    void dragOnTheRawPaneMovesTheView_data()
+    {
+        QTest::addColumn<QPointF>("pressed");
+        QTest::addColumn<bool>("moves");
+        QTest::newRow("inside") << QPointF(0.5, 0.5) << true;
+        QTest::newRow("on the outline, just outside") << QPointF(0.5, -0.01) << true;
+        QTest::newRow("away from the view") << QPointF(-1.5, 0.5) << false;
+    }
+
+    void dragOnTheRawPaneMovesTheView()
+    {
+        QFETCH(QPointF, pressed);
+        QFETCH(bool, moves);
+        auto stream = makeStream(m_clip);
+        openWindow(stream.get());
+        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("prod")->property("state").toInt(), 2, 15000);
+        QQuickItem *overlay = item(content(), "dewrapArea");
+        QQuickItem *pane = item(content(), "maSource");
+        QVERIFY(item(content(), "sldZoom")->setProperty("value", 60.0));
+        QTRY_VERIFY(qAbs(overlay->width() / overlay->height() - 320.0 / 240.0) < 0.02);
+
+        const auto onPane = [&](const FisheyeProjection &projection, QPointF view) {
+            float x = 0, y = 0;
+            projection.viewToFisheye(float(view.x()), float(view.y()), &x, &y);
+            return overlay->mapToItem(pane, QPointF(x * overlay->width(), y * overlay->height()));
+        };
+        // The pointer lands on whole pixels of the window.
+        const auto snapped = [&](QPointF p) { return pane->mapFromScene(pane->mapToScene(p).toPoint()); };
+        const FisheyeProjection before = projectionOf(overlay);
+        const QPointF from = snapped(onPane(before, pressed));
+        const QPointF to = snapped(from + QPointF(pane->width() * 0.12, -pane->height() * 0.1));
+        const qreal pan = item(content(), "sldPan")->property("value").toReal();
+        const qreal tilt = item(content(), "sldTilt")->property("value").toReal();
+        QVERIFY(dragAlong(pane, from, to, 10));
+        if (!moves) {
+            QCOMPARE(item(content(), "sldPan")->property("value").toReal(), pan);
+            QCOMPARE(item(content(), "sldTilt")->property("value").toReal(), tilt);
+            return;
+        }
+        // The view point pressed on, and where it lies now.
+        const QPointF at = pane->mapToItem(overlay, from);
+        float u = 0, v = 0;
+        QVERIFY(before.fisheyeToView(float(at.x() / overlay->width()), float(at.y() / overlay->height()), &u, &v));
+        const QPointF now = onPane(projectionOf(overlay), QPointF(u, v));
+        QVERIFY2(QLineF(now, to).length() < 0.5, qPrintable(QStringLiteral("at %1, %2").arg(now.x()).arg(now.y())));
+    }
+
+    // A panorama of a ceiling camera dragged on the raw pane turns about the lens axis with the pointer:
+    // its azimuth turns as far as the room's azimuth under the pointer does, a quarter turn for a
+    // quarter turn about the lens centre.
+    void dragOnTheRawPaneTurnsAPanorama()
+    {
+        auto stream = makeStream(m_clip);
+        stream->setMount("ceiling");
+        openWindow(stream.get());
+        QTRY_COMPARE_WITH_TIMEOUT(content()->findChild<QObject *>("prod")->property("state").toInt(), 2, 15000);
+        QVERIFY(QMetaObject::invokeMethod(item(content(), "cbMode"), "activated", Q_ARG(int, 1)));
+        QQuickItem *overlay = item(content(), "dewrapArea");
+        QQuickItem *pane = item(content(), "maSource");
+        QTRY_VERIFY(qAbs(overlay->width() / overlay->height() - 320.0 / 240.0) < 0.02);
+        QQuickItem *azimuth = item(content(), "sldAzimuth");
+        const qreal before = azimuth->property("value").toReal();
+
+        // 55 degrees off the lens axis: 35 below the horizon, inside the band from 0 to -70.
+        const FisheyeProjection projection = projectionOf(overlay);
+        const qreal reach = 55.0 / (163.0 / 2) * projection.lens().radius;
+        const QPointF centre(projection.lens().centerX, overlay->height() - 1 - projection.lens().centerY);
+        const QPointF from = overlay->mapToItem(pane, centre + QPointF(reach, 0));
+        const QPointF to = overlay->mapToItem(pane, centre + QPointF(0, reach));
+        QVERIFY(dragAlong(pane, from, to, 10));
+        const auto roomAzimuth = [&](QPointF at) {
+            float pan = 0, tilt = 0;
+            projection.aim(float(at.x() / overlay->width()), float(at.y() / overlay->height()), 0.5f, 0.5f, &pan,
+                           &tilt);
+            return std::abs(tilt) <= 90 ? pan : std::remainder(pan + 180.0f, 360.0f);
+        };
+        const qreal pointerTurn = std::remainder(
+            roomAzimuth(pane->mapToItem(overlay, to)) - roomAzimuth(pane->mapToItem(overlay, from)), 360.0);
+        const qreal turn = std::remainder(azimuth->property("value").toReal() - before, 360.0);
+        QVERIFY2(qAbs(qAbs(turn) - 90) < 1 && qAbs(turn - pointerTurn) < 0.1,
+                 qPrintable(QStringLiteral("turned %1, the pointer %2").arg(turn).arg(pointerTurn)));
     }
 
     // A double click inside the lens circle of the raw pane brings that point to the view's centre;

@@ -1,6 +1,6 @@
 // Qt Quick Test runner that sets up what the program's start-up sets up:
 // GStreamer initialised, one qmlglsink created (so GstGLVideoItem is known),
-// the seven singletons created and registered, the eight types registered and the
+// the seven singletons created and registered, the program's types registered and the
 // root-context property isDebug set. Accepts the usual qmltestrunner options,
 // -input FILE-OR-DIR among them.
 #include "app/startup.h"

@@ -263,6 +263,20 @@ private slots:
         QVERIFY(!model.setData(model.index(5, 0), true, RepoObjViews::ViewIsActiveRole));
     }
 
+    // By stream and name, as the defish window ticks a view it stores; a name the stream does not have
+    // (another stream's view) is refused with a log line.
+    void aViewIsTickedByNameOnlyWhereItExists()
+    {
+        RepoObjViews model;
+        QVERIFY(model.appendView("A", "S-1", 0, 0, 0, 0));
+        QVERIFY(model.appendView("B", "S-2", 0, 0, 0, 0));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^No view \"B\" of stream \"S-1\" to switch on$"));
+        QVERIFY(!model.setViewActive("S-1", "B", true));
+        QVERIFY(model.setViewActive("S-2", "B", true));
+        QCOMPARE(QList<bool>({model.views().at(0)->isActive(), model.views().at(1)->isActive()}),
+                 QList<bool>({false, true}));
+    }
+
     void aStreamFilterShowsItsViewsInAppendOrder()
     {
         RepoObjViews model;

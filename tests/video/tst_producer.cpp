@@ -4,6 +4,7 @@
 #include "app/startup.h"
 #include "support/freeport.h"
 #include "support/hostileaddresses.h"
+#include "support/livepublisher.h"
 #include "support/logcapture.h"
 #include "support/processinfo.h"
 #include "video/consumer.h"
@@ -94,6 +95,7 @@ private slots:
     void registrationLogsAndIgnoresUnknownConsumers();
     void destroyingWhilePlayingDetachesConsumers();
     void garbageOnAZmqPortIsShownAndALaterPublisherIsPickedUp();
+    void aStoppedPublisherIsReportedUntilFramesComeAgain();
 };
 
 void TestProducer::hostileSourceTextNeverAddsElements_data()
@@ -386,22 +388,44 @@ void TestProducer::garbageOnAZmqPortIsShownAndALaterPublisherIsPickedUp()
     QVERIFY2(!log.texts(QtWarningMsg).filter(failed).filter("; trying again in 1000 ms").isEmpty(),
              qPrintable(log.texts(QtWarningMsg).join('\n')));
 
-    GstElement *publisher = gst_parse_launch(
-        QStringLiteral("videotestsrc is-live=true ! video/x-raw,width=320,height=240,framerate=15/1 ! "
-                       "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=15 ! mpegtsmux alignment=7 ! "
-                       "zmqsink endpoint=\"tcp://127.0.0.1:%1\"")
-            .arg(port)
-            .toUtf8()
-            .constData(),
-        nullptr);
-    QVERIFY(publisher);
-    gst_object_ref_sink(publisher);
-    gst_element_set_state(publisher, GST_STATE_PLAYING);
+    LivePublisher publisher(port);
+    QVERIFY(publisher.isPlaying());
     QTRY_COMPARE_WITH_TIMEOUT(producer.state(), Producer::Playing, 30000);
     QCOMPARE(producer.errorText(), QString());
     producer.stop();
-    gst_element_set_state(publisher, GST_STATE_NULL);
-    gst_object_unref(publisher);
+}
+
+void TestProducer::aStoppedPublisherIsReportedUntilFramesComeAgain()
+{
+    const int port = freeLoopbackPort();
+    QVERIFY(port > 0);
+    const QString source = QStringLiteral("zmq:tcp://127.0.0.1:%1").arg(port);
+    Producer producer;
+    producer.setStallTimeout(1500);
+    producer.setSource(source);
+    auto publisher = std::make_unique<LivePublisher>(port);
+    QVERIFY(publisher->isPlaying());
+    QVERIFY(producer.start());
+    QTRY_COMPARE_WITH_TIMEOUT(producer.state(), Producer::Playing, 30000);
+    // While frames come, longer than the time-out, nothing is reported.
+    QTest::qWait(2500);
+    QCOMPARE(producer.state(), Producer::Playing);
+    QCOMPARE(producer.errorText(), QString());
+
+    LogCapture log;
+    publisher.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(producer.state(), Producer::Ready, 6000);
+    QVERIFY2(producer.errorText().startsWith(QStringLiteral("Source stopped: no new picture for ")),
+             qPrintable(producer.errorText()));
+    QCOMPARE(
+        log.countContaining(QtWarningMsg, QStringLiteral("Video source \"%1\" stopped: no frame for ").arg(source)), 1);
+
+    // ZeroMQ connects to the publisher once it is back; its first frame clears the report.
+    publisher = std::make_unique<LivePublisher>(port);
+    QVERIFY(publisher->isPlaying());
+    QTRY_COMPARE_WITH_TIMEOUT(producer.state(), Producer::Playing, 30000);
+    QCOMPARE(producer.errorText(), QString());
+    producer.stop();
 }
 
 int main(int argc, char **argv)
