@@ -365,6 +365,11 @@ private slots:
         // An unsaved change: the view switched on.
         QQuickItem *view = item(E2e::streamRow(m_main, "Lobby"), "chkView");
         QVERIFY(view);
+        // Ok stored the new view ticked: switched off and saved first, so that switching it on is the change.
+        QVERIFY(view->property("checked").toBool());
+        QVERIFY(click(view));
+        QVERIFY(click(item(m_main, "btnSave")));
+        QTRY_COMPARE(column("SELECT isActive FROM views"), QStringList{"0"});
         QVERIFY(!view->property("checked").toBool());
         QVERIFY(click(view));
         QVERIFY(view->property("checked").toBool());
