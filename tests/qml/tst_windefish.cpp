@@ -592,6 +592,13 @@ private slots:
         QCOMPARE(stored.value("layout").toMap().value("azimuth").toReal(), -120.0);
         QCOMPARE(stored.value("layout").toMap().value("upper").toReal(), 0.0);
         QCOMPARE(stream->projection(), QStringLiteral("equisolid"));
+
+        // Edited again, the view comes back as it was stored.
+        openView(stream.get(), "Ring", false);
+        QCOMPARE(item(content(), "cbMode")->property("currentText").toString(), QStringLiteral("360° panorama"));
+        QCOMPARE(item(content(), "sldAzimuth")->property("value").toReal(), -120.0);
+        QCOMPARE(item(content(), "cbProjection")->property("currentText").toString(), QStringLiteral("Equisolid"));
+        QTRY_COMPARE(qobject_cast<DewrapArea *>(item(content(), "dewrapArea"))->outlineStrips().size(), 1);
     }
 
     // A ceiling camera (ffmpeg's v360 looking straight down at its test scene): a view aimed in the window
