@@ -345,6 +345,17 @@ Nova tentativa em %2 s</translation>
     </message>
 </context>
 <context>
+    <name>RepoObjViews</name>
+    <message>
+        <source>%1 copy</source>
+        <translation>%1 cópia</translation>
+    </message>
+    <message>
+        <source>%1 copy %2</source>
+        <translation>%1 cópia %2</translation>
+    </message>
+</context>
+<context>
     <name>ServerController</name>
     <message>
         <source>Not saved: there is no database</source>
@@ -427,14 +438,6 @@ Nova tentativa em %2 s</translation>
     <message>
         <source>Ok</source>
         <translation>OK</translation>
-    </message>
-    <message>
-        <source>%1 copy</source>
-        <translation>%1 cópia</translation>
-    </message>
-    <message>
-        <source>%1 copy %2</source>
-        <translation>%1 cópia %2</translation>
     </message>
     <message>
         <source>The view “%1” no longer exists; Ok stores a new view.</source>

@@ -36,14 +36,6 @@ Window {
         show()
     }
 
-    // "NAME copy", or "NAME copy 2", 3 ... : a name the stream has no view of yet.
-    function copyName(serial, name) {
-        var candidate = qsTr("%1 copy").arg(name)
-        for (var n = 2; RepoObjViews.hasView(serial, candidate); ++n)
-            candidate = qsTr("%1 copy %2").arg(name).arg(n)
-        return candidate
-    }
-
     title: qsTr("Defish") + I18n.localeNotify
     modality: Qt.ApplicationModal
     flags: Qt.Dialog
@@ -63,7 +55,7 @@ Window {
             message = qsTr("The view “%1” no longer exists; Ok stores a new view.").arg(startView)
             return
         }
-        loader.item.loadView(startAsCopy ? copyName(objectInstance.serial, startView) : startView, values,
+        loader.item.loadView(startAsCopy ? RepoObjViews.copyName(objectInstance.serial, startView) : startView, values,
                              !startAsCopy)
     }
 

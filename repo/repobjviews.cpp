@@ -93,6 +93,14 @@ bool RepoObjViews::hasView(const QString &objSerial, const QString &name) const
     });
 }
 
+QString RepoObjViews::copyName(const QString &objSerial, const QString &name) const
+{
+    QString candidate = tr("%1 copy").arg(name);
+    for (int n = 2; hasView(objSerial, candidate); ++n)
+        candidate = tr("%1 copy %2").arg(name).arg(n);
+    return candidate;
+}
+
 QVariantMap RepoObjViews::viewOf(const QString &objSerial, const QString &name) const
 {
     const ViewPtr view = m_viewsByName.value(objSerial).value(name);

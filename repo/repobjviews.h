@@ -59,6 +59,9 @@ public:
 
     // Whether the stream has a view of that name, shown or still to be restored.
     Q_INVOKABLE bool hasView(const QString &objSerial, const QString &name) const;
+    // The name a copy of the stream's view name takes: "NAME copy", or "NAME copy 2", 3 ... where those
+    // are taken (translated).
+    Q_INVOKABLE QString copyName(const QString &objSerial, const QString &name) const;
     // The stored values of one view ({"name", "roll", "tilt", "pan", "zoom", "isActive", "mode",
     // "layout"}), or an empty map where the stream has none of that name.
     Q_INVOKABLE QVariantMap viewOf(const QString &objSerial, const QString &name) const;

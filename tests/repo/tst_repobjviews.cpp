@@ -168,6 +168,19 @@ private slots:
         QCOMPARE(names(stream), (QStringList{"B2", "C", "D"}));
     }
 
+    // A copy takes the first free name of "NAME copy", "NAME copy 2", ... among the stream's views only.
+    void aCopyTakesTheFirstFreeName()
+    {
+        RepoObjViews model;
+        QVERIFY(model.appendView("Door", "S-1", 0, 0, 0, 60));
+        QCOMPARE(model.copyName("S-1", "Door"), QString("Door copy"));
+        QVERIFY(model.appendView("Door copy", "S-1", 0, 0, 0, 60));
+        QVERIFY(model.appendView("Door copy 2", "S-1", 0, 0, 0, 60));
+        QVERIFY(model.appendView("Door copy 3", "S-2", 0, 0, 0, 60));
+        QCOMPARE(model.copyName("S-1", "Door"), QString("Door copy 3"));
+        QCOMPARE(model.copyName("S-2", "Door"), QString("Door copy"));
+    }
+
     void rolesAreNumberedFromUserRoleInDeclarationOrder()
     {
         RepoObjViews model;
