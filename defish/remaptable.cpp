@@ -107,6 +107,7 @@ void RemapTable::build(const Sampler &sample, int inWidth, int inHeight, int out
     m_inHeight = inHeight;
     m_outWidth = outWidth;
     m_outHeight = outHeight;
+    m_stripColumns = std::max(outWidth, 1);
     if (inWidth < 4 || inHeight < 4 || inWidth > 0xFFFF || inHeight > 0xFFFF || outWidth < 2 || outHeight < 2) {
         // Nothing sensible to sample: every pixel gets the missing colour.
         m_luma.assign(size_t(std::max(outWidth, 0)) * size_t(std::max(outHeight, 0)), Tap{0, 0, 0, 0, 4, 0});
@@ -117,6 +118,8 @@ void RemapTable::build(const Sampler &sample, int inWidth, int inHeight, int out
     // over half the pixels give their positions in the half-size chroma planes.
     buildLuma(sample, inWidth, inHeight, outWidth, outHeight, &m_luma);
     buildChroma(sample, (inWidth + 1) / 2, (inHeight + 1) / 2, outWidth, outHeight, &m_chroma);
+    if (crossesFrameRows(m_luma, outWidth, outHeight))
+        m_stripColumns = kStripColumns;
 }
 
 void RemapTable::setMissingColour(double kr, double kb, bool fullRange)
@@ -137,36 +140,60 @@ void RemapTable::setMissingColour(double kr, double kb, bool fullRange)
     }
 }
 
-void RemapTable::applyPlane(const std::vector<Tap> &taps, const uint8_t *in, int inStride, uint8_t *out, int outStride,
-                            int outW, int firstRow, int endRow, uint8_t missing)
+bool RemapTable::crossesFrameRows(const std::vector<Tap> &taps, int outW, int outH)
 {
-    const Tap *tap = taps.data() + size_t(firstRow) * size_t(outW);
-    for (int j = firstRow; j < endRow; ++j) {
-        uint8_t *row = out + size_t(j) * size_t(outStride);
-        for (int i = 0; i < outW; ++i, ++tap) {
-            const uint32_t m = tap->missing;
-            if (m == 4) {
-                row[i] = missing;
+    uint64_t rows = 0;
+    uint64_t pairs = 0;
+    for (int j = 0; j < outH; ++j) {
+        const Tap *tap = taps.data() + size_t(j) * size_t(outW);
+        for (int i = 1; i < outW; ++i) {
+            if (tap[i].missing == 4 || tap[i - 1].missing == 4)
                 continue;
+            rows += uint64_t(std::abs(int(tap[i].y) - int(tap[i - 1].y)));
+            ++pairs;
+        }
+    }
+    return rows > pairs;
+}
+
+void RemapTable::applyPlane(const std::vector<Tap> &taps, const uint8_t *in, int inStride, uint8_t *out, int outStride,
+                            int outW, int stripColumns, int firstRow, int endRow, uint8_t missing)
+{
+    // A row of a panorama runs around the lens circle, through a new frame row, and often a new memory
+    // page, at almost every pixel where the circle runs up and down; the pages of a whole row do not
+    // stay cached until the next row needs them again. A strip of columns, top to bottom, keeps to a
+    // small part of the frame. Where a row of the picture runs along the frame's rows (a perspective
+    // view), whole rows read the taps, the frame and the output in the order that memory prefetches.
+    for (int left = 0; left < outW; left += stripColumns) {
+        const int right = std::min(outW, left + stripColumns);
+        for (int j = firstRow; j < endRow; ++j) {
+            uint8_t *row = out + size_t(j) * size_t(outStride);
+            const Tap *tap = taps.data() + size_t(j) * size_t(outW) + size_t(left);
+            for (int i = left; i < right; ++i, ++tap) {
+                const uint32_t m = tap->missing;
+                if (m == 4) {
+                    row[i] = missing;
+                    continue;
+                }
+                const uint8_t *p = in + size_t(tap->y) * size_t(inStride) + tap->x;
+                const uint32_t fx = tap->fx;
+                const uint32_t fy = tap->fy;
+                const uint32_t top = uint32_t(p[0]) * (128 - fx) + uint32_t(p[1]) * fx;
+                const uint32_t bottom = uint32_t(p[inStride]) * (128 - fx) + uint32_t(p[inStride + 1]) * fx;
+                const uint32_t value = (top * (128 - fy) + bottom * fy + 8192) >> 14;
+                row[i] = m == 0 ? uint8_t(value) : uint8_t((value * (4 - m) + uint32_t(missing) * m + 2) >> 2);
             }
-            const uint8_t *p = in + size_t(tap->y) * size_t(inStride) + tap->x;
-            const uint32_t fx = tap->fx;
-            const uint32_t fy = tap->fy;
-            const uint32_t top = uint32_t(p[0]) * (128 - fx) + uint32_t(p[1]) * fx;
-            const uint32_t bottom = uint32_t(p[inStride]) * (128 - fx) + uint32_t(p[inStride + 1]) * fx;
-            const uint32_t value = (top * (128 - fy) + bottom * fy + 8192) >> 14;
-            row[i] = m == 0 ? uint8_t(value) : uint8_t((value * (4 - m) + uint32_t(missing) * m + 2) >> 2);
         }
     }
 }
 
 void RemapTable::applyRows(const PlanarImage &in, const MutablePlanarImage &out, int firstRow, int endRow) const
 {
-    applyPlane(m_luma, in.planes[0], in.strides[0], out.planes[0], out.strides[0], m_outWidth, firstRow, endRow,
-               m_missing[0]);
+    applyPlane(m_luma, in.planes[0], in.strides[0], out.planes[0], out.strides[0], m_outWidth, m_stripColumns, firstRow,
+               endRow, m_missing[0]);
     for (int p = 1; p < 3; ++p)
-        applyPlane(m_chroma, in.planes[p], in.strides[p], out.planes[p], out.strides[p], m_outWidth / 2, firstRow / 2,
-                   endRow / 2, m_missing[p]);
+        applyPlane(m_chroma, in.planes[p], in.strides[p], out.planes[p], out.strides[p], m_outWidth / 2, m_stripColumns,
+                   firstRow / 2, endRow / 2, m_missing[p]);
 }
 
 void RemapTable::apply(const PlanarImage &in, const MutablePlanarImage &out, SlicePool *pool) const

@@ -81,6 +81,10 @@ public:
     int inHeight() const { return m_inHeight; }
     int outWidth() const { return m_outWidth; }
     int outHeight() const { return m_outHeight; }
+    // Output columns dewarped together, row after row, before the next strip of columns: fewer than
+    // the output width where neighbouring pixels of a row sample more than one frame row apart on
+    // average (a panorama of a large lens circle), so that a strip keeps to a small part of the frame.
+    int stripColumns() const { return m_stripColumns; }
 
     // Dewarps one frame. in must be inWidth x inHeight and out outWidth x outHeight. With a pool,
     // bands of rows are dewarped on its threads at the same time; every output pixel is worked out
@@ -105,8 +109,12 @@ private:
     static void buildLuma(const Sampler &sample, int inW, int inH, int outW, int outH, std::vector<Tap> *taps);
     static void buildChroma(const Sampler &sample, int inW, int inH, int outW, int outH, std::vector<Tap> *taps);
     static Tap tapAt(float x, float y, int inW, int inH);
+    // Columns of a plane dewarped together, row after row, where the picture's rows run across the frame's.
+    static constexpr int kStripColumns = 256;
+    // Whether neighbouring pixels of a row sample more than one frame row apart on average.
+    static bool crossesFrameRows(const std::vector<Tap> &taps, int outW, int outH);
     static void applyPlane(const std::vector<Tap> &taps, const uint8_t *in, int inStride, uint8_t *out, int outStride,
-                           int outW, int firstRow, int endRow, uint8_t missing);
+                           int outW, int stripColumns, int firstRow, int endRow, uint8_t missing);
     // Output rows firstRow .. endRow - 1 (both even) and the chroma rows beside them.
     void applyRows(const PlanarImage &in, const MutablePlanarImage &out, int firstRow, int endRow) const;
 
@@ -114,6 +122,7 @@ private:
     int m_inHeight = 0;
     int m_outWidth = 0;
     int m_outHeight = 0;
+    int m_stripColumns = 0; // columns of a plane dewarped together (see applyPlane())
     std::vector<Tap> m_luma;
     std::vector<Tap> m_chroma;
     uint8_t m_missing[3] = {kMissingY, kMissingU, kMissingV};

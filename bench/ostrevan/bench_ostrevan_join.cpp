@@ -12,6 +12,9 @@
 #include <gst/gst.h>
 #include <gst/rtsp/rtsp.h>
 
+// After GIO's headers, which use "signals" as a name that Qt defines as a keyword.
+#include "bench/video/benchsupport.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -33,28 +36,6 @@ long residentKiB(int pid)
             return std::atol(line.c_str() + 6);
     }
     return -1;
-}
-
-double cpuSeconds(int pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const size_t close = text.rfind(')');
-    if (close == std::string::npos)
-        return -1;
-    // Fields after the command: state is field 3; utime and stime are 14 and 15.
-    std::vector<std::string> fields;
-    size_t at = close + 2;
-    while (at < text.size()) {
-        const size_t space = text.find(' ', at);
-        fields.push_back(text.substr(at, space - at));
-        if (space == std::string::npos)
-            break;
-        at = space + 1;
-    }
-    return fields.size() > 12 ? double(std::atol(fields[11].c_str()) + std::atol(fields[12].c_str())) /
-                                    double(sysconf(_SC_CLK_TCK))
-                              : -1;
 }
 
 double nowMs()
@@ -190,9 +171,9 @@ int main(int argc, char **argv)
     for (int active = 0; active <= views; ++active) {
         // Settle, then measure the CPU over 3 s while `active` views are watched.
         std::this_thread::sleep_for(std::chrono::seconds(active == 0 ? 1 : 4));
-        const double cpu0 = cpuSeconds(pid);
+        const double cpu0 = bench::processCpuSeconds(pid);
         std::this_thread::sleep_for(std::chrono::seconds(3));
-        const double cpu = (cpuSeconds(pid) - cpu0) / 3.0 * 100.0;
+        const double cpu = (bench::processCpuSeconds(pid) - cpu0) / 3.0 * 100.0;
         const long rss = residentKiB(pid);
         const Join j = join(base + std::to_string(views));
         std::printf("%d, %.1f, %.1f, %.1f, %.2f, %.0f\n", active, j.playAnsweredMs, j.firstPictureMs, rss / 1024.0,

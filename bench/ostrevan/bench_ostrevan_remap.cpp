@@ -1,9 +1,13 @@
-// CPU dewarp speed: the server's remap table applied to 1080p I420 frames read from a raw file,
-// on one thread (a view's worker), then cut into bands on a pool of one thread less than the
-// machine has cores beside the caller, as a view does that cannot keep up. Prints one line per
+// CPU dewarp speed: the server's remap table applied to I420 frames read from a raw file (up to 60
+// of them), on one thread (a view's worker), then cut into bands on a pool of one thread less than
+// the machine has cores beside the caller, as a view does that cannot keep up. Prints one line per
 // measurement, wall and CPU time per frame, the bands against one thread.
 //
-//   bench_ostrevan_remap RAW.yuv WIDTH HEIGHT OUT_WIDTH OUT_HEIGHT [FRAMES_TO_RUN]
+//   bench_ostrevan_remap RAW.yuv WIDTH HEIGHT OUT_WIDTH OUT_HEIGHT [FRAMES_TO_RUN] [MODE]
+//
+// MODE: perspective (default: a view turned away from the lens axis) or another mode's name
+// (FisheyeProjection::modeName), seen from a ceiling camera: a panorama from the horizon down to the
+// circle's centre.
 
 #include "defish/fisheyeprojection.h"
 #include "defish/remaptable.h"
@@ -30,7 +34,7 @@ double cpuMs()
 int main(int argc, char **argv)
 {
     if (argc < 6) {
-        std::fprintf(stderr, "usage: %s RAW.yuv WIDTH HEIGHT OUT_WIDTH OUT_HEIGHT [FRAMES_TO_RUN]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s RAW.yuv WIDTH HEIGHT OUT_WIDTH OUT_HEIGHT [FRAMES_TO_RUN] [MODE]\n", argv[0]);
         return 2;
     }
     const int w = std::atoi(argv[2]);
@@ -38,6 +42,13 @@ int main(int argc, char **argv)
     const int ow = std::atoi(argv[4]);
     const int oh = std::atoi(argv[5]);
     const int runs = argc > 6 ? std::atoi(argv[6]) : 300;
+    FisheyeLayout layout;
+    if (argc > 7 && !FisheyeProjection::modeFromName(argv[7], &layout.mode)) {
+        std::fprintf(stderr, "unknown mode %s\n", argv[7]);
+        return 2;
+    }
+    layout.mount = FisheyeMount::Ceiling;
+    layout.azimuth = -180.0f;
     const size_t frameSize = size_t(w) * h * 3 / 2;
 
     std::ifstream file(argv[1], std::ios::binary);
@@ -58,9 +69,10 @@ int main(int argc, char **argv)
     const FisheyeView view{0.0f, 30.0f, 45.0f, 90.0f, float(ow) / float(oh)};
     RemapTable table;
     const auto b0 = std::chrono::steady_clock::now();
-    table.build(FisheyeProjection(lens, view), w, h, ow, oh);
+    table.build(FisheyeProjection(lens, view, FisheyeMount::Wall, layout), w, h, ow, oh);
     const auto b1 = std::chrono::steady_clock::now();
-    std::printf("table build %dx%d -> %dx%d: %.1f ms\n", w, h, ow, oh,
+    const char *mode = FisheyeProjection::modeName(layout.mode);
+    std::printf("table build %dx%d -> %dx%d %s: %.1f ms\n", w, h, ow, oh, mode,
                 std::chrono::duration<double, std::milli>(b1 - b0).count());
 
     std::vector<uint8_t> out(size_t(ow) * oh * 3 / 2);
@@ -82,10 +94,10 @@ int main(int argc, char **argv)
         const double cpu = (cpuMs() - c0) / runs;
         if (threads == 0)
             singleMs = ms;
-        std::printf("remap %dx%d -> %dx%d, %d thread(s)%s: %.2f ms/frame (CPU %.2f ms/frame), %.1f fps, %.2fx one "
-                    "thread (checksum %u)\n",
-                    w, h, ow, oh, threads + 1, threads > 0 ? " in bands" : "", ms, cpu, 1000.0 / ms, singleMs / ms,
-                    checksum);
+        std::printf("remap %dx%d -> %dx%d %s, %d thread(s)%s: %.2f ms/frame (CPU %.2f ms/frame), %.1f fps, %.2fx "
+                    "one thread (checksum %u)\n",
+                    w, h, ow, oh, mode, threads + 1, threads > 0 ? " in bands" : "", ms, cpu, 1000.0 / ms,
+                    singleMs / ms, checksum);
         if (threads == 0 && SlicePool::threadsForThisMachine() == 0)
             break;
     }

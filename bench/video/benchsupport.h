@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QString>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace bench {
 
@@ -30,6 +31,21 @@ inline double cpuSeconds()
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// CPU seconds (user + system) used so far by another process of this machine; -1 when it cannot be read.
+inline double processCpuSeconds(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    // The fields after the command's closing bracket, from the state (field 3) on: utime and stime are
+    // fields 14 and 15.
+    const QByteArray text = file.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
 }
 
 // The load average of the last 1, 5 and 15 minutes, as /proc/loadavg gives it.

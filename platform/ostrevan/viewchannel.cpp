@@ -23,8 +23,11 @@ constexpr auto kRepeatAfter = std::chrono::milliseconds(500);
 //
 // A scheduling hiccup puts two frames closer than a frame period, and the frames queued before the
 // media plays leave within a millisecond; a client that counts in frame periods (libavformat takes
-// 1/fps from the stream's frame rate) then sees two frames at one time. Each stamp is moved up onto
-// the grid of the view's frame period, at least one period after the one before.
+// 1/fps from the stream's frame rate) then sees two frames at one time. Each stamp is put on the grid
+// of the view's frame period, at least one period after the one before: on the grid point at or
+// before the moment the frame leaves, unless that is taken. A frame stamped ahead of that moment
+// reaches the client's picture that much later (up to a frame period when stamps were moved up to the
+// next grid point; bench_ostrevan_latency).
 struct FrameGrid
 {
     int fps = 1;
@@ -43,7 +46,7 @@ GstPadProbeReturn stampOnFrameGrid(GstPad *pad, GstPadProbeInfo *info, gpointer 
     const GstClockTime base = gst_element_get_base_time(source);
     gst_object_unref(clock);
     const GstClockTime runningTime = now > base ? now - base : 0;
-    gint64 index = gint64(gst_util_uint64_scale_ceil(runningTime, guint64(grid->fps), GST_SECOND));
+    gint64 index = gint64(gst_util_uint64_scale(runningTime, guint64(grid->fps), GST_SECOND));
     if (index <= grid->last)
         index = grid->last + 1;
     grid->last = index;

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <vector>
 
+Q_DECLARE_METATYPE(FisheyeViewMode)
+
 namespace {
 
 // A frame whose luma is a linear ramp in x plus one in y, so that a bilinear sample at a known
@@ -90,10 +92,31 @@ private slots:
         QTest::addColumn<float>("pan");
         QTest::addColumn<float>("zoom");
         QTest::addColumn<float>("lensFov");
-        QTest::newRow("straight ahead") << 0.0f << 0.0f << 0.0f << 90.0f << 180.0f;
-        QTest::newRow("turned") << 10.0f << 30.0f << 45.0f << 60.0f << 180.0f;
-        QTest::newRow("beyond the lens") << -20.0f << 80.0f << 200.0f << 100.0f << 163.0f;
-        QTest::newRow("narrow zoom") << 0.0f << 45.0f << 300.0f << 10.0f << 200.0f;
+        QTest::addColumn<FisheyeViewMode>("mode");
+        QTest::addColumn<QSize>("frameSize");
+        QTest::addColumn<QSize>("outputSize");
+        // Whether the rows of the picture run across the frame's rows, so that it is dewarped in strips.
+        QTest::addColumn<bool>("strips");
+        const QSize small(320, 240);
+        const QSize view(160, 90);
+        QTest::newRow("straight ahead") << 0.0f << 0.0f << 0.0f << 90.0f << 180.0f << FisheyeViewMode::Perspective
+                                        << small << view << false;
+        QTest::newRow("turned") << 10.0f << 30.0f << 45.0f << 60.0f << 180.0f << FisheyeViewMode::Perspective << small
+                                << view << false;
+        QTest::newRow("beyond the lens") << -20.0f << 80.0f << 200.0f << 100.0f << 163.0f
+                                         << FisheyeViewMode::Perspective << small << view << false;
+        QTest::newRow("narrow zoom") << 0.0f << 45.0f << 300.0f << 10.0f << 200.0f << FisheyeViewMode::Perspective
+                                     << small << view << false;
+        QTest::newRow("panorama, rows along the frame's")
+            << 0.0f << 0.0f << 0.0f << 90.0f << 180.0f << FisheyeViewMode::Panorama << small << QSize(600, 150)
+            << false;
+        // Around a large circle a row of the panorama crosses several frame rows per pixel; the last strip
+        // is narrower than the others.
+        QTest::newRow("panorama, rows across the frame's")
+            << 0.0f << 0.0f << 0.0f << 90.0f << 180.0f << FisheyeViewMode::Panorama << QSize(1280, 960)
+            << QSize(600, 150) << true;
+        QTest::newRow("quad") << 0.0f << 0.0f << 0.0f << 90.0f << 180.0f << FisheyeViewMode::Quad << QSize(1280, 960)
+                              << QSize(640, 360) << false;
     }
 
     void everyPixelIsTheShadersSampleOrTheMissingColour()
@@ -103,26 +126,43 @@ private slots:
         QFETCH(float, pan);
         QFETCH(float, zoom);
         QFETCH(float, lensFov);
-        const RampFrame frame(320, 240);
-        Output out(160, 90);
+        QFETCH(FisheyeViewMode, mode);
+        QFETCH(QSize, frameSize);
+        QFETCH(QSize, outputSize);
+        QFETCH(bool, strips);
+        const int w = frameSize.width();
+        const int h = frameSize.height();
+        const RampFrame frame(w, h);
+        Output out(outputSize.width(), outputSize.height());
+        // The lens circle sits at the same place of every frame: off the middle, cut by no edge.
+        const float scale = float(w) / 320.0f;
         FisheyeLens lens;
-        lens.width = 320;
-        lens.height = 240;
-        lens.centerX = 150;
-        lens.centerY = 130;
-        lens.radius = 110;
+        lens.width = float(w);
+        lens.height = float(h);
+        lens.centerX = 150 * scale;
+        lens.centerY = 130 * scale;
+        lens.radius = 110 * scale;
         lens.fov = lensFov;
         FisheyeView view;
         view.roll = roll;
         view.tilt = tilt;
         view.pan = pan;
         view.fov = zoom;
-        view.ratio = 160.0f / 90.0f;
-        const FisheyeProjection projection(lens, view);
+        view.ratio = float(out.width) / float(out.height);
+        FisheyeLayout layout;
+        layout.mode = mode;
+        layout.mount = FisheyeMount::Ceiling;
+        layout.azimuth = -180.0f;
+        layout.quad[0] = FisheyeView{0.0f, 30.0f, 0.0f, 70.0f, 1.0f};
+        layout.quad[1] = FisheyeView{0.0f, 30.0f, 90.0f, 70.0f, 1.0f};
+        layout.quad[2] = FisheyeView{0.0f, 30.0f, 180.0f, 70.0f, 1.0f};
+        layout.quad[3] = FisheyeView{0.0f, 30.0f, 270.0f, 70.0f, 1.0f};
+        const FisheyeProjection projection(lens, view, FisheyeMount::Wall, layout);
 
         RemapTable table;
-        table.build(projection, 320, 240, 160, 90);
+        table.build(projection, w, h, out.width, out.height);
         QVERIFY(table.isBuilt());
+        QCOMPARE(table.stripColumns() < out.width, strips);
         table.apply(frame.image(), out.image());
         // Dewarped in bands on other threads, the picture is the same to the bit.
         for (int threads : {1, 2, 5}) {
@@ -146,7 +186,7 @@ private slots:
                     continue;
                 }
                 ++sampled;
-                const double expected = frame.lumaAt(x * 320.0 - 0.5, y * 240.0 - 0.5);
+                const double expected = frame.lumaAt(x * w - 0.5, y * h - 0.5);
                 if (std::abs(got - expected) > 1.5)
                     QFAIL(qPrintable(
                         QStringLiteral("pixel %1,%2: %3 instead of %4").arg(i).arg(j).arg(got).arg(expected)));

@@ -5,6 +5,7 @@
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 
+#include <mutex>
 #include <vector>
 
 class TstOstrevanView : public QObject
@@ -77,6 +78,87 @@ private slots:
         gst_object_unref(pipeline);
         QVERIFY2(GST_CLOCK_TIME_IS_VALID(runningTime) && runningTime < 5 * GST_SECOND,
                  qPrintable(QStringLiteral("first frame at running time %1 s").arg(double(runningTime) / GST_SECOND)));
+    }
+
+    // Frames that come more than a frame period apart are stamped with the grid point at or before the
+    // moment they leave appsrc, never a later one: a frame stamped ahead reaches the clients that much
+    // later. The stamps still grow by a frame period at least.
+    void framesAreNotStampedAheadOfTheirLeaving()
+    {
+        OutputOptions output;
+        output.width = 64;
+        output.height = 36;
+        output.fps = 15;
+        output.bitrateKbps = 500;
+        ViewChannel view(QStringLiteral("CAM/view"), DewarpMode::Cpu, output);
+        view.setGeometry(32, 24, 24, 180.0f, 0.0f, 0.0f, 0.0f, 90.0f);
+        QString launch = view.mediaLaunch().trimmed();
+        launch = launch.mid(1, launch.size() - 2) + QStringLiteral(" ! appsink name=out sync=false");
+        GError *error = nullptr;
+        GstElement *pipeline = gst_parse_launch(launch.toUtf8().constData(), &error);
+        QVERIFY2(pipeline && !error, error ? error->message : "no pipeline");
+        GstElement *appsrc = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+        view.attach(appsrc, nullptr);
+        // After the view's own probe: each frame's stamp and the running time as it leaves.
+        struct Left
+        {
+            std::mutex mutex;
+            QVector<QPair<GstClockTime, GstClockTime>> frames; // stamp, running time
+        } left;
+        GstPad *pad = gst_element_get_static_pad(appsrc, "src");
+        gst_pad_add_probe(
+            pad, GST_PAD_PROBE_TYPE_BUFFER,
+            [](GstPad *pad, GstPadProbeInfo *info, gpointer data) {
+                GstElement *source = GST_PAD_PARENT(pad);
+                GstClock *clock = gst_element_get_clock(source);
+                if (!clock)
+                    return GST_PAD_PROBE_OK;
+                const GstClockTime now = gst_clock_get_time(clock) - gst_element_get_base_time(source);
+                gst_object_unref(clock);
+                auto *left = static_cast<Left *>(data);
+                std::lock_guard<std::mutex> lock(left->mutex);
+                left->frames.append({GST_BUFFER_PTS(GST_PAD_PROBE_INFO_BUFFER(info)), now});
+                return GST_PAD_PROBE_OK;
+            },
+            &left, nullptr);
+        gst_object_unref(pad);
+        gst_element_set_state(pipeline, GST_STATE_PLAYING);
+        // The new media's first frame, in the missing colour as there is no frame yet, leaves at once.
+        QTest::qWait(110);
+
+        std::vector<guint8> frame(64 * 48 * 3 / 2, 128);
+        GstCaps *caps = gst_caps_from_string("video/x-raw,format=I420,width=64,height=48,framerate=15/1");
+        for (int i = 0; i < 8; ++i) {
+            GstBuffer *buffer = gst_buffer_new_memdup(frame.data(), frame.size());
+            GstSample *sample = gst_sample_new(buffer, caps, nullptr, nullptr);
+            view.offer(sample, g_get_monotonic_time());
+            gst_sample_unref(sample);
+            gst_buffer_unref(buffer);
+            // More than a frame period (67 ms) apart, and sooner than a repeat of the last frame.
+            QTest::qWait(110);
+        }
+        gst_caps_unref(caps);
+        view.finish();
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        gst_object_unref(appsrc);
+        gst_object_unref(pipeline);
+
+        std::lock_guard<std::mutex> lock(left.mutex);
+        // The missing-colour frame, the 8 frames, and a repeat of the last should a pause grow to half a
+        // second: all stamped by the same rule.
+        QVERIFY2(left.frames.size() >= 9, qPrintable(QString::number(left.frames.size())));
+        const GstClockTime period = GST_SECOND / 15;
+        for (int i = 0; i < left.frames.size(); ++i) {
+            const GstClockTime stamp = left.frames[i].first;
+            const GstClockTime leaving = left.frames[i].second;
+            QVERIFY2(stamp <= leaving && leaving - stamp < period,
+                     qPrintable(QStringLiteral("frame %1 stamped %2 ms, left at %3 ms")
+                                    .arg(i)
+                                    .arg(double(stamp) / GST_MSECOND)
+                                    .arg(double(leaving) / GST_MSECOND)));
+            if (i > 0)
+                QVERIFY(stamp >= left.frames[i - 1].first + period - 1);
+        }
     }
 };
 
