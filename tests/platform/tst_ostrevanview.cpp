@@ -8,6 +8,23 @@
 #include <mutex>
 #include <vector>
 
+namespace {
+
+// A lens circle filling a 64x48 frame and a straight view of 90 degrees: what the tests dewarp.
+void aimStraight(ViewChannel &view)
+{
+    Lens lens;
+    lens.centerX = 32;
+    lens.centerY = 24;
+    lens.radius = 24;
+    lens.fov = 180.0f;
+    ViewAim aim;
+    aim.zoom = 90.0f;
+    view.setGeometry(lens, aim);
+}
+
+} // namespace
+
 class TstOstrevanView : public QObject
 {
     Q_OBJECT
@@ -27,14 +44,7 @@ private slots:
         output.fps = 15;
         output.bitrateKbps = 500;
         ViewChannel view(QStringLiteral("CAM/view"), DewarpMode::Cpu, output);
-        Lens lens;
-        lens.centerX = 32;
-        lens.centerY = 24;
-        lens.radius = 24;
-        lens.fov = 180.0f;
-        ViewAim aim;
-        aim.zoom = 90.0f;
-        view.setGeometry(lens, aim);
+        aimStraight(view);
 
         // "( ... )": the media's bin; here it ends in an appsink instead of the RTSP stream.
         QString launch = view.mediaLaunch().trimmed();
@@ -91,7 +101,7 @@ private slots:
         output.fps = 15;
         output.bitrateKbps = 500;
         ViewChannel view(QStringLiteral("CAM/view"), DewarpMode::Cpu, output);
-        view.setGeometry(32, 24, 24, 180.0f, 0.0f, 0.0f, 0.0f, 90.0f);
+        aimStraight(view);
         QString launch = view.mediaLaunch().trimmed();
         launch = launch.mid(1, launch.size() - 2) + QStringLiteral(" ! appsink name=out sync=false");
         GError *error = nullptr;
