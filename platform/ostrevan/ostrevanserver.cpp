@@ -845,7 +845,7 @@ void OstrevanServer::addView(const ServedStream &stream, const ServedView &view)
     ServedSize::forMode(view.layout.mode, output.width, output.height, &output.width, &output.height);
     served.channel = std::make_shared<ViewChannel>(stream.serial + QLatin1Char('/') + view.name, m_mode, output,
                                                    m_slicePool);
-    served.channel->setGeometry(stream.lens(), view.aim(), view.layout.mount);
+    served.channel->setGeometry(stream.lens(), view.aim(), view.layout);
     StreamSource *source = sourceFor(stream);
     source->addView(served.channel);
 
@@ -951,7 +951,7 @@ void OstrevanServer::apply(const ServerConfig &config)
                 continue;
             }
             if (!before || *before != view || lensChanged) {
-                it->channel->setGeometry(stream.lens(), view.aim(), view.layout.mount);
+                it->channel->setGeometry(stream.lens(), view.aim(), view.layout);
                 logView(stream, view, "Updated", it->path);
             }
         }

@@ -38,8 +38,6 @@ ViewAim ServedView::aim() const
     aim.pan = pan;
     aim.zoom = zoom;
     aim.mode = QLatin1String(FisheyeProjection::modeName(layout.mode));
-    if (layout.mode != FisheyeViewMode::Perspective)
-        aim.layout = LayoutCodec::toMap(layout);
     return aim;
 }
 

@@ -19,7 +19,8 @@ struct ServedView
     float zoom = 0.0f; // horizontal field of view of the virtual camera, degrees
     FisheyeLayout layout;
 
-    // The same as the value the program passes around.
+    // The aim as the value the program passes around: the mode by name; the layout stays in `layout`,
+    // read once with the file.
     ViewAim aim() const;
 
     bool operator==(const ServedView &other) const;

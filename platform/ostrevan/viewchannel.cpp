@@ -106,14 +106,8 @@ ViewChannel::~ViewChannel()
         gst_caps_unref(m_pushedCaps);
 }
 
-void ViewChannel::setGeometry(const Lens &lens, const ViewAim &aim, FisheyeMount layoutMount)
+void ViewChannel::setGeometry(const Lens &lens, const ViewAim &aim, const FisheyeLayout &layout)
 {
-    FisheyeLayout layout;
-    QString why;
-    if (!aim.fisheyeLayout(layoutMount, &layout, &why)) {
-        qCWarning(lcServer, "View %s drawn as one perspective view: %s", qUtf8Printable(m_label), qUtf8Printable(why));
-        layout = FisheyeLayout();
-    }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_lens = lens;

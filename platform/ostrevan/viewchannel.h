@@ -75,9 +75,9 @@ public:
     DewarpMode mode() const { return m_mode; }
     const OutputOptions &output() const { return m_output; }
 
-    // The stream's lens (the frame size comes from the frames) and what the view shows, its layout in
-    // room angles of layoutMount. A layout that does not read is logged and drawn as one perspective view.
-    void setGeometry(const Lens &lens, const ViewAim &aim, FisheyeMount layoutMount = FisheyeMount::Wall);
+    // The stream's lens (the frame size comes from the frames), the view's aim and, for a panorama or a
+    // quad, its layout as read with the file (the aim's own layout map is not read again).
+    void setGeometry(const Lens &lens, const ViewAim &aim, const FisheyeLayout &layout = FisheyeLayout());
 
     // The launch description of the RTSP media for this view.
     QString mediaLaunch() const;
