@@ -29,12 +29,31 @@
 
 namespace {
 
+// A view's media: as GStreamer's, with its errors kept as the view's last error (messages come on the
+// media's own thread), and marked retired once its last client has left: from then on it is torn down
+// and cannot serve anybody again.
+struct ViewMedia
+{
+    GstRTSPMedia parent;
+    gint retired;
+};
+
+struct ViewMediaClass
+{
+    GstRTSPMediaClass parent_class;
+};
+
 // A view's media factory: every request for the view, whatever its address (with a query, or a
 // SETUP of the stream's own control address), shares the view's one media. GStreamer's default key
 // is the whole request URL: a second address would build a second media, the view's frames would go
 // to that one alone, and its end would leave the first client with nothing. A media that is being torn
 // down (its last client left, the pipeline stops on the media's own thread) is not handed out again
 // either: the next client gets a new one where it would get "503 Service Unavailable".
+//
+// Handing out a running media races with its last client leaving: the request prepares the media
+// only after the factory has returned it, and a close in between would start tearing it down under
+// the request (503 again). So the factory takes a preparation of its own before it hands the media
+// out and drops it a moment later, when the request holds its own.
 struct ViewFactory
 {
     GstRTSPMediaFactory parent;
@@ -50,13 +69,48 @@ struct ViewFactoryClass
 
 G_DEFINE_TYPE(ViewFactory, view_factory, GST_TYPE_RTSP_MEDIA_FACTORY)
 
+// Far longer than a request takes from the factory to its own preparation, short enough that a view
+// nobody watches stops soon after its last client.
+constexpr guint kHandOverHoldMs = 1000;
+
+// Whether the factory may hand the media out again. A running one is kept prepared for a moment; a new
+// one, not yet prepared by the request that built it, goes out as it is; one being torn down or failed
+// does not. (Reading the status waits while the media is being prepared.)
+bool keepForHandOver(GstRTSPMedia *media)
+{
+    // The status first: a retired media reads "unprepared" again once it is torn down, and is marked
+    // retired before its status leaves "prepared".
+    const GstRTSPMediaStatus status = gst_rtsp_media_get_status(media);
+    if (g_atomic_int_get(&reinterpret_cast<ViewMedia *>(media)->retired))
+        return false;
+    if (status != GST_RTSP_MEDIA_STATUS_PREPARED && status != GST_RTSP_MEDIA_STATUS_SUSPENDED)
+        return status == GST_RTSP_MEDIA_STATUS_UNPREPARED;
+    // Serialised with a leaving client's unprepare: it either still finds the media prepared (and counts
+    // this preparation) or fails because the teardown has begun.
+    if (!gst_rtsp_media_prepare(media, nullptr))
+        return false;
+    g_timeout_add_full(
+        G_PRIORITY_DEFAULT, kHandOverHoldMs,
+        [](gpointer held) -> gboolean {
+            // The last preparation stops the pipeline: off the main loop, as a client's own would.
+            GstRTSPMedia *media = GST_RTSP_MEDIA(held);
+            GstElement *element = gst_rtsp_media_get_element(media);
+            gst_element_call_async(
+                element, [](GstElement *, gpointer data) { gst_rtsp_media_unprepare(GST_RTSP_MEDIA(data)); },
+                g_object_ref(media), g_object_unref);
+            gst_object_unref(element);
+            return G_SOURCE_REMOVE;
+        },
+        g_object_ref(media), g_object_unref);
+    return true;
+}
+
 gchar *view_factory_gen_key(GstRTSPMediaFactory *factory, const GstRTSPUrl *)
 {
     auto *self = reinterpret_cast<ViewFactory *>(factory);
     g_mutex_lock(&self->lock);
     if (auto *media = static_cast<GstRTSPMedia *>(g_weak_ref_get(&self->media))) {
-        const GstRTSPMediaStatus status = gst_rtsp_media_get_status(media);
-        if (status == GST_RTSP_MEDIA_STATUS_UNPREPARING || status == GST_RTSP_MEDIA_STATUS_ERROR) {
+        if (!keepForHandOver(media)) {
             ++self->generation;
             g_weak_ref_set(&self->media, nullptr);
         }
@@ -107,18 +161,6 @@ struct MediaView
 };
 constexpr const char *kMediaViewKey = "quillon-view";
 
-// A view's media: as GStreamer's, with its errors kept as the view's last error. Messages come on the
-// media's own thread.
-struct ViewMedia
-{
-    GstRTSPMedia parent;
-};
-
-struct ViewMediaClass
-{
-    GstRTSPMediaClass parent_class;
-};
-
 G_DEFINE_TYPE(ViewMedia, view_media, GST_TYPE_RTSP_MEDIA)
 
 gboolean view_media_handle_message(GstRTSPMedia *media, GstMessage *message)
@@ -141,12 +183,23 @@ gboolean view_media_handle_message(GstRTSPMedia *media, GstMessage *message)
     return GST_RTSP_MEDIA_CLASS(view_media_parent_class)->handle_message(media, message);
 }
 
+// Runs with the media's state lock held, when its last preparation is dropped.
+gboolean view_media_unprepare(GstRTSPMedia *media)
+{
+    g_atomic_int_set(&reinterpret_cast<ViewMedia *>(media)->retired, 1);
+    return GST_RTSP_MEDIA_CLASS(view_media_parent_class)->unprepare(media);
+}
+
 void view_media_class_init(ViewMediaClass *klass)
 {
     GST_RTSP_MEDIA_CLASS(klass)->handle_message = view_media_handle_message;
+    GST_RTSP_MEDIA_CLASS(klass)->unprepare = view_media_unprepare;
 }
 
-void view_media_init(ViewMedia *) {}
+void view_media_init(ViewMedia *self)
+{
+    self->retired = 0;
+}
 
 // The user a session was set up by (a QString, empty for none), on the session.
 constexpr const char *kUserKey = "quillon-user";
