@@ -10,6 +10,10 @@ import Qt.labs.platform 1.1 as Platform
 // both panes from one upload of each frame: the raw picture under the overlay and the dewarped one.
 //
 //   prod ── consDefished ──┬── videoWidgetSource   (raw, with DewrapArea, the stored views' outlines and guides)
+//                          └── videoWidgetDefished (the defish shader's view)
+//
+// What it edits, and the rules it edits by, are its ViewEditor's; the controls below the panes are
+// DefishControls.
 Item {
     id: control
     objectName: "elementDefish"
