@@ -58,6 +58,12 @@ void ViewEditor::setStream(Object *stream)
     if (!(m_lens.radius > 0 && m_lens.fov > 0))
         m_lens.fov = float(kDefaultFov);
     m_lensPlaced = false;
+    // A view of the stream before is none of this one's to update.
+    setEditedName(QString());
+    if (m_mode != kPerspective) {
+        m_mode = kPerspective;
+        emit modeChanged();
+    }
     // A new view of a camera on the ceiling or the floor starts halfway between the horizon and the
     // lens axis, where the picture holds.
     Aim start;

@@ -63,8 +63,8 @@ public:
     explicit ViewEditor(QObject *parent = nullptr);
 
     Object *stream() const { return m_stream; }
-    // Takes the stream's lens, mount and projection and starts a new view aimed where the mount's camera
-    // sees the room.
+    // Takes the stream's lens, mount and projection and starts a new perspective view aimed where the
+    // mount's camera sees the room; the name typed stays.
     void setStream(Object *stream);
     QString name() const { return m_name; }
     void setName(const QString &name);

@@ -127,6 +127,19 @@ private slots:
         QVERIFY2(editor.message().contains("Ok stores a new view"), qPrintable(editor.message()));
     }
 
+    // Another stream takes nothing of the view loaded from the first: Ok stores a new view of its own.
+    void anotherStreamUpdatesNoViewOfTheFirst()
+    {
+        QVERIFY(m_editor->loadView(QStringLiteral("Mid"), false));
+        Object other;
+        other.setSerial(QStringLiteral("S-2"));
+        m_editor->setStream(&other);
+        QCOMPARE(m_editor->editedName(), QString());
+        QVERIFY(m_editor->store());
+        QCOMPARE(namesOf(*m_views, "S-2"), QStringList{"Mid"});
+        QCOMPARE(m_views->viewOf("S-1", "Mid").value("pan").toFloat(), 15.0f);
+    }
+
     // The lens in whole video pixels: the stream's, or for a stream without one placed in the middle of
     // the frame once its size is known; before that, Ok keeps the stream's and takes only the mount.
     void theLensIsKeptInWholePixels_data()
