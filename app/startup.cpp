@@ -6,10 +6,10 @@
 #include "app/i18n.h"
 #include "app/settingsstore.h"
 #include "app/signalwatcher.h"
+#include "app/utils.h"
+#include "app/vieweditor.h"
 #include "defish/dewraparea.h"
 #include "defish/edithistory.h"
-#include "video/lensfitter.h"
-#include "app/utils.h"
 #include "es/eventserver.h"
 #include "platform/zmq/zmqelements.h"
 #include "repo/localdatabase.h"
@@ -22,6 +22,7 @@
 #include "video/consumer.h"
 #include "video/gstlogbridge.h"
 #include "video/heaptrim.h"
+#include "video/lensfitter.h"
 #include "video/processmanager.h"
 #include "video/producer.h"
 #include "video/servedviewsmodel.h"
@@ -87,6 +88,7 @@ void Startup::registerTypes()
     qmlRegisterType<ProcessManager>(kModule, 1, 0, "ProcessManager");
     qmlRegisterType<StreamViews>(kModule, 1, 0, "StreamViews");
     qmlRegisterType<ServerController>(kModule, 1, 0, "ServerController");
+    qmlRegisterType<ViewEditor>(kModule, 1, 0, "ViewEditor");
     qmlRegisterUncreatableType<ServedViewsModel>(kModule, 1, 0, "ServedViewsModel",
                                                  QStringLiteral("A ServerController's views"));
 }

@@ -17,22 +17,90 @@
     </message>
 </context>
 <context>
-    <name>ElementDefish</name>
-    <message>
-        <source>Graphics</source>
-        <translation>Imagens</translation>
-    </message>
-    <message>
-        <source>Source pixels per view pixel: %1 at the centre, %2 at the edges</source>
-        <translation>Pixels de origem por pixel da visualização: %1 no centro, %2 nas bordas</translation>
-    </message>
+    <name>DefishControls</name>
     <message>
         <source>Name</source>
         <translation>Nome</translation>
     </message>
     <message>
+        <source>Mode</source>
+        <translation>Modo</translation>
+    </message>
+    <message>
+        <source>Perspective</source>
+        <translation>Perspectiva</translation>
+    </message>
+    <message>
+        <source>360° panorama</source>
+        <translation>Panorama de 360°</translation>
+    </message>
+    <message>
+        <source>Double 180° panorama</source>
+        <translation>Panorama duplo de 180°</translation>
+    </message>
+    <message>
+        <source>Quad</source>
+        <translation>Quádruplo</translation>
+    </message>
+    <message>
+        <source>180° panorama</source>
+        <translation>Panorama de 180°</translation>
+    </message>
+    <message>
+        <source>Mount</source>
+        <translation>Montagem</translation>
+    </message>
+    <message>
+        <source>Ceiling</source>
+        <translation>Teto</translation>
+    </message>
+    <message>
+        <source>Wall</source>
+        <translation>Parede</translation>
+    </message>
+    <message>
+        <source>Floor</source>
+        <translation>Chão</translation>
+    </message>
+    <message>
+        <source>How the camera hangs: views stay upright for it</source>
+        <translation>Como a câmera está montada: as vistas ficam em pé para ela</translation>
+    </message>
+    <message>
         <source>Params</source>
         <translation>Parâmetros</translation>
+    </message>
+    <message>
+        <source>Quarter</source>
+        <translation>Quadrante</translation>
+    </message>
+    <message>
+        <source>Top left</source>
+        <translation>Superior esquerdo</translation>
+    </message>
+    <message>
+        <source>Top right</source>
+        <translation>Superior direito</translation>
+    </message>
+    <message>
+        <source>Bottom left</source>
+        <translation>Inferior esquerdo</translation>
+    </message>
+    <message>
+        <source>Bottom right</source>
+        <translation>Inferior direito</translation>
+    </message>
+    <message>
+        <source>Azimuth</source>
+        <translation>Azimute</translation>
+    </message>
+    <message>
+        <source>Upper edge</source>
+        <translation>Borda superior</translation>
+    </message>
+    <message>
+        <source>Lower edge</source>
+        <translation>Borda inferior</translation>
     </message>
     <message>
         <source>Roll</source>
@@ -75,6 +143,37 @@
         <translation>Campo de visão</translation>
     </message>
     <message>
+        <source>Projection</source>
+        <translation>Projeção</translation>
+    </message>
+    <message>
+        <source>Equidistant</source>
+        <translation>Equidistante</translation>
+    </message>
+    <message>
+        <source>Equisolid</source>
+        <translation>Equissólida</translation>
+    </message>
+    <message>
+        <source>Stereographic</source>
+        <translation>Estereográfica</translation>
+    </message>
+    <message>
+        <source>Orthographic</source>
+        <translation>Ortográfica</translation>
+    </message>
+</context>
+<context>
+    <name>ElementDefish</name>
+    <message>
+        <source>Graphics</source>
+        <translation>Imagens</translation>
+    </message>
+    <message>
+        <source>Source pixels per view pixel: %1 at the centre, %2 at the edges</source>
+        <translation>Pixels de origem por pixel da visualização: %1 no centro, %2 nas bordas</translation>
+    </message>
+    <message>
         <source>Snapshot not saved: %1</source>
         <translation>Captura não salva: %1</translation>
     </message>
@@ -107,104 +206,8 @@
         <translation>Este ambiente não oferece diálogo de arquivos: &quot;Capturar&quot; salva em %1</translation>
     </message>
     <message>
-        <source>Mount</source>
-        <translation>Montagem</translation>
-    </message>
-    <message>
-        <source>Ceiling</source>
-        <translation>Teto</translation>
-    </message>
-    <message>
-        <source>Wall</source>
-        <translation>Parede</translation>
-    </message>
-    <message>
-        <source>Floor</source>
-        <translation>Chão</translation>
-    </message>
-    <message>
         <source>Served at %1×%2</source>
         <translation>Transmitido em %1×%2</translation>
-    </message>
-    <message>
-        <source>How the camera hangs: views stay upright for it</source>
-        <translation>Como a câmera está montada: as vistas ficam em pé para ela</translation>
-    </message>
-    <message>
-        <source>Mode</source>
-        <translation>Modo</translation>
-    </message>
-    <message>
-        <source>Perspective</source>
-        <translation>Perspectiva</translation>
-    </message>
-    <message>
-        <source>360° panorama</source>
-        <translation>Panorama de 360°</translation>
-    </message>
-    <message>
-        <source>Double 180° panorama</source>
-        <translation>Panorama duplo de 180°</translation>
-    </message>
-    <message>
-        <source>Quad</source>
-        <translation>Quádruplo</translation>
-    </message>
-    <message>
-        <source>180° panorama</source>
-        <translation>Panorama de 180°</translation>
-    </message>
-    <message>
-        <source>Quarter</source>
-        <translation>Quadrante</translation>
-    </message>
-    <message>
-        <source>Top left</source>
-        <translation>Superior esquerdo</translation>
-    </message>
-    <message>
-        <source>Top right</source>
-        <translation>Superior direito</translation>
-    </message>
-    <message>
-        <source>Bottom left</source>
-        <translation>Inferior esquerdo</translation>
-    </message>
-    <message>
-        <source>Bottom right</source>
-        <translation>Inferior direito</translation>
-    </message>
-    <message>
-        <source>Azimuth</source>
-        <translation>Azimute</translation>
-    </message>
-    <message>
-        <source>Upper edge</source>
-        <translation>Borda superior</translation>
-    </message>
-    <message>
-        <source>Lower edge</source>
-        <translation>Borda inferior</translation>
-    </message>
-    <message>
-        <source>Projection</source>
-        <translation>Projeção</translation>
-    </message>
-    <message>
-        <source>Equidistant</source>
-        <translation>Equidistante</translation>
-    </message>
-    <message>
-        <source>Equisolid</source>
-        <translation>Equissólida</translation>
-    </message>
-    <message>
-        <source>Stereographic</source>
-        <translation>Estereográfica</translation>
-    </message>
-    <message>
-        <source>Orthographic</source>
-        <translation>Ortográfica</translation>
     </message>
 </context>
 <context>
@@ -426,6 +429,33 @@ Nova tentativa em %2 s</translation>
     </message>
 </context>
 <context>
+    <name>ViewEditor</name>
+    <message>
+        <source>The view “%1” no longer exists; Ok stores a new view.</source>
+        <translation>A visualização “%1” não existe mais; Ok armazena uma nova visualização.</translation>
+    </message>
+    <message>
+        <source>The view “%1” no longer exists.</source>
+        <translation>A visualização “%1” não existe mais.</translation>
+    </message>
+    <message>
+        <source>The stream of this view is gone: nothing was stored.</source>
+        <translation>O fluxo desta visualização não existe mais: nada foi armazenado.</translation>
+    </message>
+    <message>
+        <source>Type a name for the view.</source>
+        <translation>Digite um nome para a visualização.</translation>
+    </message>
+    <message>
+        <source>The stream has a view named “%1” already: choose another name.</source>
+        <translation>O fluxo já tem uma visualização chamada “%1”: escolha outro nome.</translation>
+    </message>
+    <message>
+        <source>The view “%1” could not be updated.</source>
+        <translation>Não foi possível atualizar a visualização “%1”.</translation>
+    </message>
+</context>
+<context>
     <name>WinDefish</name>
     <message>
         <source>Defish</source>
@@ -438,22 +468,6 @@ Nova tentativa em %2 s</translation>
     <message>
         <source>Ok</source>
         <translation>OK</translation>
-    </message>
-    <message>
-        <source>The view “%1” no longer exists; Ok stores a new view.</source>
-        <translation>A visualização “%1” não existe mais; Ok armazena uma nova visualização.</translation>
-    </message>
-    <message>
-        <source>The stream has a view named “%1” already: choose another name.</source>
-        <translation>O fluxo já tem uma visualização chamada “%1”: escolha outro nome.</translation>
-    </message>
-    <message>
-        <source>Type a name for the view.</source>
-        <translation>Digite um nome para a visualização.</translation>
-    </message>
-    <message>
-        <source>The view “%1” could not be updated.</source>
-        <translation>Não foi possível atualizar a visualização “%1”.</translation>
     </message>
     <message>
         <source>Editing view “%1”</source>
@@ -474,10 +488,6 @@ Nova tentativa em %2 s</translation>
     <message>
         <source>Cancel</source>
         <translation>Cancelar</translation>
-    </message>
-    <message>
-        <source>The view “%1” no longer exists.</source>
-        <translation>A visualização “%1” não existe mais.</translation>
     </message>
 </context>
 <context>

@@ -17,15 +17,10 @@ Window {
     // updating it; empty: a new view from the default values. Both are reset on every hide.
     property string startView: ""
     property bool startAsCopy: false
-    // Why the last Ok was refused, shown above the buttons.
-    property string message: ""
-    // The name a refusal was about: the message goes once the name is another.
-    property string refusedName: ""
-
-    function refuse(text, name) {
-        message = text
-        refusedName = name
-    }
+    // What the content edits (its ViewEditor); null while it is down.
+    readonly property var editor: loader.item ? loader.item.editor : null
+    // Why the last Ok, or loading a view, was refused, shown above the buttons.
+    readonly property string message: editor ? editor.message : ""
 
     // Opens the window on a stored view of the stream (asCopy: to store a copy under a new name), or
     // on a new view where viewName is empty.
@@ -46,17 +41,9 @@ Window {
 
     function handleShow() {
         console.assert(objectInstance, "WinDefish: no stream object")
-        message = ""
         loader.setSource("qrc:/ElementDefish.qml", { "objectInstance": control.objectInstance })
-        if (startView.length === 0 || !loader.item || !objectInstance)
-            return
-        var values = RepoObjViews.viewOf(objectInstance.serial, startView)
-        if (values.name === undefined) {
-            message = qsTr("The view “%1” no longer exists; Ok stores a new view.").arg(startView)
-            return
-        }
-        loader.item.loadView(startAsCopy ? RepoObjViews.copyName(objectInstance.serial, startView) : startView, values,
-                             !startAsCopy)
+        if (startView.length > 0 && editor)
+            editor.loadView(startView, startAsCopy)
     }
 
     function handleHide() {
@@ -64,62 +51,13 @@ Window {
         loader.source = ""
         startView = ""
         startAsCopy = false
-        message = ""
-    }
-
-    function nameTakenMessage(name) {
-        return qsTr("The stream has a view named “%1” already: choose another name.").arg(name)
     }
 
     // Stores the view and, with it, the lens and mount the window shows into the stream; false keeps the
-    // window open and changes nothing (no name, or a name the stream already has).
+    // window open and changes nothing (the editor's message says why).
     function storeView() {
-        var obj = control.objectInstance
-        console.assert(obj, "storeView: no stream object")
-        var serial = obj.serial
-        var item = loader.item
-        console.assert(item, "storeView: no content")
-
-        if (item.name.length === 0) {
-            refuse(qsTr("Type a name for the view."), "")
-            return false
-        }
-        var camera = item.cameraAngles()
-        var edited = item.editedName
-        if (edited.length > 0) {
-            if (item.name !== edited && RepoObjViews.hasView(serial, item.name)) {
-                refuse(nameTakenMessage(item.name), item.name)
-                return false
-            }
-            if (!RepoObjViews.updateView(serial, edited, item.name, camera.roll, camera.tilt, camera.pan, item.zoom)) {
-                message = qsTr("The view “%1” could not be updated.").arg(edited)
-                return false
-            }
-        } else {
-            if (!RepoObjViews.appendView(item.name, serial, camera.roll, camera.tilt, camera.pan, item.zoom)) {
-                console.log("View exists")
-                refuse(nameTakenMessage(item.name), item.name)
-                return false
-            }
-            // A new view is served by the next Start; an edited one keeps its tick as it was.
-            if (!RepoObjViews.setViewActive(serial, item.name, true))
-                console.log("The new view was not switched on")
-        }
-        if (!RepoObjViews.setViewLayout(serial, item.name, item.mode, item.layoutMap()))
-            console.log("The view's layout was not stored")
-
-        obj.mount = item.mount
-        obj.projection = item.projection
-        // Without a frame size the window holds no lens of its own: the stream keeps its own.
-        if (item.lensPlaced) {
-            obj.centerX = item.centerX
-            obj.centerY = item.centerY
-            obj.radius = item.radius
-            obj.fov = item.fov
-        } else {
-            console.log("Lens geometry not taken over: the video size is not known yet")
-        }
-        return true
+        console.assert(editor, "storeView: no content")
+        return editor !== null && editor.store()
     }
 
     onVisibleChanged: {
@@ -191,8 +129,8 @@ Window {
             Layout.fillWidth: true
             elide: Text.ElideRight
             font.bold: true
-            text: (loader.item && loader.item.editedName.length > 0
-                   ? qsTr("Editing view “%1”").arg(loader.item.editedName)
+            text: (control.editor && control.editor.editedName.length > 0
+                   ? qsTr("Editing view “%1”").arg(control.editor.editedName)
                    : qsTr("New view")) + I18n.localeNotify
         }
 
@@ -203,18 +141,9 @@ Window {
             Layout.fillHeight: true
         }
 
-        // A newly selected view starts without the previous view's refusal, and a refusal about the
-        // name goes once the name is another.
         Connections {
             target: loader.item
             ignoreUnknownSignals: true
-            function onEditedNameChanged() {
-                control.message = ""
-            }
-            function onNameChanged() {
-                if (control.message.length > 0 && loader.item.name !== control.refusedName)
-                    control.message = ""
-            }
             function onSwitchRequested(viewName) {
                 confirmSwitch.ask(viewName)
             }
@@ -241,8 +170,9 @@ Window {
 
             onActionClicked: {
                 close()
-                if (loader.item && !loader.item.switchTo(viewName))
-                    control.message = qsTr("The view “%1” no longer exists.").arg(viewName)
+                // Where the view is gone, the editor says so.
+                if (loader.item)
+                    loader.item.switchTo(viewName)
             }
         }
 

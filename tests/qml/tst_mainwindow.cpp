@@ -362,9 +362,9 @@ private slots:
         QTest::newRow("defish") << "winDefish" << Texts{{"WinDefish", "Defish"}}
                                 << Texts{{"WinDefish", "Close"},
                                          {"WinDefish", "Ok"},
-                                         {"ElementDefish", "Params"},
-                                         {"ElementDefish", "Camera specs (global)"},
-                                         {"ElementDefish", "Radius"}};
+                                         {"DefishControls", "Params"},
+                                         {"DefishControls", "Camera specs (global)"},
+                                         {"DefishControls", "Radius"}};
     }
 
     void languageSwitchRetranslatesEveryWindow()

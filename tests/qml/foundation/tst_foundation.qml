@@ -19,6 +19,16 @@ Item {
         ObjView {}
     }
 
+    Component {
+        id: aimSliderComponent
+        AimSlider {
+            property var movedTo: []
+            from: 10
+            to: 150
+            onMoved: movedTo.push(value)
+        }
+    }
+
     WinMessage {
         id: msg
         x: 10
@@ -97,6 +107,25 @@ Item {
             verify(closeButton !== null)
             mouseClick(closeButton)
             tryCompare(msg, "visible", false)
+        }
+
+        // A row's slider shows its value, clamped to its range without reporting a move; a move of the
+        // slider or a typed value is reported, and the row follows value again after it.
+        function test_aimSliderReportsOnlyTheOperatorsMoves() {
+            var row = createTemporaryObject(aimSliderComponent, root, { "value": 5 })
+            compare(row.slider.value, 10)
+            row.value = 40
+            compare(row.slider.value, 40)
+            compare(row.movedTo, [])
+            row.slider.value = 60
+            compare(row.movedTo, [60])
+            row.value = 60
+            // The value field, beside the slider.
+            row.children[2].apply("70")
+            compare(row.movedTo, [60, 70])
+            row.value = 20
+            compare(row.slider.value, 20)
+            compare(row.movedTo, [60, 70])
         }
     }
 }
