@@ -544,13 +544,18 @@ bool ViewEditor::store()
     if (!m_editedName.isEmpty()) {
         if (!views->updateView(serial, m_editedName, m_name, float(camera.roll), float(camera.tilt), float(camera.pan),
                                float(camera.zoom))) {
-            refuse(views->hasView(serial, m_editedName) ? taken
-                                                        : tr("The view “%1” could not be updated.").arg(m_editedName));
+            if (views->hasView(serial, m_editedName)) {
+                qCInfo(lcApp, "View exists");
+                refuse(taken);
+            } else {
+                refuse(tr("The view “%1” could not be updated.").arg(m_editedName));
+            }
             return false;
         }
     } else {
         if (!views->appendView(m_name, serial, float(camera.roll), float(camera.tilt), float(camera.pan),
                                float(camera.zoom))) {
+            qCInfo(lcApp, "View exists");
             refuse(taken);
             return false;
         }

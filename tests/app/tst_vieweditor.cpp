@@ -3,6 +3,7 @@
 #include "app/vieweditor.h"
 #include "repo/object.h"
 #include "repo/repobjviews.h"
+#include "support/logcapture.h"
 
 #include <QtTest>
 
@@ -84,7 +85,9 @@ private slots:
         if (QString(QTest::currentDataTag()).contains("gone"))
             QVERIFY(m_views->removeView("S-1", "Mid"));
 
+        LogCapture log;
         QCOMPARE(editor.store(), refusal.isEmpty());
+        QCOMPARE(log.count(QStringLiteral("View exists")), refusal.contains("already") ? 1 : 0);
         QCOMPARE(namesOf(*m_views, "S-1"), names);
         QCOMPARE(m_views->viewOf("S-1", "Left").value("pan").toFloat(), -50.0f);
         if (!refusal.isEmpty()) {
