@@ -6,6 +6,7 @@
 #include "app/i18n.h"
 #include "app/settingsstore.h"
 #include "app/signalwatcher.h"
+#include "app/signinsession.h"
 #include "app/utils.h"
 #include "app/vieweditor.h"
 #include "defish/dewraparea.h"
@@ -89,6 +90,7 @@ void Startup::registerTypes()
     qmlRegisterType<StreamViews>(kModule, 1, 0, "StreamViews");
     qmlRegisterType<ServerController>(kModule, 1, 0, "ServerController");
     qmlRegisterType<ViewEditor>(kModule, 1, 0, "ViewEditor");
+    qmlRegisterType<SignInSession>(kModule, 1, 0, "SignInSession");
     qmlRegisterUncreatableType<ServedViewsModel>(kModule, 1, 0, "ServedViewsModel",
                                                  QStringLiteral("A ServerController's views"));
 }

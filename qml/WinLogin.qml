@@ -11,8 +11,8 @@ Window {
     id: control
     objectName: "winLogin"
 
-    // True from the start of a sign-in until it fails or the dialog is shown again.
-    property bool processing: false
+    // True from the start of a sign-in until it fails or the objects were asked for.
+    readonly property bool processing: session.busy
 
     title: qsTr("Login") + I18n.localeNotify
     modality: Qt.ApplicationModal
@@ -21,57 +21,13 @@ Window {
     height: contents.implicitHeight + 2 * Config.theme.defaultMargin
 
     function doLogin() {
-        if (!validateForm()) {
-            error(qsTr("All fields are required!"))
-            return
-        }
         console.assert(!AppState.loggedIn, "doLogin: already logged in")
-        processing = true
-        if (!EventServer.isConnected) {
-            EventServer.connectToES()
-            return
-        }
-        EventServer.login()
-    }
-
-    function validateForm() {
-        if (txtHost.text.length === 0)
-            return false
-        if (txtPort.text.length === 0)
-            return false
-        if (txtUsername.text.length === 0)
-            return false
-        if (txtPassword.text.length === 0)
-            return false
-        return true
+        session.signIn()
     }
 
     function error(msg) {
         messager.text = msg
         messager.open()
-    }
-
-    // The stored settings are read before the objects are fetched, since the import
-    // applies them. When they cannot be read the operator retries or goes on
-    // read-only: the database then refuses every save of this session.
-    // The file is read on a worker thread: another process may hold its lock for a while, and the
-    // window stays live meanwhile.
-    function loadDatabase() {
-        console.log("Loading database")
-        if (!LocalDatabase.openInBackground())
-            databaseFailed()
-    }
-
-    function databaseFailed() {
-        var text = qsTr("The stored gateways, streams and views could not be read from objects.data:\n%1\n\nRetry, or continue read-only: nothing will be saved in this session.")
-        dbFailure.text = text.arg(LocalDatabase.openError)
-        dbFailure.open()
-    }
-
-    function fetchObjects() {
-        console.log("Logged in, fetching objects")
-        EventServer.fetchObjects()
-        control.close()
     }
 
     // The user name and password are kept in the settings file only while
@@ -96,7 +52,6 @@ Window {
     onVisibleChanged: {
         if (visible) {
             console.log("WinLogin::show")
-            processing = false
         } else {
             console.log("WinLogin::hide")
         }
@@ -312,54 +267,34 @@ Window {
         closeText: qsTr("Continue read-only") + I18n.localeNotify
         onActionClicked: {
             close()
-            loadDatabase()
+            session.retryReading()
         }
-        // Whatever can be read without waiting still carries the stored switches and lenses over.
-        onCloseClicked: {
-            LocalDatabase.openReadOnly()
-            fetchObjects()
-        }
+        onCloseClicked: session.continueReadOnly()
     }
 
-    Connections {
-        target: LocalDatabase
-        enabled: control.visible
-        function onOpenFinished(ok) {
-            if (ok)
-                fetchObjects()
+    // Connects, signs in, reads the stored settings (before the objects are fetched, since the
+    // import applies them) and asks for the objects. When the settings cannot be read the operator
+    // retries or goes on read-only: the database then refuses every save of this session.
+    SignInSession {
+        id: session
+        objectName: "signInSession"
+        onFailed: {
+            dbFailure.close()
+            if (failure === SignInSession.MissingFields)
+                error(qsTr("All fields are required!"))
+            else if (failure === SignInSession.ConnectFailed)
+                error(qsTr("Connect error: %1").arg(message))
+            else if (failure === SignInSession.SignInFailed)
+                error(qsTr("Login error: %1").arg(message))
             else
-                databaseFailed()
+                error(qsTr("Lost connection to ES"))
         }
-    }
-
-    // Both react only while the dialog is shown.
-    Connections {
-        target: EventServer
-        enabled: control.visible
-        function onConnectedToEs() {
-            console.info("Connected to ES, going to login")
-            EventServer.login()
+        onSettingsUnreadable: {
+            var text = qsTr("The stored gateways, streams and views could not be read from objects.data:\n%1\n\nRetry, or continue read-only: nothing will be saved in this session.")
+            dbFailure.text = text.arg(error)
+            dbFailure.open()
         }
-        function onConnectToEsError(message) {
-            error(qsTr("Connect error: %1").arg(message))
-            processing = false
-        }
-        function onLoginError(message) {
-            error(qsTr("Login error: %1").arg(message))
-            processing = false
-        }
-        function onDisconnectedFromEs() {
-            error(qsTr("Lost connection to ES"))
-            processing = false
-        }
-    }
-
-    Connections {
-        target: AppState
-        enabled: control.visible
-        function onLoggedInChanged() {
-            if (AppState.loggedIn)
-                loadDatabase()
-        }
+        onConnectionLost: error(qsTr("Lost connection to ES"))
+        onObjectsRequested: control.close()
     }
 }

@@ -31,20 +31,29 @@ ApplicationWindow {
     }
 
     // Set from "Reconnect" until the objects were asked for again, or reconnecting failed.
-    property bool reconnecting: false
+    readonly property bool reconnecting: reconnection.busy
     // The message on screen says the event-server connection was lost: it offers to reconnect.
     property bool offerReconnect: false
 
     // Connects and signs in again with the same settings, reads the stored settings again (they
-    // go to the objects fetched anew) and fetches the objects.
+    // go to the objects fetched anew) and fetches the objects; objects.data unreadable this time
+    // goes on read-only.
     function reconnect() {
-        reconnecting = true
-        EventServer.connectToES()
+        reconnection.reconnect()
     }
 
-    function reconnectFailed(message) {
-        reconnecting = false
-        error(qsTr("Reconnecting failed: %1").arg(message))
+    SignInSession {
+        id: reconnection
+        objectName: "reconnection"
+        onFailed: error(qsTr("Reconnecting failed: %1").arg(failure === SignInSession.ConnectionLost
+                                                             ? qsTr("Lost connection to ES") : message))
+        // The login window reports a lost connection while it is shown.
+        onConnectionLost: {
+            if (winLogin.visible)
+                return
+            error(qsTr("Lost connection to ES"))
+            offerReconnect = true
+        }
     }
 
     // Set while a save runs that the question on closing asked for: the window closes once it succeeded.
@@ -177,45 +186,6 @@ ApplicationWindow {
         enabled: !winLogin.visible
         function onFetchObjectsFailed(message) {
             error(qsTr("Fetching the objects failed: %1").arg(message))
-        }
-        function onDisconnectedFromEs() {
-            if (reconnecting) {
-                reconnectFailed(qsTr("Lost connection to ES"))
-                return
-            }
-            error(qsTr("Lost connection to ES"))
-            offerReconnect = true
-        }
-        function onConnectedToEs() {
-            if (reconnecting)
-                EventServer.login()
-        }
-        function onConnectToEsError(message) {
-            if (reconnecting)
-                reconnectFailed(message)
-        }
-        function onLoginError(message) {
-            if (reconnecting)
-                reconnectFailed(message)
-        }
-        function onLoggedIn() {
-            if (!reconnecting)
-                return
-            if (!LocalDatabase.openInBackground()) {
-                reconnecting = false
-                EventServer.fetchObjects()
-            }
-        }
-    }
-
-    Connections {
-        target: LocalDatabase
-        enabled: reconnecting
-        function onOpenFinished(ok) {
-            reconnecting = false
-            if (!ok)
-                LocalDatabase.openReadOnly()
-            EventServer.fetchObjects()
         }
     }
 
