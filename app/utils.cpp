@@ -46,48 +46,6 @@ QString Utils::sourceAddress(const QString &url, const QString &host, int zmqPor
     return QString::fromStdString(SourceAddress::forStream(url.toStdString(), host.toStdString(), zmqPort));
 }
 
-namespace {
-
-FisheyeMount mountOf(const QString &name)
-{
-    FisheyeMount mount = FisheyeMount::Wall;
-    FisheyeProjection::mountFromName(qPrintable(name), &mount);
-    return mount;
-}
-
-QVariantMap anglesMap(const FisheyeView &view)
-{
-    return {{QStringLiteral("roll"), double(view.roll)},
-            {QStringLiteral("tilt"), double(view.tilt)},
-            {QStringLiteral("pan"), double(view.pan)}};
-}
-
-FisheyeView viewOf(qreal roll, qreal tilt, qreal pan)
-{
-    FisheyeView view;
-    view.roll = float(roll);
-    view.tilt = float(tilt);
-    view.pan = float(pan);
-    return view;
-}
-
-} // namespace
-
-QVariantMap Utils::cameraAngles(const QString &mount, qreal roll, qreal tilt, qreal pan) const
-{
-    return anglesMap(FisheyeProjection::toCamera(mountOf(mount), viewOf(roll, tilt, pan)));
-}
-
-QVariantMap Utils::roomAngles(const QString &mount, qreal roll, qreal tilt, qreal pan) const
-{
-    return anglesMap(FisheyeProjection::fromCamera(mountOf(mount), viewOf(roll, tilt, pan)));
-}
-
-int Utils::lensPixels(qreal value) const
-{
-    return FisheyeLens::wholePixels(value);
-}
-
 QSize Utils::servedSize(const QString &mode) const
 {
     FisheyeViewMode value = FisheyeViewMode::Perspective;

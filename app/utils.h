@@ -31,11 +31,6 @@ public:
     // (see SourceAddress::forStream).
     Q_INVOKABLE QString sourceAddress(const QString &url, const QString &host, int zmqPort) const;
 
-    // A view's room angles for a camera mount ("wall", "ceiling", "floor") to the camera angles it is
-    // stored and drawn with (cameraAngles), and back (roomAngles): {"roll", "tilt", "pan"} in degrees.
-    // An unknown mount is taken as "wall".
-    Q_INVOKABLE QVariantMap cameraAngles(const QString &mount, qreal roll, qreal tilt, qreal pan) const;
-    Q_INVOKABLE QVariantMap roomAngles(const QString &mount, qreal roll, qreal tilt, qreal pan) const;
     // The size the streaming server serves views of a mode at ("perspective" for none; ServedSize): the
     // preview's and snapshot's size.
     Q_INVOKABLE QSize servedSize(const QString &mode = QString()) const;
@@ -48,6 +43,4 @@ public:
     // drawn at ratio (ViewAim::uniforms).
     Q_INVOKABLE QVariantMap uniforms(const Lens &lens, const ViewAim &aim, qreal width, qreal height,
                                      qreal ratio) const;
-    // A lens length in video pixels as the stream keeps it (FisheyeLens::wholePixels).
-    Q_INVOKABLE int lensPixels(qreal value) const;
 };
