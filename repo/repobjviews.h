@@ -78,6 +78,9 @@ signals:
     void edited(const QString &what);
 
 public slots:
+    // Adds the stream's view name, unticked; false where the stream has a view of that name. The one
+    // call that takes the name before the stream: QML and the object import call it so. Every other
+    // call here takes the stream first.
     bool appendView(const QString &name, const QString &objSerial, float roll, float tilt, float pan, float zoom);
     // Sets the direction and zoom of the stream's view name and renames it to newName; refused (false,
     // with a log line) where there is no such view, newName is empty, or another view of the stream
