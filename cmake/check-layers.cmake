@@ -5,6 +5,9 @@
 #   cmake -DQUILLON_LAYERS_ROOT=<source tree> -P check-layers.cmake
 #
 # The configuration runs it on the source tree (include()); the test on a small tree that breaks it.
+# The program's layers are also libraries of their own (layer-library.cmake), each linking only the
+# layers named here; this check stays the finer one, down to single headers.
+
 set(_layers
     "sfpm="
     "defish="
