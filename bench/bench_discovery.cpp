@@ -2,7 +2,7 @@
 // from handing the objects to the model to the last "Parsing streams done".
 //
 //   bench_discovery [gateways] [streams-per-gateway]
-#include "platform/gateway/gatewaysim.h"
+#include "platform/simulators/gateway/gatewaysim.h"
 #include "repo/object.h"
 #include "repo/repoobjects.h"
 

@@ -6,7 +6,7 @@
 #
 #   scripts/run-demo.sh [Quillon arguments]
 #
-# QUILLON_DEMO_SITE names another site file (default platform/sites/demo.json),
+# QUILLON_DEMO_SITE names another site file (default platform/simulators/sites/demo.json),
 # QUILLON_DEMO_ES_PORT the event server's port (default 17000).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,7 +18,7 @@ case "$build" in /*) ;; *) build=$root/$build ;; esac
 cmake -S . -B "$build" -G Ninja
 cmake --build "$build"
 
-site=${QUILLON_DEMO_SITE:-$root/platform/sites/demo.json}
+site=${QUILLON_DEMO_SITE:-$root/platform/simulators/sites/demo.json}
 case "$site" in /*) ;; *) site=$root/$site ;; esac
 demo=$build/demo
 mkdir -p "$demo"

@@ -10,7 +10,7 @@
 # otherwise; the gateways and the video streams use the ports of the site file.
 # --video-gateway publishes video for that gateway's streams only (the others
 # are announced by their gateway but stay silent).
-# The default site is platform/sites/demo.json. QUILLON_BUILD_DIR names the build
+# The default site is platform/simulators/sites/demo.json. QUILLON_BUILD_DIR names the build
 # folder (default build/).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,11 +26,11 @@ while [ $# -gt 0 ]; do
     *) break ;;
   esac
 done
-site=${1:-$root/platform/sites/demo.json}
+site=${1:-$root/platform/simulators/sites/demo.json}
 
-es_sim=$build/platform/es/quillon-es-sim
-gateway_sim=$build/platform/gateway/quillon-gateway-sim
-fisheye_pub=$build/platform/fisheye/quillon-fisheye-pub
+es_sim=$build/platform/simulators/es/quillon-es-sim
+gateway_sim=$build/platform/simulators/gateway/quillon-gateway-sim
+fisheye_pub=$build/platform/simulators/fisheye/quillon-fisheye-pub
 programs=("$es_sim" "$gateway_sim" "$fisheye_pub")
 
 if [ ! -r "$site" ]; then

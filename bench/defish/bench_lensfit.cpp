@@ -10,9 +10,9 @@
 //   bench_lensfit [rounds]
 #include "app/startup.h"
 #include "defish/lensfit.h"
-#include "video/lensfitter.h"
-#include "platform/fisheye/fisheyepublisher.h"
+#include "platform/simulators/fisheye/fisheyepublisher.h"
 #include "support/lensreference.h"
+#include "video/lensfitter.h"
 #include "video/producer.h"
 
 #include <QElapsedTimer>

@@ -6,7 +6,7 @@
 
 #include "es/eventserver.h"
 #include "es/korvues.h"
-#include "sim/simulator.h"
+#include "platform/simulators/es/simulator.h"
 
 #include <sys/resource.h>
 

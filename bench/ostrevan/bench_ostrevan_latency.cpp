@@ -23,8 +23,8 @@
 #include "bench/video/stampedpublisher.h"
 #include "defish/fisheyeprojection.h"
 #include "platform/zmq/zmqelements.h"
-#include "tests/platform/objectsfilewriter.h"
-#include "tests/platform/serverrun.h"
+#include "tests/platform/ostrevan/objectsfilewriter.h"
+#include "tests/platform/ostrevan/serverrun.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -13,7 +13,7 @@
 
 #include "defish/fisheyeprojection.h"
 #include "defish/layoutcodec.h"
-#include "tests/platform/objectsfilewriter.h"
+#include "tests/platform/ostrevan/objectsfilewriter.h"
 
 #include <QFile>
 #include <QString>

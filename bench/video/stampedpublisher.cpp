@@ -1,6 +1,6 @@
 #include "bench/video/stampedpublisher.h"
 
-#include "platform/fisheye/fisheyescene.h"
+#include "platform/simulators/fisheye/fisheyescene.h"
 
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>

@@ -3,7 +3,7 @@
 // and SIGHUP end it as closing its window does: the ordinary shutdown runs to its
 // end. SIGKILL skips all of that, and the kernel ends the server with it. Either
 // way no server remains and its port is free again.
-#include "platform/objectsfilewriter.h"
+#include "platform/ostrevan/objectsfilewriter.h"
 #include "support/freeport.h"
 #include "support/processinfo.h"
 

@@ -5,10 +5,10 @@
 #include "app/signinsession.h"
 #include "app/utils.h"
 #include "es/eventserver.h"
+#include "platform/simulators/es/simulator.h"
 #include "repo/localdatabase.h"
 #include "repo/repobjviews.h"
 #include "repo/repoobjects.h"
-#include "sim/simulator.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

@@ -48,7 +48,7 @@ int main(int argc, char **argv)
 
     QTemporaryDir dir;
     SiteSim sim;
-    if (!sim.start(QStringLiteral(QUILLON_SOURCE_DIR "/platform/sites/demo.json"), dir.filePath("sim")))
+    if (!sim.start(QStringLiteral(QUILLON_SOURCE_DIR "/platform/simulators/sites/demo.json"), dir.filePath("sim")))
         return fail(qPrintable(sim.error()));
     QDir::setCurrent(dir.path());
     QFile::remove(QCoreApplication::applicationDirPath() + QStringLiteral("/objects.data"));

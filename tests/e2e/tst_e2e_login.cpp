@@ -4,7 +4,7 @@
 // start. (What the lists show after signing in is tst_e2e_main's part.)
 #include "app/i18n.h"
 #include "e2esteps.h"
-#include "sim/simulator.h"
+#include "platform/simulators/es/simulator.h"
 #include "support/e2emain.h"
 
 #include <QDir>

@@ -540,7 +540,7 @@ private slots:
         QVERIFY(!stored.isEmpty());
         // An event server of its own that answers slowly, so it can be stopped mid-fetch.
         QProcess es;
-        es.start(QStringLiteral(QUILLON_BUILD_DIR "/platform/es/quillon-es-sim"),
+        es.start(QStringLiteral(QUILLON_BUILD_DIR "/platform/simulators/es/quillon-es-sim"),
                  {"--site", m_sim.sitePath(), "--port", "0", "--reply-delay-ms", "1500", "--quiet"});
         QVERIFY(es.waitForReadyRead(10000));
         const QString serving = QString::fromUtf8(es.readLine()).trimmed();
@@ -564,7 +564,7 @@ private slots:
         // The lost connection offers to reconnect; the event server is back at the same address.
         QTRY_VERIFY(messager->property("text").toString().contains("Lost connection to ES"));
         QCOMPARE(messager->property("actionText").toString(), QStringLiteral("Reconnect"));
-        es.start(QStringLiteral(QUILLON_BUILD_DIR "/platform/es/quillon-es-sim"),
+        es.start(QStringLiteral(QUILLON_BUILD_DIR "/platform/simulators/es/quillon-es-sim"),
                  {"--site", m_sim.sitePath(), "--port", QString::number(port), "--quiet"});
         QVERIFY(es.waitForReadyRead(10000));
         // The message grew and offers a button more: its layout settles before it is clicked.

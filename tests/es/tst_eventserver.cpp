@@ -4,7 +4,7 @@
 
 #include "app/appstate.h"
 #include "es/eventserver.h"
-#include "sim/simulator.h"
+#include "platform/simulators/es/simulator.h"
 #include "support/logcapture.h"
 
 #include <QPointer>

@@ -3,13 +3,13 @@
 #include "app/appstate.h"
 #include "app/utils.h"
 #include "es/eventserver.h"
-#include "platform/gateway/gatewaysim.h"
+#include "platform/simulators/es/simulator.h"
+#include "platform/simulators/gateway/gatewaysim.h"
 #include "repo/localdatabase.h"
 #include "repo/object.h"
 #include "repo/objview.h"
 #include "repo/repobjviews.h"
 #include "repo/repoobjects.h"
-#include "sim/simulator.h"
 #include "support/logcapture.h"
 
 #include <QSignalSpy>

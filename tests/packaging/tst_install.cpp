@@ -120,12 +120,16 @@ private slots:
     void executablesLoadTheirLibrariesFromThePrefix_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("linksOwnLibrary");
-        // The program links libquillon, the event-server simulator the client library; the server
-        // links neither.
+        QTest::addColumn<QStringList>("ownLibraries");
+        // The program loads every layer library and the client library, the event-server simulator the
+        // client library; the server and the other simulators load none of ours.
+        const QStringList all = QStringLiteral(QUILLON_PRIVATE_LIBRARIES).split(QLatin1Char(','));
         for (const char *name : kExecutables) {
-            const bool own = qstrcmp(name, "quillon-gateway-sim") != 0 && qstrcmp(name, "quillon-fisheye-pub") != 0 &&
-                             qstrcmp(name, "ostrevan") != 0;
+            QStringList own;
+            if (qstrcmp(name, "Quillon") == 0)
+                own = all;
+            else if (qstrcmp(name, "quillon-es-sim") == 0)
+                own = QStringList{QStringLiteral("korvu_es")};
             QTest::newRow(name) << QString::fromLatin1(name) << own;
         }
     }
@@ -133,19 +137,23 @@ private slots:
     void executablesLoadTheirLibrariesFromThePrefix()
     {
         QFETCH(QString, name);
-        QFETCH(bool, linksOwnLibrary);
+        QFETCH(QStringList, ownLibraries);
         const Result ldd = runToEnd(QStringLiteral("ldd"), {installed(QStringLiteral("bin/") + name)}, 20000);
         QVERIFY2(ldd.finished && ldd.exitCode == 0, qPrintable(ldd.output));
         QVERIFY2(!ldd.output.contains(QStringLiteral("not found")), qPrintable(ldd.output));
         // Our own libraries come from the prefix, never from the build folder.
-        const QRegularExpression own(QStringLiteral("lib(quillon|korvu_es)\\.so => (\\S+)"));
-        int found = 0;
-        for (auto it = own.globalMatch(ldd.output); it.hasNext(); ++found) {
-            const QString resolved = QFileInfo(it.next().captured(2)).canonicalFilePath();
-            QVERIFY2(resolved.startsWith(QFileInfo(m_prefix.path()).canonicalFilePath() + QLatin1Char('/')),
-                     qPrintable(ldd.output));
+        const QRegularExpression own(QStringLiteral("lib(quillon_\\w+|korvu_es)\\.so => (\\S+)"));
+        const QString privateDir =
+            QFileInfo(installed(QStringLiteral(QUILLON_INSTALL_LIBDIR "/quillon"))).canonicalFilePath();
+        QStringList loaded;
+        for (auto it = own.globalMatch(ldd.output); it.hasNext();) {
+            const QRegularExpressionMatch match = it.next();
+            QCOMPARE(QFileInfo(QFileInfo(match.captured(2)).canonicalFilePath()).path(), privateDir);
+            loaded << match.captured(1);
         }
-        QVERIFY2(found > 0 || !linksOwnLibrary, qPrintable(ldd.output));
+        loaded.sort();
+        ownLibraries.sort();
+        QCOMPARE(loaded, ownLibraries);
     }
 
     void serverTellsItsVersionAndEveryOption()

@@ -205,8 +205,9 @@ private slots:
         QTest::newRow("plug-in") << "quillon"
                                  << QStringLiteral("./usr/" QUILLON_INSTALL_LIBDIR
                                                    "/gstreamer-1.0/libgstquillonzmq.so");
-        QTest::newRow("library") << "quillon"
-                                 << QStringLiteral("./usr/" QUILLON_INSTALL_LIBDIR "/quillon/libquillon.so");
+        for (const QString &library : QStringLiteral(QUILLON_PRIVATE_LIBRARIES).split(QLatin1Char(',')))
+            QTest::newRow(qPrintable(library))
+                << "quillon" << QStringLiteral("./usr/" QUILLON_INSTALL_LIBDIR "/quillon/lib%1.so").arg(library);
         for (const char *path : {"./usr/bin/ostrevan", "./usr/lib/systemd/system/ostrevan.service",
                                  "./usr/lib/systemd/system/ostrevan@.service", "./usr/share/quillon/ostrevan.env",
                                  "./usr/share/man/man1/ostrevan.1.gz", "./usr/share/doc/ostrevan/copyright",

@@ -1,5 +1,5 @@
 #include "objectfactory.h"
-#include "platform/gateway/gatewaysim.h"
+#include "platform/simulators/gateway/gatewaysim.h"
 #include "repo/repoobjects.h"
 #include "support/logcapture.h"
 

@@ -1,5 +1,5 @@
 #include "objectfactory.h"
-#include "platform/serverrun.h"
+#include "platform/ostrevan/serverrun.h"
 #include "repo/localdatabase.h"
 #include "repo/objectsschema.h"
 #include "repo/objview.h"

@@ -1,7 +1,7 @@
 // The process controller and the real streaming server: what the window shows (addresses, why the
 // server failed) comes from the server's status pipe and /status endpoint. The server runs with its
 // log switched off, so nothing here can come from its log lines.
-#include "../platform/objectsfilewriter.h"
+#include "../platform/ostrevan/objectsfilewriter.h"
 #include "video/processmanager.h"
 
 #include <QTcpServer>

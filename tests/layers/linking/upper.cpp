@@ -1,0 +1,6 @@
+int lowerValue();
+
+int upperValue()
+{
+    return lowerValue() + 1;
+}
