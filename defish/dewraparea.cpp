@@ -41,6 +41,10 @@ DewrapArea::DewrapArea(QQuickItem *parent)
         connect(this, changed, this, &DewrapArea::outlineChanged);
     connect(this, &QQuickItem::widthChanged, this, &DewrapArea::outlineChanged);
     connect(this, &QQuickItem::heightChanged, this, &DewrapArea::outlineChanged);
+    connect(this, &QQuickItem::widthChanged, this, &DewrapArea::onFrameChanged);
+    connect(this, &QQuickItem::heightChanged, this, &DewrapArea::onFrameChanged);
+    connect(this, &DewrapArea::vidWidthChanged, this, &DewrapArea::onFrameChanged);
+    connect(this, &DewrapArea::vidHeightChanged, this, &DewrapArea::onFrameChanged);
 }
 
 DewrapArea::~DewrapArea() = default;
@@ -61,29 +65,40 @@ void DewrapArea::setVidHeight(float value)
 
 void DewrapArea::setCenterX(float value)
 {
+    const Lens before = lens();
+    keepLensInItem();
     m_centerX = value;
     emit centerXChanged();
+    notifyLensValue(before);
     update();
 }
 
 void DewrapArea::setCenterY(float value)
 {
+    const Lens before = lens();
+    keepLensInItem();
     m_centerY = value;
     emit centerYChanged();
+    notifyLensValue(before);
     update();
 }
 
 void DewrapArea::setRadius(float value)
 {
+    const Lens before = lens();
+    keepLensInItem();
     m_radius = value;
     emit radiusChanged();
+    notifyLensValue(before);
     update();
 }
 
 void DewrapArea::setFov(float value)
 {
+    const Lens before = lens();
     m_fov = value;
     emit fovChanged();
+    notifyLensValue(before);
     update();
 }
 
@@ -91,6 +106,7 @@ void DewrapArea::setRoll(float value)
 {
     m_roll = value;
     emit rollChanged();
+    emit viewAimChanged();
     update();
 }
 
@@ -98,6 +114,7 @@ void DewrapArea::setTilt(float value)
 {
     m_tilt = value;
     emit tiltChanged();
+    emit viewAimChanged();
     update();
 }
 
@@ -105,6 +122,7 @@ void DewrapArea::setPan(float value)
 {
     m_pan = value;
     emit panChanged();
+    emit viewAimChanged();
     update();
 }
 
@@ -112,6 +130,7 @@ void DewrapArea::setZoom(float value)
 {
     m_zoom = value;
     emit zoomChanged();
+    emit viewAimChanged();
     update();
 }
 
@@ -169,17 +188,31 @@ QString DewrapArea::mount() const
     return QLatin1String(FisheyeProjection::mountName(m_mount));
 }
 
+bool DewrapArea::mountFromName(const QString &name, FisheyeMount *mount)
+{
+    if (FisheyeProjection::mountFromName(name.toUtf8().constData(), mount))
+        return true;
+    qCWarning(lcDefish, "Unknown camera mount \"%s\" ignored", qPrintable(name));
+    return false;
+}
+
+bool DewrapArea::projectionFromName(const QString &name, FisheyeLensProjection *projection)
+{
+    if (FisheyeProjection::projectionFromName(name.toUtf8().constData(), projection))
+        return true;
+    qCWarning(lcDefish, "Unknown lens projection \"%s\" ignored", qPrintable(name));
+    return false;
+}
+
 void DewrapArea::setMount(const QString &mount)
 {
     FisheyeMount value = FisheyeMount::Wall;
-    if (!FisheyeProjection::mountFromName(qPrintable(mount), &value)) {
-        qCWarning(lcDefish, "Unknown camera mount \"%s\" ignored", qPrintable(mount));
+    if (!mountFromName(mount, &value) || m_mount == value)
         return;
-    }
-    if (m_mount == value)
-        return;
+    const Lens before = lens();
     m_mount = value;
     emit mountChanged();
+    notifyLensValue(before);
     update();
 }
 
@@ -200,15 +233,196 @@ QString DewrapArea::lensProjection() const
 void DewrapArea::setLensProjection(const QString &projection)
 {
     FisheyeLensProjection value = FisheyeLensProjection::Equidistant;
-    if (!FisheyeProjection::projectionFromName(qPrintable(projection), &value)) {
-        qCWarning(lcDefish, "Unknown lens projection \"%s\" ignored", qPrintable(projection));
+    if (!projectionFromName(projection, &value) || m_lensProjection == value)
         return;
-    }
-    if (m_lensProjection == value)
-        return;
+    const Lens before = lens();
     m_lensProjection = value;
     emit lensProjectionChanged();
+    notifyLensValue(before);
     emit outlineChanged();
+    update();
+}
+
+float DewrapArea::centerX() const
+{
+    return lensOn(float(width()), float(height())).centerX;
+}
+
+float DewrapArea::centerY() const
+{
+    return lensOn(float(width()), float(height())).centerY;
+}
+
+float DewrapArea::radius() const
+{
+    return lensOn(float(width()), float(height())).radius;
+}
+
+Lens DewrapArea::lens() const
+{
+    const FisheyeLens onVideo = lensOn(m_vidWidth, m_vidHeight);
+    Lens lens = Lens::fromPixels(onVideo.centerX, onVideo.centerY, onVideo.radius, m_fov);
+    lens.mount = mount();
+    lens.projection = lensProjection();
+    return lens;
+}
+
+void DewrapArea::setLens(const Lens &lens)
+{
+    FisheyeMount mount = m_mount;
+    mountFromName(lens.mount, &mount);
+    FisheyeLensProjection projection = m_lensProjection;
+    projectionFromName(lens.projection, &projection);
+    if (m_lensInVideo && m_centerX == float(lens.centerX) && m_centerY == float(lens.centerY) &&
+        m_radius == float(lens.radius) && m_fov == lens.fov && m_mount == mount && m_lensProjection == projection)
+        return;
+    const LensReading before = readLens();
+    const float fov = m_fov;
+    const FisheyeMount mountBefore = m_mount;
+    const FisheyeLensProjection projectionBefore = m_lensProjection;
+    m_lensInVideo = true;
+    m_centerX = float(lens.centerX);
+    m_centerY = float(lens.centerY);
+    m_radius = float(lens.radius);
+    m_fov = lens.fov;
+    m_mount = mount;
+    m_lensProjection = projection;
+    if (m_fov != fov)
+        emit fovChanged();
+    if (m_mount != mountBefore)
+        emit mountChanged();
+    if (m_lensProjection != projectionBefore)
+        emit lensProjectionChanged();
+    notifyLens(before);
+    emit outlineChanged();
+    update();
+}
+
+DewrapArea::LensReading DewrapArea::readLens() const
+{
+    return {centerX(), centerY(), radius(), lens()};
+}
+
+void DewrapArea::notifyLensValue(const Lens &before)
+{
+    if (lens() != before)
+        emit lensChanged();
+}
+
+void DewrapArea::notifyLens(const LensReading &before)
+{
+    const LensReading now = readLens();
+    if (now.centerX != before.centerX)
+        emit centerXChanged();
+    if (now.centerY != before.centerY)
+        emit centerYChanged();
+    if (now.radius != before.radius)
+        emit radiusChanged();
+    if (now.lens != before.lens)
+        emit lensChanged();
+}
+
+QSizeF DewrapArea::lensFrame() const
+{
+    return m_lensInVideo ? QSizeF(m_vidWidth, m_vidHeight) : size();
+}
+
+FisheyeLens DewrapArea::lensOn(float w, float h) const
+{
+    const QSizeF frame = lensFrame();
+    const float fromW = float(frame.width());
+    const float fromH = float(frame.height());
+    FisheyeLens lens;
+    lens.width = w;
+    lens.height = h;
+    lens.fov = m_fov;
+    lens.projection = m_lensProjection;
+    if (w == fromW && h == fromH) {
+        lens.centerX = m_centerX;
+        lens.centerY = m_centerY;
+        lens.radius = m_radius;
+    } else if (fromW > 0.0f && fromH > 0.0f && w > 0.0f && h > 0.0f) {
+        const float sx = w / fromW;
+        const float sy = h / fromH;
+        lens.centerX = m_centerX * sx;
+        // centerY counts from the bottom row: h - 1 - centerY scales as a distance from the top.
+        lens.centerY = h - 1.0f - (fromH - 1.0f - m_centerY) * sy;
+        lens.radius = m_radius * sx;
+    }
+    return lens;
+}
+
+void DewrapArea::keepLensInItem()
+{
+    if (!m_lensInVideo)
+        return;
+    const FisheyeLens inItem = lensOn(float(width()), float(height()));
+    m_centerX = inItem.centerX;
+    m_centerY = inItem.centerY;
+    m_radius = inItem.radius;
+    m_lensInVideo = false;
+}
+
+void DewrapArea::onFrameChanged()
+{
+    // The side the lens was set on keeps its values; the other reads them scaled.
+    if (m_lensInVideo) {
+        emit centerXChanged();
+        emit centerYChanged();
+        emit radiusChanged();
+    } else {
+        emit lensChanged();
+    }
+}
+
+ViewAim DewrapArea::viewAim() const
+{
+    ViewAim aim;
+    aim.roll = m_roll;
+    aim.tilt = m_tilt;
+    aim.pan = m_pan;
+    aim.zoom = m_zoom;
+    aim.mode = mode();
+    aim.layout = m_layoutMap;
+    return aim;
+}
+
+void DewrapArea::setViewAim(const ViewAim &aim)
+{
+    if (aim == viewAim())
+        return;
+    FisheyeLayout layout = m_layout;
+    QString why;
+    // The angles are taken either way; a mode and layout that do not read leave those as they are.
+    const bool layoutReads = LayoutCodec::fromMap(aim.mode, aim.layout, m_layout.mount, &layout, &why);
+    if (!layoutReads)
+        qCWarning(lcDefish, "View mode and layout not set: %s", qPrintable(why));
+    const ViewAim before = viewAim();
+    const FisheyeViewMode modeBefore = m_layout.mode;
+    m_roll = aim.roll;
+    m_tilt = aim.tilt;
+    m_pan = aim.pan;
+    m_zoom = aim.zoom;
+    if (layoutReads) {
+        m_layout = layout;
+        m_layoutMap = aim.layout;
+    }
+    if (m_roll != before.roll)
+        emit rollChanged();
+    if (m_tilt != before.tilt)
+        emit tiltChanged();
+    if (m_pan != before.pan)
+        emit panChanged();
+    if (m_zoom != before.zoom)
+        emit zoomChanged();
+    if (m_layout.mode != modeBefore)
+        emit modeChanged();
+    if (m_layoutMap != before.layout)
+        emit layoutChanged();
+    if (viewAim() != before) {
+        emit viewAimChanged();
+        emit outlineChanged();
+    }
     update();
 }
 
@@ -229,6 +443,7 @@ void DewrapArea::setMode(const QString &mode)
         return;
     m_layout = layout;
     emit modeChanged();
+    emit viewAimChanged();
     emit outlineChanged();
     update();
 }
@@ -246,6 +461,7 @@ void DewrapArea::setLayout(const QVariantMap &layout)
     m_layoutMap = layout;
     m_layout = value;
     emit layoutChanged();
+    emit viewAimChanged();
     emit outlineChanged();
     update();
 }
@@ -295,25 +511,9 @@ FisheyeProjection DewrapArea::projection() const
 
 FisheyeProjection DewrapArea::projection(float w, float h) const
 {
-    // The lens properties are in the item's pixels.
     const float itemW = float(width());
     const float itemH = float(height());
-    const float sx = itemW > 0.0f ? w / itemW : 0.0f;
-    const float sy = itemH > 0.0f ? h / itemH : 0.0f;
-    FisheyeLens lens;
-    lens.width = w;
-    lens.height = h;
-    lens.centerX = m_centerX;
-    lens.centerY = m_centerY;
-    lens.radius = m_radius;
-    if (w != itemW || h != itemH) {
-        lens.centerX = m_centerX * sx;
-        // centerY counts from the bottom row: h - 1 - centerY scales as a distance from the top.
-        lens.centerY = h - 1.0f - (itemH - 1.0f - m_centerY) * sy;
-        lens.radius = m_radius * sx;
-    }
-    lens.fov = m_fov;
-    lens.projection = m_lensProjection;
+    const FisheyeLens lens = lensOn(w, h);
     FisheyeView view;
     view.roll = m_roll;
     view.tilt = m_tilt;

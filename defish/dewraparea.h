@@ -1,10 +1,13 @@
 #pragma once
 
 #include "defish/fisheyeprojection.h"
+#include "defish/lens.h"
+#include "defish/viewaim.h"
 
 #include <QColor>
 #include <QPointF>
 #include <QQuickItem>
+#include <QSizeF>
 #include <QVariantMap>
 #include <QVector>
 
@@ -17,9 +20,11 @@ class QSGGeometryNode;
 // The same item outlines the stored views of a stream too, each in a colour of its own (color,
 // lineWidth, without the arrow).
 //
-// The lens and view setters store and notify without comparing, so a binding that writes the same value still
-// repaints. Painting runs in the scene graph's synchronisation step (render thread, main thread
-// blocked) and reads the properties without locks.
+// The lens and the view can also be set as the values the rest of the program passes around (lens,
+// viewAim); each sets the same state as the separate properties, and whichever was set last counts. Those
+// two compare before they notify; the separate lens and view setters store and notify without comparing,
+// so a binding that writes the same value still repaints. Painting runs in the scene graph's
+// synchronisation step (render thread, main thread blocked) and reads the properties without locks.
 class DewrapArea : public QQuickItem
 {
     Q_OBJECT
@@ -50,6 +55,14 @@ class DewrapArea : public QQuickItem
     // and mapToFisheye() work with.
     Q_PROPERTY(QString mode READ mode WRITE setMode NOTIFY modeChanged)
     Q_PROPERTY(QVariantMap layout READ layout WRITE setLayout NOTIFY layoutChanged)
+    // The lens as the stream keeps it: centre and radius in whole pixels of the vidWidth x vidHeight frame
+    // (centerY from its bottom row, drawn scaled to the item), the field of view, the mount and the
+    // projection. Set this way, the lens follows the item's size and the video's; centerX, centerY and
+    // radius read it in the item's pixels. Set through those, it reads back rounded to whole video pixels.
+    Q_PROPERTY(Lens lens READ lens WRITE setLens NOTIFY lensChanged)
+    // The view: roll, tilt and pan in room angles of the mount (as roll, tilt and pan take them), zoom,
+    // mode and layout.
+    Q_PROPERTY(ViewAim viewAim READ viewAim WRITE setViewAim NOTIFY viewAimChanged)
     // Where the view's centre lies, normalised as mapToFisheye() gives it (NaN where nothing projects);
     // for another mode, the centre of the picture's first part.
     Q_PROPERTY(QPointF viewCentre READ viewCentre NOTIFY outlineChanged)
@@ -60,9 +73,9 @@ public:
 
     float vidWidth() const { return m_vidWidth; }
     float vidHeight() const { return m_vidHeight; }
-    float centerX() const { return m_centerX; }
-    float centerY() const { return m_centerY; }
-    float radius() const { return m_radius; }
+    float centerX() const;
+    float centerY() const;
+    float radius() const;
     float fov() const { return m_fov; }
     float roll() const { return m_roll; }
     float tilt() const { return m_tilt; }
@@ -80,6 +93,10 @@ public:
     void setMode(const QString &mode);
     QVariantMap layout() const { return m_layoutMap; }
     void setLayout(const QVariantMap &layout);
+    Lens lens() const;
+    void setLens(const Lens &lens);
+    ViewAim viewAim() const;
+    void setViewAim(const ViewAim &aim);
 
     void setVidWidth(float value);
     void setVidHeight(float value);
@@ -151,6 +168,8 @@ signals:
     void lensProjectionChanged();
     void modeChanged();
     void layoutChanged();
+    void lensChanged();
+    void viewAimChanged();
     // Any change of the lens, the view or the item's size.
     void outlineChanged();
 
@@ -158,6 +177,30 @@ protected:
     QSGNode *updatePaintNode(QSGNode *oldNode, UpdatePaintNodeData *data) override;
 
 private:
+    // What the item-side lens properties read and the lens value, for notifying what a change moved.
+    struct LensReading
+    {
+        float centerX;
+        float centerY;
+        float radius;
+        Lens lens;
+    };
+    LensReading readLens() const;
+    // Notifies the lens properties whose reading differs from before; the other, the lens value alone.
+    void notifyLens(const LensReading &before);
+    void notifyLensValue(const Lens &before);
+    // The size of the frame the lens centre and radius were set in: the video's or the item's.
+    QSizeF lensFrame() const;
+    // The lens (centre, radius, angle, projection) on a frame of w x h, scaled from the frame it was set in.
+    FisheyeLens lensOn(float w, float h) const;
+    // A lens set in video pixels taken over in the item's, before a separate lens property changes it.
+    void keepLensInItem();
+    // The item's size or the video's changed: the lens reads differently on the other side.
+    void onFrameChanged();
+    // The names the properties take, to values; false, with a log line, for none.
+    static bool mountFromName(const QString &name, FisheyeMount *mount);
+    static bool projectionFromName(const QString &name, FisheyeLensProjection *projection);
+
     // The lens and view of the current properties on the item's current size.
     FisheyeProjection projection() const;
     // The same lens measured in pixels of a frame w x h instead of the item's.
@@ -174,6 +217,8 @@ private:
     float m_centerY = 0.0f;
     float m_radius = 0.0f;
     float m_fov = 0.0f;
+    // Whether m_centerX, m_centerY and m_radius are video pixels (lens) or the item's (the separate properties).
+    bool m_lensInVideo = false;
     float m_roll = 0.0f;
     float m_tilt = 0.0f;
     float m_pan = 0.0f;

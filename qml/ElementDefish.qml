@@ -320,8 +320,7 @@ Item {
     QtObject {
         id: localProps
 
-        // The lens as shares of the frame, for the overlay and the guides: from the sliders until the
-        // lens is placed.
+        // The lens as shares of the frame, for the guides: from the sliders until the lens is placed.
         property real shareX: viewEditor.lensPlaced ? viewEditor.lens.centerX / width : controls.shareX
         property real shareY: viewEditor.lensPlaced ? viewEditor.lens.centerY / height : controls.shareY
         property real shareRadius: viewEditor.lensPlaced ? viewEditor.lens.radius / width : controls.shareRadius
@@ -460,19 +459,13 @@ Item {
                         anchors.fill: parent
                         vidWidth: dewrapArea.vidWidth
                         vidHeight: dewrapArea.vidHeight
-                        centerX: dewrapArea.centerX
-                        centerY: dewrapArea.centerY
-                        radius: dewrapArea.radius
-                        fov: dewrapArea.fov
-                        roll: model.viewRoll
-                        tilt: model.viewTilt
-                        pan: model.viewPan
-                        zoom: model.viewZoom
                         // A panorama's layout is in room angles, a perspective view's angles are the camera's.
-                        mount: model.viewMode === "perspective" ? "wall" : viewEditor.mount
-                        lensProjection: viewEditor.projection
-                        mode: model.viewMode
-                        layout: model.viewLayout
+                        lens: Utils.lens(viewEditor.lens.centerX, viewEditor.lens.centerY, viewEditor.lens.radius,
+                                         viewEditor.lens.fov,
+                                         model.viewMode === "perspective" ? "wall" : viewEditor.lens.mount,
+                                         viewEditor.lens.projection)
+                        viewAim: Utils.aim(model.viewRoll, model.viewTilt, model.viewPan, model.viewZoom,
+                                           model.viewMode, model.viewLayout)
                         ratio: localProps.servedRatio
                         color: Config.theme.viewColor(index)
                         lineWidth: highlighted ? 4 : 1.5
@@ -516,21 +509,13 @@ Item {
                     anchors.fill: parent
                     vidWidth: prod.videoInfo.width
                     vidHeight: prod.videoInfo.height
-                    centerX: localProps.shareX * width
-                    centerY: localProps.shareY * height
-                    radius: localProps.shareRadius * width
-                    fov: viewEditor.fov
-                    mount: viewEditor.mount
-                    lensProjection: viewEditor.projection
-                    mode: control.mode
-                    layout: viewEditor.layout
+                    // The lens Ok stores, in video pixels, and the view on the sliders in room angles.
+                    lens: viewEditor.lens
+                    viewAim: Utils.aim(viewEditor.roll, viewEditor.tilt, viewEditor.pan, viewEditor.zoom,
+                                       viewEditor.mode, viewEditor.layout)
                     // The arrow belongs to the view on the sliders; a panorama has none.
                     arrowVisible: !control.isPanorama
                     ratio: localProps.servedRatio
-                    roll: viewEditor.roll
-                    tilt: viewEditor.tilt
-                    pan: viewEditor.pan
-                    zoom: viewEditor.zoom
                 }
 
                 Rectangle {
@@ -699,9 +684,7 @@ Item {
             readonly property string grade: centre >= 1.0 ? "sharp" : centre >= 1.0 / 3 ? "soft" : "blurred"
             function densityAt(points) {
                 // Named so that the binding follows every change of the lens or the view.
-                var changes = [dewrapArea.width, dewrapArea.height, dewrapArea.centerX, dewrapArea.centerY,
-                               dewrapArea.radius, dewrapArea.fov, dewrapArea.roll, dewrapArea.tilt,
-                               dewrapArea.pan, dewrapArea.zoom]
+                var changes = [dewrapArea.width, dewrapArea.height, dewrapArea.lens, dewrapArea.viewAim]
                 var least = Infinity
                 for (var i = 0; i < points.length; ++i)
                     least = Math.min(least, dewrapArea.sourcePixelsPerViewPixel(points[i][0], points[i][1],

@@ -429,6 +429,13 @@ Nova tentativa em %2 s</translation>
     </message>
 </context>
 <context>
+    <name>StreamRow</name>
+    <message>
+        <source>Add view</source>
+        <translation>Adicionar visualização</translation>
+    </message>
+</context>
+<context>
     <name>ViewEditor</name>
     <message>
         <source>The view “%1” no longer exists; Ok stores a new view.</source>
@@ -453,6 +460,21 @@ Nova tentativa em %2 s</translation>
     <message>
         <source>The view “%1” could not be updated.</source>
         <translation>Não foi possível atualizar a visualização “%1”.</translation>
+    </message>
+</context>
+<context>
+    <name>ViewRow</name>
+    <message>
+        <source>Edit</source>
+        <translation>Editar</translation>
+    </message>
+    <message>
+        <source>Duplicate</source>
+        <translation>Duplicar</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Excluir</translation>
     </message>
 </context>
 <context>
@@ -593,10 +615,6 @@ Tente de novo ou continue somente para leitura: nada será salvo nesta sessão.<
         <translation>Fluxos</translation>
     </message>
     <message>
-        <source>Add view</source>
-        <translation>Adicionar visualização</translation>
-    </message>
-    <message>
         <source>Server: %1 Restart %2 in %3 s.</source>
         <translation>Servidor: %1 Reinício nº %2 em %3 s.</translation>
     </message>
@@ -647,14 +665,6 @@ Tente de novo ou continue somente para leitura: nada será salvo nesta sessão.<
     <message>
         <source>The view “%1” could not be deleted.</source>
         <translation>Não foi possível excluir a visualização “%1”.</translation>
-    </message>
-    <message>
-        <source>Edit</source>
-        <translation>Editar</translation>
-    </message>
-    <message>
-        <source>Duplicate</source>
-        <translation>Duplicar</translation>
     </message>
     <message>
         <source>There are unsaved changes. Save them before closing?</source>

@@ -255,21 +255,11 @@ ApplicationWindow {
                             policy: ScrollBar.AlwaysOn
                         }
 
-                        delegate: ItemDelegate {
-                            id: gatewayDelegate
+                        delegate: GatewayRow {
                             width: lstGateways.width
-                            background: Rectangle {
-                                color: gatewayDelegate.down ? "white" : "transparent"
-                            }
-                            contentItem: RowLayout {
-                                // Follows the model: stored settings read after the row was made show.
-                                CheckBox {
-                                    objectName: "chkGateway"
-                                    text: objName
-                                    checked: objIsActive
-                                    onToggled: objIsActive = checked
-                                }
-                            }
+                            name: objName
+                            active: objIsActive
+                            onActiveToggled: objIsActive = checked
                         }
                     }
                 }
@@ -349,122 +339,20 @@ ApplicationWindow {
                             Keys.onEnterPressed: lstStreams.toggleFolded(section)
                         }
 
-                        delegate: ItemDelegate {
-                            id: streamDelegate
-                            objectName: "streamDelegate"
+                        delegate: StreamRow {
                             width: lstStreams.width
-                            visible: lstStreams.folded[objParentName] !== true
-                            height: visible ? implicitHeight : 0
-                            leftPadding: Config.theme.defaultMargin * 3
-                            // Only fisheye streams can be dewarped, and a ZeroMQ
-                            // stream is reachable only once its port is known.
-                            readonly property bool canDefish: objIsFisheye && !(Utils.isZmqUrl(objUrl) && objZmqPort === 0)
-                            readonly property var streamObject: objInstance
-                            readonly property string streamSerial: objSerial
-                            readonly property string streamName: objName
-                            // The rows inside take the keyboard, not the delegate.
-                            focusPolicy: Qt.NoFocus
-                            background: Rectangle {
-                                color: streamDelegate.down ? "white" : "transparent"
-                            }
-                            contentItem: ColumnLayout {
-                                // The stream's name opens its menu; only the box switches it.
-                                ListRow {
-                                    id: streamRow
-                                    objectName: "streamRow"
-                                    Layout.fillWidth: true
-                                    checkBoxName: "chkStream"
-                                    areaName: "areaContextMenu"
-                                    menuName: "streamCtxMenu"
-                                    label: objZmqPort === 0 ? objName : "%1 (%2)".arg(objName).arg(objZmqPort)
-                                    checked: objIsActive
-                                    onToggled: objIsActive = checked
-                                    onActivated: {
-                                        if (streamDelegate.canDefish)
-                                            winDefish.openView(objInstance, "", false)
-                                    }
-
-                                    menuItems: [
-                                        MenuItem {
-                                            objectName: "menuAddView"
-                                            text: qsTr("Add view") + I18n.localeNotify
-                                            enabled: streamDelegate.canDefish
-                                            onTriggered: winDefish.openView(objInstance, "", false)
-                                        }
-                                    ]
-                                }
-
-                                // The stream's own views, looked up by serial: a row
-                                // never walks the views of the whole site.
-                                StreamViews {
-                                    id: viewsFilter
-                                    objectSerial: objSerial
-                                }
-
-                                // At most a few rows tall, scrolling beyond: a list as
-                                // tall as its content would create every delegate.
-                                ListView {
-                                    id: lstViews
-                                    objectName: "lstViews"
-                                    model: viewsFilter
-                                    interactive: contentHeight > height
-                                    clip: true
-                                    // Rows are made as they scroll into sight, none ahead.
-                                    cacheBuffer: 0
-                                    visible: viewsFilter.count > 0
-                                    enabled: !procManager.isRunning
-                                    Layout.fillWidth: true
-                                    Layout.leftMargin: Config.theme.defaultMargin * 2
-                                    Layout.preferredHeight: Math.min(contentHeight, Config.theme.maxViewsHeight)
-                                    ScrollBar.vertical: ScrollBar {
-                                        policy: lstViews.interactive ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
-                                    }
-
-                                    // The view's name offers what can be done with it; Enter edits it,
-                                    // Delete asks to delete it.
-                                    delegate: ListRow {
-                                        id: viewDelegate
-                                        objectName: "viewDelegate"
-                                        width: lstViews.width
-                                        readonly property string name: viewName
-                                        checkBoxName: "chkView"
-                                        areaName: "areaViewMenu"
-                                        menuName: "viewCtxMenu"
-                                        label: viewName
-                                        checked: viewIsActive
-                                        onToggled: viewIsActive = checked
-                                        onActivated: {
-                                            if (streamDelegate.canDefish)
-                                                winDefish.openView(streamDelegate.streamObject, viewDelegate.name, false)
-                                        }
-                                        onDeleteRequested: confirmDeleteView.ask(streamDelegate.streamSerial,
-                                                                                 streamDelegate.streamName,
-                                                                                 viewDelegate.name)
-
-                                        menuItems: [
-                                            MenuItem {
-                                                objectName: "menuEditView"
-                                                text: qsTr("Edit") + I18n.localeNotify
-                                                enabled: streamDelegate.canDefish
-                                                onTriggered: winDefish.openView(streamDelegate.streamObject,
-                                                                                viewDelegate.name, false)
-                                            },
-                                            MenuItem {
-                                                objectName: "menuDuplicateView"
-                                                text: qsTr("Duplicate") + I18n.localeNotify
-                                                enabled: streamDelegate.canDefish
-                                                onTriggered: winDefish.openView(streamDelegate.streamObject,
-                                                                                viewDelegate.name, true)
-                                            },
-                                            MenuItem {
-                                                objectName: "menuDeleteView"
-                                                text: qsTr("Delete") + I18n.localeNotify
-                                                onTriggered: viewDelegate.deleteRequested()
-                                            }
-                                        ]
-                                    }
-                                }
-                            }
+                            streamObject: objInstance
+                            streamSerial: objSerial
+                            streamName: objName
+                            streamUrl: objUrl
+                            zmqPort: objZmqPort
+                            fisheye: objIsFisheye
+                            active: objIsActive
+                            folded: lstStreams.folded[objParentName] === true
+                            viewsEnabled: !procManager.isRunning
+                            onActiveToggled: objIsActive = checked
+                            onOpenRequested: winDefish.openView(streamObject, viewName, duplicate)
+                            onDeleteViewRequested: confirmDeleteView.ask(streamSerial, streamName, viewName)
                         }
                     }
                 }

@@ -549,7 +549,8 @@ void Consumer::updateOutputSizes()
 
 void Consumer::onProducerStateChanged()
 {
-    if (!d->producer || d->producer->state() != Producer::Playing)
+    // A consumer that was never started, or was stopped, has no pipeline and stays stopped.
+    if (!d->producer || d->producer->state() != Producer::Playing || !d->pipeline)
         return;
     qCDebug(lcConsumer, "Producer start playing");
     if (state() != Playing)

@@ -63,7 +63,6 @@ public:
     VideoInfo *videoInfo = nullptr;
     std::mutex consumerMutex;
     QVector<FrameSink *> consumers;
-    Producer::FanOutObserver observer; // guarded by consumerMutex
 
     // Frames still to be copied for grabFrames().
     std::atomic<int> grabsPending{0};
@@ -204,13 +203,9 @@ GstFlowReturn ProducerPriv::appsink_new_sample(GstAppSink *appsink, gpointer use
         if (!appsrc)
             continue;
         if (i == 0) {
-            if (d->observer)
-                d->observer(consumer, sample);
             gst_app_src_push_sample(appsrc, sample);
         } else {
             GstSample *copy = gst_sample_copy(sample);
-            if (d->observer)
-                d->observer(consumer, copy);
             GstFlowReturn ret = gst_app_src_push_sample(appsrc, copy);
             if (ret != GST_FLOW_OK)
                 qCWarning(lcProducer, "push sample return: %d instead of OK", ret);
@@ -324,12 +319,6 @@ void Producer::setErrorText(const QString &text)
 GstElement *Producer::pipeline() const
 {
     return d->pipeline;
-}
-
-void Producer::setFanOutObserver(FanOutObserver observer)
-{
-    std::lock_guard<std::mutex> lock(d->consumerMutex);
-    d->observer = std::move(observer);
 }
 
 void Producer::releasePipeline()

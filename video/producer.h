@@ -5,7 +5,6 @@
 #include <QImage>
 #include <QObject>
 #include <QString>
-#include <functional>
 
 class FrameSink;
 class ProducerPriv;
@@ -81,11 +80,6 @@ public:
     // Hands the next count decoded frames, as 8-bit grey pictures (their luma), to frameGrabbed on
     // this object's thread; a later call replaces the count still pending.
     Q_INVOKABLE void grabFrames(int count);
-
-    // Diagnostics: called on the streaming thread for every sample handed to a
-    // consumer (the pulled sample itself or its copy), under the consumer mutex.
-    using FanOutObserver = std::function<void(const FrameSink *consumer, GstSample *sample)>;
-    void setFanOutObserver(FanOutObserver observer);
 
 signals:
     void sourceChanged();

@@ -9,8 +9,9 @@
 // Prints CPU seconds per wall second and frames handed out. Run under
 // xvfb-run with LIBGL_ALWAYS_SOFTWARE=1 for Mesa's software GL.
 #include "app/startup.h"
-#include "bench/video/benchsupport.h"
 #include "app/utils.h"
+#include "bench/video/benchsupport.h"
+#include "support/appsrcprobe.h"
 #include "video/consumer.h"
 #include "video/producer.h"
 
@@ -21,7 +22,6 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTimer>
-#include <atomic>
 #include <cstdio>
 #include <memory>
 
@@ -63,8 +63,8 @@ int main(int argc, char **argv)
 
     Producer producer;
     producer.setSource(QStringLiteral("file:") + clip);
-    std::atomic<int> handed{0};
-    producer.setFanOutObserver([&handed](const FrameSink *, GstSample *) { ++handed; });
+    // Samples handed to consumers, counted where they leave the consumers' app sources.
+    AppSrcProbe handed;
     std::unique_ptr<Consumer> raw, defished;
     if (window) {
         raw = std::make_unique<Consumer>();
@@ -103,8 +103,12 @@ int main(int argc, char **argv)
     int handedStart = 0;
     QElapsedTimer wall;
     QTimer::singleShot(2000, [&] {
+        if (raw) {
+            handed.attach(raw.get(), raw->pipeline());
+            handed.attach(defished.get(), defished->pipeline());
+        }
         cpuStart = bench::cpuSeconds();
-        handedStart = handed.load();
+        handedStart = handed.total();
         wall.start();
         QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
     });
@@ -112,8 +116,8 @@ int main(int argc, char **argv)
     const double elapsed = wall.elapsed() / 1000.0;
     const double cpu = bench::cpuSeconds() - cpuStart;
     std::printf("mode %s: %.2f CPU s per s over %.1f s; %d samples handed to consumers (%.1f/s); producer %s\n",
-                qPrintable(mode), cpu / elapsed, elapsed, handed.load() - handedStart,
-                (handed.load() - handedStart) / elapsed,
+                qPrintable(mode), cpu / elapsed, elapsed, handed.total() - handedStart,
+                (handed.total() - handedStart) / elapsed,
                 producer.state() == Producer::Playing ? "playing" : "NOT playing");
     if (raw) {
         raw->stop();

@@ -1,13 +1,15 @@
-// The dewarp overlay item: always-notifying properties, the relative direction and lens-angle
-// changes in 32-bit floats, and the geometry it hands to the scene graph.
+// The dewarp overlay item: always-notifying properties, the lens and view as values, the relative
+// direction and lens-angle changes in 32-bit floats, and the geometry it hands to the scene graph.
 #include "defish/dewraparea.h"
 
+#include <QLineF>
 #include <QQuickWindow>
 #include <QSGFlatColorMaterial>
 #include <QSGGeometry>
 #include <QSGGeometryNode>
 #include <QSignalSpy>
 #include <QtTest>
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -58,6 +60,59 @@ bool near(const QPointF &a, const QPointF &b, double tolerance)
 QString text(const QPointF &p)
 {
     return QStringLiteral("(%1, %2)").arg(p.x()).arg(p.y());
+}
+
+Lens makeLens(int centerX, int centerY, int radius, float fov, const char *mount, const char *projection)
+{
+    Lens lens;
+    lens.centerX = centerX;
+    lens.centerY = centerY;
+    lens.radius = radius;
+    lens.fov = fov;
+    lens.mount = QLatin1String(mount);
+    lens.projection = QLatin1String(projection);
+    return lens;
+}
+
+ViewAim makeAim(float roll, float tilt, float pan, float zoom)
+{
+    ViewAim aim;
+    aim.roll = roll;
+    aim.tilt = tilt;
+    aim.pan = pan;
+    aim.zoom = zoom;
+    return aim;
+}
+
+// How far apart two outlines lie, point by point, in item pixels; infinite where their shapes differ.
+double outlineDistance(const QVector<QVector<QPointF>> &a, const QVector<QVector<QPointF>> &b)
+{
+    if (a.size() != b.size() || a.isEmpty())
+        return qInf();
+    double most = 0.0;
+    for (int i = 0; i < a.size(); ++i) {
+        if (a.at(i).size() != b.at(i).size())
+            return qInf();
+        for (int j = 0; j < a.at(i).size(); ++j)
+            most = std::max(most, QLineF(a.at(i).at(j), b.at(i).at(j)).length());
+    }
+    return most;
+}
+
+// The outline the dewarping elements' projection gives on the video frame (the lens as the stream keeps it),
+// scaled to an item of w x h.
+QVector<QPointF> outlineOnVideo(const DewrapArea &item, const Lens &lens, const ViewAim &aim, float w, float h)
+{
+    FisheyeView view = aim.fisheye(w / h);
+    const FisheyeProjection video(lens.fisheye(item.vidWidth(), item.vidHeight()), view, lens.fisheyeMount());
+    QVector<QPointF> points;
+    for (const QPointF &p : item.outlinePoints()) {
+        float x = 0.0f;
+        float y = 0.0f;
+        video.viewToFisheye(float(p.x()), float(p.y()), &x, &y);
+        points.append({x * w, y * h});
+    }
+    return points;
 }
 
 } // namespace
@@ -284,6 +339,126 @@ private slots:
         const QPointF after = vertex(static_cast<QSGGeometryNode *>(child0), 0);
         QVERIFY2(!near(before, after, 1.0), qPrintable(text(before) + text(after)));
         QCOMPARE(static_cast<QSGGeometryNode *>(root.get())->geometry()->vertexCount(), 137);
+    }
+
+    // The lens as the stream keeps it (video pixels) and the view as one value draw the outline the video
+    // frame's projection gives, scaled to an item of the video's shape (as the pane is), and the same one
+    // as the separate properties read back from it; a resize keeps it on the video.
+    void lensAndAimAsValuesDrawWhatTheSeparatePropertiesDo_data()
+    {
+        QTest::addColumn<QSizeF>("video");
+        QTest::addColumn<QSizeF>("size");
+        QTest::addColumn<Lens>("lens");
+        QTest::addColumn<ViewAim>("aim");
+        QTest::newRow("wall, scaled down")
+            << QSizeF(1920, 1080) << QSizeF(480, 270) << makeLens(960, 540, 500, 180, "wall", "equidistant")
+            << makeAim(0, 10, -20, 60);
+        QTest::newRow("ceiling, equisolid, off centre")
+            << QSizeF(1280, 960) << QSizeF(320, 240) << makeLens(600, 500, 470, 190, "ceiling", "equisolid")
+            << makeAim(5, -60, 135, 45);
+        QTest::newRow("floor, stereographic, scaled up")
+            << QSizeF(320, 240) << QSizeF(800, 600) << makeLens(161, 118, 117, 170, "floor", "stereographic")
+            << makeAim(-10, -30, 40, 80);
+        QTest::newRow("item as large as the video")
+            << QSizeF(640, 480) << QSizeF(640, 480) << makeLens(320, 239, 230, 163, "wall", "orthographic")
+            << makeAim(0, 0, 0, 20);
+    }
+
+    void lensAndAimAsValuesDrawWhatTheSeparatePropertiesDo()
+    {
+        QFETCH(QSizeF, video);
+        QFETCH(QSizeF, size);
+        QFETCH(Lens, lens);
+        QFETCH(ViewAim, aim);
+        DewrapArea byValue;
+        byValue.setVidWidth(float(video.width()));
+        byValue.setVidHeight(float(video.height()));
+        byValue.setSize(size);
+        byValue.setLens(lens);
+        byValue.setViewAim(aim);
+        QCOMPARE(byValue.lens(), lens);
+        QCOMPARE(byValue.viewAim(), aim);
+        QCOMPARE(byValue.mount(), lens.mount);
+        QCOMPARE(byValue.lensProjection(), lens.projection);
+        QCOMPARE(byValue.pan(), aim.pan);
+        const auto w = float(size.width());
+        const auto h = float(size.height());
+        QVERIFY2(outlineDistance(byValue.outlineStrips(), {outlineOnVideo(byValue, lens, aim, w, h)}) < 0.01,
+                 qPrintable(text(byValue.outlineStrips().value(0).value(0))));
+
+        DewrapArea separate;
+        separate.setVidWidth(float(video.width()));
+        separate.setVidHeight(float(video.height()));
+        separate.setSize(size);
+        for (const char *name :
+             {"centerX", "centerY", "radius", "fov", "mount", "lensProjection", "roll", "tilt", "pan", "zoom"})
+            QVERIFY(separate.setProperty(name, byValue.property(name)));
+        QVERIFY(outlineDistance(separate.outlineStrips(), byValue.outlineStrips()) < 0.01);
+        // Read back in whole video pixels, the lens is the one set.
+        QCOMPARE(separate.lens(), lens);
+
+        // The lens stays on the video as the item grows; the one set in the item's pixels grows with it.
+        byValue.setSize(size * 1.5);
+        QCOMPARE(byValue.lens(), lens);
+        QVERIFY(outlineDistance(byValue.outlineStrips(), {outlineOnVideo(byValue, lens, aim, 1.5f * w, 1.5f * h)}) <
+                0.01);
+        QCOMPARE(byValue.centerX(), float(lens.centerX) * 1.5f * w / float(video.width()));
+        // A separate property set afterwards changes only itself.
+        byValue.setRadius(byValue.radius() + 30.0f * 1.5f * w / float(video.width()));
+        Lens wider = lens;
+        wider.radius += 30;
+        QCOMPARE(byValue.lens(), wider);
+    }
+
+    // lens and viewAim notify once for a change and not for the value they hold; a separate property
+    // changes them too.
+    void lensAndAimNotifyOnChangeOnly()
+    {
+        DewrapArea item;
+        item.setVidWidth(1920);
+        item.setVidHeight(1080);
+        item.setSize(QSizeF(480, 270));
+        QSignalSpy lensSpy(&item, &DewrapArea::lensChanged);
+        QSignalSpy centerSpy(&item, &DewrapArea::centerXChanged);
+        QSignalSpy mountSpy(&item, &DewrapArea::mountChanged);
+        QSignalSpy aimSpy(&item, &DewrapArea::viewAimChanged);
+        QSignalSpy tiltSpy(&item, &DewrapArea::tiltChanged);
+        const Lens lens = makeLens(960, 540, 520, 185, "ceiling", "equidistant");
+        item.setLens(lens);
+        item.setLens(lens);
+        QCOMPARE(lensSpy.count(), 1);
+        QCOMPARE(centerSpy.count(), 1);
+        QCOMPARE(mountSpy.count(), 1);
+        ViewAim aim = makeAim(0, -45, 30, 50);
+        item.setViewAim(aim);
+        item.setViewAim(aim);
+        QCOMPARE(aimSpy.count(), 1);
+        QCOMPARE(tiltSpy.count(), 1);
+        // Only the pan: the tilt does not notify.
+        aim.pan = 31;
+        item.setViewAim(aim);
+        QCOMPARE(aimSpy.count(), 2);
+        QCOMPARE(tiltSpy.count(), 1);
+        item.setFov(170);
+        QCOMPARE(lensSpy.count(), 2);
+        QCOMPARE(item.lens().fov, 170.0f);
+        item.setTilt(10);
+        QCOMPARE(aimSpy.count(), 3);
+        QCOMPARE(item.viewAim().tilt, 10.0f);
+    }
+
+    // A lens naming no mount or projection keeps those the item has, and says so.
+    void unknownNamesInTheLensAreIgnored()
+    {
+        DewrapArea item;
+        item.setMount(QStringLiteral("ceiling"));
+        Lens lens = makeLens(100, 100, 90, 180, "attic", "fishy");
+        QTest::ignoreMessage(QtWarningMsg, "Unknown camera mount \"attic\" ignored");
+        QTest::ignoreMessage(QtWarningMsg, "Unknown lens projection \"fishy\" ignored");
+        item.setLens(lens);
+        QCOMPARE(item.mount(), QStringLiteral("ceiling"));
+        QCOMPARE(item.lensProjection(), QStringLiteral("equidistant"));
+        QCOMPARE(item.lens().fov, 180.0f);
     }
 
     // The item in a real window: red appears where the outline's vertices lie.

@@ -6,6 +6,7 @@
 #include "app/startup.h"
 #include "defish/dewraparea.h"
 #include "defish/fisheyeprojection.h"
+#include "defish/lens.h"
 #include "repo/object.h"
 #include "repo/repobjviews.h"
 #include "support/freeport.h"
@@ -199,7 +200,14 @@ private slots:
         // In whole video pixels, as the stream keeps it.
         const int centerY = qRound(item(content(), "sldCenterY")->property("value").toReal() / 100 * 240);
         QCOMPARE(content()->property("centerY").toInt(), centerY);
-        QVERIFY(qAbs(overlay->property("centerY").toReal() - centerY / 240.0 * overlay->height()) < 0.01);
+        // The overlay has the lens Ok stores, the one value the shader and the server take.
+        const auto *editor = content()->property("editor").value<QObject *>();
+        QVERIFY(editor);
+        QCOMPARE(overlay->property("lens").value<Lens>(), editor->property("lens").value<Lens>());
+        QCOMPARE(overlay->property("lens").value<Lens>().centerY, centerY);
+        // On the overlay the centre lies where the shader has it: centerY counts from the bottom row.
+        const qreal h = overlay->height();
+        QVERIFY(qAbs(overlay->property("centerY").toReal() - (h - 1 - (239 - centerY) * h / 240.0)) < 0.01);
     }
 
     void okCopiesTheGeometryAndStoresANamedViewOnce()

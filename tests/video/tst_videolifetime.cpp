@@ -3,6 +3,7 @@
 // source, or callback into a deleted private part, shows up there.
 #include "app/startup.h"
 #include "app/utils.h"
+#include "support/appsrcprobe.h"
 #include "support/videowindow.h"
 #include "video/consumer.h"
 #include "video/producer.h"
@@ -71,8 +72,13 @@ void TestVideoLifetime::createPlayDestroyInRandomOrder()
         defished->setUseShader(true);
         defished->setShader(Utils::instance()->defishShader());
         defished->setProducer(producer);
-        std::atomic<int> pushed{0};
-        producer->setFanOutObserver([&pushed](const FrameSink *, GstSample *) { ++pushed; });
+        // What reaches the consumers' app sources: their pipelines come once the frame size is known.
+        AppSrcProbe probe;
+        const auto pushed = [&] {
+            probe.attach(raw, raw->pipeline());
+            probe.attach(defished, defished->pipeline());
+            return probe.total();
+        };
 
         // Start order varies too: consumers before or after their producer.
         if (random.bounded(2)) {
@@ -88,11 +94,11 @@ void TestVideoLifetime::createPlayDestroyInRandomOrder()
         // still setting up the GL consumers' buffer pools; the others mid-stream,
         // once frames are handed out. A random extra delay in both cases.
         if (random.bounded(2)) {
-            QTRY_VERIFY_WITH_TIMEOUT(pushed.load() > 0, 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(pushed() > 0, 10000);
             ++reachedPlaying;
         }
         QTest::qWait(int(random.bounded(60)));
-        framesSeen += pushed.load();
+        framesSeen += pushed();
         if (random.bounded(4) == 0)
             defished->setUniforms({{QStringLiteral("iCamWidth"), 320}, {QStringLiteral("iFov"), 90.0}});
         if (random.bounded(4) == 0)
@@ -127,8 +133,6 @@ void TestVideoLifetime::consumerStopsWhileFramesArePushed()
     consumer.setName(QStringLiteral("Flapping"));
     consumer.setWidget(m_left);
     consumer.setProducer(&producer);
-    std::atomic<int> pushed{0};
-    producer.setFanOutObserver([&pushed](const FrameSink *, GstSample *) { ++pushed; });
     producer.start();
     QTRY_COMPARE_WITH_TIMEOUT(producer.state(), Producer::Playing, 10000);
     for (int i = 0; i < 30; ++i) {
@@ -137,9 +141,10 @@ void TestVideoLifetime::consumerStopsWhileFramesArePushed()
         consumer.stop();
         QCOMPARE(consumer.pipeline(), nullptr);
     }
+    // The last start gets frames again.
     consumer.start();
-    const int before = pushed.load();
-    QTRY_VERIFY_WITH_TIMEOUT(pushed.load() > before, 10000);
+    AppSrcProbe probe;
+    QTRY_VERIFY_WITH_TIMEOUT(probe.attach(&consumer, consumer.pipeline()) && probe.count(&consumer) > 0, 10000);
     producer.stop();
 }
 
