@@ -10,4 +10,6 @@ build=${QUILLON_BUILD_DIR:-build}
 cmake -S . -B "$build" -G Ninja -DQUILLON_WERROR=ON ${QUILLON_CMAKE_ARGS:-}
 cmake --build "$build"
 export LIBGL_ALWAYS_SOFTWARE=1
-ctest --test-dir "$build" --output-on-failure -j "$(nproc)" -LE stress ${QUILLON_CTEST_ARGS:-}
+# Two tests per core: most of them wait on servers, players and timers rather than compute.
+jobs=${QUILLON_CTEST_JOBS:-$(($(nproc) * 2))}
+ctest --test-dir "$build" --output-on-failure -j "$jobs" -LE stress ${QUILLON_CTEST_ARGS:-}
