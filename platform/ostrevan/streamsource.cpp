@@ -1,5 +1,6 @@
 #include "platform/ostrevan/streamsource.h"
 
+#include "platform/ostrevan/pipelinerelease.h"
 #include "platform/ostrevan/serverlogging.h"
 #include "platform/ostrevan/viewchannel.h"
 #include "repo/sourceaddress.h"
@@ -207,15 +208,8 @@ void StreamSource::start()
 void StreamSource::stopPipeline()
 {
     m_watchdog.stop();
-    if (!m_pipeline)
-        return;
-    // NULL joins the streaming threads, so nothing calls into the views afterwards.
-    gst_element_set_state(m_pipeline, GST_STATE_NULL);
-    GstBus *bus = gst_element_get_bus(m_pipeline);
-    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-    gst_object_unref(bus);
-    gst_object_unref(m_pipeline);
-    m_pipeline = nullptr;
+    // Nothing calls into the views afterwards.
+    releasePipeline(m_pipeline);
 }
 
 void StreamSource::scheduleRestart(const QString &why)

@@ -1,6 +1,7 @@
 #include "platform/ostrevan/viewpublisher.h"
 
 #include "app/applogging.h"
+#include "platform/ostrevan/pipelinerelease.h"
 #include "platform/ostrevan/serverlogging.h"
 
 #include <QPointer>
@@ -154,14 +155,7 @@ void ViewPublisher::start()
 void ViewPublisher::stopPipeline()
 {
     m_watchdog.stop();
-    if (!m_pipeline)
-        return;
-    gst_element_set_state(m_pipeline, GST_STATE_NULL);
-    GstBus *bus = gst_element_get_bus(m_pipeline);
-    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-    gst_object_unref(bus);
-    gst_object_unref(m_pipeline);
-    m_pipeline = nullptr;
+    releasePipeline(m_pipeline);
 }
 
 void ViewPublisher::fail(const QString &why)
