@@ -4,6 +4,7 @@
 #include "app/apppaths.h"
 #include "app/appstate.h"
 #include "app/i18n.h"
+#include "app/paneaiming.h"
 #include "app/settingsstore.h"
 #include "app/signalwatcher.h"
 #include "app/signinsession.h"
@@ -90,6 +91,7 @@ void Startup::registerTypes()
     qmlRegisterType<StreamViews>(kModule, 1, 0, "StreamViews");
     qmlRegisterType<ServerController>(kModule, 1, 0, "ServerController");
     qmlRegisterType<ViewEditor>(kModule, 1, 0, "ViewEditor");
+    qmlRegisterType<PaneAiming>(kModule, 1, 0, "PaneAiming");
     qmlRegisterType<SignInSession>(kModule, 1, 0, "SignInSession");
     qmlRegisterUncreatableType<ServedViewsModel>(kModule, 1, 0, "ServedViewsModel",
                                                  QStringLiteral("A ServerController's views"));

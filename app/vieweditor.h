@@ -38,6 +38,8 @@ class ViewEditor : public QObject
     Q_PROPERTY(double tilt READ tilt WRITE setTilt NOTIFY tiltChanged)
     Q_PROPERTY(double pan READ pan WRITE setPan NOTIFY panChanged)
     Q_PROPERTY(double zoom READ zoom WRITE setZoom NOTIFY zoomChanged)
+    Q_PROPERTY(double minZoom READ minZoom CONSTANT)
+    Q_PROPERTY(double maxZoom READ maxZoom CONSTANT)
     // A panorama's left edge (turning as pan does) and the elevations of its upper and lower edges.
     Q_PROPERTY(double azimuth READ azimuth WRITE setAzimuth NOTIFY azimuthChanged)
     Q_PROPERTY(double upper READ upper WRITE setUpper NOTIFY upperChanged)
@@ -59,6 +61,9 @@ public:
     // The lens angle of a stream without a lens, and a new view's zoom.
     static constexpr double kDefaultFov = 163.0;
     static constexpr double kDefaultZoom = 20.0;
+    // The zoom's range on the slider and by hand.
+    static constexpr double kMinZoom = 10.0;
+    static constexpr double kMaxZoom = 150.0;
 
     explicit ViewEditor(QObject *parent = nullptr);
 
@@ -85,6 +90,8 @@ public:
     void setPan(double pan);
     double zoom() const { return m_aim.zoom; }
     void setZoom(double zoom);
+    double minZoom() const { return kMinZoom; }
+    double maxZoom() const { return kMaxZoom; }
     double azimuth() const { return m_azimuth; }
     void setAzimuth(double azimuth);
     double upper() const { return m_upper; }

@@ -22,10 +22,6 @@ ColumnLayout {
     readonly property real shareRadius: rowRadius.slider.value / 100
     readonly property bool lensPlaced: editor && editor.lensPlaced && frameWidth > 0 && frameHeight > 0
 
-    // The zoom slider's range.
-    readonly property alias zoomFrom: rowZoom.from
-    readonly property alias zoomTo: rowZoom.to
-
     // A lens slider moved by hand or by a typed value: the lens in pixels follows it. Read from the
     // sliders, as the shares above may not have followed the move yet.
     function lensSliderMoved() {
@@ -251,8 +247,8 @@ ColumnLayout {
                 text: qsTr("Zoom") + I18n.localeNotify
                 sliderName: "sldZoom"
                 fieldName: "valZoom"
-                from: 10
-                to: 150
+                from: control.editor.minZoom
+                to: control.editor.maxZoom
                 unit: "°"
                 value: control.editor.zoom
                 onMoved: control.editor.zoom = value

@@ -136,12 +136,16 @@ Item {
         return viewEditor.loadView(viewName, false)
     }
 
+    // Aiming by hand on both panes, through the lens model behind the overlay (dewrapArea).
+    PaneAiming {
+        id: aiming
+        editor: viewEditor
+        area: dewrapArea
+    }
+
     // Selects the stored view whose outline (or name tag) lies under pane point (x, y); false where
     // none does.
-    // How near, in pane pixels, a press must come to an outline to take it.
-    readonly property real outlineReach: 6
     function selectOutlineAt(x, y) {
-        var reach = outlineReach
         var best = null
         var bestDistance = Infinity
         for (var i = 0; i < rptOutlines.count; ++i) {
@@ -149,7 +153,7 @@ Item {
             if (!outline)
                 continue
             var d = outline.hitDistance(x, y)
-            if (d <= reach && d < bestDistance) {
+            if (d <= aiming.outlineReach && d < bestDistance) {
                 best = outline
                 bestDistance = d
             }
@@ -163,110 +167,6 @@ Item {
             return true
         }
         return switchTo(best.viewName)
-    }
-
-    // Aiming by hand. The pan and tilt come from the lens model behind the overlay (dewrapArea),
-    // so the dewarped picture, the outline and the pointer agree.
-
-    // Turns the view so that fisheye position (x, y) shows at view point (u, v), both normalised;
-    // false where no pan and tilt do.
-    function aimAt(x, y, u, v) {
-        var turned = dewrapArea.aim(x, y, u, v)
-        if (turned.pan === undefined)
-            return false
-        viewEditor.pan = turned.pan
-        viewEditor.tilt = turned.tilt
-        return true
-    }
-
-    // An angle in degrees brought within -180 to 180.
-    function wrapDegrees(angle) {
-        return ((angle % 360) + 540) % 360 - 180
-    }
-
-    // The room direction ({"azimuth", "elevation"}, degrees) the lens sees at fisheye position (x, y),
-    // normalised; null where none.
-    function roomDirection(x, y) {
-        var turned = dewrapArea.aim(x, y, 0.5, 0.5)
-        if (turned.pan === undefined)
-            return null
-        // Of the two pan and tilt pairs that look that way, the one with the tilt within -90 to 90.
-        if (Math.abs(turned.tilt) <= 90)
-            return { "azimuth": turned.pan, "elevation": turned.tilt }
-        return { "azimuth": wrapDegrees(turned.pan + 180), "elevation": (turned.tilt > 0 ? 180 : -180) - turned.tilt }
-    }
-
-    // What a press on the raw pane at fisheye position (x, y), normalised, grabs of the view being aimed,
-    // on its outline or inside it: the view point there ({"u", "v"}) or, for a panorama, the room
-    // azimuth there and the band's azimuth then ({"azimuth", "start"}); null where it grabs nothing.
-    function grabViewAt(x, y) {
-        var onOutline = dewrapArea.distanceToOutline(x * dewrapArea.width, y * dewrapArea.height) <= outlineReach
-        if (isPanorama) {
-            var under = roomDirection(x, y)
-            if (!under)
-                return null
-            var inside = under.elevation >= viewEditor.lower && under.elevation <= viewEditor.upper
-                         && (mode !== "half-panorama" || wrapDegrees(under.azimuth - viewEditor.azimuth) >= 0)
-            return inside || onOutline ? { "azimuth": under.azimuth, "start": viewEditor.azimuth } : null
-        }
-        var uv = dewrapArea.mapFromFisheye(x, y)
-        // A quad's other quarters are not on the sliders: only the one that is can be grabbed.
-        var margin = 0.05
-        if (isNaN(uv.x) || uv.x < -margin || uv.x > 1 + margin || uv.y < -margin || uv.y > 1 + margin)
-            return null
-        var within = uv.x >= 0 && uv.x <= 1 && uv.y >= 0 && uv.y <= 1
-        return within || onOutline ? { "u": uv.x, "v": uv.y } : null
-    }
-
-    // Moves the view grabbed by grabViewAt() so that what was grabbed lies under fisheye position (x, y).
-    function dragViewTo(grab, x, y) {
-        if (grab.azimuth === undefined) {
-            aimAt(x, y, grab.u, grab.v)
-            return
-        }
-        var under = roomDirection(x, y)
-        if (under)
-            viewEditor.azimuth = wrapDegrees(grab.start + under.azimuth - grab.azimuth)
-    }
-
-    // Narrows (notches > 0) or widens the view by a tenth per notch, within the zoom slider's range.
-    function zoomBy(notches) {
-        viewEditor.zoom = Math.max(controls.zoomFrom, Math.min(controls.zoomTo, viewEditor.zoom * Math.pow(0.9, notches)))
-    }
-
-    // Zooms as zoomBy() does and turns the view so that what lay under view point (u, v), normalised,
-    // stays there.
-    function zoomAbout(notches, u, v) {
-        var held = dewrapArea.mapToFisheye(u, v)
-        zoomBy(notches)
-        if (!isNaN(held.x))
-            aimAt(held.x, held.y, u, v)
-    }
-
-    // Arrow keys turn by a degree (ten with Shift), within the sliders' range; + and - zoom.
-    function handleAimKey(event) {
-        var step = (event.modifiers & Qt.ShiftModifier) ? 10 : 1
-        var within = function (angle) { return Math.max(-180, Math.min(180, angle)) }
-        switch (event.key) {
-        case Qt.Key_Left:
-        case Qt.Key_Right:
-            viewEditor.pan = within(viewEditor.pan + (event.key === Qt.Key_Left ? -step : step))
-            break
-        case Qt.Key_Up:
-        case Qt.Key_Down:
-            viewEditor.tilt = within(viewEditor.tilt + (event.key === Qt.Key_Down ? -step : step))
-            break
-        case Qt.Key_Plus:
-        case Qt.Key_Equal:
-            zoomBy(1)
-            break
-        case Qt.Key_Minus:
-            zoomBy(-1)
-            break
-        default:
-            return
-        }
-        event.accepted = true
     }
 
     // The outcome of "Fit lens" or a snapshot, below the pictures.
@@ -572,30 +472,21 @@ Item {
                     onPressed: {
                         dragging = false
                         pressedAt = Qt.point(mouse.x, mouse.y)
-                        grab = control.grabViewAt(mouse.x / width, mouse.y / height)
+                        grab = aiming.grabRawAt(mouse.x / width, mouse.y / height)
                     }
                     onPositionChanged: {
                         if (!grab || (!dragging && Math.hypot(mouse.x - pressedAt.x, mouse.y - pressedAt.y)
                                       < Qt.styleHints.startDragDistance))
                             return
                         dragging = true
-                        control.dragViewTo(grab, mouse.x / width, mouse.y / height)
+                        aiming.dragRawTo(grab, mouse.x / width, mouse.y / height)
                     }
                     onReleased: grab = null
                     onClicked: {
                         if (!dragging)
                             control.selectOutlineAt(mouse.x, mouse.y)
                     }
-                    onDoubleClicked: {
-                        var x = mouse.x / width
-                        var y = mouse.y / height
-                        if (!dewrapArea.isInsideLens(x, y)) {
-                            console.log("Double click outside the lens circle ignored")
-                            return
-                        }
-                        if (!control.aimAt(x, y, 0.5, 0.5))
-                            console.log("No view reaches the clicked point")
-                    }
+                    onDoubleClicked: aiming.centreOn(mouse.x / width, mouse.y / height)
                 }
             }
 
@@ -629,45 +520,18 @@ Item {
                     anchors.fill: parent
                     activeFocusOnTab: true
                     cursorShape: pressed ? Qt.ClosedHandCursor : Qt.OpenHandCursor
-                    property point grabbed: Qt.point(NaN, NaN)
-
-                    property real lastX: 0
-                    // The pointer in the view on the sliders: a quad's quarter has a unit square of its own.
-                    function local(x, y) {
-                        if (control.mode !== "quad")
-                            return Qt.point(x / width, y / height)
-                        return Qt.point(2 * x / width - viewEditor.quadIndex % 2,
-                                        2 * y / height - Math.floor(viewEditor.quadIndex / 2))
-                    }
-
+                    property var grab: null
                     onPressed: {
                         forceActiveFocus()
-                        lastX = mouse.x
-                        if (control.mode === "quad")
-                            viewEditor.selectQuarter((mouse.x >= width / 2 ? 1 : 0) + (mouse.y >= height / 2 ? 2 : 0))
-                        var p = local(mouse.x, mouse.y)
-                        grabbed = control.isPanorama ? Qt.point(NaN, NaN) : dewrapArea.mapToFisheye(p.x, p.y)
+                        grab = aiming.grabViewAt(mouse.x / width, mouse.y / height)
                     }
+                    // What the last press grabbed; the next one replaces it.
                     onPositionChanged: {
-                        if (!pressed)
-                            return
-                        if (control.isPanorama) {
-                            // The room turns with the pointer.
-                            var span = control.mode === "panorama" ? 360 : 180
-                            viewEditor.azimuth = control.wrapDegrees(viewEditor.azimuth - (mouse.x - lastX) / width * span)
-                            lastX = mouse.x
-                        } else if (!isNaN(grabbed.x)) {
-                            var p = local(mouse.x, mouse.y)
-                            control.aimAt(grabbed.x, grabbed.y, p.x, p.y)
-                        }
+                        if (pressed)
+                            aiming.dragViewTo(grab, mouse.x / width, mouse.y / height)
                     }
-                    onWheel: {
-                        if (control.isPanorama)
-                            return
-                        var p = local(wheel.x, wheel.y)
-                        control.zoomAbout(wheel.angleDelta.y / 120, p.x, p.y)
-                    }
-                    Keys.onPressed: control.handleAimKey(event)
+                    onWheel: aiming.zoomAbout(wheel.angleDelta.y / 120, wheel.x / width, wheel.y / height)
+                    Keys.onPressed: event.accepted = aiming.handleKey(event.key, event.modifiers)
                 }
             }
         }

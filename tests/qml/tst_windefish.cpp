@@ -768,7 +768,8 @@ private slots:
         QVERIFY(dragAlong(pane, from, to, 12));
 
         // What the pane received: the fisheye point grabbed at the press and the last pointer position.
-        const QPointF grabbed = pane->property("grabbed").toPointF();
+        const QVariantMap grab = pane->property("grab").toMap();
+        const QPointF grabbed(grab.value(QStringLiteral("fx")).toReal(), grab.value(QStringLiteral("fy")).toReal());
         const QPointF last(pane->property("mouseX").toReal() / pane->width(),
                            pane->property("mouseY").toReal() / pane->height());
         const QString seen = QStringLiteral("pane %1,%2 %3x%4 -> %5,%6 %7x%8, grabbed %9,%10, last %11,%12")
