@@ -1,7 +1,7 @@
 #include "platform/ostrevan/streamsource.h"
 
-#include "platform/ostrevan/pipelinerelease.h"
 #include "platform/ostrevan/serverlogging.h"
+#include "platform/ostrevan/serverpipeline.h"
 #include "platform/ostrevan/viewchannel.h"
 #include "repo/sourceaddress.h"
 
@@ -154,44 +154,11 @@ void StreamSource::start()
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, m_shared.get(), nullptr);
     gst_object_unref(sink);
 
-    // Bus messages come on streaming threads; the work is done on this object's thread, and a
-    // message of a pipeline that has since been replaced is ignored.
-    GstBus *bus = gst_element_get_bus(pipeline);
-    struct BusContext
-    {
-        QPointer<StreamSource> source;
-        quint64 generation;
-    };
-    auto *context = new BusContext{this, m_generation};
-    gst_bus_set_sync_handler(
-        bus,
-        [](GstBus *, GstMessage *message, gpointer data) -> GstBusSyncReply {
-            const auto *context = static_cast<BusContext *>(data);
-            const GstMessageType type = GST_MESSAGE_TYPE(message);
-            if (type == GST_MESSAGE_ERROR || type == GST_MESSAGE_EOS || type == GST_MESSAGE_WARNING ||
-                type == GST_MESSAGE_ASYNC_DONE || type == GST_MESSAGE_SEGMENT_DONE) {
-                gst_message_ref(message);
-                const quint64 generation = context->generation;
-                QPointer<StreamSource> source = context->source;
-                if (source) {
-                    QMetaObject::invokeMethod(
-                        source.data(),
-                        [source, generation, message] {
-                            if (source)
-                                source->handleMessage(generation, message);
-                            gst_message_unref(message);
-                        },
-                        Qt::QueuedConnection);
-                } else {
-                    gst_message_unref(message);
-                }
-            }
-            // Dropping a message hands its reference to this handler.
-            gst_message_unref(message);
-            return GST_BUS_DROP;
-        },
-        context, [](gpointer data) { delete static_cast<BusContext *>(data); });
-    gst_object_unref(bus);
+    // Bus messages come on streaming threads; the work is done on this object's thread.
+    forwardBusMessages(pipeline, this, m_generation,
+                       GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_EOS | GST_MESSAGE_WARNING |
+                                      GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_SEGMENT_DONE),
+                       &StreamSource::handleMessage);
 
     m_startedUs = g_get_monotonic_time();
     m_shared->lastFrameUs.store(0);

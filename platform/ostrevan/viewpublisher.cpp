@@ -1,8 +1,8 @@
 #include "platform/ostrevan/viewpublisher.h"
 
 #include "app/applogging.h"
-#include "platform/ostrevan/pipelinerelease.h"
 #include "platform/ostrevan/serverlogging.h"
+#include "platform/ostrevan/serverpipeline.h"
 
 #include <QPointer>
 #include <QUrl>
@@ -112,37 +112,9 @@ void ViewPublisher::start()
 
     m_pipeline = pipeline;
     ++m_generation;
-    // Bus messages come on streaming threads; they are handled on this object's thread, and those of
-    // a pipeline that has since been replaced are ignored.
-    struct BusContext
-    {
-        QPointer<ViewPublisher> publisher;
-        quint64 generation;
-    };
-    GstBus *bus = gst_element_get_bus(pipeline);
-    gst_bus_set_sync_handler(
-        bus,
-        [](GstBus *, GstMessage *message, gpointer data) -> GstBusSyncReply {
-            const auto *context = static_cast<BusContext *>(data);
-            const GstMessageType type = GST_MESSAGE_TYPE(message);
-            QPointer<ViewPublisher> publisher = context->publisher;
-            if ((type == GST_MESSAGE_ERROR || type == GST_MESSAGE_EOS) && publisher) {
-                const quint64 generation = context->generation;
-                gst_message_ref(message);
-                QMetaObject::invokeMethod(
-                    publisher.data(),
-                    [publisher, generation, message] {
-                        if (publisher)
-                            publisher->handleMessage(generation, message);
-                        gst_message_unref(message);
-                    },
-                    Qt::QueuedConnection);
-            }
-            gst_message_unref(message);
-            return GST_BUS_DROP;
-        },
-        new BusContext{this, m_generation}, [](gpointer data) { delete static_cast<BusContext *>(data); });
-    gst_object_unref(bus);
+    // Bus messages come on streaming threads; they are handled on this object's thread.
+    forwardBusMessages(pipeline, this, m_generation, GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_EOS),
+                       &ViewPublisher::handleMessage);
     m_sentAtCheck = m_sent->load();
     m_progressUs = g_get_monotonic_time();
     if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
