@@ -1,5 +1,7 @@
 #include "app/utils.h"
 
+#include "video/videoitemkeeper.h"
+
 #include "defish/defishfilter.h"
 #include "defish/defishlogging.h"
 #include "defish/defishshader.h"
@@ -15,6 +17,11 @@ Utils::Utils(QObject *parent) : QObject(parent), Singleton<Utils>(this)
 }
 
 Utils::~Utils() = default;
+
+void Utils::keepVideoItemUntilSynchronised(QQuickItem *item) const
+{
+    VideoItemKeeper::keepUntilSynchronised(item);
+}
 
 QString Utils::defishShader() const
 {

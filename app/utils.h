@@ -11,6 +11,8 @@
 
 // Stateless helpers for QML: the defish fragment shader, the stream url forms and
 // the producer source address of a stream.
+class QQuickItem;
+
 class Utils : public QObject, public Singleton<Utils>
 {
     Q_OBJECT
@@ -20,6 +22,9 @@ public:
     ~Utils() override;
 
     Q_INVOKABLE QString defishShader() const;
+    // Before content with a GL video item goes: the item stays with its window until the window's render
+    // thread is done with it (VideoItemKeeper).
+    Q_INVOKABLE void keepVideoItemUntilSynchronised(QQuickItem *item) const;
     // Vertex stage for glshader's "vertex" property, in the fragment shader's GLSL version: GStreamer's
     // default vertex stage carries no version line, and GL refuses to link stages of different versions.
     Q_INVOKABLE QString defishVertexShader() const;

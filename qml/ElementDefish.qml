@@ -191,6 +191,13 @@ Item {
         startHistory()
     }
 
+    // Called before the content goes: the window's render thread may still have set-up work for the video
+    // items, which reaches them.
+    function releaseVideoItems() {
+        Utils.keepVideoItemUntilSynchronised(videoWidgetSource)
+        Utils.keepVideoItemUntilSynchronised(videoWidgetDefished)
+    }
+
     Component.onDestruction: {
         tmrPlay.stop()
         // The consumer stops before its producer.

@@ -46,9 +46,16 @@ Window {
             editor.loadView(startView, startAsCopy)
     }
 
+    // Takes the content down; its video items stay with the window until its render thread is done with them.
+    function unloadContent() {
+        if (loader.item)
+            loader.item.releaseVideoItems()
+        loader.source = ""
+    }
+
     function handleHide() {
         confirmSwitch.close()
-        loader.source = ""
+        unloadContent()
         startView = ""
         startAsCopy = false
     }
@@ -87,7 +94,7 @@ Window {
         if (!loader.item)
             return
         close.accepted = false
-        loader.source = ""
+        unloadContent()
         closeAfterSync.framesLeft = 2
         closeAfterSync.restart()
         control.update()

@@ -1186,6 +1186,25 @@ private slots:
         QTRY_VERIFY(content());
         QCOMPARE(item(content(), "txtName")->property("text").toString(), QString());
         QCOMPARE(item(content(), "sldZoom")->property("value").toReal(), 20.0);
+
+        // Closed before it drew the content it had just made (the window's scene graph was up from the
+        // last show, so the video items left set-up work for its render thread), and shown again.
+        QVERIFY(m_window->close() || true);
+        QTRY_VERIFY(!m_window->isVisible());
+        // The video items the window kept for its render thread went once it had synchronised.
+        const auto videoItems = [this] {
+            const QList<QQuickItem *> items = m_window->findChildren<QQuickItem *>();
+            return std::count_if(items.begin(), items.end(), [](const QQuickItem *item) {
+                return qstrcmp(item->metaObject()->className(), "QtGLVideoItem") == 0;
+            });
+        };
+        QTRY_COMPARE(videoItems(), 0L);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        QTRY_VERIFY(content());
+        QTest::qWait(300);
+        QVERIFY(content()->findChild<QObject *>("prod"));
+        QCOMPARE(videoItems(), 2L);
     }
 
 private:
