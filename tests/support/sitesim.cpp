@@ -2,6 +2,8 @@
 
 #include "freeport.h"
 
+#include <csignal>
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -159,6 +161,8 @@ bool SiteSim::start(const QString &templatePath, const QString &dir, const QStri
     env.insert(QStringLiteral("QUILLON_BUILD_DIR"), QStringLiteral(QUILLON_BUILD_DIR));
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+    // The script stops the simulators it started when it is asked to: so it is, should the test die.
+    m_process.setDeathSignal(SIGTERM);
     QStringList arguments{QStringLiteral(QUILLON_SOURCE_DIR "/scripts/site-sim.sh"), QStringLiteral("--es-port"),
                           QString::number(m_esPort)};
     if (!videoGateway.isEmpty())

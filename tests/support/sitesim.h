@@ -1,6 +1,8 @@
 #pragma once
 
+#include "video/childprocess.h"
 #include <QJsonObject>
+
 #include <QProcess>
 #include <QString>
 
@@ -37,7 +39,7 @@ public:
 private:
     bool rewritePorts();
 
-    QProcess m_process;
+    ChildProcess m_process;
     QJsonObject m_site;
     QString m_sitePath;
     QString m_error;
