@@ -10,6 +10,37 @@
 
 namespace {
 
+// A small served picture: 64x36 at 15 fps.
+OutputOptions smallOutput()
+{
+    OutputOptions output;
+    output.width = 64;
+    output.height = 36;
+    output.fps = 15;
+    output.bitrateKbps = 500;
+    return output;
+}
+
+// The view's media bin ("( ... )"), ending in an appsink named "out" instead of the RTSP stream; null,
+// with *why, where it does not parse.
+GstElement *mediaEndingInAppsink(const ViewChannel &view, QString *why)
+{
+    QString launch = view.mediaLaunch().trimmed();
+    if (!launch.startsWith(QLatin1Char('(')) || !launch.endsWith(QLatin1Char(')'))) {
+        *why = QStringLiteral("not a media bin: ") + launch;
+        return nullptr;
+    }
+    launch = launch.mid(1, launch.size() - 2) + QStringLiteral(" ! appsink name=out sync=false");
+    GError *error = nullptr;
+    GstElement *pipeline = gst_parse_launch(launch.toUtf8().constData(), &error);
+    if (error) {
+        *why = QString::fromUtf8(error->message);
+        g_clear_error(&error);
+        gst_clear_object(&pipeline);
+    }
+    return pipeline;
+}
+
 // A lens circle filling a 64x48 frame and a straight view of 90 degrees: what the tests dewarp.
 void aimStraight(ViewChannel &view)
 {
@@ -38,21 +69,11 @@ private slots:
     // for hours with the server busily serving.
     void framesPushedWhileTheMediaStartsCarryItsRunningTime()
     {
-        OutputOptions output;
-        output.width = 64;
-        output.height = 36;
-        output.fps = 15;
-        output.bitrateKbps = 500;
-        ViewChannel view(QStringLiteral("CAM/view"), DewarpMode::Cpu, output);
+        ViewChannel view(QStringLiteral("CAM/view"), DewarpMode::Cpu, smallOutput());
         aimStraight(view);
-
-        // "( ... )": the media's bin; here it ends in an appsink instead of the RTSP stream.
-        QString launch = view.mediaLaunch().trimmed();
-        QVERIFY(launch.startsWith(QLatin1Char('(')) && launch.endsWith(QLatin1Char(')')));
-        launch = launch.mid(1, launch.size() - 2) + QStringLiteral(" ! appsink name=out sync=false");
-        GError *error = nullptr;
-        GstElement *pipeline = gst_parse_launch(launch.toUtf8().constData(), &error);
-        QVERIFY2(pipeline && !error, error ? error->message : "no pipeline");
+        QString why;
+        GstElement *pipeline = mediaEndingInAppsink(view, &why);
+        QVERIFY2(pipeline, qPrintable(why));
         GstElement *appsrc = gst_bin_get_by_name(GST_BIN(pipeline), "src");
         GstElement *out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
 
@@ -95,18 +116,11 @@ private slots:
     // later. The stamps still grow by a frame period at least.
     void framesAreNotStampedAheadOfTheirLeaving()
     {
-        OutputOptions output;
-        output.width = 64;
-        output.height = 36;
-        output.fps = 15;
-        output.bitrateKbps = 500;
-        ViewChannel view(QStringLiteral("CAM/view"), DewarpMode::Cpu, output);
+        ViewChannel view(QStringLiteral("CAM/view"), DewarpMode::Cpu, smallOutput());
         aimStraight(view);
-        QString launch = view.mediaLaunch().trimmed();
-        launch = launch.mid(1, launch.size() - 2) + QStringLiteral(" ! appsink name=out sync=false");
-        GError *error = nullptr;
-        GstElement *pipeline = gst_parse_launch(launch.toUtf8().constData(), &error);
-        QVERIFY2(pipeline && !error, error ? error->message : "no pipeline");
+        QString why;
+        GstElement *pipeline = mediaEndingInAppsink(view, &why);
+        QVERIFY2(pipeline, qPrintable(why));
         GstElement *appsrc = gst_bin_get_by_name(GST_BIN(pipeline), "src");
         view.attach(appsrc, nullptr);
         // After the view's own probe: each frame's stamp and the running time as it leaves.
